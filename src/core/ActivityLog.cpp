@@ -1,0 +1,124 @@
+#include "core/ActivityLog.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QStandardPaths>
+
+#include "core/Clock.h"
+#include "core/KorvaneError.h"
+#include "core/LogView.h"
+
+namespace korvane {
+
+namespace {
+const QString kCrLf = QStringLiteral("\r\n");
+const QString kSeparator = QStringLiteral(" : ");
+}  // namespace
+
+const QString ActivityLog::kContinuation = QStringLiteral("\r\n") + QString(25, QLatin1Char(' '));
+
+ActivityLog::ActivityLog(QString logsDirectory, const Clock& clock, LogView* view, QLocale locale)
+    : logsDirectory_(std::move(logsDirectory)), clock_(clock), view_(view), locale_(locale) {}
+
+QString ActivityLog::stamp(const QDateTime& at) const {
+    const QTime time = at.time();
+    int hour12 = time.hour() % 12;
+    if (hour12 == 0) {
+        hour12 = 12;
+    }
+    const QString designator = time.hour() < 12 ? locale_.amText() : locale_.pmText();
+    QString result = at.date().toString(QStringLiteral("dd-MM-yyyy")) + QLatin1Char(' ') +
+                     QStringLiteral("%1:%2:%3")
+                         .arg(hour12, 2, 10, QLatin1Char('0'))
+                         .arg(time.minute(), 2, 10, QLatin1Char('0'))
+                         .arg(time.second(), 2, 10, QLatin1Char('0'));
+    if (!designator.isEmpty()) {
+        result += QLatin1Char(' ') + designator;
+    }
+    return result;
+}
+
+QString ActivityLog::fileNameFor(const QDate& day) const {
+    return logsDirectory_ + QStringLiteral("/Log_") + day.toString(QStringLiteral("ddMMyy")) +
+           QStringLiteral(".log");
+}
+
+QString ActivityLog::fileEntry(const QString& text, const QString& stampAndSeparator) {
+    QString body = text;
+    body.replace(kContinuation, kCrLf + stampAndSeparator);
+    return stampAndSeparator + body + kCrLf;
+}
+
+QString ActivityLog::paneEntry(const QString& text) {
+    QString body = text;
+    body.replace(kContinuation, kCrLf);
+    return body + kCrLf;
+}
+
+void ActivityLog::WriteLog(const QString& text, bool toPane, bool showMessageBox) {
+    // Anything at the path, even a file, counts as the folder: a file then fails the open.
+    QFileInfo folder(logsDirectory_);
+    if (!folder.exists() && !QDir().mkdir(logsDirectory_)) {
+        throw KorvaneError(ErrorNumber::PathNotFound,
+                           QStringLiteral("Path not found: ") + logsDirectory_);
+    }
+    // The file is chosen by the date read first; the stamp is read afterwards, as one entry
+    // written at midnight may carry the next day's stamp in the previous day's file.
+    const QString path = fileNameFor(clock_.now().date());
+    const QString stampText = stamp(clock_.now()) + kSeparator;
+    appendToFile(path, fileEntry(text, stampText).toUtf8());
+
+    if (toPane && view_ != nullptr) {
+        view_->appendToPane(paneEntry(text));
+    }
+    yield();
+    if (showMessageBox && view_ != nullptr) {
+        view_->showMessage(text);
+    }
+    yield();
+}
+
+void ActivityLog::appendToFile(const QString& path, const QByteArray& bytes) const {
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Append)) {
+        const bool folderMissing = !QFileInfo(logsDirectory_).isDir();
+        const qint32 number = folderMissing ? ErrorNumber::PathNotFound
+                              : file.error() == QFileDevice::PermissionsError
+                                  ? ErrorNumber::PermissionDenied
+                                  : ErrorNumber::PathFileAccess;
+        throw KorvaneError(number, (folderMissing ? QStringLiteral("Path not found: ")
+                                                  : QStringLiteral("Path/File access error: ")) +
+                                       path + QStringLiteral(" (") + file.errorString() +
+                                       QLatin1Char(')'));
+    }
+    if (file.write(bytes) != bytes.size() || !file.flush()) {
+        throw KorvaneError(ErrorNumber::DeviceIo, QStringLiteral("Device I/O error: ") + path +
+                                                      QStringLiteral(" (") + file.errorString() +
+                                                      QLatin1Char(')'));
+    }
+    file.close();
+}
+
+void ActivityLog::yield() {
+    if (view_ != nullptr) {
+        view_->yield();
+    }
+}
+
+QString ActivityLog::defaultLogsDirectory() {
+    const QString programDir = QCoreApplication::applicationDirPath();
+    const QString besideProgram = programDir + QStringLiteral("/Logs");
+    const QFileInfo existing(besideProgram);
+    if (existing.exists() ? existing.isWritable() || !existing.isDir()
+                          : QFileInfo(programDir).isWritable()) {
+        return besideProgram;
+    }
+    const QString dataHome = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
+    const QString perUser = dataHome + QStringLiteral("/Dravik_Korvane");
+    QDir().mkpath(perUser);
+    return perUser + QStringLiteral("/Logs");
+}
+
+}  // namespace korvane

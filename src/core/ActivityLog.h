@@ -1,0 +1,49 @@
+#pragma once
+
+#include <QDateTime>
+#include <QLocale>
+#include <QString>
+
+namespace korvane {
+
+class Clock;
+class LogView;
+
+// The daily log file under Logs plus the live pane: every part of Korvane reports here.
+// Each entry opens, appends to and closes the day's file, so readers never meet a held handle.
+class ActivityLog {
+public:
+    // CR LF followed by this indent continues an entry on a new, re-stamped line.
+    static const QString kContinuation;
+
+    ActivityLog(QString logsDirectory, const Clock& clock, LogView* view = nullptr,
+                QLocale locale = QLocale::system());
+
+    // Raises KorvaneError when the folder or the file cannot be written; the message box
+    // comes only after file and pane hold the entry.
+    void WriteLog(const QString& text, bool toPane, bool showMessageBox);
+
+    void yield();
+    void setView(LogView* view) { view_ = view; }
+    LogView* view() const { return view_; }
+    const QString& logsDirectory() const { return logsDirectory_; }
+
+    QString stamp(const QDateTime& at) const;
+    QString fileNameFor(const QDate& day) const;
+    static QString fileEntry(const QString& text, const QString& stampAndSeparator);
+    static QString paneEntry(const QString& text);
+
+    // Logs beside the program, or the per-user data folder when the program's folder is
+    // read-only (an installed program).
+    static QString defaultLogsDirectory();
+
+private:
+    void appendToFile(const QString& path, const QByteArray& bytes) const;
+
+    QString logsDirectory_;
+    const Clock& clock_;
+    LogView* view_;
+    QLocale locale_;
+};
+
+}  // namespace korvane

@@ -1,0 +1,11 @@
+#include "core/Clock.h"
+
+namespace korvane {
+
+Clock::~Clock() = default;
+
+QDateTime SystemClock::now() const {
+    return QDateTime::currentDateTime();
+}
+
+}  // namespace korvane

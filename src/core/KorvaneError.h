@@ -1,0 +1,51 @@
+#pragma once
+
+#include <QString>
+#include <QtGlobal>
+#include <exception>
+#include <string>
+
+namespace korvane {
+
+// Numbers users of the old logs know; Korvane's own start at 1000.
+namespace ErrorNumber {
+constexpr qint32 Overflow = 6;
+constexpr qint32 TypeMismatch = 13;
+constexpr qint32 DeviceIo = 57;
+constexpr qint32 PermissionDenied = 70;
+constexpr qint32 PathFileAccess = 75;
+constexpr qint32 PathNotFound = 76;
+constexpr qint32 InvalidUseOfNull = 94;
+constexpr qint32 ItemNotFound = 3265;
+// ADO's generic provider failure (0x80004005): what ODBC failures were reported as.
+constexpr qint32 ProviderError = -2147467259;
+constexpr qint32 RowNotLocated = -2147217864;
+constexpr qint32 GatewayTimeout = 1001;
+constexpr qint32 GatewayClosed = 1002;
+constexpr qint32 GatewayProtocol = 1003;
+constexpr qint32 GatewaySocket = 1004;
+constexpr qint32 InvalidAddress = 2001;
+constexpr qint32 AttachmentUnreadable = 2002;
+constexpr qint32 MailComposition = 2003;
+}  // namespace ErrorNumber
+
+// A failure with a number and a description, raised to the caller whose handler logs it.
+class KorvaneError : public std::exception {
+public:
+    KorvaneError(qint32 number, QString description);
+
+    qint32 number() const { return number_; }
+    const QString& description() const { return description_; }
+    const char* what() const noexcept override { return what_.c_str(); }
+
+private:
+    qint32 number_;
+    QString description_;
+    std::string what_;
+};
+
+// "Error Occurred: <number> --> <description>", the one form every handler logs.
+QString errorLine(qint32 number, const QString& description);
+QString errorLine(const KorvaneError& error);
+
+}  // namespace korvane

@@ -1,0 +1,26 @@
+#pragma once
+
+#include <QString>
+
+namespace korvane {
+
+// What the activity log reaches beyond its file: the live pane, the message box and the
+// message loop. The main window implements it; headless runs and tests use their own.
+class LogView {
+public:
+    virtual ~LogView();
+    // Appends an already formatted pane entry (ends with CR LF).
+    virtual void appendToPane(const QString& entry) = 0;
+    virtual void showMessage(const QString& text) = 0;
+    virtual void yield() = 0;
+};
+
+// No pane and no message box; yields to the Qt event loop when one exists.
+class HeadlessLogView : public LogView {
+public:
+    void appendToPane(const QString& entry) override;
+    void showMessage(const QString& text) override;
+    void yield() override;
+};
+
+}  // namespace korvane

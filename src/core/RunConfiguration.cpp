@@ -1,0 +1,10 @@
+#include "core/RunConfiguration.h"
+
+namespace korvane {
+
+RunConfiguration& RunConfiguration::instance() {
+    static RunConfiguration configuration;
+    return configuration;
+}
+
+}  // namespace korvane

@@ -1,0 +1,32 @@
+#pragma once
+
+#include <QString>
+#include <memory>
+
+class QSettings;
+
+namespace korvane {
+
+// The per-user store "Dravik_Korvane": string values by section and key, a default on a
+// missing key. The file holds passwords in clear, so it is kept readable by its owner only.
+class SettingsStore {
+public:
+    static const QString kApplicationName;
+
+    SettingsStore();
+    ~SettingsStore();
+    SettingsStore(const SettingsStore&) = delete;
+    SettingsStore& operator=(const SettingsStore&) = delete;
+
+    QString read(const QString& section, const QString& key, const QString& defaultValue) const;
+    void write(const QString& section, const QString& key, const QString& value);
+    bool contains(const QString& section, const QString& key) const;
+    QString fileName() const;
+
+private:
+    void restrictFileMode();
+
+    std::unique_ptr<QSettings> settings_;
+};
+
+}  // namespace korvane

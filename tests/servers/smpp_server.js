@@ -1,0 +1,86 @@
+// A local SMPP 3.4 server for Korvane's tests and demo. It accepts bind_transmitter and
+// submit_sm, prints or records what it receives, and misbehaves on request:
+//   system_id "refuse" or password "wrong"  -> bind refused (ESME_RBINDFAIL)
+//   system_id "drop"                        -> connection closed in the middle of the bind
+//   system_id "mute"                        -> bind never answered
+//   system_id "chatty"                      -> an enquire_link to the client before each answer
+//   destination containing "999"            -> submit refused (ESME_RSUBMITFAIL)
+// Usage: node smpp_server.js --port N [--store file.jsonl] [--print]
+'use strict';
+const smpp = require('smpp');
+const fs = require('fs');
+
+const args = process.argv.slice(2);
+const option = (name) => {
+    const i = args.indexOf(name);
+    return i >= 0 ? args[i + 1] : undefined;
+};
+const port = Number(option('--port') || 2775);
+const store = option('--store');
+const print = args.includes('--print');
+let messageId = 0;
+
+function record(entry) {
+    if (store) {
+        fs.appendFileSync(store, JSON.stringify(entry) + '\n');
+    }
+    if (print) {
+        const text = entry.udh ? `[part ${entry.udh[5]}/${entry.udh[4]}] ${entry.message}` : entry.message;
+        console.log(`SMS sink: from ${entry.source_addr} to ${entry.destination_addr}: ${text}`);
+    }
+}
+
+const server = smpp.createServer((session) => {
+    let systemId = '';
+    const answer = (pdu, response) => {
+        if (systemId === 'chatty') {
+            session.enquire_link();
+        }
+        session.send(response);
+    };
+    session.on('error', () => {});
+    session.on('bind_transmitter', (pdu) => {
+        systemId = pdu.system_id;
+        if (systemId === 'drop') {
+            session.socket.destroy();
+            return;
+        }
+        if (systemId === 'mute') {
+            return;
+        }
+        const refused = systemId === 'refuse' || pdu.password === 'wrong';
+        answer(pdu, pdu.response({command_status: refused ? smpp.ESME_RBINDFAIL : smpp.ESME_ROK}));
+    });
+    session.on('submit_sm', (pdu) => {
+        const sm = pdu.short_message || {};
+        const entry = {
+            system_id: systemId,
+            source_addr: pdu.source_addr,
+            source_addr_ton: pdu.source_addr_ton,
+            source_addr_npi: pdu.source_addr_npi,
+            destination_addr: pdu.destination_addr,
+            dest_addr_ton: pdu.dest_addr_ton,
+            data_coding: pdu.data_coding,
+            esm_class: pdu.esm_class,
+            message: typeof sm.message === 'string' ? sm.message : String(sm.message),
+            udh: sm.udh && sm.udh.length ? Array.from(sm.udh[0]) : undefined,
+        };
+        if (String(pdu.destination_addr).includes('999')) {
+            answer(pdu, pdu.response({command_status: smpp.ESME_RSUBMITFAIL}));
+            return;
+        }
+        record(entry);
+        answer(pdu, pdu.response({message_id: String(++messageId)}));
+    });
+    session.on('enquire_link', (pdu) => session.send(pdu.response()));
+    session.on('unbind', (pdu) => {
+        session.send(pdu.response());
+        session.close();
+    });
+});
+
+server.listen(port, '127.0.0.1', () => {
+    if (print) {
+        console.log(`SMS sink listening on 127.0.0.1:${port}`);
+    }
+});

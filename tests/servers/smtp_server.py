@@ -1,0 +1,86 @@
+"""A local SMTP server for Korvane's tests and demo, on aiosmtpd.
+
+Recipients whose local part starts with "reject" are refused with 550. Each accepted message
+is stored as a JSON file (envelope and raw data) in --store, and printed with --print.
+With --auth USER:PASSWORD the server requires that login (plain AUTH is allowed without TLS:
+it only ever listens on loopback).
+"""
+import argparse
+import asyncio
+import email
+import email.policy
+import json
+import os
+import signal
+import sys
+import time
+
+from aiosmtpd.controller import Controller
+from aiosmtpd.smtp import AuthResult, LoginPassword
+
+
+class Handler:
+    def __init__(self, store, show):
+        self.store = store
+        self.show = show
+        self.count = 0
+
+    async def handle_RCPT(self, server, session, envelope, address, rcpt_options):
+        if address.split("@")[0].lower().startswith("reject"):
+            return "550 5.1.1 Mailbox unavailable"
+        envelope.rcpt_tos.append(address)
+        return "250 OK"
+
+    async def handle_DATA(self, server, session, envelope):
+        self.count += 1
+        if self.store:
+            name = os.path.join(self.store, "%d-%06d.json" % (os.getpid(), self.count))
+            with open(name + ".tmp", "w") as out:
+                json.dump({"mail_from": envelope.mail_from,
+                           "rcpt_tos": envelope.rcpt_tos,
+                           "data": envelope.original_content.decode("latin-1")}, out)
+            os.rename(name + ".tmp", name)
+        if self.show:
+            message = email.message_from_bytes(envelope.original_content, policy=email.policy.default)
+            body = message.get_body(preferencelist=("plain",))
+            attachments = [part.get_filename() for part in message.iter_attachments()]
+            print("Mail sink: from %s to %s, subject %r, body %r%s" % (
+                envelope.mail_from, ", ".join(envelope.rcpt_tos), str(message["subject"]),
+                body.get_content().strip() if body else "",
+                ", attachments %s" % attachments if attachments else ""), flush=True)
+        return "250 Message accepted for delivery"
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--port", type=int, required=True)
+    parser.add_argument("--store")
+    parser.add_argument("--auth")
+    parser.add_argument("--print", action="store_true")
+    options = parser.parse_args()
+
+    kwargs = {}
+    if options.auth:
+        user, password = options.auth.split(":", 1)
+
+        def authenticator(server, session, envelope, mechanism, auth_data):
+            ok = isinstance(auth_data, LoginPassword) and \
+                auth_data.login.decode() == user and auth_data.password.decode() == password
+            return AuthResult(success=ok)
+
+        kwargs = dict(authenticator=authenticator, auth_required=True, auth_require_tls=False)
+    controller = Controller(Handler(options.store, options.print), hostname="127.0.0.1",
+                            port=options.port, **kwargs)
+    controller.start()
+    if options.print:
+        print("Mail sink listening on 127.0.0.1:%d" % options.port, flush=True)
+    stop = []
+    signal.signal(signal.SIGTERM, lambda *a: stop.append(1))
+    signal.signal(signal.SIGINT, lambda *a: stop.append(1))
+    while not stop:
+        time.sleep(0.2)
+    controller.stop()
+
+
+if __name__ == "__main__":
+    sys.exit(main())
