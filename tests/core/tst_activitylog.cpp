@@ -33,8 +33,9 @@ private Q_SLOTS:
         log.WriteLog(QStringLiteral("Idle..."), true, false);
         log.WriteLog(QStringLiteral("\r\n"), true, false);
         log.WriteLog(QString(), true, false);
-        log.WriteLog(QStringLiteral("first") + ActivityLog::kContinuation + QStringLiteral("second"),
-                     true, false);
+        log.WriteLog(
+            QStringLiteral("first") + ActivityLog::kContinuation + QStringLiteral("second"), true,
+            false);
         log.WriteLog(QStringLiteral("bare\r\nbreak"), false, false);
 
         const QByteArray s = "05-12-2026 06:01:30 PM : ";
@@ -127,7 +128,8 @@ private Q_SLOTS:
             QFile::setPermissions(readOnly + QStringLiteral("/Logs"),
                                   QFileDevice::ReadOwner | QFileDevice::ExeOwner);
             ActivityLog denied(readOnly + QStringLiteral("/Logs"), clock, &view, kEnglish);
-            QVERIFY_THROWS_EXCEPTION(KorvaneError, denied.WriteLog(QStringLiteral("x"), true, false));
+            QVERIFY_THROWS_EXCEPTION(KorvaneError,
+                                     denied.WriteLog(QStringLiteral("x"), true, false));
         }
     }
 

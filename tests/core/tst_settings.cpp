@@ -12,7 +12,8 @@ namespace {
 // Behaves like a check box: a change runs the handler, which stores the flag.
 class FakeOptionBox : public StartupOptionBox {
 public:
-    FakeOptionBox(SettingsStore& store, RunConfiguration& config) : store_(store), config_(config) {}
+    FakeOptionBox(SettingsStore& store, RunConfiguration& config)
+        : store_(store), config_(config) {}
     void setRunAppOnStartup(bool checked) override {
         if (checked != checked_) {
             checked_ = checked;

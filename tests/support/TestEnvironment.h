@@ -12,12 +12,13 @@ struct TestEnvironment {
     static bool has(const char* name);
 };
 
-#define KORVANE_REQUIRE_ENV(name)                                                   \
-    do {                                                                            \
-        if (!korvane::test::TestEnvironment::has(name)) {                           \
-            if (qEnvironmentVariableIsSet("KORVANE_TEST_STRICT")) QFAIL("missing " name); \
-            QSKIP("needs " name ": run through scripts/test, which starts servers");   \
-        }                                                                           \
+#define KORVANE_REQUIRE_ENV(name)                                                    \
+    do {                                                                             \
+        if (!korvane::test::TestEnvironment::has(name)) {                            \
+            if (qEnvironmentVariableIsSet("KORVANE_TEST_STRICT"))                    \
+                QFAIL("missing " name);                                              \
+            QSKIP("needs " name ": run through scripts/test, which starts servers"); \
+        }                                                                            \
     } while (false)
 
 }  // namespace korvane::test

@@ -1,0 +1,16 @@
+-- tblMessages for MariaDB / MySQL (through MariaDB Connector/ODBC).
+CREATE TABLE tblMessages (
+    RecId           INT NOT NULL AUTO_INCREMENT PRIMARY KEY,
+    MessageType     VARCHAR(10),
+    MessageText     TEXT,
+    MobileNo        VARCHAR(32),
+    EmailTo         VARCHAR(1000),
+    EmailFrom       VARCHAR(255),
+    EmailSubject    VARCHAR(255),
+    EmailCC         VARCHAR(1000),
+    EmailBCC        VARCHAR(1000),
+    EmailAttachment VARCHAR(1000),
+    IsSent          CHAR(1) DEFAULT 'N',
+    ProcessStatus   VARCHAR(50),
+    ProcessedDate   DATETIME
+) CHARACTER SET utf8mb4;

@@ -1,0 +1,16 @@
+-- tblMessages for Microsoft SQL Server (through Microsoft ODBC Driver for SQL Server).
+CREATE TABLE tblMessages (
+    RecId           INT IDENTITY(1,1) NOT NULL PRIMARY KEY,
+    MessageType     NVARCHAR(10),
+    MessageText     NVARCHAR(MAX),
+    MobileNo        NVARCHAR(32),
+    EmailTo         NVARCHAR(1000),
+    EmailFrom       NVARCHAR(255),
+    EmailSubject    NVARCHAR(255),
+    EmailCC         NVARCHAR(1000),
+    EmailBCC        NVARCHAR(1000),
+    EmailAttachment NVARCHAR(1000),
+    IsSent          NCHAR(1) DEFAULT 'N',
+    ProcessStatus   NVARCHAR(50),
+    ProcessedDate   DATETIME2(0)
+);

@@ -1,0 +1,88 @@
+#include "dispatch/MessageTable.h"
+
+#include <QDateTime>
+#include <cmath>
+#include <limits>
+
+#include "core/KorvaneError.h"
+
+namespace korvane::MessageTable {
+
+QString selectionStatement(qint32 dontSendProcessedMsgs) {
+    if (dontSendProcessedMsgs == 0) {
+        return QStringLiteral(
+            "Select * from tblMessages where (IsSent = 'N' OR IsSent IS NULL OR IsSent = '') "
+            "order by RecId");
+    }
+    return QStringLiteral(
+        "SELECT *  FROM tblMessages WHERE (IsSent = 'N' OR IsSent IS NULL OR IsSent = '') AND "
+        "(ProcessStatus IS NULL OR ProcessStatus = '') ORDER BY RecId");
+}
+
+QString columnName(Column column) {
+    static const char* const names[kColumnCount] = {
+        "RecId",     "MessageText",   "MessageType",  "MobileNo", "EmailTo",
+        "EmailFrom", "EmailSubject",  "EmailCC",      "EmailBCC", "EmailAttachment",
+        "IsSent",    "ProcessStatus", "ProcessedDate"};
+    return QString::fromLatin1(names[static_cast<int>(column)]);
+}
+
+namespace Outcome {
+const char* const kTextEmpty = "Message Text Is Empty.";
+const char* const kMobileMissing = "Mobile No. Is Not Defined.";
+const char* const kSmsSent = "Message Is Sent Via SMS.";
+const char* const kSmsNotSent = "Message Is Not Sent Via SMS.";
+const char* const kEmailToMissing = "Reciever's Email Id (EmailTo) Is Not Defined.";
+const char* const kEmailFromMissing = "Sender's Email Id (EmailFrom) Is Not Defined.";
+const char* const kAttachmentMissing = "Attachment File Does Not Exist Or Not Found.";
+const char* const kEmailSent = "Message Is Sent Via Email.";
+const char* const kEmailNotSent = "Message Is Not Sent Via Email.";
+const char* const kTypeUndefined = "Message Type Is Not Defined.";
+}  // namespace Outcome
+
+qint32 toRecordId(const QVariant& value) {
+    if (value.isNull()) {
+        throw KorvaneError(ErrorNumber::InvalidUseOfNull, QStringLiteral("Invalid use of Null"));
+    }
+    const QString text = value.toString().trimmed();
+    bool ok = false;
+    double number = static_cast<double>(text.toLongLong(&ok));
+    if (!ok) {
+        number = text.toDouble(&ok);
+        if (!ok || !std::isfinite(number)) {
+            throw KorvaneError(ErrorNumber::TypeMismatch, QStringLiteral("Type mismatch"));
+        }
+        number = std::nearbyint(number);  // halves go to the even number
+    }
+    if (number < std::numeric_limits<qint32>::min() ||
+        number > std::numeric_limits<qint32>::max()) {
+        throw KorvaneError(ErrorNumber::Overflow, QStringLiteral("Overflow"));
+    }
+    return static_cast<qint32>(number);
+}
+
+QString toText(const QVariant& value) {
+    if (value.isNull()) {
+        return QString();
+    }
+    if (value.userType() == QMetaType::QDateTime) {
+        return value.toDateTime().toString(QStringLiteral("yyyy-MM-dd hh:mm:ss"));
+    }
+    return value.toString();
+}
+
+QString prepareAttachmentPath(const QString& stored) {
+    const QString trimmed = stored.trimmed();
+    QString result;
+    result.reserve(trimmed.size());
+    for (int i = 0; i < trimmed.size(); ++i) {
+        result += trimmed[i];
+        if (trimmed[i] == QLatin1Char('\\') && i + 1 < trimmed.size() &&
+            trimmed[i + 1] == QLatin1Char('\\')) {
+            ++i;
+        }
+    }
+    return result;
+}
+
+}  // namespace korvane::MessageTable

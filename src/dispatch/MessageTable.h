@@ -1,0 +1,56 @@
+#pragma once
+
+#include <QString>
+#include <QVariant>
+
+namespace korvane {
+
+// The contract of tblMessages shared with every producer: the statements, the columns and
+// the outcome texts written back.
+namespace MessageTable {
+
+QString selectionStatement(qint32 dontSendProcessedMsgs);
+
+enum class Column {
+    RecId,
+    MessageText,
+    MessageType,
+    MobileNo,
+    EmailTo,
+    EmailFrom,
+    EmailSubject,
+    EmailCC,
+    EmailBCC,
+    EmailAttachment,
+    IsSent,
+    ProcessStatus,
+    ProcessedDate,
+};
+constexpr int kColumnCount = 13;
+QString columnName(Column column);
+
+namespace Outcome {
+extern const char* const kTextEmpty;
+extern const char* const kMobileMissing;
+extern const char* const kSmsSent;
+extern const char* const kSmsNotSent;
+extern const char* const kEmailToMissing;
+extern const char* const kEmailFromMissing;
+extern const char* const kAttachmentMissing;
+extern const char* const kEmailSent;
+extern const char* const kEmailNotSent;
+extern const char* const kTypeUndefined;
+}  // namespace Outcome
+
+// RecId as a signed 32-bit number; raises 94 for Null, 13 for text that is no number and 6
+// for a number out of range.
+qint32 toRecordId(const QVariant& value);
+
+// Null reads as empty text; other values in their text form.
+QString toText(const QVariant& value);
+
+// Trimmed, then every pair of backslashes collapsed to one (left to right, one pass).
+QString prepareAttachmentPath(const QString& stored);
+
+}  // namespace MessageTable
+}  // namespace korvane

@@ -1,0 +1,105 @@
+#include "support/TestDatabase.h"
+
+#include <QFile>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QSqlRecord>
+#include <QStringList>
+
+#include "support/TestEnvironment.h"
+
+namespace korvane::test {
+
+TestDatabase::TestDatabase(Kind kind) : kind_(kind) {
+    if (kind == Kind::SQLite) {
+        dsn_ = TestEnvironment::value("KORVANE_TEST_SQLITE_DSN");
+    } else {
+        dsn_ = TestEnvironment::value("KORVANE_TEST_PG_DSN");
+        user_ = TestEnvironment::value("KORVANE_TEST_PG_USER");
+        password_ = TestEnvironment::value("KORVANE_TEST_PG_PASSWORD");
+    }
+    connection_ = std::make_unique<DatabaseConnection>();
+    connection_->open(dsn_, user_, password_);
+}
+
+QString TestDatabase::ddlPath(Kind kind) {
+    return QStringLiteral(KORVANE_SOURCE_DIR "/docs/tblMessages.") +
+           (kind == Kind::SQLite ? QStringLiteral("sqlite.sql") : QStringLiteral("postgresql.sql"));
+}
+
+void TestDatabase::recreate(const QString& ddl) {
+    exec(QStringLiteral("DROP TABLE IF EXISTS tblMessages"));
+    QString text = ddl;
+    if (text.isEmpty()) {
+        QFile file(ddlPath(kind_));
+        if (!file.open(QIODevice::ReadOnly)) {
+            qFatal("cannot read %s", qPrintable(file.fileName()));
+        }
+        text = QString::fromUtf8(file.readAll());
+    }
+    QStringList lines;
+    for (const QString& line : text.split(QLatin1Char('\n'))) {
+        if (!line.trimmed().startsWith(QStringLiteral("--"))) {
+            lines << line;
+        }
+    }
+    for (const QString& statement : lines.join(QLatin1Char('\n')).split(QLatin1Char(';'))) {
+        if (!statement.trimmed().isEmpty()) {
+            exec(statement);
+        }
+    }
+}
+
+void TestDatabase::exec(const QString& sql, const QVariantList& params) {
+    QSqlQuery query(connection_->database());
+    if (!query.prepare(sql)) {
+        qFatal("prepare failed: %s: %s", qPrintable(sql), qPrintable(query.lastError().text()));
+    }
+    for (const QVariant& param : params) {
+        query.addBindValue(param);
+    }
+    if (!query.exec()) {
+        qFatal("exec failed: %s: %s", qPrintable(sql), qPrintable(query.lastError().text()));
+    }
+}
+
+void TestDatabase::insert(const QVariantMap& columns) {
+    QStringList names;
+    QStringList marks;
+    QVariantList values;
+    for (auto it = columns.begin(); it != columns.end(); ++it) {
+        names << it.key();
+        if (it.value().isNull()) {
+            marks << QStringLiteral("NULL");
+        } else {
+            marks << QStringLiteral("?");
+            values << it.value();
+        }
+    }
+    exec(QStringLiteral("INSERT INTO tblMessages (%1) VALUES (%2)")
+             .arg(names.join(QStringLiteral(", ")), marks.join(QStringLiteral(", "))),
+         values);
+}
+
+QVariantMap TestDatabase::outcome(int recId) {
+    QSqlQuery query(connection_->database());
+    query.prepare(QStringLiteral(
+        "SELECT IsSent, ProcessStatus, ProcessedDate FROM tblMessages WHERE RecId = ?"));
+    query.addBindValue(recId);
+    QVariantMap result;
+    if (query.exec() && query.next()) {
+        result[QStringLiteral("issent")] = query.value(0);
+        result[QStringLiteral("processstatus")] = query.value(1);
+        result[QStringLiteral("processeddate")] = query.value(2);
+    }
+    return result;
+}
+
+int TestDatabase::count(const QString& where) {
+    QSqlQuery query(connection_->database());
+    query.exec(QStringLiteral("SELECT COUNT(*) FROM tblMessages") +
+               (where.isEmpty() ? QString() : QStringLiteral(" WHERE ") + where));
+    return query.next() ? query.value(0).toInt() : -1;
+}
+
+}  // namespace korvane::test

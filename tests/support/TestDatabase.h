@@ -1,0 +1,45 @@
+#pragma once
+
+#include <QDateTime>
+#include <QVariantMap>
+#include <memory>
+
+#include "dispatch/DatabaseConnection.h"
+
+namespace korvane::test {
+
+// One of the databases scripts/test started, reached through its ODBC data source, with
+// helpers to lay out tblMessages and read rows back.
+class TestDatabase {
+public:
+    enum class Kind { SQLite, PostgreSQL };
+    explicit TestDatabase(Kind kind);
+
+    Kind kind() const { return kind_; }
+    QString name() const {
+        return kind_ == Kind::SQLite ? QStringLiteral("SQLite") : QStringLiteral("PostgreSQL");
+    }
+    const QString& dsn() const { return dsn_; }
+    const QString& user() const { return user_; }
+    const QString& password() const { return password_; }
+
+    // Drops tblMessages and creates it from the DDL shipped in docs/ (or the given text).
+    void recreate(const QString& ddl = QString());
+    void exec(const QString& sql, const QVariantList& params = {});
+    // Inserts one row; columns not named stay at their defaults (IsSent 'N').
+    void insert(const QVariantMap& columns);
+    // IsSent, ProcessStatus and ProcessedDate of the row, lower-case keys.
+    QVariantMap outcome(int recId);
+    int count(const QString& where = QString());
+
+    static QString ddlPath(Kind kind);
+
+private:
+    Kind kind_;
+    QString dsn_;
+    QString user_;
+    QString password_;
+    std::unique_ptr<DatabaseConnection> connection_;
+};
+
+}  // namespace korvane::test
