@@ -1,10 +1,7 @@
 #include "dispatch/MessageTable.h"
 
 #include <QDateTime>
-#include <cmath>
-#include <limits>
-
-#include "core/KorvaneError.h"
+#include "core/Conversion.h"
 
 namespace korvane::MessageTable {
 
@@ -41,24 +38,7 @@ const char* const kTypeUndefined = "Message Type Is Not Defined.";
 }  // namespace Outcome
 
 qint32 toRecordId(const QVariant& value) {
-    if (value.isNull()) {
-        throw KorvaneError(ErrorNumber::InvalidUseOfNull, QStringLiteral("Invalid use of Null"));
-    }
-    const QString text = value.toString().trimmed();
-    bool ok = false;
-    double number = static_cast<double>(text.toLongLong(&ok));
-    if (!ok) {
-        number = text.toDouble(&ok);
-        if (!ok || !std::isfinite(number)) {
-            throw KorvaneError(ErrorNumber::TypeMismatch, QStringLiteral("Type mismatch"));
-        }
-        number = std::nearbyint(number);  // halves go to the even number
-    }
-    if (number < std::numeric_limits<qint32>::min() ||
-        number > std::numeric_limits<qint32>::max()) {
-        throw KorvaneError(ErrorNumber::Overflow, QStringLiteral("Overflow"));
-    }
-    return static_cast<qint32>(number);
+    return toInt32(value);
 }
 
 QString toText(const QVariant& value) {

@@ -25,7 +25,7 @@ function record(entry) {
         fs.appendFileSync(store, JSON.stringify(entry) + '\n');
     }
     if (print) {
-        const text = entry.udh ? `[part ${entry.udh[5]}/${entry.udh[4]}] ${entry.message}` : entry.message;
+        const text = entry.udh ? `[part ${entry.udh[4]}/${entry.udh[3]}] ${entry.message}` : entry.message;
         console.log(`SMS sink: from ${entry.source_addr} to ${entry.destination_addr}: ${text}`);
     }
 }

@@ -1,0 +1,159 @@
+#include "channels/MailComposer.h"
+
+#include <gmime/gmime.h>
+
+#include <QFile>
+#include <QFileInfo>
+#include <QMimeDatabase>
+#include <functional>
+
+#include "channels/MailAddress.h"
+#include "core/KorvaneError.h"
+
+namespace korvane {
+
+namespace {
+
+// Owns one GObject reference.
+template <typename T>
+class GRef {
+public:
+    explicit GRef(T* object = nullptr) : object_(object) {}
+    ~GRef() {
+        if (object_ != nullptr) {
+            g_object_unref(object_);
+        }
+    }
+    GRef(const GRef&) = delete;
+    GRef& operator=(const GRef&) = delete;
+    T* get() const { return object_; }
+
+private:
+    T* object_;
+};
+
+void ensureGMime() {
+    static const bool initialised = [] {
+        g_mime_init();
+        return true;
+    }();
+    Q_UNUSED(initialised);
+}
+
+void addMailboxes(InternetAddressList* list, const std::vector<MailAddress>& addresses) {
+    for (const MailAddress& mailbox : addresses) {
+        InternetAddress* address = internet_address_mailbox_new(
+            mailbox.name.isEmpty() ? nullptr : mailbox.name.toUtf8().constData(),
+            mailbox.address.toUtf8().constData());
+        internet_address_list_add(list, address);
+        g_object_unref(address);
+    }
+}
+
+GMimePart* partWithContent(const char* type, const char* subtype, const QByteArray& bytes) {
+    GMimePart* part = g_mime_part_new_with_type(type, subtype);
+    GRef<GMimeStream> stream(
+        g_mime_stream_mem_new_with_buffer(bytes.constData(), static_cast<size_t>(bytes.size())));
+    GRef<GMimeDataWrapper> content(
+        g_mime_data_wrapper_new_with_stream(stream.get(), GMIME_CONTENT_ENCODING_DEFAULT));
+    g_mime_part_set_content(part, content.get());
+    return part;
+}
+
+QByteArray domainOf(const QString& address) {
+    const int at = address.lastIndexOf(QLatin1Char('@'));
+    return at >= 0 ? address.mid(at + 1).toUtf8() : QByteArray("localhost");
+}
+
+}  // namespace
+
+bool isAttachableFile(const QString& path) {
+    const QFileInfo info(path);
+    return info.isFile() && !info.isHidden();
+}
+
+ComposedMail composeMail(const MailMessage& m) {
+    ensureGMime();
+    const std::vector<MailAddress> from = parseAddressList(m.from, QStringLiteral("From"));
+    const std::vector<MailAddress> to = parseAddressList(m.to, QStringLiteral("To"));
+    std::vector<MailAddress> cc;
+    std::vector<MailAddress> bcc;
+    if (!m.cc.trimmed().isEmpty()) {
+        cc = parseAddressList(m.cc, QStringLiteral("CC"));
+    }
+    if (!m.bcc.trimmed().isEmpty()) {
+        bcc = parseAddressList(m.bcc, QStringLiteral("BCC"));
+    }
+
+    ComposedMail composed;
+    composed.envelopeFrom = from.front().address.toUtf8();
+    for (const std::vector<MailAddress>& list : {std::cref(to), std::cref(cc), std::cref(bcc)}) {
+        for (const MailAddress& mailbox : list) {
+            composed.recipients << mailbox.address.toUtf8();
+        }
+    }
+
+    GRef<GMimeMessage> message(g_mime_message_new(TRUE));
+    addMailboxes(g_mime_message_get_from(message.get()), from);
+    addMailboxes(g_mime_message_get_to(message.get()), to);
+    addMailboxes(g_mime_message_get_cc(message.get()), cc);
+    g_mime_message_set_subject(message.get(), m.subject.toUtf8().constData(), "utf-8");
+
+    const QDateTime when = m.date.isValid() ? m.date : QDateTime::currentDateTime();
+    GDateTime* date = g_date_time_new_from_unix_local(when.toSecsSinceEpoch());
+    g_mime_message_set_date(message.get(), date);
+    g_date_time_unref(date);
+    char* messageId = g_mime_utils_generate_message_id(domainOf(from.front().address).constData());
+    g_mime_message_set_message_id(message.get(), messageId);
+    g_free(messageId);
+
+    // The body's own line ends are normalised; GMime writes CR LF.
+    QString bodyText = m.body;
+    bodyText.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    GRef<GMimePart> body(partWithContent("text", "plain", bodyText.toUtf8()));
+    g_mime_object_set_content_type_parameter(GMIME_OBJECT(body.get()), "charset", "utf-8");
+    g_mime_part_set_content_encoding(body.get(), g_mime_part_get_best_content_encoding(
+                                                     body.get(), GMIME_ENCODING_CONSTRAINT_7BIT));
+
+    const QString attachment = m.attachmentPath.trimmed();
+    if (!attachment.isEmpty() && isAttachableFile(attachment)) {
+        QFile file(attachment);
+        if (!file.open(QIODevice::ReadOnly)) {
+            throw KorvaneError(ErrorNumber::AttachmentUnreadable,
+                               QStringLiteral("Cannot read attachment '%1': %2")
+                                   .arg(attachment, file.errorString()));
+        }
+        const QByteArray bytes = file.readAll();
+        const QStringList mimeType =
+            QMimeDatabase().mimeTypeForFile(attachment).name().split(QLatin1Char('/'));
+        const QByteArray type = mimeType.value(0, QStringLiteral("application")).toLatin1();
+        const QByteArray subtype = mimeType.value(1, QStringLiteral("octet-stream")).toLatin1();
+        GRef<GMimePart> filePart(partWithContent(type.constData(), subtype.constData(), bytes));
+        g_mime_part_set_filename(filePart.get(),
+                                 QFileInfo(attachment).fileName().toUtf8().constData());
+        g_mime_part_set_content_encoding(filePart.get(), GMIME_CONTENT_ENCODING_BASE64);
+        GRef<GMimeMultipart> mixed(g_mime_multipart_new_with_subtype("mixed"));
+        g_mime_multipart_add(mixed.get(), GMIME_OBJECT(body.get()));
+        g_mime_multipart_add(mixed.get(), GMIME_OBJECT(filePart.get()));
+        g_mime_message_set_mime_part(message.get(), GMIME_OBJECT(mixed.get()));
+    } else {
+        g_mime_message_set_mime_part(message.get(), GMIME_OBJECT(body.get()));
+    }
+
+    GMimeFormatOptions* options = g_mime_format_options_clone(nullptr);
+    g_mime_format_options_set_newline_format(options, GMIME_NEWLINE_FORMAT_DOS);
+    GRef<GMimeStream> out(g_mime_stream_mem_new());
+    const gssize written =
+        g_mime_object_write_to_stream(GMIME_OBJECT(message.get()), options, out.get());
+    g_mime_format_options_free(options);
+    if (written < 0) {
+        throw KorvaneError(ErrorNumber::MailComposition,
+                           QStringLiteral("The message could not be composed."));
+    }
+    GByteArray* bytes = g_mime_stream_mem_get_byte_array(GMIME_STREAM_MEM(out.get()));
+    composed.data =
+        QByteArray(reinterpret_cast<const char*>(bytes->data), static_cast<int>(bytes->len));
+    return composed;
+}
+
+}  // namespace korvane

@@ -1,0 +1,36 @@
+#pragma once
+
+#include <QByteArray>
+#include <QDateTime>
+#include <QList>
+#include <QString>
+
+namespace korvane {
+
+struct MailMessage {
+    QString from;
+    QString to;
+    QString cc;              // used when not blank
+    QString bcc;             // envelope only, never a header
+    QString attachmentPath;  // attached when it names an ordinary file
+    QString subject;
+    QString body;
+    QDateTime date;
+};
+
+// What goes to the SMTP server: the envelope and the RFC 5322 message with CR LF line ends.
+struct ComposedMail {
+    QByteArray envelopeFrom;
+    QList<QByteArray> recipients;
+    QByteArray data;
+};
+
+// Builds the message with GMime: UTF-8 subject (RFC 2047), UTF-8 text/plain body in a 7-bit
+// transfer encoding, Date and Message-Id, and the optional attachment in base64. Raises
+// KorvaneError for a bad address or an attachment that cannot be read.
+ComposedMail composeMail(const MailMessage& message);
+
+// Whether the path names a file that may be attached: an ordinary file, not hidden.
+bool isAttachableFile(const QString& path);
+
+}  // namespace korvane

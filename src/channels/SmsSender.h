@@ -1,0 +1,44 @@
+#pragma once
+
+#include <QString>
+
+#include "channels/TelvoroClient.h"
+
+namespace korvane {
+
+class ActivityLog;
+
+// Sends one SMS; what the dispatch cycle and the Test SMS action depend on.
+class SmsChannel {
+public:
+    virtual ~SmsChannel();
+    // True when the gateway accepted the message; a failure is logged here, a success by the
+    // caller.
+    virtual bool SendSMS(const QString& server, const QString& port, const QString& user,
+                         const QString& password, const QString& mobileNumber, const QString& text,
+                         bool showMessages) = 0;
+};
+
+// Drives one TelvoroClient per call through its six operations and turns the first refusal
+// into its fixed log line.
+class SmsSender : public SmsChannel {
+public:
+    SmsSender(ActivityLog& log, TelvoroClientFactory factory);
+
+    bool SendSMS(const QString& server, const QString& port, const QString& user,
+                 const QString& password, const QString& mobileNumber, const QString& text,
+                 bool showMessages) override;
+
+    static const char* const kConnectFailed;
+    static const char* const kLoginFailed;
+    static const char* const kSenderRefused;
+    static const char* const kNumberRefused;
+    static const char* const kMessageRefused;
+    static const char* const kSendRefused;
+
+private:
+    ActivityLog& log_;
+    TelvoroClientFactory factory_;
+};
+
+}  // namespace korvane
