@@ -66,7 +66,7 @@ def main():
         def authenticator(server, session, envelope, mechanism, auth_data):
             ok = isinstance(auth_data, LoginPassword) and \
                 auth_data.login.decode() == user and auth_data.password.decode() == password
-            return AuthResult(success=ok)
+            return AuthResult(success=ok, handled=False)
 
         kwargs = dict(authenticator=authenticator, auth_required=True, auth_require_tls=False)
     controller = Controller(Handler(options.store, options.print), hostname="127.0.0.1",

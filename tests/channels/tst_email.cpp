@@ -1,0 +1,264 @@
+#include <gmime/gmime.h>
+
+#include <QTcpServer>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include "channels/EmailSender.h"
+#include "channels/MailAddress.h"
+#include "channels/MailComposer.h"
+#include "core/ActivityLog.h"
+#include "core/KorvaneError.h"
+#include "support/FakeClock.h"
+#include "support/ReceivedMessages.h"
+#include "support/RecordingLogView.h"
+#include "support/TempProfile.h"
+#include "support/TestEnvironment.h"
+
+using namespace korvane;
+using test::ReceivedMessages;
+
+namespace {
+
+// A received message parsed back with GMime.
+struct Parsed {
+    QString from, to, cc, bcc, subject, body, attachmentName;
+    QByteArray attachment;
+    bool hasDate = false, hasMessageId = false;
+};
+
+QString addresses(InternetAddressList* list) {
+    if (list == nullptr) return QString();
+    char* text = internet_address_list_to_string(list, nullptr, FALSE);
+    const QString result = QString::fromUtf8(text ? text : "");
+    g_free(text);
+    return result;
+}
+
+QByteArray partBytes(GMimePart* part) {
+    GMimeDataWrapper* content = g_mime_part_get_content(part);
+    GMimeStream* out = g_mime_stream_mem_new();
+    g_mime_data_wrapper_write_to_stream(content, out);
+    GByteArray* bytes = g_mime_stream_mem_get_byte_array(GMIME_STREAM_MEM(out));
+    QByteArray result(reinterpret_cast<const char*>(bytes->data), static_cast<int>(bytes->len));
+    g_object_unref(out);
+    return result;
+}
+
+Parsed parse(const QByteArray& data) {
+    Parsed parsed;
+    GMimeStream* stream = g_mime_stream_mem_new_with_buffer(data.constData(), static_cast<size_t>(data.size()));
+    GMimeParser* parser = g_mime_parser_new_with_stream(stream);
+    GMimeMessage* message = g_mime_parser_construct_message(parser, nullptr);
+    parsed.from = addresses(g_mime_message_get_from(message));
+    parsed.to = addresses(g_mime_message_get_to(message));
+    parsed.cc = addresses(g_mime_message_get_cc(message));
+    parsed.bcc = QString::fromUtf8(g_mime_object_get_header(GMIME_OBJECT(message), "Bcc"));
+    parsed.subject = QString::fromUtf8(g_mime_message_get_subject(message));
+    parsed.hasDate = g_mime_object_get_header(GMIME_OBJECT(message), "Date") != nullptr;
+    parsed.hasMessageId = g_mime_message_get_message_id(message) != nullptr;
+    GMimeObject* top = g_mime_message_get_mime_part(message);
+    GMimePart* text = nullptr;
+    if (GMIME_IS_MULTIPART(top)) {
+        text = GMIME_PART(g_mime_multipart_get_part(GMIME_MULTIPART(top), 0));
+        GMimePart* file = GMIME_PART(g_mime_multipart_get_part(GMIME_MULTIPART(top), 1));
+        parsed.attachmentName = QString::fromUtf8(g_mime_part_get_filename(file));
+        parsed.attachment = partBytes(file);
+    } else {
+        text = GMIME_PART(top);
+    }
+    parsed.body = QString::fromUtf8(partBytes(text));
+    g_object_unref(message);
+    g_object_unref(parser);
+    g_object_unref(stream);
+    return parsed;
+}
+
+}  // namespace
+
+class EmailTest : public QObject {
+    Q_OBJECT
+
+    test::TempProfile profile_;
+    test::FakeClock clock_;
+    test::RecordingLogView view_;
+    ActivityLog log_{profile_.logsDir(), clock_, &view_};
+    CurlMailTransport transport_;
+    QString port_, authPort_, store_, authStore_;
+
+    QStringList takeLog() {
+        const QStringList lines = view_.pane.split(QStringLiteral("\r\n"), Qt::SkipEmptyParts);
+        view_.pane.clear();
+        return lines;
+    }
+
+private Q_SLOTS:
+    void initTestCase() {
+        KORVANE_REQUIRE_ENV("KORVANE_TEST_SMTP_PORT");
+        port_ = test::TestEnvironment::value("KORVANE_TEST_SMTP_PORT");
+        authPort_ = test::TestEnvironment::value("KORVANE_TEST_SMTP_AUTH_PORT");
+        store_ = test::TestEnvironment::value("KORVANE_TEST_SMTP_STORE");
+        authStore_ = test::TestEnvironment::value("KORVANE_TEST_SMTP_AUTH_STORE");
+        g_mime_init();
+    }
+    void init() {
+        view_.pane.clear();
+        view_.messages.clear();
+        ReceivedMessages::clearMail(store_);
+        ReceivedMessages::clearMail(authStore_);
+    }
+
+    void addressListsAsPeopleWriteThem() {
+        const auto list = parseAddressList(
+            QStringLiteral(" a@x.org; \"Doe, Jane\" <jane@x.org>, 'b@y.org' ;Bob Smith < bob@z.org >;"),
+            QStringLiteral("To"));
+        QCOMPARE(list.size(), size_t(4));
+        QCOMPARE(list[0].address, QStringLiteral("a@x.org"));
+        QCOMPARE(list[1].name, QStringLiteral("Doe, Jane"));
+        QCOMPARE(list[1].address, QStringLiteral("jane@x.org"));
+        QCOMPARE(list[2].address, QStringLiteral("b@y.org"));
+        QCOMPARE(list[3].name, QStringLiteral("Bob Smith"));
+        QCOMPARE(list[3].address, QStringLiteral("bob@z.org"));
+        for (const QString& bad : {QStringLiteral("a@x.org, bob"), QStringLiteral("@x.org"),
+                                   QStringLiteral("a b@x.org"), QStringLiteral(" ; , "),
+                                   QStringLiteral("Jane <jane@x.org")}) {
+            QVERIFY_THROWS_EXCEPTION(KorvaneError, parseAddressList(bad, QStringLiteral("To")));
+        }
+        try {
+            parseAddressList(QStringLiteral("a@x.org; bob"), QStringLiteral("CC"));
+        } catch (const KorvaneError& error) {
+            QCOMPARE(errorLine(error), QStringLiteral("Error Occurred: 2001 --> 'bob' in CC is not an e-mail address."));
+        }
+    }
+
+    void deliveredMessageIsWhatWasAsked() {
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("Rapport März €.pdf"));
+        QByteArray payload;
+        for (int i = 0; i < 70000; ++i) payload.append(static_cast<char>(i * 7));
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(payload);
+        file.close();
+
+        EmailSender sender(log_, transport_);
+        const QString body = QStringLiteral("Grüße aus Köln\nline two\r\n.\nend with dot line");
+        QVERIFY(sender.SendEmail(QStringLiteral("Sender <from@korvane.test>"),
+                                 QStringLiteral("to1@x.test; \"Doe, Jane\" <to2@x.test>"),
+                                 QStringLiteral("  cc@x.test  "), QStringLiteral("hidden@x.test"),
+                                 QStringLiteral(" ") + path + QStringLiteral(" "),
+                                 QStringLiteral("Zahlung für Bestellung № 42"), body,
+                                 QStringLiteral("127.0.0.1"), port_, QString(), QString(), false));
+        QVERIFY(takeLog().isEmpty());
+        const QList<QJsonObject> got = ReceivedMessages::mail(store_);
+        QCOMPARE(got.size(), 1);
+        QCOMPARE(got[0][QStringLiteral("mail_from")].toString(), QStringLiteral("from@korvane.test"));
+        QStringList rcpts;
+        for (const auto& r : got[0][QStringLiteral("rcpt_tos")].toArray()) rcpts << r.toString();
+        QCOMPARE(rcpts, (QStringList{QStringLiteral("to1@x.test"), QStringLiteral("to2@x.test"),
+                                     QStringLiteral("cc@x.test"), QStringLiteral("hidden@x.test")}));
+        const QByteArray raw = got[0][QStringLiteral("data")].toString().toLatin1();
+        for (char c : raw) QVERIFY2(static_cast<unsigned char>(c) < 0x80, "message must be 7-bit");
+        const Parsed parsed = parse(raw);
+        QCOMPARE(parsed.from, QStringLiteral("Sender <from@korvane.test>"));
+        QVERIFY2(parsed.to.contains(QStringLiteral("to1@x.test")) && parsed.to.contains(QStringLiteral("to2@x.test")),
+                 qPrintable(parsed.to));
+        QCOMPARE(parsed.cc, QStringLiteral("cc@x.test"));
+        QVERIFY(parsed.bcc.isEmpty());
+        QVERIFY(!raw.contains("hidden@x.test"));
+        QCOMPARE(parsed.subject, QStringLiteral("Zahlung für Bestellung № 42"));
+        QCOMPARE(QString(parsed.body).replace(QStringLiteral("\r\n"), QStringLiteral("\n")),
+                 QStringLiteral("Grüße aus Köln\nline two\n.\nend with dot line"));
+        QCOMPARE(parsed.attachmentName, QStringLiteral("Rapport März €.pdf"));
+        QCOMPARE(parsed.attachment, payload);
+        QVERIFY(parsed.hasDate);
+        QVERIFY(parsed.hasMessageId);
+
+        // Blank CC and BCC are left out; a missing attachment sends without one, silently.
+        ReceivedMessages::clearMail(store_);
+        QVERIFY(sender.SendEmail(QStringLiteral("from@korvane.test"), QStringLiteral("to@x.test"),
+                                 QStringLiteral("   "), QStringLiteral(" "), dir.filePath(QStringLiteral("none.pdf")),
+                                 QString(), QStringLiteral("plain"), QStringLiteral("127.0.0.1"), port_,
+                                 QString(), QString(), false));
+        QVERIFY(takeLog().isEmpty());
+        const QList<QJsonObject> plain = ReceivedMessages::mail(store_);
+        QCOMPARE(plain.size(), 1);
+        QCOMPARE(plain[0][QStringLiteral("rcpt_tos")].toArray().size(), 1);
+        QVERIFY(parse(plain[0][QStringLiteral("data")].toString().toLatin1()).attachmentName.isEmpty());
+    }
+
+    void loginOnlyWithAUserName() {
+        EmailSender sender(log_, transport_);
+        const QString user = test::TestEnvironment::value("KORVANE_TEST_SMTP_AUTH_USER");
+        const QString password = test::TestEnvironment::value("KORVANE_TEST_SMTP_AUTH_PASSWORD");
+        QVERIFY(sender.SendEmail(QStringLiteral("a@korvane.test"), QStringLiteral("b@x.test"), {}, {}, {},
+                                 QStringLiteral("auth"), QStringLiteral("body"), QStringLiteral("localhost"),
+                                 authPort_, user, password, false));
+        QCOMPARE(ReceivedMessages::mail(authStore_).size(), 1);
+
+        QVERIFY(!sender.SendEmail(QStringLiteral("a@korvane.test"), QStringLiteral("b@x.test"), {}, {}, {},
+                                  QStringLiteral("auth"), QStringLiteral("body"), QStringLiteral("127.0.0.1"),
+                                  authPort_, user, QStringLiteral("wrong"), true));
+        QStringList log = takeLog();
+        QCOMPARE(log.size(), 1);
+        QVERIFY2(log[0].startsWith(QStringLiteral("Error Occurred: 67 --> ")), qPrintable(log[0]));
+        QVERIFY2(log[0].contains(QStringLiteral("535")), qPrintable(log[0]));
+        QVERIFY(!log[0].contains(QStringLiteral("wrong")));
+        QCOMPARE(view_.messages, log);
+
+        // Without a user name nothing authenticates, and the server asks for it.
+        QVERIFY(!sender.SendEmail(QStringLiteral("a@korvane.test"), QStringLiteral("b@x.test"), {}, {}, {},
+                                  QStringLiteral("auth"), QStringLiteral("body"), QStringLiteral("127.0.0.1"),
+                                  authPort_, QString(), password, false));
+        log = takeLog();
+        QCOMPARE(log.size(), 1);
+        QVERIFY2(log[0].contains(QStringLiteral("530")), qPrintable(log[0]));
+        QCOMPARE(ReceivedMessages::mail(authStore_).size(), 1);
+    }
+
+    void failuresGiveCurlCodeAndText() {
+        EmailSender sender(log_, transport_);
+        sender.setTimeouts(5, 5, 10);
+        auto attempt = [&](const QString& to, const QString& server, const QString& port) {
+            const bool sent = sender.SendEmail(QStringLiteral("a@korvane.test"), to, {}, {}, {}, QStringLiteral("s"),
+                                               QStringLiteral("b"), server, port, {}, {}, false);
+            const QStringList log = takeLog();
+            return sent || log.size() != 1 ? QStringLiteral("unexpected") : log[0];
+        };
+        QTcpServer probe;
+        QVERIFY(probe.listen(QHostAddress::LocalHost));
+        const QString closed = QString::number(probe.serverPort());
+        probe.close();
+
+        QString line = attempt(QStringLiteral("b@x.test"), QStringLiteral("127.0.0.1"), closed);
+        QVERIFY2(line.startsWith(QStringLiteral("Error Occurred: 7 --> ")), qPrintable(line));
+        line = attempt(QStringLiteral("reject@x.test"), QStringLiteral("127.0.0.1"), port_);
+        QVERIFY2(line.startsWith(QStringLiteral("Error Occurred: 55 --> ")) && line.contains(QStringLiteral("550")),
+                 qPrintable(line));
+        line = attempt(QStringLiteral("b@x.test"), QStringLiteral("127.0.0.1"), QStringLiteral("25x"));
+        QVERIFY2(line.startsWith(QStringLiteral("Error Occurred: 3 --> ")), qPrintable(line));
+        line = attempt(QStringLiteral("b@x.test, nobody"), QStringLiteral("127.0.0.1"), port_);
+        QCOMPARE(line, QStringLiteral("Error Occurred: 2001 --> 'nobody' in To is not an e-mail address."));
+        QVERIFY(ReceivedMessages::mail(store_).isEmpty());
+        QVERIFY(view_.messages.isEmpty());
+    }
+
+    void transportRules() {
+        SmtpSettings settings;
+        settings.server = QStringLiteral("mail.example.org");
+        settings.port = QStringLiteral("465");
+        QCOMPARE(CurlMailTransport::url(settings), QByteArray("smtps://mail.example.org:465"));
+        settings.port = QStringLiteral("587");
+        QCOMPARE(CurlMailTransport::url(settings), QByteArray("smtp://mail.example.org:587"));
+        settings.server = QStringLiteral("::1");
+        QCOMPARE(CurlMailTransport::url(settings), QByteArray("smtp://[::1]:587"));
+        QVERIFY(CurlMailTransport::isLoopback(QStringLiteral("127.0.0.1")));
+        QVERIFY(CurlMailTransport::isLoopback(QStringLiteral("::1")));
+        QVERIFY(CurlMailTransport::isLoopback(QStringLiteral("LOCALHOST")));
+        QVERIFY(!CurlMailTransport::isLoopback(QStringLiteral("10.0.0.1")));
+        QVERIFY(!CurlMailTransport::isLoopback(QStringLiteral("mail.example.org")));
+    }
+};
+
+QTEST_GUILESS_MAIN(EmailTest)
+#include "tst_email.moc"
