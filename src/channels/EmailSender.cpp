@@ -6,8 +6,6 @@
 
 namespace korvane {
 
-EmailChannel::~EmailChannel() = default;
-
 EmailSender::EmailSender(ActivityLog& log, MailTransport& transport)
     : log_(log), transport_(transport) {}
 

@@ -2,23 +2,12 @@
 
 #include <QString>
 
+#include "channels/EmailChannel.h"
 #include "channels/MailTransport.h"
 
 namespace korvane {
 
 class ActivityLog;
-
-// Sends one e-mail; what the dispatch cycle and the Test Email action depend on.
-class EmailChannel {
-public:
-    virtual ~EmailChannel();
-    // True when the server took the message; a failure is logged here, a success by the caller.
-    virtual bool SendEmail(const QString& from, const QString& to, const QString& cc,
-                           const QString& bcc, const QString& attachmentPath,
-                           const QString& subject, const QString& body, const QString& server,
-                           const QString& port, const QString& userName, const QString& password,
-                           bool showMessages) = 0;
-};
 
 class EmailSender : public EmailChannel {
 public:

@@ -8,6 +8,7 @@
 #include <functional>
 
 #include "channels/MailAddress.h"
+#include "core/Files.h"
 #include "core/KorvaneError.h"
 
 namespace korvane {
@@ -67,11 +68,6 @@ QByteArray domainOf(const QString& address) {
 
 }  // namespace
 
-bool isAttachableFile(const QString& path) {
-    const QFileInfo info(path);
-    return info.isFile() && !info.isHidden();
-}
-
 ComposedMail composeMail(const MailMessage& m) {
     ensureGMime();
     const std::vector<MailAddress> from = parseAddressList(m.from, QStringLiteral("From"));
@@ -116,7 +112,7 @@ ComposedMail composeMail(const MailMessage& m) {
                                                      body.get(), GMIME_ENCODING_CONSTRAINT_7BIT));
 
     const QString attachment = m.attachmentPath.trimmed();
-    if (!attachment.isEmpty() && isAttachableFile(attachment)) {
+    if (!attachment.isEmpty() && isOrdinaryFile(attachment)) {
         QFile file(attachment);
         if (!file.open(QIODevice::ReadOnly)) {
             throw KorvaneError(ErrorNumber::AttachmentUnreadable,

@@ -30,7 +30,4 @@ struct ComposedMail {
 // KorvaneError for a bad address or an attachment that cannot be read.
 ComposedMail composeMail(const MailMessage& message);
 
-// Whether the path names a file that may be attached: an ordinary file, not hidden.
-bool isAttachableFile(const QString& path);
-
 }  // namespace korvane

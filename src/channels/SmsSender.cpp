@@ -6,8 +6,6 @@
 
 namespace korvane {
 
-SmsChannel::~SmsChannel() = default;
-
 const char* const SmsSender::kConnectFailed =
     "Cannot connect to Telvoro Server... Please check Telvoro Server address And/Or Port No.";
 const char* const SmsSender::kLoginFailed =

@@ -2,22 +2,12 @@
 
 #include <QString>
 
+#include "channels/SmsChannel.h"
 #include "channels/TelvoroClient.h"
 
 namespace korvane {
 
 class ActivityLog;
-
-// Sends one SMS; what the dispatch cycle and the Test SMS action depend on.
-class SmsChannel {
-public:
-    virtual ~SmsChannel();
-    // True when the gateway accepted the message; a failure is logged here, a success by the
-    // caller.
-    virtual bool SendSMS(const QString& server, const QString& port, const QString& user,
-                         const QString& password, const QString& mobileNumber, const QString& text,
-                         bool showMessages) = 0;
-};
 
 // Drives one TelvoroClient per call through its six operations and turns the first refusal
 // into its fixed log line.

@@ -78,25 +78,29 @@ void DatabaseConnection::open(const QString& dsnName, const QString& user, const
                               const QString& fileDsnPath) {
     close();
     password_ = password;
-    QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QODBC"), name_);
-    if (!db.isValid()) {
-        throw KorvaneError(
-            ErrorNumber::ProviderError,
-            QStringLiteral("The QODBC driver is not available: ") + db.lastError().text());
+    QString failure;
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QODBC"), name_);
+        if (!db.isValid()) {
+            failure = QStringLiteral("The QODBC driver is not available: ") + db.lastError().text();
+        } else {
+            db.setConnectOptions(
+                QStringLiteral("SQL_ATTR_ODBC_VERSION=SQL_OV_ODBC3;SQL_ATTR_LOGIN_TIMEOUT=15"));
+            // QODBC writes "DSN=<name>;UID=<user>;PWD=<password>" without quoting: values that
+            // hold ';' or '}' are braced here so that they reach the driver whole.
+            const QString fromFile =
+                fileDsnPath.isEmpty() ? QString() : fileDsnConnectionString(fileDsnPath, dsnName);
+            db.setDatabaseName(fromFile.isEmpty() ? quoteValue(dsnName) : fromFile);
+            db.setUserName(quoteValue(user));
+            db.setPassword(quoteValue(password));
+            if (!db.open()) {
+                failure = describeSqlError(db.lastError(), password);
+            }
+        }
     }
-    db.setConnectOptions(
-        QStringLiteral("SQL_ATTR_ODBC_VERSION=SQL_OV_ODBC3;SQL_ATTR_LOGIN_TIMEOUT=15"));
-    // QODBC writes "DSN=<name>;UID=<user>;PWD=<password>" without quoting: values that hold
-    // ';' or '}' are braced here so that they reach the driver whole.
-    const QString fromFile =
-        fileDsnPath.isEmpty() ? QString() : fileDsnConnectionString(fileDsnPath, dsnName);
-    db.setDatabaseName(fromFile.isEmpty() ? quoteValue(dsnName) : fromFile);
-    db.setUserName(quoteValue(user));
-    db.setPassword(quoteValue(password));
-    if (!db.open()) {
-        const QString description = describeSqlError(db.lastError(), password);
+    if (!failure.isNull()) {
         close();
-        throw KorvaneError(ErrorNumber::ProviderError, description);
+        throw KorvaneError(ErrorNumber::ProviderError, failure);
     }
 }
 

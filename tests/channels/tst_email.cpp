@@ -28,7 +28,8 @@ struct Parsed {
 };
 
 QString addresses(InternetAddressList* list) {
-    if (list == nullptr) return QString();
+    if (list == nullptr)
+        return QString();
     char* text = internet_address_list_to_string(list, nullptr, FALSE);
     const QString result = QString::fromUtf8(text ? text : "");
     g_free(text);
@@ -47,7 +48,8 @@ QByteArray partBytes(GMimePart* part) {
 
 Parsed parse(const QByteArray& data) {
     Parsed parsed;
-    GMimeStream* stream = g_mime_stream_mem_new_with_buffer(data.constData(), static_cast<size_t>(data.size()));
+    GMimeStream* stream =
+        g_mime_stream_mem_new_with_buffer(data.constData(), static_cast<size_t>(data.size()));
     GMimeParser* parser = g_mime_parser_new_with_stream(stream);
     GMimeMessage* message = g_mime_parser_construct_message(parser, nullptr);
     parsed.from = addresses(g_mime_message_get_from(message));
@@ -110,7 +112,8 @@ private Q_SLOTS:
 
     void addressListsAsPeopleWriteThem() {
         const auto list = parseAddressList(
-            QStringLiteral(" a@x.org; \"Doe, Jane\" <jane@x.org>, 'b@y.org' ;Bob Smith < bob@z.org >;"),
+            QStringLiteral(
+                " a@x.org; \"Doe, Jane\" <jane@x.org>, 'b@y.org' ;Bob Smith < bob@z.org >;"),
             QStringLiteral("To"));
         QCOMPARE(list.size(), size_t(4));
         QCOMPARE(list[0].address, QStringLiteral("a@x.org"));
@@ -119,15 +122,17 @@ private Q_SLOTS:
         QCOMPARE(list[2].address, QStringLiteral("b@y.org"));
         QCOMPARE(list[3].name, QStringLiteral("Bob Smith"));
         QCOMPARE(list[3].address, QStringLiteral("bob@z.org"));
-        for (const QString& bad : {QStringLiteral("a@x.org, bob"), QStringLiteral("@x.org"),
-                                   QStringLiteral("a b@x.org"), QStringLiteral(" ; , "),
-                                   QStringLiteral("Jane <jane@x.org")}) {
+        for (const QString& bad :
+             {QStringLiteral("a@x.org, bob"), QStringLiteral("@x.org"), QStringLiteral("a b@x.org"),
+              QStringLiteral(" ; , "), QStringLiteral("Jane <jane@x.org")}) {
             QVERIFY_THROWS_EXCEPTION(KorvaneError, parseAddressList(bad, QStringLiteral("To")));
         }
         try {
             parseAddressList(QStringLiteral("a@x.org; bob"), QStringLiteral("CC"));
         } catch (const KorvaneError& error) {
-            QCOMPARE(errorLine(error), QStringLiteral("Error Occurred: 2001 --> 'bob' in CC is not an e-mail address."));
+            QCOMPARE(
+                errorLine(error),
+                QStringLiteral("Error Occurred: 2001 --> 'bob' in CC is not an e-mail address."));
         }
     }
 
@@ -152,16 +157,19 @@ private Q_SLOTS:
         QVERIFY(takeLog().isEmpty());
         const QList<QJsonObject> got = ReceivedMessages::mail(store_);
         QCOMPARE(got.size(), 1);
-        QCOMPARE(got[0][QStringLiteral("mail_from")].toString(), QStringLiteral("from@korvane.test"));
+        QCOMPARE(got[0][QStringLiteral("mail_from")].toString(),
+                 QStringLiteral("from@korvane.test"));
         QStringList rcpts;
         for (const auto& r : got[0][QStringLiteral("rcpt_tos")].toArray()) rcpts << r.toString();
-        QCOMPARE(rcpts, (QStringList{QStringLiteral("to1@x.test"), QStringLiteral("to2@x.test"),
-                                     QStringLiteral("cc@x.test"), QStringLiteral("hidden@x.test")}));
+        QCOMPARE(rcpts,
+                 (QStringList{QStringLiteral("to1@x.test"), QStringLiteral("to2@x.test"),
+                              QStringLiteral("cc@x.test"), QStringLiteral("hidden@x.test")}));
         const QByteArray raw = got[0][QStringLiteral("data")].toString().toLatin1();
         for (char c : raw) QVERIFY2(static_cast<unsigned char>(c) < 0x80, "message must be 7-bit");
         const Parsed parsed = parse(raw);
         QCOMPARE(parsed.from, QStringLiteral("Sender <from@korvane.test>"));
-        QVERIFY2(parsed.to.contains(QStringLiteral("to1@x.test")) && parsed.to.contains(QStringLiteral("to2@x.test")),
+        QVERIFY2(parsed.to.contains(QStringLiteral("to1@x.test")) &&
+                     parsed.to.contains(QStringLiteral("to2@x.test")),
                  qPrintable(parsed.to));
         QCOMPARE(parsed.cc, QStringLiteral("cc@x.test"));
         QVERIFY(parsed.bcc.isEmpty());
@@ -177,28 +185,31 @@ private Q_SLOTS:
         // Blank CC and BCC are left out; a missing attachment sends without one, silently.
         ReceivedMessages::clearMail(store_);
         QVERIFY(sender.SendEmail(QStringLiteral("from@korvane.test"), QStringLiteral("to@x.test"),
-                                 QStringLiteral("   "), QStringLiteral(" "), dir.filePath(QStringLiteral("none.pdf")),
-                                 QString(), QStringLiteral("plain"), QStringLiteral("127.0.0.1"), port_,
+                                 QStringLiteral("   "), QStringLiteral(" "),
+                                 dir.filePath(QStringLiteral("none.pdf")), QString(),
+                                 QStringLiteral("plain"), QStringLiteral("127.0.0.1"), port_,
                                  QString(), QString(), false));
         QVERIFY(takeLog().isEmpty());
         const QList<QJsonObject> plain = ReceivedMessages::mail(store_);
         QCOMPARE(plain.size(), 1);
         QCOMPARE(plain[0][QStringLiteral("rcpt_tos")].toArray().size(), 1);
-        QVERIFY(parse(plain[0][QStringLiteral("data")].toString().toLatin1()).attachmentName.isEmpty());
+        QVERIFY(
+            parse(plain[0][QStringLiteral("data")].toString().toLatin1()).attachmentName.isEmpty());
     }
 
     void loginOnlyWithAUserName() {
         EmailSender sender(log_, transport_);
         const QString user = test::TestEnvironment::value("KORVANE_TEST_SMTP_AUTH_USER");
         const QString password = test::TestEnvironment::value("KORVANE_TEST_SMTP_AUTH_PASSWORD");
-        QVERIFY(sender.SendEmail(QStringLiteral("a@korvane.test"), QStringLiteral("b@x.test"), {}, {}, {},
-                                 QStringLiteral("auth"), QStringLiteral("body"), QStringLiteral("localhost"),
-                                 authPort_, user, password, false));
+        QVERIFY(sender.SendEmail(QStringLiteral("a@korvane.test"), QStringLiteral("b@x.test"), {},
+                                 {}, {}, QStringLiteral("auth"), QStringLiteral("body"),
+                                 QStringLiteral("localhost"), authPort_, user, password, false));
         QCOMPARE(ReceivedMessages::mail(authStore_).size(), 1);
 
-        QVERIFY(!sender.SendEmail(QStringLiteral("a@korvane.test"), QStringLiteral("b@x.test"), {}, {}, {},
-                                  QStringLiteral("auth"), QStringLiteral("body"), QStringLiteral("127.0.0.1"),
-                                  authPort_, user, QStringLiteral("wrong"), true));
+        QVERIFY(!sender.SendEmail(QStringLiteral("a@korvane.test"), QStringLiteral("b@x.test"), {},
+                                  {}, {}, QStringLiteral("auth"), QStringLiteral("body"),
+                                  QStringLiteral("127.0.0.1"), authPort_, user,
+                                  QStringLiteral("wrong"), true));
         QStringList log = takeLog();
         QCOMPARE(log.size(), 1);
         QVERIFY2(log[0].startsWith(QStringLiteral("Error Occurred: 67 --> ")), qPrintable(log[0]));
@@ -207,9 +218,10 @@ private Q_SLOTS:
         QCOMPARE(view_.messages, log);
 
         // Without a user name nothing authenticates, and the server asks for it.
-        QVERIFY(!sender.SendEmail(QStringLiteral("a@korvane.test"), QStringLiteral("b@x.test"), {}, {}, {},
-                                  QStringLiteral("auth"), QStringLiteral("body"), QStringLiteral("127.0.0.1"),
-                                  authPort_, QString(), password, false));
+        QVERIFY(!sender.SendEmail(QStringLiteral("a@korvane.test"), QStringLiteral("b@x.test"), {},
+                                  {}, {}, QStringLiteral("auth"), QStringLiteral("body"),
+                                  QStringLiteral("127.0.0.1"), authPort_, QString(), password,
+                                  false));
         log = takeLog();
         QCOMPARE(log.size(), 1);
         QVERIFY2(log[0].contains(QStringLiteral("530")), qPrintable(log[0]));
@@ -220,8 +232,9 @@ private Q_SLOTS:
         EmailSender sender(log_, transport_);
         sender.setTimeouts(5, 5, 10);
         auto attempt = [&](const QString& to, const QString& server, const QString& port) {
-            const bool sent = sender.SendEmail(QStringLiteral("a@korvane.test"), to, {}, {}, {}, QStringLiteral("s"),
-                                               QStringLiteral("b"), server, port, {}, {}, false);
+            const bool sent = sender.SendEmail(QStringLiteral("a@korvane.test"), to, {}, {}, {},
+                                               QStringLiteral("s"), QStringLiteral("b"), server,
+                                               port, {}, {}, false);
             const QStringList log = takeLog();
             return sent || log.size() != 1 ? QStringLiteral("unexpected") : log[0];
         };
@@ -233,12 +246,15 @@ private Q_SLOTS:
         QString line = attempt(QStringLiteral("b@x.test"), QStringLiteral("127.0.0.1"), closed);
         QVERIFY2(line.startsWith(QStringLiteral("Error Occurred: 7 --> ")), qPrintable(line));
         line = attempt(QStringLiteral("reject@x.test"), QStringLiteral("127.0.0.1"), port_);
-        QVERIFY2(line.startsWith(QStringLiteral("Error Occurred: 55 --> ")) && line.contains(QStringLiteral("550")),
+        QVERIFY2(line.startsWith(QStringLiteral("Error Occurred: 55 --> ")) &&
+                     line.contains(QStringLiteral("550")),
                  qPrintable(line));
-        line = attempt(QStringLiteral("b@x.test"), QStringLiteral("127.0.0.1"), QStringLiteral("25x"));
+        line =
+            attempt(QStringLiteral("b@x.test"), QStringLiteral("127.0.0.1"), QStringLiteral("25x"));
         QVERIFY2(line.startsWith(QStringLiteral("Error Occurred: 3 --> ")), qPrintable(line));
         line = attempt(QStringLiteral("b@x.test, nobody"), QStringLiteral("127.0.0.1"), port_);
-        QCOMPARE(line, QStringLiteral("Error Occurred: 2001 --> 'nobody' in To is not an e-mail address."));
+        QCOMPARE(line, QStringLiteral(
+                           "Error Occurred: 2001 --> 'nobody' in To is not an e-mail address."));
         QVERIFY(ReceivedMessages::mail(store_).isEmpty());
         QVERIFY(view_.messages.isEmpty());
     }

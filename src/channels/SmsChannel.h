@@ -1,0 +1,18 @@
+#pragma once
+
+#include <QString>
+
+namespace korvane {
+
+// Sends one SMS; what the dispatch cycle and the Test SMS action depend on.
+class SmsChannel {
+public:
+    virtual ~SmsChannel() = default;
+    // True when the gateway accepted the message; a failure is logged here, a success by the
+    // caller.
+    virtual bool SendSMS(const QString& server, const QString& port, const QString& user,
+                         const QString& password, const QString& mobileNumber, const QString& text,
+                         bool showMessages) = 0;
+};
+
+}  // namespace korvane

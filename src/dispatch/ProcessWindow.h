@@ -1,0 +1,20 @@
+#pragma once
+
+#include <QString>
+
+namespace korvane {
+
+// What processing needs of the main window: the status line, the Start/Stop controls and the
+// configuration window. The main window implements it; tests use their own.
+class ProcessWindow {
+public:
+    virtual ~ProcessWindow() = default;
+    // lblStatus, repainted at once.
+    virtual void setStatusText(const QString& text) = 0;
+    // Processing: Start entries off, Stop entries on, Configuration off; idle: the reverse.
+    virtual void setProcessingControls(bool processing) = 0;
+    // Returns when the user has closed the modal configuration window.
+    virtual void showConfigurationModal() = 0;
+};
+
+}  // namespace korvane

@@ -1,0 +1,77 @@
+#include "dispatch/ProcessingControl.h"
+
+#include "core/ActivityLog.h"
+#include "core/RunConfiguration.h"
+#include "dispatch/ProcessWindow.h"
+
+namespace korvane {
+
+ProcessingControl::ProcessingControl(const RunConfiguration& config, ActivityLog& log,
+                                     ProcessWindow& window, SmsChannel& sms, EmailChannel& email,
+                                     const Clock& clock)
+    : config_(config),
+      log_(log),
+      window_(window),
+      cycle_(*this, config, log, window, sms, email, clock) {
+    timer1_.setInterval(kInterval);
+    connect(&timer1_, &QTimer::timeout, this, &ProcessingControl::Timer1_Timer);
+}
+
+void ProcessingControl::setTimer1(bool on) {
+    if (!on) {
+        timer1_.stop();
+    } else if (!timer1_.isActive()) {
+        timer1_.start();
+    }
+}
+
+void ProcessingControl::cmdStart_Click() {
+    stopRequested_ = false;
+    started_ = true;
+    window_.setProcessingControls(true);
+    log_.WriteLog(QStringLiteral("Starting Process..."), true, false);
+    setTimer1(true);
+    // Start pressed right after Stop, while the stopped cycle still finishes its row: that
+    // cycle carries on as the running one instead of a second cycle inside its yields.
+    if (!cycleRunning_) {
+        Timer1_Timer();
+    }
+}
+
+void ProcessingControl::cmdStop_Click() {
+    stopRequested_ = true;
+    setTimer1(false);
+    started_ = false;
+    window_.setProcessingControls(false);
+    log_.WriteLog(QStringLiteral("Process Stopped..."), true, false);
+    log_.WriteLog(QStringLiteral("Idle..."), true, false);
+}
+
+bool ProcessingControl::ValidateConfiguration() {
+    const char* problem = nullptr;
+    if (config_.dsnName.isEmpty()) {
+        problem = "DSN Name is empty.";
+    } else if (config_.cellServer.isEmpty() || config_.cellPort.isEmpty()) {
+        problem = "Telvoro Server Address/Server Port is empty.";
+    } else if (config_.cellUserName.isEmpty()) {
+        problem = "Telvoro User Name is empty.";
+    } else if (config_.smtpServer.isEmpty() || config_.smtpPort.isEmpty()) {
+        problem = "SMTP Server Address/Server Port is empty.";
+    }
+    if (problem != nullptr) {
+        log_.WriteLog(QString::fromLatin1(problem), true, false);
+        return false;
+    }
+    return true;
+}
+
+void ProcessingControl::Timer1_Timer() {
+    if (cycleRunning_) {
+        return;
+    }
+    cycleRunning_ = true;
+    cycle_.run();
+    cycleRunning_ = false;
+}
+
+}  // namespace korvane

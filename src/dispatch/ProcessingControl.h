@@ -1,0 +1,47 @@
+#pragma once
+
+#include <QObject>
+#include <QTimer>
+
+#include "dispatch/DispatchCycle.h"
+
+namespace korvane {
+
+// Started or stopped: the Start and Stop actions, the configuration check before each cycle,
+// and Timer1, which runs one dispatch cycle ten seconds after the previous one ended.
+class ProcessingControl : public QObject {
+    Q_OBJECT
+
+public:
+    static constexpr int kInterval = 10000;
+
+    ProcessingControl(const RunConfiguration& config, ActivityLog& log, ProcessWindow& window,
+                      SmsChannel& sms, EmailChannel& email, const Clock& clock);
+
+    // The Start action; returns when its first cycle has ended.
+    void cmdStart_Click();
+    // The Stop action; a running cycle finishes its row first.
+    void cmdStop_Click();
+    bool ValidateConfiguration();
+    // One dispatch cycle; never nested inside another.
+    void Timer1_Timer();
+
+    bool isStarted() const { return started_; }
+    bool StopRequested() const { return stopRequested_; }
+    bool isCycleRunning() const { return cycleRunning_; }
+    bool isTimer1On() const { return timer1_.isActive(); }
+    // Timer1 on keeps a running interval; off stops it.
+    void setTimer1(bool on);
+
+private:
+    const RunConfiguration& config_;
+    ActivityLog& log_;
+    ProcessWindow& window_;
+    DispatchCycle cycle_;
+    QTimer timer1_;
+    bool started_ = false;
+    bool stopRequested_ = false;
+    bool cycleRunning_ = false;
+};
+
+}  // namespace korvane
