@@ -1,6 +1,78 @@
-#include <QApplication>
+#include <csignal>
 
+#include <unistd.h>
+#include <QApplication>
+#include <QSocketNotifier>
+#include <atomic>
+#include <cstdio>
+
+#include "channels/EmailSender.h"
+#include "channels/SmppTelvoroClient.h"
+#include "channels/SmsSender.h"
+#include "core/ActivityLog.h"
+#include "core/Clock.h"
+#include "core/RunConfiguration.h"
+#include "core/SettingsStore.h"
+#include "ui/MessageBoxes.h"
+#include "ui/SingleInstance.h"
+#include "ui/fmMain.h"
+
+namespace {
+
+int signalPipe[2] = {-1, -1};
+
+void onTerminate(int) {
+    const char byte = 1;
+    [[maybe_unused]] const ssize_t written = ::write(signalPipe[1], &byte, 1);
+}
+
+// Scripted runs (tests, the headless demo) answer message boxes by printing them.
+korvane::MessageBoxes::Answers scriptedAnswers;
+
+}  // namespace
+
+// Command-line arguments are accepted and ignored.
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
-    return 0;
+    QApplication::setApplicationName(QStringLiteral("Korvane"));
+    QApplication::setQuitOnLastWindowClosed(false);
+    if (qEnvironmentVariableIsSet("KORVANE_PRINT_MESSAGE_BOXES")) {
+        scriptedAnswers.onInformation = [](const QString& text) {
+            std::printf("Korvane: %s\n", qPrintable(text));
+            std::fflush(stdout);
+        };
+        korvane::MessageBoxes::setAnswers(&scriptedAnswers);
+    }
+
+    korvane::SingleInstance instance;
+    if (!instance.tryAcquire()) {
+        korvane::MessageBoxes::information(
+            nullptr, QStringLiteral("Korvane Application is already running..."));
+        return 0;
+    }
+
+    korvane::SystemClock clock;
+    korvane::SettingsStore store;
+    korvane::ActivityLog log(korvane::ActivityLog::defaultLogsDirectory(), clock);
+    korvane::CurlMailTransport transport;
+    korvane::SmsSender sms(log, korvane::SmppTelvoroClient::factory());
+    korvane::EmailSender email(log, transport);
+    korvane::fmMain window(
+        korvane::Services{store, korvane::RunConfiguration::instance(), log, sms, email, clock});
+
+    // SIGTERM and SIGINT (a service manager, Ctrl+C) stop processing after the row in hand and
+    // close the window.
+    if (::pipe(signalPipe) == 0) {
+        std::signal(SIGTERM, onTerminate);
+        std::signal(SIGINT, onTerminate);
+        auto* notifier = new QSocketNotifier(signalPipe[0], QSocketNotifier::Read, &window);
+        QObject::connect(notifier, &QSocketNotifier::activated, &window, [&window] {
+            char byte = 0;
+            [[maybe_unused]] const ssize_t got = ::read(signalPipe[0], &byte, 1);
+            window.requestShutdown();
+        });
+    }
+
+    window.Form_Load();
+    return QApplication::exec();
 }

@@ -1,0 +1,105 @@
+#include "channels/ChannelTests.h"
+
+#include "channels/EmailChannel.h"
+#include "channels/SmsChannel.h"
+#include "core/ActivityLog.h"
+#include "core/KorvaneError.h"
+#include "dispatch/DatabaseConnection.h"
+
+namespace korvane {
+
+const char* const ChannelTests::kSampleAddress = "korvane@example.com";
+const char* const ChannelTests::kSampleMobile = "+447700900123";
+
+namespace {
+// Clears the busy state on every path out of a test.
+class BusyScope {
+public:
+    BusyScope(TestActionView& view, TestActionView::Test test) : view_(view), test_(test) {
+        view_.setBusy(test_, true);
+    }
+    ~BusyScope() { end(); }
+    void end() {
+        if (busy_) {
+            busy_ = false;
+            view_.setBusy(test_, false);
+        }
+    }
+
+private:
+    TestActionView& view_;
+    TestActionView::Test test_;
+    bool busy_ = true;
+};
+}  // namespace
+
+ChannelTests::ChannelTests(ActivityLog& log, SmsChannel& sms, EmailChannel& email,
+                           TestActionView& view)
+    : log_(log), sms_(sms), email_(email), view_(view) {}
+
+void ChannelTests::testConnection(const QString& dsn, const QString& user, const QString& password,
+                                  const QString& fileDsnPath) {
+    QString result;
+    {
+        BusyScope busy(view_, TestActionView::Test::Connection);
+        try {
+            DatabaseConnection connection;
+            connection.open(dsn, user, password, fileDsnPath);
+            result = connection.isOpen() ? QStringLiteral("Connection is Succeeded.")
+                                         : QStringLiteral("Connection is Failed.");
+        } catch (const KorvaneError& error) {
+            result = errorLine(error);
+        }
+    }
+    log_.WriteLog(result, true, true);
+}
+
+void ChannelTests::testEmail(const QString& server, const QString& port, const QString& user,
+                             const QString& password) {
+    const QString sample = QString::fromLatin1(kSampleAddress);
+    const QString from = view_.prompt(QStringLiteral("Please Enter 'From' Email Id"),
+                                      QStringLiteral("From Email Id"), sample);
+    if (from.isEmpty()) {
+        return;
+    }
+    const QString to = view_.prompt(QStringLiteral("Please Enter 'To' Email Id"),
+                                    QStringLiteral("To Email Id"), sample);
+    if (to.isEmpty()) {
+        return;
+    }
+    log_.WriteLog(QStringLiteral("Testing Email..."), true, false);
+    bool sent = false;
+    {
+        BusyScope busy(view_, TestActionView::Test::Email);
+        sent = email_.SendEmail(from, to, QString(), QString(), QString(),
+                                QStringLiteral("Email Testing"), QStringLiteral("Email Testing"),
+                                server, port, user, password, true);
+    }
+    if (sent) {
+        log_.WriteLog(QStringLiteral("Test Email is sent successfully."), true, true);
+    }
+}
+
+void ChannelTests::testSms(const QString& server, const QString& port, const QString& user,
+                           const QString& password) {
+    const QString number =
+        view_.prompt(QStringLiteral("Please Enter Mobile Number to send SMS"),
+                     QStringLiteral("Mobile Number"), QString::fromLatin1(kSampleMobile));
+    if (number.isEmpty()) {
+        return;
+    }
+    log_.WriteLog(QStringLiteral("Testing SMS..."), true, false);
+    bool sent = false;
+    {
+        BusyScope busy(view_, TestActionView::Test::Sms);
+        sent =
+            sms_.SendSMS(server, port, user, password, number, QStringLiteral("SMS Testing"), true);
+    }
+    if (sent) {
+        log_.WriteLog(QStringLiteral("Test SMS is sent successfully to mobile number ") + number +
+                          QLatin1Char('.'),
+                      true, true);
+    }
+}
+
+}  // namespace korvane

@@ -1,0 +1,47 @@
+#pragma once
+
+#include <QString>
+
+namespace korvane {
+
+class ActivityLog;
+class EmailChannel;
+class SmsChannel;
+
+// What the three test actions need of the configuration window.
+class TestActionView {
+public:
+    enum class Test { Connection, Email, Sms };
+    virtual ~TestActionView() = default;
+    // Shows and repaints the test's "Please Wait..." label and disables its button, or the
+    // reverse.
+    virtual void setBusy(Test test, bool busy) = 0;
+    // A prompt box; "" when cancelled.
+    virtual QString prompt(const QString& text, const QString& title,
+                           const QString& defaultValue) = 0;
+};
+
+// Test Connection, Test Email and Test SMS with the values typed in the window: the same
+// connection contract and senders as the dispatch cycle, results in the log and a message box.
+class ChannelTests {
+public:
+    static const char* const kSampleAddress;
+    static const char* const kSampleMobile;
+
+    ChannelTests(ActivityLog& log, SmsChannel& sms, EmailChannel& email, TestActionView& view);
+
+    void testConnection(const QString& dsn, const QString& user, const QString& password,
+                        const QString& fileDsnPath);
+    void testEmail(const QString& server, const QString& port, const QString& user,
+                   const QString& password);
+    void testSms(const QString& server, const QString& port, const QString& user,
+                 const QString& password);
+
+private:
+    ActivityLog& log_;
+    SmsChannel& sms_;
+    EmailChannel& email_;
+    TestActionView& view_;
+};
+
+}  // namespace korvane

@@ -1,0 +1,40 @@
+#include "ui/MessageBoxes.h"
+
+#include <QInputDialog>
+#include <QMessageBox>
+
+namespace korvane {
+
+MessageBoxes::Answers* MessageBoxes::answers_ = nullptr;
+
+void MessageBoxes::setAnswers(Answers* answers) {
+    answers_ = answers;
+}
+
+void MessageBoxes::information(QWidget* parent, const QString& text) {
+    if (answers_ != nullptr) {
+        answers_->shown << text;
+        if (answers_->onInformation) {
+            answers_->onInformation(text);
+        }
+        return;
+    }
+    QMessageBox box(QMessageBox::Information, QStringLiteral("Korvane"), text, QMessageBox::Ok,
+                    parent);
+    box.exec();
+}
+
+QString MessageBoxes::prompt(QWidget* parent, const QString& text, const QString& title,
+                             const QString& defaultValue) {
+    if (answers_ != nullptr) {
+        answers_->prompts << title;
+        return answers_->promptAnswers.isEmpty() ? defaultValue
+                                                 : answers_->promptAnswers.takeFirst();
+    }
+    bool ok = false;
+    const QString answer =
+        QInputDialog::getText(parent, title, text, QLineEdit::Normal, defaultValue, &ok);
+    return ok ? answer : QString();
+}
+
+}  // namespace korvane

@@ -1,0 +1,336 @@
+#include "ui/fmConfig.h"
+
+#include <QCheckBox>
+#include <QGroupBox>
+#include <QGuiApplication>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QScreen>
+#include <cstdio>
+
+#include "core/ActivityLog.h"
+#include "core/ConfigurationLoader.h"
+#include "core/KorvaneError.h"
+#include "core/RunConfiguration.h"
+#include "core/SettingsStore.h"
+#include "ui/DSNName.h"
+#include "ui/Look.h"
+#include "ui/MessageBoxes.h"
+
+namespace korvane {
+
+using look::place;
+
+fmConfig::fmConfig(ConfigServices services, QWidget* parent)
+    : QDialog(parent),
+      services_(services),
+      tests_(services.log, services.sms, services.email, *this),
+      selector_([this] { return DSNName().GetDSN(this); }) {
+    buildWindow();
+    Form_Load();
+}
+
+fmConfig::~fmConfig() = default;
+
+QLineEdit* fmConfig::textBox(QWidget* parent, const char* name, int left, int top, int width,
+                             int height, bool password) {
+    auto* box = new QLineEdit(parent);
+    box->setObjectName(QString::fromLatin1(name));
+    place(box, left, top, width, height);
+    if (password) {
+        box->setEchoMode(QLineEdit::Password);
+    }
+    return box;
+}
+
+QLabel* fmConfig::label(QWidget* parent, const char* name, const QString& text, int left, int top,
+                        int width, int height) {
+    auto* caption = new QLabel(text, parent);
+    caption->setObjectName(QString::fromLatin1(name));
+    place(caption, left, top, width, height);
+    return caption;
+}
+
+QPushButton* fmConfig::button(QWidget* parent, const char* name, const QString& text, int left,
+                              int top) {
+    auto* push = new QPushButton(text, parent);
+    push->setObjectName(QString::fromLatin1(name));
+    place(push, left, top, 1575, 465);
+    push->setFont(look::msSansSerif(8.25, true));
+    push->setAutoDefault(false);
+    return push;
+}
+
+QLabel* fmConfig::waitLabel(QWidget* parent, const char* name, int left, int top) {
+    QLabel* wait = label(parent, name, QStringLiteral("Please Wait..."), left, top, 1995, 375);
+    wait->setFont(look::msSansSerif(13.5, true));
+    wait->setAlignment(Qt::AlignCenter);
+    look::setTextColor(wait, look::kPlum);
+    wait->hide();
+    return wait;
+}
+
+void fmConfig::buildWindow() {
+    setObjectName(QStringLiteral("fmConfig"));
+    setWindowTitle(QStringLiteral("Configuration"));
+    setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowCloseButtonHint |
+                   Qt::CustomizeWindowHint);
+    setWindowIcon(look::appIcon());
+    setModal(true);
+    setFont(look::verdana(9.75));
+    look::setFace(this);
+    setFixedSize(look::px(6990), look::px(5655));
+
+    auto frame = [this](const char* name, const QString& title, int top, int height) {
+        auto* group = new QGroupBox(title, this);
+        group->setObjectName(QString::fromLatin1(name));
+        place(group, 0, top, 6975, height);
+        group->setFont(look::verdana(8.25, true));
+        look::setTextColor(group, look::kPlum);
+        return group;
+    };
+    // Children of a frame keep the window's own font and colour.
+    auto plain = [this](QWidget* widget) {
+        widget->setFont(font());
+        look::setTextColor(widget, Qt::black);
+    };
+
+    QGroupBox* Frame1 = frame("Frame1", QStringLiteral("DSN Settings"), 120, 1575);
+    plain(label(Frame1, "Label1", QStringLiteral("DSN Name"), 180, 270, 1050, 195));
+    txtDSN_ = textBox(Frame1, "txtDSN", 1680, 315, 4635, 285);
+    cmdSelect_ = button(Frame1, "cmdSelect", QStringLiteral("..."), 6420, 300);
+    place(cmdSelect_, 6420, 300, 435, 285);
+    plain(label(Frame1, "Label2_6", QStringLiteral("DB User Name"), 180, 660, 1395, 255));
+    txtDBUser_ = textBox(Frame1, "txtDBUser", 1680, 690, 1995, 285);
+    plain(label(Frame1, "Label2_7", QStringLiteral("Password"), 3780, 720, 915, 255));
+    txtDBPassword_ = textBox(Frame1, "txtDBPassword", 4860, 690, 1995, 285, true);
+    cmdTestConnection_ =
+        button(Frame1, "cmdTestConnection", QStringLiteral("Test Connection"), 5280, 1020);
+    lblWait_ = waitLabel(Frame1, "lblWait", 2505, 1020);
+
+    QGroupBox* Frame2 =
+        frame("Frame2", QStringLiteral("Telvoro Configuration (SMS Settings)"), 1800, 1575);
+    plain(label(Frame2, "Label2_0", QStringLiteral("Server Address"), 120, 300, 1635, 255));
+    txtCellServer_ = textBox(Frame2, "txtCellServer", 1680, 300, 1995, 270);
+    plain(label(Frame2, "Label3", QStringLiteral("Port"), 3780, 300, 375, 255));
+    txtCellPort_ = textBox(Frame2, "txtCellPort", 4860, 330, 1995, 285);
+    plain(label(Frame2, "Label2_1", QStringLiteral("User Name"), 120, 630, 1455, 255));
+    txtCellUser_ = textBox(Frame2, "txtCellUser", 1680, 660, 1995, 270);
+    plain(label(Frame2, "Label2_2", QStringLiteral("Password"), 3780, 630, 915, 255));
+    txtCellPassword_ = textBox(Frame2, "txtCellPassword", 4860, 675, 1995, 285, true);
+    cmdTestSMS_ = button(Frame2, "cmdTestSMS", QStringLiteral("Test SMS"), 5280, 1020);
+    lblWaitSMS_ = waitLabel(Frame2, "lblWaitSMS", 2498, 1020);
+
+    QGroupBox* Frame3 =
+        frame("Frame3", QStringLiteral("Email Configuration (SMTP Settings)"), 3480, 1515);
+    plain(label(Frame3, "Label2_5", QStringLiteral("Server Address"), 120, 300, 1575, 255));
+    txtSMTPServer_ = textBox(Frame3, "txtSMTPServer", 1680, 270, 1995, 285);
+    plain(label(Frame3, "Label4", QStringLiteral("Port"), 3780, 300, 1095, 255));
+    txtSMTPPort_ = textBox(Frame3, "txtSMTPPort", 4860, 270, 1995, 285);
+    plain(label(Frame3, "Label2_4", QStringLiteral("User Name"), 120, 570, 1575, 255));
+    txtSMTPUser_ = textBox(Frame3, "txtSMTPUser", 1680, 600, 1995, 285);
+    plain(label(Frame3, "Label2_3", QStringLiteral("Password"), 3780, 600, 915, 255));
+    txtSMTPPassword_ = textBox(Frame3, "txtSMTPPassword", 4860, 600, 1995, 285, true);
+    cmdTestEmail_ = button(Frame3, "cmdTestEmail", QStringLiteral("Test Email"), 5280, 960);
+    lblWaitEmail_ = waitLabel(Frame3, "lblWaitEmail", 2505, 960);
+
+    for (QLineEdit* box : findChildren<QLineEdit*>()) {
+        plain(box);
+    }
+
+    chkRunAppOnStartup_ = new QCheckBox(QStringLiteral("Run Application On Startup"), this);
+    chkRunAppOnStartup_->setObjectName(QStringLiteral("chkRunAppOnStartup"));
+    place(chkRunAppOnStartup_, 60, 5040, 3375, 255);
+    chkDontSendProcessedMsgs_ = new QCheckBox(
+        QStringLiteral("Do Not Send Messages Which Are Processed Earliar But Not Sent "), this);
+    chkDontSendProcessedMsgs_->setObjectName(QStringLiteral("chkDontSendProcessedMsgs"));
+    place(chkDontSendProcessedMsgs_, 60, 5340, 6855, 255);
+    for (QCheckBox* box : {chkRunAppOnStartup_, chkDontSendProcessedMsgs_}) {
+        box->setFont(look::verdana(8.25, true));
+        look::setTextColor(box, look::kPlum);
+    }
+
+    const QList<QWidget*> order = {txtDSN_,          cmdSelect_,          cmdTestConnection_,
+                                   txtCellServer_,   txtCellPort_,        txtCellUser_,
+                                   txtCellPassword_, cmdTestSMS_,         txtSMTPServer_,
+                                   txtSMTPPort_,     txtSMTPUser_,        txtSMTPPassword_,
+                                   cmdTestEmail_,    chkRunAppOnStartup_, chkDontSendProcessedMsgs_,
+                                   txtDBUser_,       txtDBPassword_};
+    for (int i = 1; i < order.size(); ++i) {
+        setTabOrder(order[i - 1], order[i]);
+    }
+
+    connect(txtDSN_, &QLineEdit::textChanged, this, [this](const QString& text) {
+        cmdTestConnection_->setEnabled(!text.trimmed().isEmpty());
+    });
+    connect(chkRunAppOnStartup_, &QCheckBox::toggled, this, [this](bool checked) {
+        storeRunAppOnStartup(services_.store, services_.config, checked);
+        services_.mainWindowBox.setRunAppOnStartup(checked);
+    });
+    connect(chkDontSendProcessedMsgs_, &QCheckBox::toggled, this, [this](bool checked) {
+        storeDontSendProcessedMsgs(services_.store, services_.config, checked);
+    });
+    connect(cmdSelect_, &QPushButton::clicked, this, &fmConfig::cmdSelect_Click);
+    connect(cmdTestConnection_, &QPushButton::clicked, this, &fmConfig::cmdTestConnection_Click);
+    connect(cmdTestSMS_, &QPushButton::clicked, this, &fmConfig::cmdTestSMS_Click);
+    connect(cmdTestEmail_, &QPushButton::clicked, this, &fmConfig::cmdTestEmail_Click);
+
+    if (parentWidget() != nullptr) {
+        move(parentWidget()->geometry().center() - rect().center());
+    } else if (QScreen* screen = QGuiApplication::primaryScreen()) {
+        move(screen->availableGeometry().center() - rect().center());
+    }
+    txtDSN_->setFocus();
+}
+
+void fmConfig::Form_Load() {
+    SettingsStore& store = services_.store;
+    RunConfiguration& config = services_.config;
+    const std::vector<TextSetting>& settings = textSettings();
+    for (const TextSetting& setting : settings) {
+        config.*setting.field =
+            store.read(QLatin1String(setting.section), QLatin1String(setting.key),
+                       QString::fromLatin1(setting.defaultValue));
+    }
+    txtDSN_->setText(config.dsnName);
+    // Also when the stored name is empty and the box therefore does not change.
+    cmdTestConnection_->setEnabled(!txtDSN_->text().trimmed().isEmpty());
+    txtDBUser_->setText(config.dsnDbUser);
+    txtDBPassword_->setText(config.dsnDbPassword);
+    txtCellServer_->setText(config.cellServer);
+    txtCellPort_->setText(config.cellPort);
+    txtCellUser_->setText(config.cellUserName);
+    txtCellPassword_->setText(config.cellPassword);
+    txtSMTPServer_->setText(config.smtpServer);
+    txtSMTPPort_->setText(config.smtpPort);
+    txtSMTPUser_->setText(config.smtpUserName);
+    txtSMTPPassword_->setText(config.smtpPassword);
+    config.runAppOnStartup = readRunAppOnStartup(store);
+    chkRunAppOnStartup_->setChecked(config.runAppOnStartup != 0);
+    config.dontSendProcessedMsgs = readDontSendProcessedMsgs(store);
+    chkDontSendProcessedMsgs_->setChecked(config.dontSendProcessedMsgs != 0);
+    guarded(
+        [this] { services_.log.WriteLog(QStringLiteral("Configuration loaded."), true, false); });
+}
+
+void fmConfig::done(int result) {
+    if (!saved_) {
+        saved_ = true;
+        Form_Unload();
+    }
+    QDialog::done(result);
+}
+
+void fmConfig::Form_Unload() {
+    SettingsStore& store = services_.store;
+    RunConfiguration& config = services_.config;
+    guarded([this] {
+        services_.log.WriteLog(QStringLiteral("Saving configuration settings..."), true, false);
+    });
+    const QString dsnSection = QStringLiteral("DSNSettings");
+    store.write(dsnSection, QStringLiteral("DSNName"), txtDSN_->text());
+    store.write(dsnSection, QStringLiteral("DSNPath"), config.dsnPath);
+    store.write(dsnSection, QStringLiteral("DSNDBUser"), txtDBUser_->text());
+    store.write(dsnSection, QStringLiteral("DSNDBPassword"), txtDBPassword_->text());
+    store.write(dsnSection, QStringLiteral("DSNType"), config.dsnType);
+    config.dsnName = txtDSN_->text();
+    config.dsnDbUser = txtDBUser_->text();
+    config.dsnDbPassword = txtDBPassword_->text();
+    const QString cellSection = QStringLiteral("Telvoro");
+    store.write(cellSection, QStringLiteral("CellServer"), txtCellServer_->text());
+    store.write(cellSection, QStringLiteral("CellPort"), txtCellPort_->text());
+    store.write(cellSection, QStringLiteral("CellUserName"), txtCellUser_->text());
+    store.write(cellSection, QStringLiteral("CellPassword"), txtCellPassword_->text());
+    config.cellServer = txtCellServer_->text();
+    config.cellPort = txtCellPort_->text();
+    config.cellUserName = txtCellUser_->text();
+    config.cellPassword = txtCellPassword_->text();
+    const QString mailSection = QStringLiteral("Email");
+    store.write(mailSection, QStringLiteral("SMTPServer"), txtSMTPServer_->text());
+    store.write(mailSection, QStringLiteral("SMTPPort"), txtSMTPPort_->text());
+    store.write(mailSection, QStringLiteral("SMTPUserName"), txtSMTPUser_->text());
+    store.write(mailSection, QStringLiteral("SMTPPassword"), txtSMTPPassword_->text());
+    config.smtpServer = txtSMTPServer_->text();
+    config.smtpPort = txtSMTPPort_->text();
+    config.smtpUserName = txtSMTPUser_->text();
+    config.smtpPassword = txtSMTPPassword_->text();
+    guarded([this] {
+        services_.log.WriteLog(QStringLiteral("Configuration settings saved."), true, false);
+        services_.log.WriteLog(QStringLiteral("Configuration unloaded."), true, false);
+    });
+}
+
+void fmConfig::cmdSelect_Click() {
+    const QString result = selector_ ? selector_() : QString();
+    services_.config.dsnPath = result;
+    if (result.isEmpty()) {
+        return;
+    }
+    try {
+        if (result.right(3) == QStringLiteral("dsn")) {
+            const int slash = std::max(result.lastIndexOf(QLatin1Char('\\')),
+                                       result.lastIndexOf(QLatin1Char('/')));
+            const QString file = result.mid(slash + 1);
+            const int dot = file.lastIndexOf(QLatin1Char('.'));
+            if (dot < 0) {
+                throw KorvaneError(5, QStringLiteral("Invalid procedure call or argument"));
+            }
+            txtDSN_->setText(file.left(dot));
+            services_.config.dsnType = QStringLiteral("File");
+        } else {
+            txtDSN_->setText(result);
+            services_.config.dsnType = QStringLiteral("Sys");
+        }
+    } catch (const KorvaneError& error) {
+        guarded([&] { services_.log.WriteLog(errorLine(error), true, true); });
+    }
+}
+
+void fmConfig::cmdTestConnection_Click() {
+    const QString fileDsn =
+        services_.config.dsnType == QStringLiteral("File") ? services_.config.dsnPath : QString();
+    guarded([&] {
+        tests_.testConnection(txtDSN_->text(), txtDBUser_->text(), txtDBPassword_->text(), fileDsn);
+    });
+}
+
+void fmConfig::cmdTestEmail_Click() {
+    guarded([this] {
+        tests_.testEmail(txtSMTPServer_->text(), txtSMTPPort_->text(), txtSMTPUser_->text(),
+                         txtSMTPPassword_->text());
+    });
+}
+
+void fmConfig::cmdTestSMS_Click() {
+    guarded([this] {
+        tests_.testSms(txtCellServer_->text(), txtCellPort_->text(), txtCellUser_->text(),
+                       txtCellPassword_->text());
+    });
+}
+
+void fmConfig::setBusy(Test test, bool busy) {
+    QLabel* wait = test == Test::Connection ? lblWait_
+                   : test == Test::Email    ? lblWaitEmail_
+                                            : lblWaitSMS_;
+    QPushButton* push = test == Test::Connection ? cmdTestConnection_
+                        : test == Test::Email    ? cmdTestEmail_
+                                                 : cmdTestSMS_;
+    wait->setVisible(busy);
+    wait->repaint();
+    push->setEnabled(!busy);
+}
+
+QString fmConfig::prompt(const QString& text, const QString& title, const QString& defaultValue) {
+    return MessageBoxes::prompt(this, text, title, defaultValue);
+}
+
+void fmConfig::guarded(const std::function<void()>& action) {
+    try {
+        action();
+    } catch (const KorvaneError& error) {
+        std::fprintf(stderr, "korvane: %s\n", error.what());
+    }
+}
+
+}  // namespace korvane

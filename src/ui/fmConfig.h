@@ -1,0 +1,94 @@
+#pragma once
+
+#include <QDialog>
+#include <functional>
+
+#include "channels/ChannelTests.h"
+
+class QCheckBox;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+
+namespace korvane {
+
+class ActivityLog;
+class EmailChannel;
+class SettingsStore;
+class SmsChannel;
+class StartupOptionBox;
+struct RunConfiguration;
+
+struct ConfigServices {
+    SettingsStore& store;
+    RunConfiguration& config;
+    ActivityLog& log;
+    SmsChannel& sms;
+    EmailChannel& email;
+    StartupOptionBox& mainWindowBox;
+};
+
+// The modal configuration window: every setting, the data source button and the three test
+// buttons. It loads from the store when created and saves every text setting on every close.
+class fmConfig : public QDialog, public TestActionView {
+    Q_OBJECT
+
+public:
+    fmConfig(ConfigServices services, QWidget* parent = nullptr);
+    ~fmConfig() override;
+
+    void cmdSelect_Click();
+    void cmdTestConnection_Click();
+    void cmdTestEmail_Click();
+    void cmdTestSMS_Click();
+
+    // Tests answer the data-source selection here instead of a dialog.
+    void setDataSourceSelector(std::function<QString()> selector) {
+        selector_ = std::move(selector);
+    }
+
+    // TestActionView
+    void setBusy(Test test, bool busy) override;
+    QString prompt(const QString& text, const QString& title, const QString& defaultValue) override;
+
+    void done(int result) override;
+
+private:
+    void buildWindow();
+    void Form_Load();
+    void Form_Unload();
+    QLineEdit* textBox(QWidget* parent, const char* name, int left, int top, int width, int height,
+                       bool password = false);
+    QLabel* label(QWidget* parent, const char* name, const QString& text, int left, int top,
+                  int width, int height);
+    QPushButton* button(QWidget* parent, const char* name, const QString& text, int left, int top);
+    QLabel* waitLabel(QWidget* parent, const char* name, int left, int top);
+    void guarded(const std::function<void()>& action);
+
+    ConfigServices services_;
+    ChannelTests tests_;
+    std::function<QString()> selector_;
+    QLineEdit* txtDSN_ = nullptr;
+    QLineEdit* txtDBUser_ = nullptr;
+    QLineEdit* txtDBPassword_ = nullptr;
+    QLineEdit* txtCellServer_ = nullptr;
+    QLineEdit* txtCellPort_ = nullptr;
+    QLineEdit* txtCellUser_ = nullptr;
+    QLineEdit* txtCellPassword_ = nullptr;
+    QLineEdit* txtSMTPServer_ = nullptr;
+    QLineEdit* txtSMTPPort_ = nullptr;
+    QLineEdit* txtSMTPUser_ = nullptr;
+    QLineEdit* txtSMTPPassword_ = nullptr;
+    QPushButton* cmdSelect_ = nullptr;
+    QPushButton* cmdTestConnection_ = nullptr;
+    QPushButton* cmdTestSMS_ = nullptr;
+    QPushButton* cmdTestEmail_ = nullptr;
+    QLabel* lblWait_ = nullptr;
+    QLabel* lblWaitSMS_ = nullptr;
+    QLabel* lblWaitEmail_ = nullptr;
+    QCheckBox* chkRunAppOnStartup_ = nullptr;
+    QCheckBox* chkDontSendProcessedMsgs_ = nullptr;
+    bool saved_ = false;
+};
+
+}  // namespace korvane

@@ -1,0 +1,399 @@
+#include "ui/fmMain.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QMenu>
+#include <QMenuBar>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QScreen>
+#include <QSessionManager>
+#include <QSystemTrayIcon>
+#include <QTextCursor>
+#include <cstdio>
+
+#include "Version.h"
+#include "core/ActivityLog.h"
+#include "core/KorvaneError.h"
+#include "core/RunConfiguration.h"
+#include "dispatch/ProcessingControl.h"
+#include "ui/Look.h"
+#include "ui/MessageBoxes.h"
+#include "ui/fmConfig.h"
+
+namespace korvane {
+
+using look::place;
+
+namespace {
+const QString kRestore = QStringLiteral("&Restore");
+const QString kMinimize = QStringLiteral("Mi&nimize");
+}  // namespace
+
+fmMain::fmMain(Services services, QWidget* parent)
+    : QMainWindow(parent),
+      services_(services),
+      control_(std::make_unique<ProcessingControl>(services.config, services.log, *this,
+                                                   services.sms, services.email, services.clock)) {
+    setObjectName(QStringLiteral("fmMain"));
+    buildWindow();
+    buildTray();
+    services_.log.setView(this);
+    Timer2_.setObjectName(QStringLiteral("Timer2"));
+    Timer2_.setInterval(200);
+    connect(&Timer2_, &QTimer::timeout, this, &fmMain::Timer2_Timer);
+    connect(qApp, &QGuiApplication::commitDataRequest, this, [this](QSessionManager& manager) {
+        // The desktop session is ending: the close rule decides, as for any other close.
+        if (control_->isStarted()) {
+            if (manager.allowsInteraction()) {
+                MessageBoxes::information(
+                    this,
+                    QStringLiteral("Please Stop the process before closing the application."));
+                manager.release();
+            }
+            manager.cancel();
+        }
+    });
+}
+
+fmMain::~fmMain() {
+    if (services_.log.view() == this) {
+        services_.log.setView(nullptr);
+    }
+}
+
+void fmMain::buildWindow() {
+    setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                   Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
+    setWindowTitle(QStringLiteral("Message Sender"));
+    setWindowIcon(look::appIcon());
+    setFont(look::verdana(9.75));
+
+    auto* client = new QWidget(this);
+    client->setObjectName(QStringLiteral("client"));
+    client->setFixedSize(look::px(10185), look::px(5535));
+    look::setFace(client);
+    setCentralWidget(client);
+
+    Label1_ = new QLabel(QStringLiteral("Current Status:"), client);
+    Label1_->setObjectName(QStringLiteral("Label1"));
+    place(Label1_, 60, 120, 1515, 195);
+    Label1_->setFont(look::verdana(9, true));
+    look::setTextColor(Label1_, look::kPlum);
+
+    lblStatus_ = new QLabel(QStringLiteral("Idle..."), client);
+    lblStatus_->setObjectName(QStringLiteral("lblStatus"));
+    place(lblStatus_, 1620, 120, 570, 210);
+    lblStatus_->setFont(look::verdana(9, true));
+    look::setTextColor(lblStatus_, look::kBlue);
+    lblStatus_->adjustSize();
+
+    chkRunAppOnStartup_ = new QCheckBox(QStringLiteral("&Run Application On Startup"), client);
+    chkRunAppOnStartup_->setObjectName(QStringLiteral("chkRunAppOnStartup"));
+    place(chkRunAppOnStartup_, 3720, 120, 3015, 255);
+    chkRunAppOnStartup_->setFont(look::verdana(9, true));
+    look::setTextColor(chkRunAppOnStartup_, look::kPlum);
+    connect(chkRunAppOnStartup_, &QCheckBox::toggled, this, [this](bool checked) {
+        storeRunAppOnStartup(services_.store, services_.config, checked);
+    });
+
+    cmdStart_ = new QPushButton(QStringLiteral("&Start"), client);
+    cmdStart_->setObjectName(QStringLiteral("cmdStart"));
+    place(cmdStart_, 6900, 60, 1575, 375);
+    cmdStart_->setFont(look::verdana(9.75, true));
+    cmdStart_->setDefault(true);
+    connect(cmdStart_, &QPushButton::clicked, this, &fmMain::cmdStart_Click);
+
+    cmdStop_ = new QPushButton(QStringLiteral("S&top"), client);
+    cmdStop_->setObjectName(QStringLiteral("cmdStop"));
+    place(cmdStop_, 8580, 60, 1575, 375);
+    cmdStop_->setFont(look::verdana(9.75, true));
+    connect(cmdStop_, &QPushButton::clicked, this, &fmMain::cmdStop_Click);
+
+    ProcessText_ = new QPlainTextEdit(client);
+    ProcessText_->setObjectName(QStringLiteral("ProcessText"));
+    place(ProcessText_, 0, 480, 10190, 5060);
+    ProcessText_->setReadOnly(true);
+    ProcessText_->setMaximumBlockCount(kPaneLines);
+    ProcessText_->setFont(look::verdana(9.75));
+    ProcessText_->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+
+    setTabOrder(cmdStart_, cmdStop_);
+    setTabOrder(cmdStop_, ProcessText_);
+    setTabOrder(ProcessText_, chkRunAppOnStartup_);
+
+    QMenu* mnuMain = menuBar()->addMenu(QStringLiteral("&Main"));
+    mnuMain->setObjectName(QStringLiteral("mnuMain"));
+    mnuStart_ = mnuMain->addAction(QStringLiteral("&Start Process"));
+    mnuStart_->setObjectName(QStringLiteral("mnuStart"));
+    mnuStart_->setShortcut(QKeySequence(QStringLiteral("Ctrl+S")));
+    connect(mnuStart_, &QAction::triggered, this, &fmMain::cmdStart_Click);
+    mnuStop_ = mnuMain->addAction(QStringLiteral("S&top Process"));
+    mnuStop_->setObjectName(QStringLiteral("mnuStop"));
+    mnuStop_->setShortcut(QKeySequence(QStringLiteral("Ctrl+T")));
+    connect(mnuStop_, &QAction::triggered, this, &fmMain::cmdStop_Click);
+    mnuConfig_ = mnuMain->addAction(QStringLiteral("&Configuration"));
+    mnuConfig_->setObjectName(QStringLiteral("mnuConfig"));
+    mnuConfig_->setShortcut(QKeySequence(QStringLiteral("Ctrl+C")));
+    connect(mnuConfig_, &QAction::triggered, this, &fmMain::mnuConfig_Click);
+    for (QAction* action : {mnuStart_, mnuStop_, mnuConfig_}) {
+        // Only while the entry is enabled, and from anywhere in the window.
+        action->setShortcutContext(Qt::WindowShortcut);
+        addAction(action);
+    }
+
+    adjustSize();
+    setFixedSize(sizeHint());
+}
+
+void fmMain::buildTray() {
+    mnuPopupSys_ = new QMenu(QStringLiteral("&SysTray"), this);
+    mnuPopupSys_->setObjectName(QStringLiteral("mnuPopupSys"));
+    mnuKorvaneTitle_ = mnuPopupSys_->addAction(QStringLiteral("Korvane"));
+    mnuKorvaneTitle_->setObjectName(QStringLiteral("mnuKorvaneTitle"));
+    mnuKorvaneTitle_->setEnabled(false);
+    mnuPopupSys_->addSeparator()->setObjectName(QStringLiteral("mnuSep"));
+    mnuPopRestore_ = mnuPopupSys_->addAction(kRestore);
+    mnuPopRestore_->setObjectName(QStringLiteral("mnuPopRestore"));
+    connect(mnuPopRestore_, &QAction::triggered, this, &fmMain::mnuPopRestore_Click);
+    mnuPopExit_ = mnuPopupSys_->addAction(QStringLiteral("E&xit"));
+    mnuPopExit_->setObjectName(QStringLiteral("mnuPopExit"));
+    connect(mnuPopExit_, &QAction::triggered, this, &fmMain::mnuPopExit_Click);
+
+    tray_ = new QSystemTrayIcon(windowIcon(), this);
+    tray_->setObjectName(QStringLiteral("TrayIcon"));
+    tray_->setToolTip(QStringLiteral("Korvane"));
+    tray_->setContextMenu(mnuPopupSys_);
+    connect(tray_, &QSystemTrayIcon::activated, this,
+            [this](QSystemTrayIcon::ActivationReason why) {
+                if (configurationOpen_) {
+                    return;
+                }
+                if (why == QSystemTrayIcon::Trigger || why == QSystemTrayIcon::DoubleClick) {
+                    restoreFromTray();
+                }
+            });
+}
+
+void fmMain::Form_Load() {
+    setWindowTitle(QStringLiteral("Korvane Ver. %1.%2.%3")
+                       .arg(KORVANE_VERSION_MAJOR)
+                       .arg(KORVANE_VERSION_MINOR)
+                       .arg(KORVANE_VERSION_PATCH));
+    mnuKorvaneTitle_->setText(windowTitle());
+    setProcessingControls(false);
+    control_->setTimer1(false);
+    autoStartPending_ = LoadConfiguration(services_.store, services_.config, *this);
+    guarded([this] {
+        logLine(QStringLiteral("Application loaded."));
+        logLine(QStringLiteral("Idle..."));
+    });
+    if (QScreen* screen = QGuiApplication::primaryScreen()) {
+        move(screen->availableGeometry().center() - rect().center());
+    }
+    show();
+    repaint();
+    tray_->show();
+    Timer2_.start();
+    // Some platforms never activate a new window: the automatic start must not wait for it.
+    QTimer::singleShot(0, this, &fmMain::maybeAutoStart);
+}
+
+void fmMain::maybeAutoStart() {
+    if (!autoStartPending_) {
+        return;
+    }
+    autoStartPending_ = false;
+    cmdStart_Click();
+}
+
+void fmMain::cmdStart_Click() {
+    if (!cmdStart_->isEnabled()) {
+        return;
+    }
+    guarded([this] { control_->cmdStart_Click(); });
+}
+
+void fmMain::cmdStop_Click() {
+    if (!cmdStop_->isEnabled()) {
+        return;
+    }
+    guarded([this] { control_->cmdStop_Click(); });
+}
+
+void fmMain::mnuConfig_Click() {
+    if (!mnuConfig_->isEnabled()) {
+        return;
+    }
+    guarded([this] {
+        logLine(QStringLiteral("Loading configuration..."));
+        openConfiguration();
+        logLine(QStringLiteral("Idle..."));
+    });
+}
+
+void fmMain::showConfigurationModal() {
+    openConfiguration();
+}
+
+void fmMain::openConfiguration() {
+    configurationOpen_ = true;
+    tray_->setContextMenu(nullptr);
+    struct Reopen {
+        fmMain* window;
+        ~Reopen() {
+            window->configurationOpen_ = false;
+            window->tray_->setContextMenu(window->mnuPopupSys_);
+        }
+    } reopen{this};
+    if (opener_) {
+        opener_();
+        return;
+    }
+    fmConfig configuration(ConfigServices{services_.store, services_.config, services_.log,
+                                          services_.sms, services_.email, *this},
+                           this);
+    configuration.exec();
+}
+
+void fmMain::restoreFromTray() {
+    showNormal();
+    raise();
+    activateWindow();
+}
+
+void fmMain::mnuPopRestore_Click() {
+    if (mnuPopRestore_->text() == kRestore) {
+        mnuPopRestore_->setText(kMinimize);
+        restoreFromTray();
+    } else {
+        mnuPopRestore_->setText(kRestore);
+        showMinimized();
+    }
+}
+
+void fmMain::mnuPopExit_Click() {
+    close();
+}
+
+void fmMain::Timer2_Timer() {
+    mnuPopRestore_->setText(isMinimized() || isHidden() ? kRestore : kMinimize);
+    lblStatus_->setHidden(!lblStatus_->isHidden());
+    if (shutdownRequested_ && !control_->isCycleRunning() && !configurationOpen_) {
+        if (control_->isStarted()) {
+            cmdStop_Click();
+        }
+        close();
+    }
+}
+
+void fmMain::requestShutdown() {
+    shutdownRequested_ = true;
+    if (control_->isStarted()) {
+        cmdStop_Click();
+    }
+}
+
+void fmMain::closeEvent(QCloseEvent* event) {
+    if (unloaded_) {
+        event->accept();
+        return;
+    }
+    if (cmdStop_->isEnabled()) {
+        MessageBoxes::information(
+            this, QStringLiteral("Please Stop the process before closing the application."));
+        event->ignore();
+        return;
+    }
+    guarded([this] { logLine(QStringLiteral("Application unloaded.")); });
+    unloaded_ = true;
+    Timer2_.stop();
+    tray_->hide();
+    event->accept();
+    QTimer::singleShot(0, qApp, &QCoreApplication::quit);
+}
+
+void fmMain::changeEvent(QEvent* event) {
+    QMainWindow::changeEvent(event);
+    // Hidden only where a tray icon can bring the window back.
+    if (event->type() == QEvent::WindowStateChange && isMinimized() &&
+        QSystemTrayIcon::isSystemTrayAvailable()) {
+        QTimer::singleShot(0, this, [this] {
+            if (isMinimized()) {
+                hide();
+            }
+        });
+    }
+}
+
+bool fmMain::event(QEvent* event) {
+    if (event->type() == QEvent::WindowActivate) {
+        QTimer::singleShot(0, this, &fmMain::maybeAutoStart);
+    }
+    if (event->type() == QEvent::KeyPress) {
+        auto* key = static_cast<QKeyEvent*>(event);
+        if ((key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) &&
+            focusWidget() != ProcessText_ && key->modifiers() == Qt::NoModifier) {
+            cmdStart_Click();
+            return true;
+        }
+    }
+    return QMainWindow::event(event);
+}
+
+void fmMain::appendToPane(const QString& entry) {
+    QString text = entry;
+    text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    if (text.endsWith(QLatin1Char('\n'))) {
+        text.chop(1);  // each entry is one block
+    }
+    ProcessText_->appendPlainText(text);
+    ProcessText_->moveCursor(QTextCursor::End);
+}
+
+void fmMain::showMessage(const QString& text) {
+    MessageBoxes::information(this, text);
+}
+
+void fmMain::yield() {
+    QCoreApplication::processEvents();
+}
+
+void fmMain::setStatusText(const QString& text) {
+    lblStatus_->setText(text);
+    lblStatus_->adjustSize();
+    lblStatus_->repaint();
+}
+
+void fmMain::setProcessingControls(bool processing) {
+    cmdStart_->setEnabled(!processing);
+    mnuStart_->setEnabled(!processing);
+    cmdStop_->setEnabled(processing);
+    mnuStop_->setEnabled(processing);
+    mnuConfig_->setEnabled(!processing);
+}
+
+void fmMain::setRunAppOnStartup(bool checked) {
+    chkRunAppOnStartup_->setChecked(checked);
+}
+
+bool fmMain::runAppOnStartup() const {
+    return chkRunAppOnStartup_->isChecked();
+}
+
+void fmMain::logLine(const QString& text) {
+    services_.log.WriteLog(text, true, false);
+}
+
+void fmMain::guarded(const std::function<void()>& action) {
+    try {
+        action();
+    } catch (const KorvaneError& error) {
+        std::fprintf(stderr, "korvane: %s\n", error.what());
+    }
+}
+
+}  // namespace korvane

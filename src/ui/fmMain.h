@@ -1,0 +1,123 @@
+#pragma once
+
+#include <QMainWindow>
+#include <QTimer>
+#include <functional>
+#include <memory>
+
+#include "core/ConfigurationLoader.h"
+#include "core/LogView.h"
+#include "dispatch/ProcessWindow.h"
+
+class QAction;
+class QCheckBox;
+class QLabel;
+class QMenu;
+class QPlainTextEdit;
+class QPushButton;
+class QSystemTrayIcon;
+
+namespace korvane {
+
+class ActivityLog;
+class Clock;
+class EmailChannel;
+class ProcessingControl;
+class SettingsStore;
+class SmsChannel;
+struct RunConfiguration;
+
+// What the windows work with; created once by main().
+struct Services {
+    SettingsStore& store;
+    RunConfiguration& config;
+    ActivityLog& log;
+    SmsChannel& sms;
+    EmailChannel& email;
+    const Clock& clock;
+};
+
+// The main window: status line, live log pane, Start/Stop, the start-up option, the menu and
+// the tray icon. It only shows state and forwards actions; processing lives in
+// ProcessingControl.
+class fmMain : public QMainWindow, public LogView, public ProcessWindow, public StartupOptionBox {
+    Q_OBJECT
+
+public:
+    static constexpr int kPaneLines = 10000;
+
+    explicit fmMain(Services services, QWidget* parent = nullptr);
+    ~fmMain() override;
+
+    // The load: caption, idle state, settings, first log lines, shown, tray icon added.
+    void Form_Load();
+
+    void cmdStart_Click();
+    void cmdStop_Click();
+    void mnuConfig_Click();
+    void mnuPopRestore_Click();
+    void mnuPopExit_Click();
+    void Timer2_Timer();
+
+    bool autoStartPending() const { return autoStartPending_; }
+    ProcessingControl& processing() { return *control_; }
+    QSystemTrayIcon* trayIcon() const { return tray_; }
+    QMenu* trayMenu() const { return mnuPopupSys_; }
+    bool isConfigurationOpen() const { return configurationOpen_; }
+    // Tests open their own configuration window here.
+    void setConfigurationOpener(std::function<void()> opener) { opener_ = std::move(opener); }
+    // Asks for a stop and a close, as a service manager's SIGTERM does.
+    void requestShutdown();
+
+    // LogView
+    void appendToPane(const QString& entry) override;
+    void showMessage(const QString& text) override;
+    void yield() override;
+    // ProcessWindow
+    void setStatusText(const QString& text) override;
+    void setProcessingControls(bool processing) override;
+    void showConfigurationModal() override;
+    // StartupOptionBox
+    void setRunAppOnStartup(bool checked) override;
+    bool runAppOnStartup() const override;
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+    void changeEvent(QEvent* event) override;
+    bool event(QEvent* event) override;
+
+private:
+    void buildWindow();
+    void buildTray();
+    void restoreFromTray();
+    void maybeAutoStart();
+    void openConfiguration();
+    // Runs an action whose log entries may fail; a failure is reported on stderr only.
+    void guarded(const std::function<void()>& action);
+    void logLine(const QString& text);
+
+    Services services_;
+    std::unique_ptr<ProcessingControl> control_;
+    QLabel* Label1_ = nullptr;
+    QLabel* lblStatus_ = nullptr;
+    QCheckBox* chkRunAppOnStartup_ = nullptr;
+    QPushButton* cmdStart_ = nullptr;
+    QPushButton* cmdStop_ = nullptr;
+    QPlainTextEdit* ProcessText_ = nullptr;
+    QAction* mnuStart_ = nullptr;
+    QAction* mnuStop_ = nullptr;
+    QAction* mnuConfig_ = nullptr;
+    QMenu* mnuPopupSys_ = nullptr;
+    QAction* mnuKorvaneTitle_ = nullptr;
+    QAction* mnuPopRestore_ = nullptr;
+    QAction* mnuPopExit_ = nullptr;
+    QSystemTrayIcon* tray_ = nullptr;
+    QTimer Timer2_;
+    std::function<void()> opener_;
+    bool autoStartPending_ = false;
+    bool configurationOpen_ = false;
+    bool shutdownRequested_ = false;
+    bool unloaded_ = false;
+};
+
+}  // namespace korvane

@@ -1,0 +1,284 @@
+#include <QCheckBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QtTest>
+
+#include "channels/EmailSender.h"
+#include "channels/SmppTelvoroClient.h"
+#include "channels/SmsSender.h"
+#include "core/ActivityLog.h"
+#include "core/ConfigurationLoader.h"
+#include "core/RunConfiguration.h"
+#include "core/SettingsStore.h"
+#include "support/FakeClock.h"
+#include "support/ReceivedMessages.h"
+#include "support/RecordingLogView.h"
+#include "support/TempProfile.h"
+#include "support/TestEnvironment.h"
+#include "ui/MessageBoxes.h"
+#include "ui/fmConfig.h"
+
+using namespace korvane;
+
+namespace {
+
+class MainBox : public StartupOptionBox {
+public:
+    void setRunAppOnStartup(bool checked) override { checked_ = checked; }
+    bool runAppOnStartup() const override { return checked_; }
+
+private:
+    bool checked_ = false;
+};
+
+struct Rig {
+    test::TempProfile profile;
+    test::FakeClock clock{QDateTime(QDate(2026, 12, 6), QTime(9, 0, 0))};
+    test::RecordingLogView view;
+    SettingsStore store;
+    RunConfiguration config;
+    ActivityLog log{profile.logsDir(), clock, &view};
+    CurlMailTransport transport;
+    SmsSender sms{log, SmppTelvoroClient::factory()};
+    EmailSender email{log, transport};
+    MainBox mainBox;
+    MessageBoxes::Answers answers;
+    std::unique_ptr<fmConfig> window;
+
+    Rig() { MessageBoxes::setAnswers(&answers); }
+    ~Rig() { MessageBoxes::setAnswers(nullptr); }
+    void open() {
+        window =
+            std::make_unique<fmConfig>(ConfigServices{store, config, log, sms, email, mainBox});
+        window->show();
+    }
+    QLineEdit* box(const char* name) const {
+        return window->findChild<QLineEdit*>(QString::fromLatin1(name));
+    }
+    QPushButton* button(const char* name) const {
+        return window->findChild<QPushButton*>(QString::fromLatin1(name));
+    }
+    QCheckBox* check(const char* name) const {
+        return window->findChild<QCheckBox*>(QString::fromLatin1(name));
+    }
+    QLabel* label(const char* name) const {
+        return window->findChild<QLabel*>(QString::fromLatin1(name));
+    }
+    QStringList lines() const { return profile.logLines(QStringLiteral("Log_061226.log")); }
+    QString stored(const char* section, const char* key) const {
+        return store.read(QString::fromLatin1(section), QString::fromLatin1(key),
+                          QStringLiteral("<missing>"));
+    }
+};
+
+}  // namespace
+
+class ConfigWindowTest : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    void freshProfileShowsDefaults() {
+        Rig rig;
+        rig.open();
+        QCOMPARE(rig.window->windowTitle(), QStringLiteral("Configuration"));
+        QCOMPARE(rig.window->size(), QSize(466, 377));
+        QVERIFY(rig.window->isModal());
+        QCOMPARE(rig.box("txtDSN")->text(), QStringLiteral("Korvane"));
+        QCOMPARE(rig.box("txtDBUser")->text(), QString());
+        QCOMPARE(rig.box("txtCellServer")->text(), QStringLiteral("127.0.0.1"));
+        QCOMPARE(rig.box("txtCellPort")->text(), QStringLiteral("7070"));
+        QCOMPARE(rig.box("txtCellUser")->text(), QStringLiteral("guest"));
+        QCOMPARE(rig.box("txtCellPassword")->text(), QStringLiteral("quill"));
+        QCOMPARE(rig.box("txtSMTPPort")->text(), QStringLiteral("25"));
+        for (const char* secret : {"txtDBPassword", "txtCellPassword", "txtSMTPPassword"}) {
+            QCOMPARE(rig.box(secret)->echoMode(), QLineEdit::Password);
+        }
+        QVERIFY(rig.check("chkDontSendProcessedMsgs")->isChecked());
+        QCOMPARE(rig.check("chkDontSendProcessedMsgs")->text(),
+                 QStringLiteral("Do Not Send Messages Which Are Processed Earliar But Not Sent "));
+        QVERIFY(!rig.check("chkRunAppOnStartup")->isChecked());
+        QCOMPARE(rig.stored("Application", "DontSendProcessedMsgs"), QStringLiteral("1"));
+        QCOMPARE(rig.stored("Application", "RunAppOnStartup"), QStringLiteral("<missing>"));
+        QCOMPARE(rig.stored("DSNSettings", "DSNName"), QStringLiteral("<missing>"));
+        for (const char* wait : {"lblWait", "lblWaitSMS", "lblWaitEmail"}) {
+            QVERIFY(rig.label(wait)->isHidden());
+            QCOMPARE(rig.label(wait)->text(), QStringLiteral("Please Wait..."));
+        }
+        QVERIFY(rig.button("cmdTestConnection")->isEnabled());
+        QCOMPARE(rig.lines(), QStringList{QStringLiteral("Configuration loaded.")});
+    }
+
+    void everyCloseSavesAllTextAsTyped() {
+        Rig rig;
+        rig.open();
+        rig.box("txtSMTPServer")->setText(QStringLiteral("  mail.example.org "));
+        rig.box("txtDBPassword")->setText(QStringLiteral("p;a=s\"s"));
+        rig.box("txtDSN")->clear();
+        rig.check("chkDontSendProcessedMsgs")->click();
+        QCOMPARE(rig.stored("Application", "DontSendProcessedMsgs"), QStringLiteral("0"));
+        rig.check("chkRunAppOnStartup")->click();
+        QCOMPARE(rig.stored("Application", "RunAppOnStartup"), QStringLiteral("1"));
+        QVERIFY(rig.mainBox.runAppOnStartup());
+        QVERIFY(rig.window->isVisible());
+        QVERIFY(rig.window->close());
+
+        QCOMPARE(rig.stored("Email", "SMTPServer"), QStringLiteral("  mail.example.org "));
+        QCOMPARE(rig.config.smtpServer, QStringLiteral("  mail.example.org "));
+        QCOMPARE(rig.stored("DSNSettings", "DSNDBPassword"), QStringLiteral("p;a=s\"s"));
+        QCOMPARE(rig.stored("DSNSettings", "DSNName"), QString());
+        QCOMPARE(rig.config.dsnName, QString());
+        for (const TextSetting& setting : textSettings()) {
+            QVERIFY2(rig.store.contains(QLatin1String(setting.section), QLatin1String(setting.key)),
+                     setting.key);
+        }
+        QCOMPARE(rig.lines(), (QStringList{QStringLiteral("Configuration loaded."),
+                                           QStringLiteral("Saving configuration settings..."),
+                                           QStringLiteral("Configuration settings saved."),
+                                           QStringLiteral("Configuration unloaded.")}));
+        // Opened again: the stored values, and an empty name disables the connection test.
+        rig.open();
+        QCOMPARE(rig.box("txtSMTPServer")->text(), QStringLiteral("  mail.example.org "));
+        QVERIFY(!rig.check("chkDontSendProcessedMsgs")->isChecked());
+        QVERIFY(!rig.button("cmdTestConnection")->isEnabled());
+        rig.box("txtDSN")->setText(QStringLiteral("   "));
+        QVERIFY(!rig.button("cmdTestConnection")->isEnabled());
+        rig.box("txtDSN")->setText(QStringLiteral(" x"));
+        QVERIFY(rig.button("cmdTestConnection")->isEnabled());
+    }
+
+    void dataSourceSelectionResults() {
+        Rig rig;
+        rig.open();
+        QString answer;
+        rig.window->setDataSourceSelector([&] { return answer; });
+        struct Case {
+            QString result, dsn, type;
+        };
+        const QList<Case> cases = {
+            {QStringLiteral("/home/ann/odbc/Orders.dsn"), QStringLiteral("Orders"),
+             QStringLiteral("File")},
+            {QStringLiteral("C:\\Data Sources\\My.Orders.dsn"), QStringLiteral("My.Orders"),
+             QStringLiteral("File")},
+            {QStringLiteral("Orders"), QStringLiteral("Orders"), QStringLiteral("Sys")},
+            {QStringLiteral("C:\\DS\\ORDERS.DSN"), QStringLiteral("C:\\DS\\ORDERS.DSN"),
+             QStringLiteral("Sys")},
+        };
+        for (const Case& c : cases) {
+            answer = c.result;
+            rig.window->cmdSelect_Click();
+            QCOMPARE(rig.box("txtDSN")->text(), c.dsn);
+            QCOMPARE(rig.config.dsnType, c.type);
+            QCOMPARE(rig.config.dsnPath, c.result);
+        }
+        answer.clear();  // cancelled
+        rig.window->cmdSelect_Click();
+        QCOMPARE(rig.box("txtDSN")->text(), QStringLiteral("C:\\DS\\ORDERS.DSN"));
+        QCOMPARE(rig.config.dsnType, QStringLiteral("Sys"));
+        QCOMPARE(rig.config.dsnPath, QString());
+        answer = QStringLiteral("C:\\x.y\\nodotdsn");
+        rig.window->cmdSelect_Click();
+        QCOMPARE(rig.view.messages,
+                 QStringList{
+                     QStringLiteral("Error Occurred: 5 --> Invalid procedure call or argument")});
+        QCOMPARE(rig.config.dsnPath, answer);
+        QCOMPARE(rig.box("txtDSN")->text(), QStringLiteral("C:\\DS\\ORDERS.DSN"));
+        // Reaches the store only when the window closes.
+        QCOMPARE(rig.stored("DSNSettings", "DSNPath"), QStringLiteral("<missing>"));
+        rig.window->close();
+        QCOMPARE(rig.stored("DSNSettings", "DSNPath"), answer);
+        QCOMPARE(rig.stored("DSNSettings", "DSNType"), QStringLiteral("Sys"));
+    }
+
+    void testConnection() {
+        KORVANE_REQUIRE_ENV("KORVANE_TEST_SQLITE_DSN");
+        Rig rig;
+        rig.open();
+        rig.box("txtDSN")->setText(test::TestEnvironment::value("KORVANE_TEST_SQLITE_DSN"));
+        rig.window->cmdTestConnection_Click();
+        QCOMPARE(rig.view.messages, QStringList{QStringLiteral("Connection is Succeeded.")});
+        QVERIFY(rig.label("lblWait")->isHidden());
+        QVERIFY(rig.button("cmdTestConnection")->isEnabled());
+        rig.box("txtDSN")->setText(QStringLiteral("NoSuchSource"));
+        rig.window->cmdTestConnection_Click();
+        QCOMPARE(rig.view.messages.size(), 2);
+        QVERIFY2(
+            rig.view.messages[1].startsWith(QStringLiteral("Error Occurred: -2147467259 --> ")),
+            qPrintable(rig.view.messages[1]));
+        QCOMPARE(rig.lines().last(), rig.view.messages[1]);
+        // Nothing typed for the test is stored.
+        QCOMPARE(rig.stored("DSNSettings", "DSNName"), QStringLiteral("<missing>"));
+    }
+
+    void testEmailAndSms() {
+        KORVANE_REQUIRE_ENV("KORVANE_TEST_SMTP_PORT");
+        KORVANE_REQUIRE_ENV("KORVANE_TEST_SMPP_PORT");
+        const QString mailStore = test::TestEnvironment::value("KORVANE_TEST_SMTP_STORE");
+        const QString smsStore = test::TestEnvironment::value("KORVANE_TEST_SMPP_STORE");
+        Rig rig;
+        rig.open();
+        rig.box("txtSMTPPort")->setText(test::TestEnvironment::value("KORVANE_TEST_SMTP_PORT"));
+        rig.box("txtCellPort")->setText(test::TestEnvironment::value("KORVANE_TEST_SMPP_PORT"));
+        const int base = static_cast<int>(rig.lines().size());
+
+        test::ReceivedMessages::clearMail(mailStore);
+        rig.answers.promptAnswers = {QStringLiteral("from@korvane.test"),
+                                     QStringLiteral("to@x.test")};
+        rig.window->cmdTestEmail_Click();
+        QCOMPARE(rig.answers.prompts,
+                 (QStringList{QStringLiteral("From Email Id"), QStringLiteral("To Email Id")}));
+        QCOMPARE(rig.view.messages,
+                 QStringList{QStringLiteral("Test Email is sent successfully.")});
+        QCOMPARE(test::ReceivedMessages::mail(mailStore).size(), 1);
+        QVERIFY(
+            test::ReceivedMessages::mail(mailStore)[0][QStringLiteral("data")].toString().contains(
+                QStringLiteral("Subject: Email Testing")));
+        QVERIFY(rig.label("lblWaitEmail")->isHidden());
+        QVERIFY(rig.button("cmdTestEmail")->isEnabled());
+
+        rig.view.messages.clear();
+        rig.answers.promptAnswers = {QStringLiteral("from@korvane.test"),
+                                     QStringLiteral("reject@x.test")};
+        rig.window->cmdTestEmail_Click();
+        QCOMPARE(rig.view.messages.size(), 1);
+        QVERIFY2(rig.view.messages[0].startsWith(QStringLiteral("Error Occurred: 55 --> ")),
+                 qPrintable(rig.view.messages[0]));
+
+        const qint64 mark = test::ReceivedMessages::smsMark(smsStore);
+        rig.view.messages.clear();
+        rig.answers.promptAnswers = {QStringLiteral("+447700900555")};
+        rig.window->cmdTestSMS_Click();
+        QCOMPARE(rig.view.messages,
+                 QStringList{QStringLiteral(
+                     "Test SMS is sent successfully to mobile number +447700900555.")});
+        const QList<QJsonObject> texts = test::ReceivedMessages::sms(smsStore, mark);
+        QCOMPARE(texts.size(), 1);
+        QCOMPARE(texts[0][QStringLiteral("message")].toString(), QStringLiteral("SMS Testing"));
+
+        rig.view.messages.clear();
+        rig.box("txtCellUser")->setText(QStringLiteral("refuse"));
+        rig.answers.promptAnswers = {QStringLiteral("+447700900555")};
+        rig.window->cmdTestSMS_Click();
+        QCOMPARE(rig.view.messages, QStringList{QString::fromLatin1(SmsSender::kLoginFailed)});
+        QVERIFY(rig.label("lblWaitSMS")->isHidden());
+        QVERIFY(rig.button("cmdTestSMS")->isEnabled());
+
+        // A cancelled prompt ends the test without a line.
+        const int before = static_cast<int>(rig.lines().size());
+        rig.view.messages.clear();
+        rig.answers.promptAnswers = {QString()};
+        rig.window->cmdTestSMS_Click();
+        rig.answers.promptAnswers = {QStringLiteral("a@b.c"), QString()};
+        rig.window->cmdTestEmail_Click();
+        QCOMPARE(rig.lines().size(), before);
+        QVERIFY(rig.view.messages.isEmpty());
+
+        QCOMPARE(rig.lines().mid(base, 2),
+                 (QStringList{QStringLiteral("Testing Email..."),
+                              QStringLiteral("Test Email is sent successfully.")}));
+        QCOMPARE(rig.stored("Email", "SMTPPort"), QStringLiteral("<missing>"));
+    }
+};
+
+QTEST_MAIN(ConfigWindowTest)
+#include "tst_configwindow.moc"

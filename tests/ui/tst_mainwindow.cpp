@@ -1,0 +1,275 @@
+#include <signal.h>
+
+#include <QAction>
+#include <QCheckBox>
+#include <QLabel>
+#include <QMenu>
+#include <QPlainTextEdit>
+#include <QProcess>
+#include <QPushButton>
+#include <QSystemTrayIcon>
+#include <QtTest>
+
+#include "core/ActivityLog.h"
+#include "core/RunConfiguration.h"
+#include "core/SettingsStore.h"
+#include "dispatch/ProcessingControl.h"
+#include "support/FakeChannels.h"
+#include "support/FakeClock.h"
+#include "support/TempProfile.h"
+#include "support/TestDatabase.h"
+#include "support/TestEnvironment.h"
+#include "ui/MessageBoxes.h"
+#include "ui/fmMain.h"
+
+using namespace korvane;
+
+namespace {
+
+struct Rig {
+    test::TempProfile profile;
+    test::FakeClock clock{QDateTime(QDate(2026, 12, 6), QTime(9, 0, 0))};
+    SettingsStore store;
+    RunConfiguration config;
+    ActivityLog log{profile.logsDir(), clock};
+    test::FakeSms sms;
+    test::FakeEmail email;
+    MessageBoxes::Answers answers;
+    std::unique_ptr<fmMain> window;
+
+    explicit Rig(const QString& runAppOnStartup = QString()) {
+        MessageBoxes::setAnswers(&answers);
+        store.write(QStringLiteral("DSNSettings"), QStringLiteral("DSNName"),
+                    test::TestEnvironment::value("KORVANE_TEST_SQLITE_DSN"));
+        if (!runAppOnStartup.isEmpty()) {
+            store.write(QStringLiteral("Application"), QStringLiteral("RunAppOnStartup"),
+                        runAppOnStartup);
+        }
+        window = std::make_unique<fmMain>(Services{store, config, log, sms, email, clock});
+        window->Form_Load();
+    }
+    ~Rig() { MessageBoxes::setAnswers(nullptr); }
+    template <typename T>
+    T* child(const char* name) const {
+        return window->findChild<T*>(QString::fromLatin1(name));
+    }
+    QAction* action(const char* name) const { return child<QAction>(name); }
+    QStringList lines() const { return profile.logLines(QStringLiteral("Log_061226.log")); }
+};
+
+}  // namespace
+
+class MainWindowTest : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    void initTestCase() {
+        KORVANE_REQUIRE_ENV("KORVANE_TEST_SQLITE_DSN");
+        test::TestDatabase(test::TestDatabase::Kind::SQLite).recreate();
+    }
+
+    void loadShowsTheIdleState() {
+        Rig rig;
+        QCOMPARE(rig.window->windowTitle(), QStringLiteral("Korvane Ver. 1.0.0"));
+        QCOMPARE(rig.action("mnuKorvaneTitle")->text(), QStringLiteral("Korvane Ver. 1.0.0"));
+        QVERIFY(!rig.action("mnuKorvaneTitle")->isEnabled());
+        QVERIFY(rig.child<QPushButton>("cmdStart")->isEnabled());
+        QVERIFY(rig.action("mnuStart")->isEnabled());
+        QVERIFY(!rig.child<QPushButton>("cmdStop")->isEnabled());
+        QVERIFY(!rig.action("mnuStop")->isEnabled());
+        QVERIFY(rig.action("mnuConfig")->isEnabled());
+        QVERIFY(rig.child<QPushButton>("cmdStart")->isDefault());
+        QCOMPARE(rig.child<QLabel>("lblStatus")->text(), QStringLiteral("Idle..."));
+        QCOMPARE(rig.child<QPlainTextEdit>("ProcessText")->toPlainText(),
+                 QStringLiteral("Application loaded.\nIdle..."));
+        QVERIFY(rig.child<QPlainTextEdit>("ProcessText")->isReadOnly());
+        QCOMPARE(rig.lines(),
+                 (QStringList{QStringLiteral("Application loaded."), QStringLiteral("Idle...")}));
+        QCOMPARE(rig.window->centralWidget()->size(), QSize(679, 369));
+        QVERIFY(!rig.window->processing().isTimer1On());
+        QVERIFY(!rig.window->autoStartPending());
+        QVERIFY(!rig.child<QCheckBox>("chkRunAppOnStartup")->isChecked());
+        QVERIFY(
+            !QFile::exists(rig.profile.settingsFile()) ||
+            !rig.store.contains(QStringLiteral("Application"), QStringLiteral("RunAppOnStartup")));
+    }
+
+    void startAndStopByButtonMenuAndShortcut() {
+        Rig rig;
+        QTest::mouseClick(rig.child<QPushButton>("cmdStart"), Qt::LeftButton);
+        QVERIFY(rig.window->processing().isStarted());
+        QVERIFY(!rig.child<QPushButton>("cmdStart")->isEnabled());
+        QVERIFY(!rig.action("mnuConfig")->isEnabled());
+        QVERIFY(rig.lines().contains(QStringLiteral("No message exists to be sent.")));
+        QCOMPARE(rig.child<QLabel>("lblStatus")->text(), QStringLiteral("Idle..."));
+
+        rig.action("mnuStop")->trigger();
+        QVERIFY(!rig.window->processing().isStarted());
+        QCOMPARE(rig.lines().mid(rig.lines().size() - 2),
+                 (QStringList{QStringLiteral("Process Stopped..."), QStringLiteral("Idle...")}));
+        rig.action("mnuStart")->trigger();
+        QVERIFY(rig.window->processing().isStarted());
+        QTest::mouseClick(rig.child<QPushButton>("cmdStop"), Qt::LeftButton);
+        QVERIFY(!rig.window->processing().isStarted());
+
+        // Shortcuts act only while their entry is enabled.
+        rig.window->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(rig.window.get()));
+        const int stops = static_cast<int>(rig.lines().count(QStringLiteral("Process Stopped...")));
+        QTest::keyClick(rig.window.get(), Qt::Key_T, Qt::ControlModifier);
+        QCOMPARE(rig.lines().count(QStringLiteral("Process Stopped...")), stops);
+        QTest::keyClick(rig.window.get(), Qt::Key_S, Qt::ControlModifier);
+        QVERIFY(rig.window->processing().isStarted());
+        int opened = 0;
+        rig.window->setConfigurationOpener([&] { ++opened; });
+        QTest::keyClick(rig.window.get(), Qt::Key_C, Qt::ControlModifier);
+        QCOMPARE(opened, 0);
+        QTest::keyClick(rig.window.get(), Qt::Key_T, Qt::ControlModifier);
+        QVERIFY(!rig.window->processing().isStarted());
+        // Enter presses Start unless the focus is in the pane.
+        rig.child<QCheckBox>("chkRunAppOnStartup")->setFocus();
+        QTest::keyClick(rig.window.get(), Qt::Key_Return);
+        QVERIFY(rig.window->processing().isStarted());
+        rig.window->cmdStop_Click();
+    }
+
+    void closeIsRefusedWhileProcessing() {
+        Rig rig;
+        rig.window->cmdStart_Click();
+        QVERIFY(!rig.window->close());
+        QCOMPARE(
+            rig.answers.shown,
+            QStringList{QStringLiteral("Please Stop the process before closing the application.")});
+        QVERIFY(rig.window->isVisible());
+        QVERIFY(rig.window->processing().isStarted());
+        rig.window->mnuPopExit_Click();
+        QCOMPARE(rig.answers.shown.size(), 2);
+        QVERIFY(rig.window->isVisible());
+
+        rig.window->cmdStop_Click();
+        QVERIFY(rig.window->close());
+        QCOMPARE(rig.lines().last(), QStringLiteral("Application unloaded."));
+        QVERIFY(!rig.window->trayIcon()->isVisible());
+    }
+
+    void configurationEntryLogsAroundTheWindow() {
+        Rig rig;
+        QStringList seenWhileOpen;
+        rig.window->setConfigurationOpener([&] {
+            seenWhileOpen = rig.lines();
+            QVERIFY(rig.window->isConfigurationOpen());
+        });
+        rig.window->mnuConfig_Click();
+        QCOMPARE(seenWhileOpen.last(), QStringLiteral("Loading configuration..."));
+        QCOMPARE(rig.lines().mid(2), (QStringList{QStringLiteral("Loading configuration..."),
+                                                  QStringLiteral("Idle...")}));
+        QVERIFY(!rig.window->isConfigurationOpen());
+    }
+
+    void startupBoxStoresAtOnceWithoutStarting() {
+        Rig rig;
+        rig.child<QCheckBox>("chkRunAppOnStartup")->click();
+        QCOMPARE(
+            rig.store.read(QStringLiteral("Application"), QStringLiteral("RunAppOnStartup"), {}),
+            QStringLiteral("1"));
+        QCOMPARE(rig.config.runAppOnStartup, 1);
+        QVERIFY(!rig.window->processing().isStarted());
+        rig.child<QCheckBox>("chkRunAppOnStartup")->click();
+        QCOMPARE(
+            rig.store.read(QStringLiteral("Application"), QStringLiteral("RunAppOnStartup"), {}),
+            QStringLiteral("0"));
+    }
+
+    void trayEntryFollowsTheWindowAndStatusBlinks() {
+        Rig rig;
+        QAction* restore = rig.action("mnuPopRestore");
+        auto* status = rig.child<QLabel>("lblStatus");
+        const bool shown = !status->isHidden();
+        rig.window->Timer2_Timer();
+        QCOMPARE(restore->text(), QStringLiteral("Mi&nimize"));
+        QCOMPARE(!status->isHidden(), !shown);
+        rig.window->Timer2_Timer();
+        QCOMPARE(!status->isHidden(), shown);
+        rig.window->mnuPopRestore_Click();
+        QCOMPARE(restore->text(), QStringLiteral("&Restore"));
+        QVERIFY(rig.window->isMinimized());
+        QCoreApplication::processEvents();
+        if (!QSystemTrayIcon::isSystemTrayAvailable()) {
+            QVERIFY(rig.window->isVisible());  // without a tray, never lost
+        }
+        rig.window->Timer2_Timer();
+        QCOMPARE(restore->text(), QStringLiteral("&Restore"));
+        rig.window->mnuPopRestore_Click();
+        QCOMPARE(restore->text(), QStringLiteral("Mi&nimize"));
+        QVERIFY(!rig.window->isMinimized());
+        QVERIFY(rig.window->isVisible());
+        QCOMPARE(rig.window->trayIcon()->toolTip(), QStringLiteral("Korvane"));
+        QCOMPARE(rig.window->trayMenu()->actions().size(), 4);
+    }
+
+    void automaticStartHappensOnce() {
+        Rig rig(QStringLiteral("1"));
+        QVERIFY(rig.window->autoStartPending());
+        QVERIFY(rig.child<QCheckBox>("chkRunAppOnStartup")->isChecked());
+        QTRY_VERIFY(rig.window->processing().isStarted());
+        QVERIFY(!rig.window->autoStartPending());
+        rig.window->cmdStop_Click();
+        QEvent activate(QEvent::WindowActivate);
+        QCoreApplication::sendEvent(rig.window.get(), &activate);
+        rig.window->mnuPopRestore_Click();
+        rig.window->mnuPopRestore_Click();
+        QCoreApplication::processEvents();
+        QCoreApplication::processEvents();
+        QVERIFY(!rig.window->processing().isStarted());
+        QCOMPARE(rig.lines().count(QStringLiteral("Starting Process...")), 1);
+    }
+
+    void secondInstanceIsRefused() {
+        KORVANE_REQUIRE_ENV("KORVANE_TEST_KORVANE_BINARY");
+        const QString binary = test::TestEnvironment::value("KORVANE_TEST_KORVANE_BINARY");
+        test::TempProfile profile;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        const QString runtime = profile.path(QStringLiteral("runtime"));
+        QDir().mkpath(runtime);
+        QFile::setPermissions(
+            runtime, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+        env.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtime);
+        env.insert(QStringLiteral("XDG_CONFIG_HOME"), profile.configHome());
+        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+        env.insert(QStringLiteral("KORVANE_PRINT_MESSAGE_BOXES"), QStringLiteral("1"));
+
+        // A lock left by a crashed run names a process that is gone: it does not block.
+        QFile stale(runtime + QStringLiteral("/Dravik_Korvane.lock"));
+        QVERIFY(stale.open(QIODevice::WriteOnly));
+        stale.write("999999\nkorvane\n" + QSysInfo::machineHostName().toUtf8() + "\n");
+        stale.close();
+
+        QProcess first;
+        first.setProcessEnvironment(env);
+        first.start(binary, {QStringLiteral("--ignored-argument")});
+        QVERIFY(first.waitForStarted());
+        auto lockOwner = [&] {
+            QFile lock(stale.fileName());
+            return lock.open(QIODevice::ReadOnly) ? lock.readLine().trimmed() : QByteArray();
+        };
+        // Wait until the first instance holds the lock.
+        QTRY_COMPARE_WITH_TIMEOUT(lockOwner(), QByteArray::number(first.processId()), 20000);
+
+        QProcess second;
+        second.setProcessEnvironment(env);
+        second.start(binary, QStringList());
+        QVERIFY(second.waitForFinished(20000));
+        QCOMPARE(second.exitCode(), 0);
+        QCOMPARE(QString::fromUtf8(second.readAllStandardOutput()).trimmed(),
+                 QStringLiteral("Korvane: Korvane Application is already running..."));
+        QVERIFY(!QFile::exists(profile.settingsFile()));
+        QCOMPARE(first.state(), QProcess::Running);
+
+        ::kill(static_cast<pid_t>(first.processId()), SIGTERM);
+        QVERIFY(first.waitForFinished(20000));
+        QCOMPARE(first.exitCode(), 0);
+    }
+};
+
+QTEST_MAIN(MainWindowTest)
+#include "tst_mainwindow.moc"

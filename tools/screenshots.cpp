@@ -1,0 +1,47 @@
+// Renders the main window and the configuration window to PNG files, for the README.
+// Usage: korvane_screenshots OUTPUT_FOLDER (run with a private XDG_CONFIG_HOME).
+#include <QApplication>
+#include <QDir>
+#include <QPixmap>
+#include <QTimer>
+
+#include "channels/EmailSender.h"
+#include "channels/SmppTelvoroClient.h"
+#include "channels/SmsSender.h"
+#include "core/ActivityLog.h"
+#include "core/Clock.h"
+#include "core/RunConfiguration.h"
+#include "core/SettingsStore.h"
+#include "ui/MessageBoxes.h"
+#include "ui/fmConfig.h"
+#include "ui/fmMain.h"
+
+int main(int argc, char** argv) {
+    QApplication app(argc, argv);
+    const QString out = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral(".");
+    QDir().mkpath(out);
+    korvane::MessageBoxes::Answers answers;
+    korvane::MessageBoxes::setAnswers(&answers);
+    korvane::SystemClock clock;
+    korvane::SettingsStore store;
+    korvane::ActivityLog log(QDir::tempPath() + QStringLiteral("/korvane-screens-logs"), clock);
+    korvane::CurlMailTransport transport;
+    korvane::SmsSender sms(log, korvane::SmppTelvoroClient::factory());
+    korvane::EmailSender email(log, transport);
+    korvane::RunConfiguration config;
+    korvane::fmMain window(korvane::Services{store, config, log, sms, email, clock});
+    window.setConfigurationOpener([&] {
+        korvane::fmConfig dialog(korvane::ConfigServices{store, config, log, sms, email, window},
+                                 &window);
+        dialog.show();
+        QApplication::processEvents();
+        dialog.grab().save(out + QStringLiteral("/configuration-window.png"));
+        dialog.close();
+    });
+    window.Form_Load();
+    QApplication::processEvents();
+    window.mnuConfig_Click();
+    QApplication::processEvents();
+    window.grab().save(out + QStringLiteral("/main-window.png"));
+    return 0;
+}
