@@ -109,7 +109,7 @@ void CurlMailTransport::send(const SmtpSettings& settings, const QByteArray& env
         if (description.isEmpty()) {
             description = QString::fromUtf8(curl_easy_strerror(result));
         }
-        if (reply >= 400) {
+        if (reply >= 400 && !description.contains(QString::number(reply))) {
             description += QStringLiteral(" (server reply %1)").arg(reply);
         }
         throw KorvaneError(static_cast<qint32>(result), description);

@@ -111,8 +111,10 @@ QString ActivityLog::defaultLogsDirectory() {
     const QString programDir = QCoreApplication::applicationDirPath();
     const QString besideProgram = programDir + QStringLiteral("/Logs");
     const QFileInfo existing(besideProgram);
-    if (existing.exists() ? existing.isWritable() || !existing.isDir()
-                          : QFileInfo(programDir).isWritable()) {
+    // An installed program (in a bin folder) is shared by its users: each logs to their own.
+    const bool installed = QFileInfo(programDir).fileName() == QStringLiteral("bin");
+    if (!installed && (existing.exists() ? existing.isWritable() || !existing.isDir()
+                                         : QFileInfo(programDir).isWritable())) {
         return besideProgram;
     }
     const QString dataHome = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
