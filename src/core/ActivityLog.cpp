@@ -59,15 +59,25 @@ QString ActivityLog::paneEntry(const QString& text) {
 
 void ActivityLog::WriteLog(const QString& text, bool toPane, bool showMessageBox) {
     // Anything at the path, even a file, counts as the folder: a file then fails the open.
-    QFileInfo folder(logsDirectory_);
-    if (!folder.exists() && !QDir().mkdir(logsDirectory_)) {
+    if (!QFileInfo::exists(logsDirectory_) && !QDir().mkdir(logsDirectory_)) {
         throw KorvaneError(ErrorNumber::PathNotFound,
                            QStringLiteral("Path not found: ") + logsDirectory_);
     }
     // The file is chosen by the date read first; the stamp is read afterwards, as one entry
     // written at midnight may carry the next day's stamp in the previous day's file.
-    const QString path = fileNameFor(clock_.now().date());
-    const QString stampText = stamp(clock_.now()) + kSeparator;
+    const QDate day = clock_.now().date();
+    if (day != fileDay_) {
+        fileDay_ = day;
+        filePath_ = fileNameFor(day);
+    }
+    const QDateTime at = clock_.now();
+    const QDateTime second = at.addMSecs(-at.time().msec());
+    if (second != stampSecond_) {
+        stampSecond_ = second;
+        stampText_ = stamp(at) + kSeparator;
+    }
+    const QString& path = filePath_;
+    const QString& stampText = stampText_;
     appendToFile(path, fileEntry(text, stampText).toUtf8());
 
     if (toPane && view_ != nullptr) {

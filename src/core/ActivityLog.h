@@ -44,6 +44,11 @@ private:
     const Clock& clock_;
     LogView* view_;
     QLocale locale_;
+    // Formatting is cached: many entries share a day and a second.
+    QDate fileDay_;
+    QString filePath_;
+    QDateTime stampSecond_;
+    QString stampText_;
 };
 
 }  // namespace korvane

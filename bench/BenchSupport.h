@@ -1,0 +1,54 @@
+#pragma once
+
+#include <sys/resource.h>
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QStringList>
+#include <cstdio>
+
+#include "core/LogView.h"
+
+namespace korvane::bench {
+
+// Keeps the newest lines only, as the main window's pane does, and yields like it.
+class BoundedPane : public LogView {
+public:
+    void appendToPane(const QString& entry) override {
+        lines_.append(entry);
+        if (lines_.size() > 10000) {
+            lines_.removeFirst();
+        }
+    }
+    void showMessage(const QString&) override {}
+    void yield() override { QCoreApplication::processEvents(); }
+
+private:
+    QStringList lines_;
+};
+
+inline double peakMegabytes() {
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return usage.ru_maxrss / 1024.0;
+}
+
+inline QString env(const char* name) {
+    const QString value = qEnvironmentVariable(name);
+    if (value.isEmpty()) {
+        std::fprintf(stderr, "%s is not set: run through scripts/bench\n", name);
+        std::exit(2);
+    }
+    return value;
+}
+
+// Seconds taken by fn.
+template <typename Fn>
+double timed(Fn&& fn) {
+    QElapsedTimer timer;
+    timer.start();
+    fn();
+    return timer.nsecsElapsed() / 1e9;
+}
+
+}  // namespace korvane::bench
