@@ -15,14 +15,34 @@ void fill(DatabaseConnection& db, int rows) {
     QSqlQuery query(db.database());
     query.exec(QStringLiteral("DELETE FROM tblMessages"));
     db.database().transaction();
+    // Texts of a typical size: a 120-character message and e-mail columns filled in.
     query.prepare(QStringLiteral(
-        "INSERT INTO tblMessages (RecId, MessageType, MessageText, MobileNo, IsSent) "
-        "VALUES (?, 'SMS', 'Benchmark message text', '+447700900123', 'N')"));
+        "INSERT INTO tblMessages (RecId, MessageType, MessageText, MobileNo, EmailTo, EmailFrom, "
+        "EmailSubject, IsSent) VALUES (?, 'SMS', ?, '+447700900123', 'customer@example.com', "
+        "'shop@example.com', 'Your order has shipped', 'N')"));
+    const QString text = QString(120, QLatin1Char('x'));
     for (int id = 1; id <= rows; ++id) {
         query.addBindValue(id);
+        query.addBindValue(text);
         query.exec();
     }
     db.database().commit();
+}
+
+// The snapshot of 100,000 waiting rows and what it costs in memory.
+void memory(const char* name, const QString& dsn, const QString& user, const QString& password) {
+    const int rows = 100000;
+    DatabaseConnection connection;
+    connection.open(dsn, user, password);
+    fill(connection, rows);
+    const double before = bench::peakMegabytes();
+    int selected = 0;
+    const double seconds = bench::timed([&] {
+        MessageSnapshot snapshot(connection, MessageTable::selectionStatement(1));
+        selected = snapshot.size();
+    });
+    std::printf("db_bench %-10s snapshot of %d rows in %.2f s, peak RSS %.1f MB (%.1f MB before)\n",
+                name, selected, seconds, bench::peakMegabytes(), before);
 }
 
 void run(const char* name, const QString& dsn, const QString& user, const QString& password) {
@@ -64,6 +84,9 @@ void run(const char* name, const QString& dsn, const QString& user, const QStrin
 
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
+    memory("SQLite", bench::env("KORVANE_TEST_SQLITE_DSN"), QString(), QString());
+    memory("PostgreSQL", bench::env("KORVANE_TEST_PG_DSN"), bench::env("KORVANE_TEST_PG_USER"),
+           bench::env("KORVANE_TEST_PG_PASSWORD"));
     run("SQLite", bench::env("KORVANE_TEST_SQLITE_DSN"), QString(), QString());
     run("PostgreSQL", bench::env("KORVANE_TEST_PG_DSN"), bench::env("KORVANE_TEST_PG_USER"),
         bench::env("KORVANE_TEST_PG_PASSWORD"));

@@ -74,6 +74,7 @@ cat >"$run/odbc/odbc.ini" <<INI
 Driver=SQLite3
 Database=$run/korvane.db
 Timeout=5000
+StepAPI=1
 
 [KorvanePg]
 Driver=PostgreSQL Unicode
@@ -82,6 +83,8 @@ Port=$pg_port
 Database=korvane
 CommLog=0
 Debug=0
+UseDeclareFetch=1
+Fetch=1000
 INI
 
 # Mail and SMS servers.

@@ -118,7 +118,10 @@ void ActivityLog::yield() {
 }
 
 QString ActivityLog::defaultLogsDirectory() {
-    const QString programDir = QCoreApplication::applicationDirPath();
+    return logsDirectoryFor(QCoreApplication::applicationDirPath());
+}
+
+QString ActivityLog::logsDirectoryFor(const QString& programDir) {
     const QString besideProgram = programDir + QStringLiteral("/Logs");
     const QFileInfo existing(besideProgram);
     // An installed program (in a bin folder) is shared by its users: each logs to their own.

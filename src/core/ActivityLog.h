@@ -36,6 +36,7 @@ public:
     // Logs beside the program, or the per-user data folder when the program's folder is
     // read-only (an installed program).
     static QString defaultLogsDirectory();
+    static QString logsDirectoryFor(const QString& programDir);
 
 private:
     void appendToFile(const QString& path, const QByteArray& bytes) const;

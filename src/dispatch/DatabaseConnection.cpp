@@ -1,10 +1,15 @@
 #include "dispatch/DatabaseConnection.h"
 
+#include <sql.h>
+#include <sqlext.h>
+
 #include <QAtomicInt>
 #include <QFile>
 #include <QFileInfo>
 #include <QRegularExpression>
 #include <QSqlError>
+#include <QSqlQuery>
+#include <QSqlResult>
 #include <QTextStream>
 
 #include "core/KorvaneError.h"
@@ -125,14 +130,36 @@ void DatabaseConnection::close() {
     QSqlDatabase::removeDatabase(name_);
 }
 
-QString describeSqlError(const QSqlError& error, const QString& password) {
+QString sqlState(const QSqlQuery& query) {
+    // QODBC reports only the driver's message; its statement handle still holds the SQLSTATE.
+    const QVariant handle = query.result() != nullptr ? query.result()->handle() : QVariant();
+    if (!handle.isValid() || handle.metaType() != QMetaType::fromType<SQLHANDLE>()) {
+        return QString();
+    }
+    SQLHANDLE statement = *static_cast<const SQLHANDLE*>(handle.constData());
+    if (statement == nullptr) {
+        return QString();
+    }
+    SQLCHAR state[SQL_SQLSTATE_SIZE + 1] = {0};
+    SQLINTEGER native = 0;
+    SQLSMALLINT length = 0;
+    if (!SQL_SUCCEEDED(
+            SQLGetDiagRecA(SQL_HANDLE_STMT, statement, 1, state, &native, nullptr, 0, &length))) {
+        return QString();
+    }
+    return QString::fromLatin1(reinterpret_cast<const char*>(state));
+}
+
+QString describeSqlError(const QSqlError& error, const QString& password, const QString& state) {
     QString text = error.databaseText().trimmed();
     if (text.isEmpty()) {
         text = error.driverText().trimmed();
     }
-    const QString state = error.nativeErrorCode().trimmed();
+    // One log line per entry: the driver's own line breaks are folded.
+    text.replace(QStringLiteral("\r\n"), QStringLiteral(" "))
+        .replace(QLatin1Char('\n'), QLatin1Char(' '));
     if (!state.isEmpty() && !text.contains(state)) {
-        text += QStringLiteral(" (") + state + QLatin1Char(')');
+        text += QStringLiteral(" (SQLSTATE ") + state + QLatin1Char(')');
     }
     // Some drivers echo the connection string; a password must never reach a log line.
     static const QRegularExpression pwd(

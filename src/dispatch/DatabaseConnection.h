@@ -35,6 +35,9 @@ private:
 
 // The description of a failed ODBC call: the driver's diagnostics with the SQLSTATE where
 // known, and never a password.
-QString describeSqlError(const class QSqlError& error, const QString& password);
+QString describeSqlError(const class QSqlError& error, const QString& password,
+                         const QString& state = QString());
+// The SQLSTATE of a failed statement, or "".
+QString sqlState(const class QSqlQuery& query);
 
 }  // namespace korvane

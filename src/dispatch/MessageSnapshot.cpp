@@ -13,8 +13,11 @@ namespace korvane {
 using MessageTable::Column;
 
 namespace {
-KorvaneError sqlFailure(const QSqlError& error, const DatabaseConnection& connection) {
-    return KorvaneError(ErrorNumber::ProviderError, describeSqlError(error, connection.password()));
+KorvaneError sqlFailure(const QSqlError& error, const DatabaseConnection& connection,
+                        const QSqlQuery* query = nullptr) {
+    return KorvaneError(
+        ErrorNumber::ProviderError,
+        describeSqlError(error, connection.password(), query ? sqlState(*query) : QString()));
 }
 }  // namespace
 
@@ -23,7 +26,7 @@ MessageSnapshot::MessageSnapshot(DatabaseConnection& connection, const QString& 
     QSqlQuery query(connection.database());
     query.setForwardOnly(true);
     if (!query.exec(statement)) {
-        throw sqlFailure(query.lastError(), connection);
+        throw sqlFailure(query.lastError(), connection, &query);
     }
     // Columns by name, whatever case the database folds them to.
     std::array<int, MessageTable::kColumnCount> index{};
@@ -39,17 +42,31 @@ MessageSnapshot::MessageSnapshot(DatabaseConnection& connection, const QString& 
         }
         present_[c] = index[c] >= 0;
     }
+    // Only what each row's type will read is kept: e-mail columns of SMS rows and the other
+    // way round are never looked at, and 100,000 waiting rows must stay small.
+    const int type = static_cast<int>(Column::MessageType);
     while (query.next()) {
-        Row row;
+        Row& row = rows_.emplace_back();
         for (int c = 0; c < MessageTable::kColumnCount; ++c) {
-            if (index[c] >= 0) {
+            if (index[c] >= 0 && c != type) {
                 row[c] = query.value(index[c]);
             }
         }
-        rows_.push_back(std::move(row));
+        if (index[type] >= 0) {
+            row[type] = query.value(index[type]);
+            const QString kind = MessageTable::toText(row[type]).trimmed().toUpper();
+            const bool sms = kind == QStringLiteral("SMS");
+            const bool email = kind == QStringLiteral("EMAIL");
+            for (int c = static_cast<int>(Column::MobileNo);
+                 c <= static_cast<int>(Column::EmailAttachment); ++c) {
+                if (c == static_cast<int>(Column::MobileNo) ? !sms : !email) {
+                    row[c] = QVariant();
+                }
+            }
+        }
     }
     if (query.lastError().isValid()) {
-        throw sqlFailure(query.lastError(), connection);
+        throw sqlFailure(query.lastError(), connection, &query);
     }
 }
 
@@ -113,7 +130,7 @@ void MessageSnapshot::save(int row, const QString& isSent, const QString& status
         ok = query.exec();
     }
     if (!ok) {
-        const KorvaneError failure = sqlFailure(query.lastError(), connection_);
+        const KorvaneError failure = sqlFailure(query.lastError(), connection_, &query);
         if (transactional) {
             db.rollback();
         }

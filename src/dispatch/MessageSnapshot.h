@@ -4,7 +4,7 @@
 #include <QString>
 #include <QVariant>
 #include <array>
-#include <vector>
+#include <deque>
 
 #include "dispatch/MessageTable.h"
 
@@ -38,7 +38,7 @@ private:
 
     DatabaseConnection& connection_;
     std::array<bool, MessageTable::kColumnCount> present_{};
-    std::vector<Row> rows_;
+    std::deque<Row> rows_;  // no regrowth copies for large snapshots
 };
 
 }  // namespace korvane

@@ -133,10 +133,24 @@ private Q_SLOTS:
         }
     }
 
-    void readOnlyProgramFolderFallsBackToPerUserLogs() {
-        // The binary's own folder is writable in a build tree: Logs lands beside it.
-        QCOMPARE(ActivityLog::defaultLogsDirectory(),
-                 QCoreApplication::applicationDirPath() + QStringLiteral("/Logs"));
+    void logsFolderBesideTheProgramUnlessInstalled() {
+        test::TempProfile profile;
+        qputenv("XDG_DATA_HOME", profile.path(QStringLiteral("data")).toLocal8Bit());
+        const QString perUser =
+            profile.path(QStringLiteral("data")) + QStringLiteral("/Dravik_Korvane/Logs");
+        // A build tree: beside the program, also when Logs is a file (the write then raises).
+        const QString build = profile.path(QStringLiteral("build"));
+        QDir().mkpath(build);
+        QCOMPARE(ActivityLog::logsDirectoryFor(build), build + QStringLiteral("/Logs"));
+        QFile(build + QStringLiteral("/Logs")).open(QIODevice::WriteOnly);
+        QCOMPARE(ActivityLog::logsDirectoryFor(build), build + QStringLiteral("/Logs"));
+        // An installed program, or one whose folder cannot be written: the per-user folder.
+        const QString bin = profile.path(QStringLiteral("usr/bin"));
+        QDir().mkpath(bin);
+        QCOMPARE(ActivityLog::logsDirectoryFor(bin), perUser);
+        QCOMPARE(ActivityLog::logsDirectoryFor(profile.path(QStringLiteral("missing/folder"))),
+                 perUser);
+        QVERIFY(QFileInfo(perUser).absoluteDir().exists());
     }
 
     void errorLineFormat() {

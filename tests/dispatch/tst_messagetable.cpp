@@ -95,25 +95,27 @@ private Q_SLOTS:
             db.insert({{QStringLiteral("RecId"), 1},
                        {QStringLiteral("MessageText"), QVariant()},
                        {QStringLiteral("MessageType"), QStringLiteral(" sms ")},
-                       {QStringLiteral("MobileNo"), QStringLiteral(" +4470 ")},
+                       {QStringLiteral("MobileNo"), QStringLiteral(" +4470 ")}});
+            db.insert({{QStringLiteral("RecId"), 2},
+                       {QStringLiteral("MessageText"), QStringLiteral("body")},
+                       {QStringLiteral("MessageType"), QStringLiteral("eMail")},
                        {QStringLiteral("EmailSubject"), QStringLiteral("Grüße €")}});
             DatabaseConnection connection;
             connection.open(db.dsn(), db.user(), db.password());
             MessageSnapshot snapshot(connection, MessageTable::selectionStatement(1));
-            QCOMPARE(snapshot.size(), 1);
+            QCOMPARE(snapshot.size(), 2);
             QCOMPARE(snapshot.text(0, Column::MessageText), QString());
-            QVERIFY(!snapshot.text(0, Column::MessageText).isNull() ||
-                    snapshot.text(0, Column::MessageText).isEmpty());
             QCOMPARE(snapshot.text(0, Column::MessageType), QStringLiteral(" sms "));
             QCOMPARE(snapshot.text(0, Column::MobileNo), QStringLiteral(" +4470 "));
-            QCOMPARE(snapshot.text(0, Column::EmailSubject), QStringLiteral("Grüße €"));
-            QCOMPARE(snapshot.text(0, Column::EmailCC), QString());
+            QCOMPARE(snapshot.text(1, Column::EmailSubject), QStringLiteral("Grüße €"));
+            QCOMPARE(snapshot.text(1, Column::EmailCC), QString());
         }
         // A number where text is expected is used in its text form (SQLite keeps the type).
         TestDatabase lite(TestDatabase::Kind::SQLite);
         lite.recreate();
         lite.exec(
-            QStringLiteral("INSERT INTO tblMessages (RecId, MobileNo) VALUES (1, 447700900123)"));
+            QStringLiteral("INSERT INTO tblMessages (RecId, MessageType, MobileNo) VALUES (1, "
+                           "'SMS', 447700900123)"));
         DatabaseConnection connection;
         connection.open(lite.dsn(), lite.user(), lite.password());
         MessageSnapshot snapshot(connection, MessageTable::selectionStatement(1));
@@ -255,6 +257,7 @@ private Q_SLOTS:
                      &description),
                  ErrorNumber::ProviderError);
         QVERIFY2(description.contains(QStringLiteral("too long")), qPrintable(description));
+        QVERIFY2(description.endsWith(QStringLiteral("(SQLSTATE 22001)")), qPrintable(description));
         QVariantMap row = pg.outcome(1);
         QCOMPARE(row[QStringLiteral("issent")].toString(), QStringLiteral("N"));
         QVERIFY(row[QStringLiteral("processstatus")].isNull());
@@ -365,7 +368,9 @@ private Q_SLOTS:
         QCOMPARE(errorNumberOf([&] { MessageSnapshot s(c, MessageTable::selectionStatement(1)); },
                                &description),
                  ErrorNumber::ProviderError);
-        QVERIFY2(description.contains(QStringLiteral("tblmessages")), qPrintable(description));
+        QVERIFY2(description.contains(QStringLiteral("tblmessages")) &&
+                     description.endsWith(QStringLiteral("(SQLSTATE 42P01)")),
+                 qPrintable(description));
     }
 
     void attachmentPathPreparation() {
