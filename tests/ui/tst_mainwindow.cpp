@@ -146,8 +146,10 @@ private Q_SLOTS:
         QCOMPARE(rig.answers.shown.size(), 2);
         QVERIFY(rig.window->isVisible());
 
+        // Exit from the tray while the window is hidden away.
         rig.window->cmdStop_Click();
-        QVERIFY(rig.window->close());
+        rig.window->hide();
+        rig.window->mnuPopExit_Click();
         QCOMPARE(rig.lines().last(), QStringLiteral("Application unloaded."));
         QVERIFY(!rig.window->trayIcon()->isVisible());
     }
@@ -158,12 +160,20 @@ private Q_SLOTS:
         rig.window->setConfigurationOpener([&] {
             seenWhileOpen = rig.lines();
             QVERIFY(rig.window->isConfigurationOpen());
+            // The tray icon takes no clicks while the modal window is open.
+            rig.window->hide();
+            Q_EMIT rig.window->trayIcon()->activated(QSystemTrayIcon::Trigger);
+            QVERIFY(rig.window->isHidden());
+            QVERIFY(rig.window->trayIcon()->contextMenu() == nullptr);
         });
         rig.window->mnuConfig_Click();
         QCOMPARE(seenWhileOpen.last(), QStringLiteral("Loading configuration..."));
         QCOMPARE(rig.lines().mid(2), (QStringList{QStringLiteral("Loading configuration..."),
                                                   QStringLiteral("Idle...")}));
         QVERIFY(!rig.window->isConfigurationOpen());
+        Q_EMIT rig.window->trayIcon()->activated(QSystemTrayIcon::DoubleClick);
+        QVERIFY(rig.window->isVisible());
+        QVERIFY(rig.window->trayIcon()->contextMenu() == rig.window->trayMenu());
     }
 
     void startupBoxStoresAtOnceWithoutStarting() {
