@@ -45,6 +45,14 @@ fmMain::fmMain(Services services, QWidget* parent)
     Timer2_.setObjectName(QStringLiteral("Timer2"));
     Timer2_.setInterval(200);
     connect(&Timer2_, &QTimer::timeout, this, &fmMain::Timer2_Timer);
+    connect(qApp, &QCoreApplication::aboutToQuit, this, [this] {
+        // The desktop session may end the program without closing the window first.
+        if (!unloaded_) {
+            unloaded_ = true;
+            guarded([this] { logLine(QStringLiteral("Application unloaded.")); });
+            tray_->hide();
+        }
+    });
     connect(qApp, &QGuiApplication::commitDataRequest, this, [this](QSessionManager& manager) {
         // The desktop session is ending: the close rule decides, as for any other close.
         if (control_->isStarted()) {
@@ -256,6 +264,7 @@ void fmMain::openConfiguration() {
     fmConfig configuration(ConfigServices{services_.store, services_.config, services_.log,
                                           services_.sms, services_.email, *this},
                            this);
+    configuration_ = &configuration;
     configuration.exec();
 }
 
@@ -294,6 +303,10 @@ void fmMain::requestShutdown() {
     shutdownRequested_ = true;
     if (control_->isStarted()) {
         cmdStop_Click();
+    }
+    // Headless, nobody would ever close it: it closes (and saves) as on any close.
+    if (configuration_ != nullptr) {
+        configuration_->close();
     }
 }
 

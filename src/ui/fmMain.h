@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QMainWindow>
+#include <QPointer>
 #include <QTimer>
 #include <functional>
 #include <memory>
@@ -10,6 +11,7 @@
 #include "dispatch/ProcessWindow.h"
 
 class QAction;
+class QDialog;
 class QCheckBox;
 class QLabel;
 class QMenu;
@@ -114,6 +116,7 @@ private:
     QSystemTrayIcon* tray_ = nullptr;
     QTimer Timer2_;
     std::function<void()> opener_;
+    QPointer<QDialog> configuration_;
     bool autoStartPending_ = false;
     bool configurationOpen_ = false;
     bool shutdownRequested_ = false;

@@ -197,6 +197,20 @@ private Q_SLOTS:
             parse(plain[0][QStringLiteral("data")].toString().toLatin1()).attachmentName.isEmpty());
     }
 
+    void subjectCannotAddHeaders() {
+        EmailSender sender(log_, transport_);
+        QVERIFY(sender.SendEmail(QStringLiteral("a@korvane.test"), QStringLiteral("b@x.test"), {},
+                                 {}, {}, QStringLiteral("Hello\r\nBcc: evil@x.test"),
+                                 QStringLiteral("body"), QStringLiteral("127.0.0.1"), port_, {}, {},
+                                 false));
+        const QList<QJsonObject> got = ReceivedMessages::mail(store_);
+        QCOMPARE(got.size(), 1);
+        QCOMPARE(got[0][QStringLiteral("rcpt_tos")].toArray().size(), 1);
+        const Parsed parsed = parse(got[0][QStringLiteral("data")].toString().toLatin1());
+        QVERIFY(parsed.bcc.isEmpty());
+        QCOMPARE(parsed.subject, QStringLiteral("Hello  Bcc: evil@x.test"));
+    }
+
     void loginOnlyWithAUserName() {
         EmailSender sender(log_, transport_);
         const QString user = test::TestEnvironment::value("KORVANE_TEST_SMTP_AUTH_USER");

@@ -279,6 +279,50 @@ private Q_SLOTS:
         QVERIFY(first.waitForFinished(20000));
         QCOMPARE(first.exitCode(), 0);
     }
+
+    void headlessRunEndsCleanlyOnSigterm() {
+        KORVANE_REQUIRE_ENV("KORVANE_TEST_KORVANE_BINARY");
+        const QString binary = test::TestEnvironment::value("KORVANE_TEST_KORVANE_BINARY");
+        test::TempProfile profile;
+        {
+            // Processing starts by itself and finds no data source name: the configuration
+            // window opens, with nobody to close it.
+            SettingsStore store;
+            store.write(QStringLiteral("Application"), QStringLiteral("RunAppOnStartup"),
+                        QStringLiteral("1"));
+            store.write(QStringLiteral("DSNSettings"), QStringLiteral("DSNName"), QString());
+        }
+        const QString logPath = QFileInfo(binary).absolutePath() + QStringLiteral("/Logs/Log_") +
+                                QDate::currentDate().toString(QStringLiteral("ddMMyy")) +
+                                QStringLiteral(".log");
+        const qint64 start = QFileInfo(logPath).size();
+        auto newLog = [&] {
+            QFile file(logPath);
+            return file.open(QIODevice::ReadOnly) && file.seek(start)
+                       ? QString::fromUtf8(file.readAll())
+                       : QString();
+        };
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        const QString runtime = profile.path(QStringLiteral("runtime"));
+        QDir().mkpath(runtime);
+        QFile::setPermissions(
+            runtime, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+        env.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtime);
+        env.insert(QStringLiteral("XDG_CONFIG_HOME"), profile.configHome());
+        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+        QProcess korvane;
+        korvane.setProcessEnvironment(env);
+        korvane.start(binary, QStringList());
+        QVERIFY(korvane.waitForStarted());
+        QTRY_VERIFY_WITH_TIMEOUT(newLog().contains(QStringLiteral("Configuration loaded.")), 20000);
+        ::kill(static_cast<pid_t>(korvane.processId()), SIGTERM);
+        QVERIFY(korvane.waitForFinished(20000));
+        QCOMPARE(korvane.exitCode(), 0);
+        const QString log = newLog();
+        QVERIFY2(log.contains(QStringLiteral("DSN Name is empty.")), qPrintable(log));
+        QVERIFY2(log.contains(QStringLiteral("Configuration unloaded.")), qPrintable(log));
+        QVERIFY2(log.trimmed().endsWith(QStringLiteral("Application unloaded.")), qPrintable(log));
+    }
 };
 
 QTEST_MAIN(MainWindowTest)
