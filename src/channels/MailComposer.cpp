@@ -95,7 +95,8 @@ ComposedMail composeMail(const MailMessage& m) {
     addMailboxes(g_mime_message_get_cc(message.get()), cc);
     // A line break in a subject from the table must not start a header of its own.
     QString subject = m.subject;
-    subject.replace(QLatin1Char('\r'), QLatin1Char(' ')).replace(QLatin1Char('\n'), QLatin1Char(' '));
+    subject.replace(QLatin1Char('\r'), QLatin1Char(' '))
+        .replace(QLatin1Char('\n'), QLatin1Char(' '));
     g_mime_message_set_subject(message.get(), subject.toUtf8().constData(), "utf-8");
 
     const QDateTime when = m.date.isValid() ? m.date : QDateTime::currentDateTime();
