@@ -1,10 +1,12 @@
-#include <csignal>
-
-#include <unistd.h>
 #include <QApplication>
-#include <QSocketNotifier>
-#include <atomic>
 #include <cstdio>
+
+#ifdef Q_OS_UNIX
+#include <unistd.h>
+
+#include <QSocketNotifier>
+#include <csignal>
+#endif
 
 #include "channels/EmailSender.h"
 #include "channels/SmppTelvoroClient.h"
@@ -19,12 +21,32 @@
 
 namespace {
 
+#ifdef Q_OS_UNIX
 int signalPipe[2] = {-1, -1};
 
 void onTerminate(int) {
     const char byte = 1;
     [[maybe_unused]] const ssize_t written = ::write(signalPipe[1], &byte, 1);
 }
+
+// SIGTERM and SIGINT (a service manager, Ctrl+C) stop processing after the row in hand and
+// close the window.
+void stopOnSignals(korvane::fmMain& window) {
+    if (::pipe(signalPipe) != 0) {
+        return;
+    }
+    std::signal(SIGTERM, onTerminate);
+    std::signal(SIGINT, onTerminate);
+    auto* notifier = new QSocketNotifier(signalPipe[0], QSocketNotifier::Read, &window);
+    QObject::connect(notifier, &QSocketNotifier::activated, &window, [&window] {
+        char byte = 0;
+        [[maybe_unused]] const ssize_t got = ::read(signalPipe[0], &byte, 1);
+        window.requestShutdown();
+    });
+}
+#else
+void stopOnSignals(korvane::fmMain&) {}
+#endif
 
 // Scripted runs (tests, the headless demo) answer message boxes by printing them.
 korvane::MessageBoxes::Answers scriptedAnswers;
@@ -59,20 +81,7 @@ int main(int argc, char** argv) {
     korvane::EmailSender email(log, transport);
     korvane::fmMain window(
         korvane::Services{store, korvane::RunConfiguration::instance(), log, sms, email, clock});
-
-    // SIGTERM and SIGINT (a service manager, Ctrl+C) stop processing after the row in hand and
-    // close the window.
-    if (::pipe(signalPipe) == 0) {
-        std::signal(SIGTERM, onTerminate);
-        std::signal(SIGINT, onTerminate);
-        auto* notifier = new QSocketNotifier(signalPipe[0], QSocketNotifier::Read, &window);
-        QObject::connect(notifier, &QSocketNotifier::activated, &window, [&window] {
-            char byte = 0;
-            [[maybe_unused]] const ssize_t got = ::read(signalPipe[0], &byte, 1);
-            window.requestShutdown();
-        });
-    }
-
+    stopOnSignals(window);
     window.Form_Load();
     return QApplication::exec();
 }
