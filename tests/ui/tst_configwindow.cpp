@@ -107,6 +107,22 @@ private Q_SLOTS:
         }
         QVERIFY(rig.button("cmdTestConnection")->isEnabled());
         QCOMPARE(rig.lines(), QStringList{QStringLiteral("Configuration loaded.")});
+        // Focus starts in the name box; the database credentials come last in the tab order.
+        QCOMPARE(rig.window->focusWidget(), rig.box("txtDSN"));
+        QWidget* w = rig.box("txtDSN");
+        QStringList order;
+        for (int i = 0; i < 17; ++i, w = w->nextInFocusChain()) {
+            while (w->focusPolicy() == Qt::NoFocus) w = w->nextInFocusChain();
+            order << w->objectName();
+        }
+        QCOMPARE(
+            order.mid(0, 4),
+            (QStringList{QStringLiteral("txtDSN"), QStringLiteral("cmdSelect"),
+                         QStringLiteral("cmdTestConnection"), QStringLiteral("txtCellServer")}));
+        QCOMPARE(order.mid(13),
+                 (QStringList{QStringLiteral("chkRunAppOnStartup"),
+                              QStringLiteral("chkDontSendProcessedMsgs"),
+                              QStringLiteral("txtDBUser"), QStringLiteral("txtDBPassword")}));
     }
 
     void everyCloseSavesAllTextAsTyped() {

@@ -94,6 +94,21 @@ private Q_SLOTS:
             !rig.store.contains(QStringLiteral("Application"), QStringLiteral("RunAppOnStartup")));
     }
 
+    void paneKeepsTheNewestLines() {
+        Rig rig;
+        auto* pane = rig.child<QPlainTextEdit>("ProcessText");
+        for (int i = 0; i < fmMain::kPaneLines + 50; ++i) {
+            rig.window->appendToPane(QStringLiteral("line %1\r\n").arg(i));
+        }
+        QCOMPARE(pane->blockCount(), fmMain::kPaneLines);
+        QVERIFY(
+            pane->toPlainText().endsWith(QStringLiteral("line %1").arg(fmMain::kPaneLines + 49)));
+        QCOMPARE(pane->textCursor().position(), pane->document()->characterCount() - 1);
+        // Tab order: Start, Stop, pane, check box.
+        QCOMPARE(rig.child<QPushButton>("cmdStart")->nextInFocusChain(),
+                 rig.child<QPushButton>("cmdStop"));
+    }
+
     void startAndStopByButtonMenuAndShortcut() {
         Rig rig;
         QTest::mouseClick(rig.child<QPushButton>("cmdStart"), Qt::LeftButton);
