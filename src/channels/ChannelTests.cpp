@@ -18,18 +18,13 @@ public:
     BusyScope(TestActionView& view, TestActionView::Test test) : view_(view), test_(test) {
         view_.setBusy(test_, true);
     }
-    ~BusyScope() { end(); }
-    void end() {
-        if (busy_) {
-            busy_ = false;
-            view_.setBusy(test_, false);
-        }
-    }
+    ~BusyScope() { view_.setBusy(test_, false); }
+    BusyScope(const BusyScope&) = delete;
+    BusyScope& operator=(const BusyScope&) = delete;
 
 private:
     TestActionView& view_;
     TestActionView::Test test_;
-    bool busy_ = true;
 };
 }  // namespace
 

@@ -64,7 +64,6 @@ bool SmppTelvoroClient::Login(const QString& user, const QString& password) {
     const Pdu response = request(Command::BindTransmitter, body.finish(0, 0, 0).mid(kHeaderSize),
                                  Command::BindTransmitterResp);
     bound_ = response.status == Status::Ok;
-    lastStatus_ = response.status;
     return bound_;
 }
 
@@ -140,7 +139,6 @@ bool SmppTelvoroClient::Send() {
         const Pdu response = request(Command::SubmitSm, body.finish(0, 0, 0).mid(kHeaderSize),
                                      Command::SubmitSmResp);
         if (response.status != Status::Ok) {
-            lastStatus_ = response.status;
             return false;
         }
     }

@@ -30,9 +30,6 @@ public:
     bool SetMessage(const QString& text) override;
     bool Send() override;
 
-    // Status of the last refused response, for the log line that reports it.
-    quint32 lastStatus() const { return lastStatus_; }
-
     static TelvoroClientFactory factory(SmppTimeouts timeouts = SmppTimeouts());
 
 private:
@@ -53,7 +50,6 @@ private:
     QTcpSocket socket_;
     QByteArray buffer_;
     quint32 sequence_ = 0;
-    quint32 lastStatus_ = 0;
     bool bound_ = false;
     Address sender_;
     Address destination_;
