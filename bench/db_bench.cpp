@@ -35,6 +35,7 @@ void memory(const char* name, const QString& dsn, const QString& user, const QSt
     DatabaseConnection connection;
     connection.open(dsn, user, password);
     fill(connection, rows);
+    bench::resetPeak();
     const double before = bench::peakMegabytes();
     int selected = 0;
     const double seconds = bench::timed([&] {
