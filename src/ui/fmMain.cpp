@@ -264,8 +264,9 @@ void fmMain::openConfiguration() {
     fmConfig configuration(ConfigServices{services_.store, services_.config, services_.log,
                                           services_.sms, services_.email, *this},
                            this);
-    configuration_ = &configuration;
+    configuration_ = &configuration;  // a QPointer: cleared when the window goes
     configuration.exec();
+    configuration_ = nullptr;
 }
 
 void fmMain::restoreFromTray() {
