@@ -119,6 +119,7 @@ void fmMain::buildWindow() {
     cmdStop_->setObjectName(QStringLiteral("cmdStop"));
     place(cmdStop_, 8580, 60, 1575, 375);
     cmdStop_->setFont(look::verdana(9.75, true));
+    cmdStop_->setAutoDefault(true);  // Enter on the focused Stop button presses Stop
     connect(cmdStop_, &QPushButton::clicked, this, &fmMain::cmdStop_Click);
 
     ProcessText_ = new QPlainTextEdit(client);

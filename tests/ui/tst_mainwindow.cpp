@@ -160,7 +160,9 @@ private Q_SLOTS:
         rig.child<QCheckBox>("chkRunAppOnStartup")->setFocus();
         QTest::keyClick(rig.window.get(), Qt::Key_Return);
         QVERIFY(rig.window->processing().isStarted());
-        rig.window->cmdStop_Click();
+        rig.child<QPushButton>("cmdStop")->setFocus();
+        QTest::keyClick(rig.child<QPushButton>("cmdStop"), Qt::Key_Return);
+        QVERIFY(!rig.window->processing().isStarted());
     }
 
     void closeIsRefusedWhileProcessing() {
