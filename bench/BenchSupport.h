@@ -5,8 +5,11 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QStringList>
+#include <QTemporaryDir>
 #include <cstdio>
 
+#include "core/ActivityLog.h"
+#include "core/Clock.h"
 #include "core/LogView.h"
 
 namespace korvane::bench {
@@ -36,6 +39,14 @@ inline void resetPeak() {
 }
 
 // The peak resident size since the start or the last resetPeak().
+// A real activity log in a throw-away folder, with a bounded pane that yields.
+struct Logging {
+    QTemporaryDir dir;
+    SystemClock clock;
+    BoundedPane pane;
+    ActivityLog log{dir.path() + QStringLiteral("/Logs"), clock, &pane};
+};
+
 inline double peakMegabytes() {
     if (FILE* file = std::fopen("/proc/self/status", "r")) {
         char line[256];

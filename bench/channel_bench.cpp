@@ -63,10 +63,8 @@ double plainCurl(const QString& port, int count) {
 
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
-    QTemporaryDir dir;
-    SystemClock clock;
-    bench::BoundedPane pane;
-    ActivityLog log(dir.path() + QStringLiteral("/Logs"), clock, &pane);
+    bench::Logging logging;
+    ActivityLog& log = logging.log;
     const QString smppPort = bench::env("KORVANE_TEST_SMPP_PORT");
     const QString smtpPort = bench::env("KORVANE_TEST_SMTP_PORT");
     const QString mailStore = bench::env("KORVANE_TEST_SMTP_STORE");

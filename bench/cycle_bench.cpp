@@ -99,10 +99,8 @@ void run(const char* database, RunConfiguration config, ActivityLog& log, SmsCha
 
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
-    QTemporaryDir dir;
-    SystemClock clock;
-    bench::BoundedPane pane;
-    ActivityLog log(dir.path() + QStringLiteral("/Logs"), clock, &pane);
+    bench::Logging logging;
+    ActivityLog& log = logging.log;
     CurlMailTransport transport;
     EmailSender email(log, transport);
     SmsSender sms(log, SmppTelvoroClient::factory());
@@ -117,10 +115,10 @@ int main(int argc, char** argv) {
     config.dontSendProcessedMsgs = 1;
 
     config.dsnName = bench::env("KORVANE_TEST_SQLITE_DSN");
-    run("SQLite", config, log, sms, email, clock);
+    run("SQLite", config, log, sms, email, logging.clock);
     config.dsnName = bench::env("KORVANE_TEST_PG_DSN");
     config.dsnDbUser = bench::env("KORVANE_TEST_PG_USER");
     config.dsnDbPassword = bench::env("KORVANE_TEST_PG_PASSWORD");
-    run("PostgreSQL", config, log, sms, email, clock);
+    run("PostgreSQL", config, log, sms, email, logging.clock);
     return 0;
 }

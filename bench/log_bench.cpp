@@ -12,10 +12,8 @@
 
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
-    QTemporaryDir dir;
-    korvane::SystemClock clock;
-    korvane::bench::BoundedPane pane;
-    korvane::ActivityLog log(dir.path() + QStringLiteral("/Logs"), clock, &pane);
+    korvane::bench::Logging logging;
+    korvane::ActivityLog& log = logging.log;
     const int entries = argc > 1 ? std::atoi(argv[1]) : 100000;
     QElapsedTimer timer;
     timer.start();
