@@ -74,7 +74,8 @@ int main(int argc, char** argv) {
     int smsSent = 0;
     const double smsSeconds = bench::timed([&] {
         for (int i = 0; i < smsCount; ++i) {
-            smsSent += sms.SendSMS(QStringLiteral("127.0.0.1"), smppPort, QStringLiteral("bench"),
+            smsSent += Delivery::Sent ==
+                       sms.SendSMS(QStringLiteral("127.0.0.1"), smppPort, QStringLiteral("bench"),
                                    QStringLiteral("quill"), QStringLiteral("+447700900123"),
                                    QStringLiteral("Benchmark message %1").arg(i), false);
         }
@@ -88,10 +89,11 @@ int main(int argc, char** argv) {
     int mailSent = 0;
     const double mailSeconds = bench::timed([&] {
         for (int i = 0; i < mailCount; ++i) {
-            mailSent += email.SendEmail(
-                QStringLiteral("bench@korvane.test"), QStringLiteral("to@x.test"), {}, {}, {},
-                QStringLiteral("Benchmark"), QStringLiteral("Benchmark body"),
-                QStringLiteral("127.0.0.1"), smtpPort, {}, {}, false);
+            mailSent += Delivery::Sent ==
+                        email.SendEmail(
+                            QStringLiteral("bench@korvane.test"), QStringLiteral("to@x.test"), {},
+                            {}, {}, QStringLiteral("Benchmark"), QStringLiteral("Benchmark body"),
+                            QStringLiteral("127.0.0.1"), smtpPort, {}, {}, false);
         }
     });
     const double curlSeconds = plainCurl(smtpPort, mailCount);

@@ -25,6 +25,7 @@ class NoWindow : public ProcessWindow {
 public:
     void setStatusText(const QString&) override {}
     void setProcessingControls(bool) override {}
+    void setConfigurationAvailable(bool) override {}
     void showConfigurationModal() override {}
 };
 
@@ -80,8 +81,8 @@ void run(const char* database, RunConfiguration config, ActivityLog& log, SmsCha
                 }
             });
             saves += bench::timed([&] {
-                snapshot.save(row, QStringLiteral("Y"), QStringLiteral("Message Is Sent Via SMS."),
-                              clock.now());
+                snapshot.record(row, QStringLiteral("Y"),
+                                QStringLiteral("Message Is Sent Via SMS."), clock.now());
             });
         }
         const double perRow = 1000 * cycle / kRows;

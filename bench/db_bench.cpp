@@ -68,17 +68,27 @@ void run(const char* name, const QString& dsn, const QString& user, const QStrin
             std::make_unique<MessageSnapshot>(connection, MessageTable::selectionStatement(1));
     });
     const QDateTime now = QDateTime::currentDateTime();
-    const double saveSeconds = bench::timed([&] {
-        for (int row = 0; row < snapshot->size(); ++row) {
-            snapshot->save(row, QStringLiteral("Y"), QStringLiteral("Message Is Sent Via SMS."),
-                           now);
+    // Half the rows take one write (nothing to send), half a claim and a save (a send).
+    const int half = snapshot->size() / 2;
+    const double recordSeconds = bench::timed([&] {
+        for (int row = 0; row < half; ++row) {
+            snapshot->record(row, QStringLiteral("N"), QStringLiteral("Message Text Is Empty."),
+                             now);
+        }
+    });
+    const double claimSeconds = bench::timed([&] {
+        for (int row = half; row < snapshot->size(); ++row) {
+            snapshot->claim(row, now);
+            snapshot->finish(row, QStringLiteral("Y"), QStringLiteral("Message Is Sent Via SMS."),
+                             now);
         }
     });
     std::printf(
-        "db_bench %-10s connect %.1f/s (%.2f ms each), select %d rows %.0f rows/s, save %.0f "
-        "rows/s (%.2f ms each)\n",
+        "db_bench %-10s connect %.1f/s (%.2f ms each), select %d rows %.0f rows/s, one write "
+        "%.2f ms, claim and save %.2f ms\n",
         name, connects / connectSeconds, 1000 * connectSeconds / connects, snapshot->size(),
-        snapshot->size() / selectSeconds, rows / saveSeconds, 1000 * saveSeconds / rows);
+        snapshot->size() / selectSeconds, 1000 * recordSeconds / half,
+        1000 * claimSeconds / (snapshot->size() - half));
 }
 
 }  // namespace

@@ -7,6 +7,7 @@ run=$(mktemp -d /tmp/korvane-run.XXXXXX)
 chmod 755 "$run"
 pids=()
 pg_started=""
+maria_started=""
 as_pg=()
 pgbin=/usr/lib/postgresql/15/bin
 
@@ -14,6 +15,10 @@ cleanup() {
     local status=$?
     for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
     for pid in "${pids[@]}"; do wait "$pid" 2>/dev/null || true; done
+    if [ -n "$maria_started" ] && [ -f "$run/maria/pid" ]; then
+        kill "$(cat "$run/maria/pid")" 2>/dev/null || true
+        for _ in $(seq 1 50); do [ -f "$run/maria/pid" ] || break; sleep 0.1; done
+    fi
     if [ -n "$pg_started" ]; then
         "${as_pg[@]}" "$pgbin/pg_ctl" -D "$run/pg/data" -m immediate stop >/dev/null 2>&1 || true
     fi
@@ -52,6 +57,25 @@ pg_password='Kor;va}n=e'
 "${as_pg[@]}" psql -q -h "$run/pg" -p "$pg_port" -U postgres -d postgres \
     -c "CREATE ROLE korvane LOGIN PASSWORD 'Kor;va}n=e'" -c "CREATE DATABASE korvane OWNER korvane"
 
+# MariaDB: a private server on its own socket and port, in the run's folder.
+maria_port=$(free_port)
+mkdir -p "$run/maria"
+mariadb-install-db --no-defaults --datadir="$run/maria/data" --user="$(id -un)" \
+    --auth-root-authentication-method=socket --skip-test-db >"$run/maria-install.log" 2>&1 ||
+    { cat "$run/maria-install.log"; exit 1; }
+mariadbd --no-defaults --datadir="$run/maria/data" --socket="$run/maria/sock" \
+    --port="$maria_port" --bind-address=127.0.0.1 --user="$(id -un)" \
+    --pid-file="$run/maria/pid" --log-error="$run/maria/server.log" --skip-log-bin \
+    --innodb-buffer-pool-size=32M --innodb-flush-log-at-trx-commit=0 &
+pids+=($!)
+maria_started=1
+wait_port "$maria_port"
+mariadb --no-defaults -S "$run/maria/sock" -u root <<SQL
+CREATE USER 'korvane'@'127.0.0.1' IDENTIFIED BY '$pg_password';
+CREATE DATABASE korvane;
+GRANT ALL ON korvane.* TO 'korvane'@'127.0.0.1';
+SQL
+
 # Private ODBC files: the drivers by full path, and the test data sources.
 driver_path() { dpkg -L "$1" | grep -m1 "/$2\$"; }
 mkdir -p "$run/odbc"
@@ -68,6 +92,10 @@ Description=PostgreSQL ODBC driver (Unicode version)
 Driver=$(driver_path odbc-postgresql psqlodbcw.so)
 CommLog=0
 Debug=0
+
+[MariaDB Unicode]
+Description=MariaDB Connector/ODBC
+Driver=$(driver_path odbc-mariadb libmaodbc.so)
 INI
 cat >"$run/odbc/odbc.ini" <<INI
 [KorvaneLite]
@@ -85,6 +113,12 @@ CommLog=0
 Debug=0
 UseDeclareFetch=1
 Fetch=1000
+
+[KorvaneMaria]
+Driver=MariaDB Unicode
+Server=127.0.0.1
+Port=$maria_port
+Database=korvane
 INI
 
 # Mail and SMS servers.
@@ -114,6 +148,7 @@ export KORVANE_TEST_SQLITE_DSN=KorvaneLite KORVANE_TEST_SQLITE_DB="$run/korvane.
 export KORVANE_TEST_PG_DSN=KorvanePg KORVANE_TEST_PG_PORT="$pg_port"
 export KORVANE_TEST_PG_USER=korvane KORVANE_TEST_PG_PASSWORD="$pg_password"
 export KORVANE_TEST_PG_SOCKET="$run/pg"
+export KORVANE_TEST_MARIA_DSN=KorvaneMaria KORVANE_TEST_MARIA_PORT="$maria_port"
 export KORVANE_TEST_SMTP_PORT="$smtp_port" KORVANE_TEST_SMTP_STORE="$run/mail"
 export KORVANE_TEST_SMTP_AUTH_PORT="$smtp_auth_port" KORVANE_TEST_SMTP_AUTH_STORE="$run/mail-auth"
 export KORVANE_TEST_SMTP_AUTH_USER=mailer KORVANE_TEST_SMTP_AUTH_PASSWORD='S3cret;pw'

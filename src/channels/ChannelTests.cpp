@@ -68,7 +68,7 @@ void ChannelTests::testEmail(const QString& server, const QString& port, const Q
         BusyScope busy(view_, TestActionView::Test::Email);
         sent = email_.SendEmail(from, to, QString(), QString(), QString(),
                                 QStringLiteral("Email Testing"), QStringLiteral("Email Testing"),
-                                server, port, user, password, true);
+                                server, port, user, password, true) == Delivery::Sent;
     }
     if (sent) {
         log_.WriteLog(QStringLiteral("Test Email is sent successfully."), true, true);
@@ -87,8 +87,8 @@ void ChannelTests::testSms(const QString& server, const QString& port, const QSt
     bool sent = false;
     {
         BusyScope busy(view_, TestActionView::Test::Sms);
-        sent =
-            sms_.SendSMS(server, port, user, password, number, QStringLiteral("SMS Testing"), true);
+        sent = sms_.SendSMS(server, port, user, password, number, QStringLiteral("SMS Testing"),
+                            true) == Delivery::Sent;
     }
     if (sent) {
         log_.WriteLog(QStringLiteral("Test SMS is sent successfully to mobile number ") + number +

@@ -15,11 +15,11 @@ void EmailSender::setTimeouts(long connectS, long responseS, long totalS) {
     timeouts_.totalTimeoutS = totalS;
 }
 
-bool EmailSender::SendEmail(const QString& from, const QString& to, const QString& cc,
-                            const QString& bcc, const QString& attachmentPath,
-                            const QString& subject, const QString& body, const QString& server,
-                            const QString& port, const QString& userName, const QString& password,
-                            bool showMessages) {
+Delivery EmailSender::SendEmail(const QString& from, const QString& to, const QString& cc,
+                                const QString& bcc, const QString& attachmentPath,
+                                const QString& subject, const QString& body, const QString& server,
+                                const QString& port, const QString& userName,
+                                const QString& password, bool showMessages) {
     try {
         SmtpSettings settings = timeouts_;
         settings.server = server;
@@ -39,11 +39,14 @@ bool EmailSender::SendEmail(const QString& from, const QString& to, const QStrin
         const ComposedMail mail = composeMail(message);
         transport_.send(settings, mail.envelopeFrom, mail.recipients, mail.data);
         log_.yield();
+    } catch (const DeliveryInDoubt& error) {
+        log_.WriteLog(errorLine(error), true, showMessages);
+        return Delivery::InDoubt;
     } catch (const KorvaneError& error) {
         log_.WriteLog(errorLine(error), true, showMessages);
-        return false;
+        return Delivery::NotSent;
     }
-    return true;
+    return Delivery::Sent;
 }
 
 }  // namespace korvane

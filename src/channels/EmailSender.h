@@ -13,10 +13,11 @@ class EmailSender : public EmailChannel {
 public:
     EmailSender(ActivityLog& log, MailTransport& transport);
 
-    bool SendEmail(const QString& from, const QString& to, const QString& cc, const QString& bcc,
-                   const QString& attachmentPath, const QString& subject, const QString& body,
-                   const QString& server, const QString& port, const QString& userName,
-                   const QString& password, bool showMessages) override;
+    Delivery SendEmail(const QString& from, const QString& to, const QString& cc,
+                       const QString& bcc, const QString& attachmentPath, const QString& subject,
+                       const QString& body, const QString& server, const QString& port,
+                       const QString& userName, const QString& password,
+                       bool showMessages) override;
 
     // Tests shorten the waits here rather than by waiting.
     void setTimeouts(long connectS, long responseS, long totalS);

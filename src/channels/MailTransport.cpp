@@ -14,12 +14,14 @@ MailTransport::~MailTransport() = default;
 namespace {
 
 struct Upload {
-    const QByteArray* data;
+    const QByteArray* data = nullptr;
     qsizetype offset = 0;
+    bool started = false;  // the server answered DATA: the message is on its way
 };
 
 size_t readUpload(char* buffer, size_t size, size_t count, void* user) {
     auto* upload = static_cast<Upload*>(user);
+    upload->started = true;
     const size_t room = size * count;
     const size_t left = static_cast<size_t>(upload->data->size() - upload->offset);
     const size_t chunk = std::min(room, left);
@@ -111,6 +113,12 @@ void CurlMailTransport::send(const SmtpSettings& settings, const QByteArray& env
         }
         if (reply >= 400 && !description.contains(QString::number(reply))) {
             description += QStringLiteral(" (server reply %1)").arg(reply);
+        }
+        // After the data went out only a refusal of it is a definite answer; a lost connection
+        // or a timeout may come after the server already queued the message.
+        if (upload.started && reply < 400) {
+            throw DeliveryInDoubt(static_cast<qint32>(result),
+                                  description + QStringLiteral(" The message may have been sent."));
         }
         throw KorvaneError(static_cast<qint32>(result), description);
     }

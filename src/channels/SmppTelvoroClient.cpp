@@ -116,6 +116,9 @@ bool SmppTelvoroClient::Send() {
         fail(ErrorNumber::GatewayProtocol,
              QStringLiteral("The message is too long: it needs more than 255 SMS parts."));
     }
+    // Once a submit has been written the gateway may have taken it: any failure after that, or
+    // a refusal of a later part, leaves the message in doubt rather than not sent.
+    int accepted = 0;
     for (const QByteArray& part : sms.parts) {
         PduWriter body;
         body.cString(QByteArray())  // service_type
@@ -136,24 +139,48 @@ bool SmppTelvoroClient::Send() {
             .u8(0)  // sm_default_msg_id
             .u8(static_cast<quint8>(part.size()))
             .bytes(part);
-        const Pdu response = request(Command::SubmitSm, body.finish(0, 0, 0).mid(kHeaderSize),
-                                     Command::SubmitSmResp);
-        if (response.status != Status::Ok) {
-            return false;
+        Pdu response;
+        try {
+            response = request(Command::SubmitSm, body.finish(0, 0, 0).mid(kHeaderSize),
+                               Command::SubmitSmResp, true);
+        } catch (const KorvaneError& error) {
+            if (!written_) {
+                throw;
+            }
+            throw DeliveryInDoubt(
+                error.number(),
+                error.description() + QStringLiteral(" Part %1 of %2 may have been sent.")
+                                          .arg(accepted + 1)
+                                          .arg(sms.parts.size()));
         }
+        if (response.commandId == Command::GenericNack || response.status != Status::Ok) {
+            if (accepted == 0) {
+                return false;
+            }
+            fail<DeliveryInDoubt>(
+                ErrorNumber::GatewayProtocol,
+                QStringLiteral("Telvoro Server refused part %1 of %2 (%3) after accepting the "
+                               "earlier parts.")
+                    .arg(accepted + 1)
+                    .arg(sms.parts.size())
+                    .arg(describeStatus(response.status)));
+        }
+        ++accepted;
     }
     unbindAndClose();
     return true;
 }
 
-Pdu SmppTelvoroClient::request(quint32 commandId, const QByteArray& body,
-                               quint32 expectedResponse) {
+Pdu SmppTelvoroClient::request(quint32 commandId, const QByteArray& body, quint32 expectedResponse,
+                               bool nackAnswers) {
+    written_ = false;
     if (socket_.state() != QAbstractSocket::ConnectedState) {
         fail(ErrorNumber::GatewayClosed, QStringLiteral("Not connected to Telvoro Server."));
     }
     const quint32 sequence = ++sequence_;
     PduWriter writer;
     writer.bytes(body);
+    written_ = true;
     sendRaw(writer.finish(commandId, Status::Ok, sequence));
 
     QDeadlineTimer deadline(timeouts_.responseMs);
@@ -163,7 +190,12 @@ Pdu SmppTelvoroClient::request(quint32 commandId, const QByteArray& body,
             sendRaw(PduWriter().finish(Command::EnquireLinkResp, Status::Ok, pdu.sequence));
             continue;
         }
-        if (pdu.commandId == Command::GenericNack && pdu.sequence == sequence) {
+        // Sequence 0: the gateway could not read the request far enough to name it.
+        if (pdu.commandId == Command::GenericNack &&
+            (pdu.sequence == sequence || pdu.sequence == 0)) {
+            if (nackAnswers) {
+                return pdu;
+            }
             fail(ErrorNumber::GatewayProtocol,
                  QStringLiteral("Telvoro Server refused the request (generic_nack, %1).")
                      .arg(describeStatus(pdu.status)));
@@ -255,11 +287,12 @@ void SmppTelvoroClient::unbindAndClose() {
     buffer_.clear();
 }
 
+template <typename Error>
 void SmppTelvoroClient::fail(qint32 number, const QString& description) {
     bound_ = false;
     socket_.abort();
     buffer_.clear();
-    throw KorvaneError(number, description);
+    throw Error(number, description);
 }
 
 }  // namespace korvane

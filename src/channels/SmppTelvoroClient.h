@@ -5,6 +5,7 @@
 
 #include "channels/SmppPdu.h"
 #include "channels/TelvoroClient.h"
+#include "core/KorvaneError.h"
 
 namespace korvane {
 
@@ -40,10 +41,13 @@ private:
     };
     static bool parseNumber(const QString& text, Address& address);
 
-    smpp::Pdu request(quint32 commandId, const QByteArray& body, quint32 expectedResponse);
+    // A generic_nack for the request raises, unless nackAnswers: then it is returned.
+    smpp::Pdu request(quint32 commandId, const QByteArray& body, quint32 expectedResponse,
+                      bool nackAnswers = false);
     smpp::Pdu nextPdu(int timeoutMs);
     void sendRaw(const QByteArray& bytes);
     void unbindAndClose();
+    template <typename Error = KorvaneError>
     [[noreturn]] void fail(qint32 number, const QString& description);
 
     Timeouts timeouts_;
@@ -51,6 +55,7 @@ private:
     QByteArray buffer_;
     quint32 sequence_ = 0;
     bool bound_ = false;
+    bool written_ = false;  // the request in hand reached the socket
     Address sender_;
     Address destination_;
     QString message_;

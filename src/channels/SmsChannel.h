@@ -2,17 +2,19 @@
 
 #include <QString>
 
+#include "channels/Delivery.h"
+
 namespace korvane {
 
 // Sends one SMS; what the dispatch cycle and the Test SMS action depend on.
 class SmsChannel {
 public:
     virtual ~SmsChannel() = default;
-    // True when the gateway accepted the message; a failure is logged here, a success by the
+    // Sent when the gateway accepted every part; a failure is logged here, a success by the
     // caller.
-    virtual bool SendSMS(const QString& server, const QString& port, const QString& user,
-                         const QString& password, const QString& mobileNumber, const QString& text,
-                         bool showMessages) = 0;
+    virtual Delivery SendSMS(const QString& server, const QString& port, const QString& user,
+                             const QString& password, const QString& mobileNumber,
+                             const QString& text, bool showMessages) = 0;
 };
 
 }  // namespace korvane

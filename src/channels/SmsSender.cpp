@@ -18,9 +18,9 @@ const char* const SmsSender::kSendRefused = "Message is not accepted by Telvoro 
 SmsSender::SmsSender(ActivityLog& log, TelvoroClientFactory factory)
     : log_(log), factory_(std::move(factory)) {}
 
-bool SmsSender::SendSMS(const QString& server, const QString& port, const QString& user,
-                        const QString& password, const QString& mobileNumber, const QString& text,
-                        bool showMessages) {
+Delivery SmsSender::SendSMS(const QString& server, const QString& port, const QString& user,
+                            const QString& password, const QString& mobileNumber,
+                            const QString& text, bool showMessages) {
     const char* refusal = nullptr;
     try {
         std::unique_ptr<TelvoroClient> client = factory_();
@@ -39,15 +39,18 @@ bool SmsSender::SendSMS(const QString& server, const QString& port, const QStrin
             // A refused submit is a failure: the message did not go out.
             refusal = kSendRefused;
         }
+    } catch (const DeliveryInDoubt& error) {
+        log_.WriteLog(errorLine(error), true, showMessages);
+        return Delivery::InDoubt;
     } catch (const KorvaneError& error) {
         log_.WriteLog(errorLine(error), true, showMessages);
-        return false;
+        return Delivery::NotSent;
     }
     if (refusal != nullptr) {
         log_.WriteLog(QString::fromLatin1(refusal), true, showMessages);
-        return false;
+        return Delivery::NotSent;
     }
-    return true;
+    return Delivery::Sent;
 }
 
 }  // namespace korvane

@@ -15,9 +15,9 @@ class SmsSender : public SmsChannel {
 public:
     SmsSender(ActivityLog& log, TelvoroClientFactory factory);
 
-    bool SendSMS(const QString& server, const QString& port, const QString& user,
-                 const QString& password, const QString& mobileNumber, const QString& text,
-                 bool showMessages) override;
+    Delivery SendSMS(const QString& server, const QString& port, const QString& user,
+                     const QString& password, const QString& mobileNumber, const QString& text,
+                     bool showMessages) override;
 
     static const char* const kConnectFailed;
     static const char* const kLoginFailed;

@@ -5,6 +5,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QStandardPaths>
+#include <cstdio>
 
 #include "core/Clock.h"
 #include "core/KorvaneError.h"
@@ -58,6 +59,41 @@ QString ActivityLog::paneEntry(const QString& text) {
 }
 
 void ActivityLog::WriteLog(const QString& text, bool toPane, bool showMessageBox) {
+    try {
+        writeEntry(text);
+    } catch (const KorvaneError& error) {
+        // The entry must not vanish with the file: the journal or the terminal keeps it.
+        std::fprintf(stderr, "korvane: %s [not logged: %s]\n", qPrintable(text.trimmed()),
+                     error.what());
+        if (!holding_) {
+            throw;
+        }
+        if (!held_) {
+            held_ = error;
+        }
+    }
+    if (toPane && view_ != nullptr) {
+        view_->appendToPane(paneEntry(text));
+    }
+    yield();
+    if (showMessageBox && view_ != nullptr) {
+        view_->showMessage(text);
+    }
+    yield();
+}
+
+void ActivityLog::holdFailures() {
+    holding_ = true;
+}
+
+std::optional<KorvaneError> ActivityLog::releaseFailures() {
+    holding_ = false;
+    std::optional<KorvaneError> first;
+    first.swap(held_);
+    return first;
+}
+
+void ActivityLog::writeEntry(const QString& text) {
     // Anything at the path, even a file, counts as the folder: a file then fails the open.
     if (!QFileInfo::exists(logsDirectory_) && !QDir().mkdir(logsDirectory_)) {
         throw KorvaneError(ErrorNumber::PathNotFound,
@@ -79,15 +115,6 @@ void ActivityLog::WriteLog(const QString& text, bool toPane, bool showMessageBox
     const QString& path = filePath_;
     const QString& stampText = stampText_;
     appendToFile(path, fileEntry(text, stampText).toUtf8());
-
-    if (toPane && view_ != nullptr) {
-        view_->appendToPane(paneEntry(text));
-    }
-    yield();
-    if (showMessageBox && view_ != nullptr) {
-        view_->showMessage(text);
-    }
-    yield();
 }
 
 void ActivityLog::appendToFile(const QString& path, const QByteArray& bytes) const {

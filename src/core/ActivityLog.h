@@ -3,6 +3,9 @@
 #include <QDateTime>
 #include <QLocale>
 #include <QString>
+#include <optional>
+
+#include "core/KorvaneError.h"
 
 namespace korvane {
 
@@ -23,6 +26,12 @@ public:
     // comes only after file and pane hold the entry.
     void WriteLog(const QString& text, bool toPane, bool showMessageBox);
 
+    // Between a send and its save a log that cannot be written must not stop the save: while
+    // failures are held, entries that fail go to standard error only, and the first failure
+    // is handed back by releaseFailures().
+    void holdFailures();
+    std::optional<KorvaneError> releaseFailures();
+
     void yield();
     void setView(LogView* view) { view_ = view; }
     LogView* view() const { return view_; }
@@ -39,6 +48,7 @@ public:
     static QString logsDirectoryFor(const QString& programDir);
 
 private:
+    void writeEntry(const QString& text);
     void appendToFile(const QString& path, const QByteArray& bytes) const;
 
     QString logsDirectory_;
@@ -50,6 +60,8 @@ private:
     QString filePath_;
     QDateTime stampSecond_;
     QString stampText_;
+    bool holding_ = false;
+    std::optional<KorvaneError> held_;
 };
 
 }  // namespace korvane

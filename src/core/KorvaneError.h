@@ -27,6 +27,8 @@ constexpr qint32 GatewaySocket = 1004;
 constexpr qint32 InvalidAddress = 2001;
 constexpr qint32 AttachmentUnreadable = 2002;
 constexpr qint32 MailComposition = 2003;
+constexpr qint32 RecordIdShared = 3001;
+constexpr qint32 MessageNotText = 3002;
 }  // namespace ErrorNumber
 
 // A failure with a number and a description, raised to the caller whose handler logs it.
@@ -42,6 +44,13 @@ private:
     qint32 number_;
     QString description_;
     std::string what_;
+};
+
+// A failure after the message may already have reached the server (written, then no answer;
+// a later part of a long SMS refused): sending it again could deliver it twice.
+class DeliveryInDoubt : public KorvaneError {
+public:
+    using KorvaneError::KorvaneError;
 };
 
 // "Error Occurred: <number> --> <description>", the one form every handler logs.

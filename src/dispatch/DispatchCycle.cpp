@@ -77,6 +77,7 @@ void DispatchCycle::run() {
         snapshot = std::make_unique<MessageSnapshot>(
             *connection, MessageTable::selectionStatement(config_.dontSendProcessedMsgs));
         control_.setTimer1(false);
+        reportOldClaims(*connection);
 
         if (snapshot->isEmpty()) {
             log(QStringLiteral("No message exists to be sent."));
@@ -114,64 +115,153 @@ void DispatchCycle::run() {
     } catch (const std::exception& error) {
         failure = errorLine(ErrorNumber::ProviderError, QString::fromLocal8Bit(error.what()));
     }
-    // Saves are atomic, so nothing half-assigned is pending when the record set goes.
+    // Writes are atomic, so nothing half-assigned is pending when the record set goes.
     snapshot.reset();
     connection.reset();
     errorPath(failure);
 }
 
+void DispatchCycle::reportOldClaims(DatabaseConnection& connection) {
+    const QDateTime now = clock_.now();
+    for (const MessageSnapshot::Claim& claim :
+         MessageSnapshot::claimsBefore(connection, now.addSecs(-kClaimAgeS))) {
+        const QString id = MessageTable::toText(claim.recId);
+        if (!reportedClaims_.insert(id).second) {
+            continue;
+        }
+        log(QStringLiteral("Record Id: ") + id + QStringLiteral(" is marked '") +
+            QLatin1String(Outcome::kBeingSent) + QStringLiteral("' since ") +
+            (claim.since.isValid() ? claim.since.toString(QStringLiteral("dd-MM-yyyy hh:mm:ss"))
+                                   : QStringLiteral("an unknown time")) +
+            QStringLiteral(" and its message may have gone out. To send it again, empty its "
+                           "ProcessStatus."));
+    }
+}
+
 void DispatchCycle::processRow(MessageSnapshot& snapshot, int row) {
-    QString status;
     const qint32 id = snapshot.recordId(row);
     log(QStringLiteral("\r\n"));
     log(QStringLiteral("Processing message for Record Id: ") + QString::number(id));
     yield();
 
-    QString isSent = kNo;
+    const QVariant& stored = snapshot.value(row, Column::MessageText);
     const QString text = snapshot.text(row, Column::MessageText);
+    const QString kind = snapshot.text(row, Column::MessageType).trimmed().toUpper();
+    RowOutcome outcome;
     if (text.isEmpty()) {
-        status = QString::fromLatin1(Outcome::kTextEmpty);
         log(QStringLiteral("Message text is empty, so no message sent."));
+        outcome = notSent(Outcome::kTextEmpty);
+    } else if (kind == QStringLiteral("SMS")) {
+        outcome = sendSms(snapshot, row, id, text, stored);
+    } else if (kind == QStringLiteral("EMAIL")) {
+        outcome = sendEmail(snapshot, row, id, text, stored);
     } else {
-        const QString kind = snapshot.text(row, Column::MessageType).trimmed().toUpper();
-        if (kind == QStringLiteral("SMS")) {
-            sendSms(snapshot, row, id, text, status, isSent);
-        } else if (kind == QStringLiteral("EMAIL")) {
-            sendEmail(snapshot, row, id, text, status, isSent);
-        } else {
-            status = QString::fromLatin1(Outcome::kTypeUndefined);
-            log(QStringLiteral("Message Type is not defined, so no message sent."));
-        }
+        log(QStringLiteral("Message Type is not defined, so no message sent."));
+        outcome = notSent(Outcome::kTypeUndefined);
     }
-    snapshot.save(row, isSent, status, clock_.now());
+    if (outcome.claimed) {
+        return;  // saved (or skipped) by send()
+    }
+    reportWrite(snapshot.record(row, outcome.isSent, outcome.status, clock_.now()), id);
 }
 
-void DispatchCycle::sendSms(MessageSnapshot& snapshot, int row, qint32 id, const QString& text,
-                            QString& status, QString& isSent) {
+DispatchCycle::RowOutcome DispatchCycle::notSent(const char* status) {
+    return RowOutcome{QString::fromLatin1(status), kNo, false};
+}
+
+QString DispatchCycle::unsendableText(const QVariant& stored, const QString& text) {
+    // Sent as far as the first NUL, or as the bytes' guessed text, it would not be the message.
+    if (stored.userType() == QMetaType::QByteArray) {
+        return QStringLiteral("MessageText is not text (a binary value)");
+    }
+    if (text.contains(QChar(0))) {
+        return QStringLiteral("MessageText contains NUL characters");
+    }
+    return QString();
+}
+
+void DispatchCycle::reportWrite(MessageSnapshot::Write write, qint32 id) {
+    if (write == MessageSnapshot::Write::Changed) {
+        log(QStringLiteral("Record Id: ") + QString::number(id) +
+            QStringLiteral(" was changed or taken by another process since it was read, so it "
+                           "is left as it is."));
+    } else if (write == MessageSnapshot::Write::Shared) {
+        log(errorLine(ErrorNumber::RecordIdShared,
+                      QStringLiteral("Record Id: %1 names more than one row of tblMessages, so "
+                                     "it is left as it is.")
+                          .arg(id)));
+    }
+}
+
+DispatchCycle::RowOutcome DispatchCycle::send(MessageSnapshot& snapshot, int row, qint32 id,
+                                              const std::function<Delivery()>& deliver,
+                                              const std::function<void(Delivery)>& report,
+                                              const char* sentStatus, const char* notSentStatus) {
+    const MessageSnapshot::Write claim = snapshot.claim(row, clock_.now());
+    if (claim != MessageSnapshot::Write::Done) {
+        reportWrite(claim, id);
+        return RowOutcome{QString(), kNo, true};
+    }
+    // From here until the save the log must not stop the cycle: a failure to write it is
+    // raised only once the outcome is in the row.
+    struct Hold {
+        ActivityLog& log;
+        explicit Hold(ActivityLog& l) : log(l) { log.holdFailures(); }
+        ~Hold() { log.releaseFailures(); }
+    } hold(log_);
+    const Delivery delivery = deliver();
+    report(delivery);
+    yield();
+    const RowOutcome outcome =
+        delivery == Delivery::Sent
+            ? RowOutcome{QString::fromLatin1(sentStatus), kYes, true}
+            : RowOutcome{QString::fromLatin1(delivery == Delivery::InDoubt ? Outcome::kInDoubt
+                                                                           : notSentStatus),
+                         kNo, true};
+    snapshot.finish(row, outcome.isSent, outcome.status, clock_.now());
+    if (std::optional<KorvaneError> failure = log_.releaseFailures()) {
+        throw *failure;
+    }
+    return outcome;
+}
+
+DispatchCycle::RowOutcome DispatchCycle::sendSms(MessageSnapshot& snapshot, int row, qint32 id,
+                                                 const QString& text, const QVariant& stored) {
     log(QStringLiteral("Message Type is SMS."));
     const QString mobile = snapshot.text(row, Column::MobileNo);
     if (mobile.trimmed().isEmpty()) {
-        status = QString::fromLatin1(Outcome::kMobileMissing);
         log(QStringLiteral("Mobile No. is not defined, so no message sent."));
-        return;
+        return notSent(Outcome::kMobileMissing);
     }
-    log(QStringLiteral("Sending message via SMS."));
-    const bool sent = sms_.SendSMS(config_.cellServer, config_.cellPort, config_.cellUserName,
-                                   config_.cellPassword, mobile, text, false);
     const QString where = QString::number(id) + QStringLiteral(" on Mobile No.: ") + mobile;
-    if (sent) {
-        status = QString::fromLatin1(Outcome::kSmsSent);
-        log(QStringLiteral("Message is sent via SMS for Record Id: ") + where);
-        isSent = kYes;
-    } else {
-        status = QString::fromLatin1(Outcome::kSmsNotSent);
+    if (const QString problem = unsendableText(stored, text); !problem.isEmpty()) {
+        log(errorLine(ErrorNumber::MessageNotText,
+                      problem + QStringLiteral(", so no message sent.")));
         log(QStringLiteral("Message is not sent via SMS for Record Id: ") + where);
+        return notSent(Outcome::kSmsNotSent);
     }
-    yield();
+    return send(
+        snapshot, row, id,
+        [&] {
+            log(QStringLiteral("Sending message via SMS."));
+            return sms_.SendSMS(config_.cellServer, config_.cellPort, config_.cellUserName,
+                                config_.cellPassword, mobile, text, false);
+        },
+        [&](Delivery delivery) {
+            if (delivery == Delivery::Sent) {
+                log(QStringLiteral("Message is sent via SMS for Record Id: ") + where);
+            } else if (delivery == Delivery::InDoubt) {
+                log(QStringLiteral("Message may have been sent via SMS for Record Id: ") + where +
+                    QStringLiteral(", so it is not sent again."));
+            } else {
+                log(QStringLiteral("Message is not sent via SMS for Record Id: ") + where);
+            }
+        },
+        Outcome::kSmsSent, Outcome::kSmsNotSent);
 }
 
-void DispatchCycle::sendEmail(MessageSnapshot& snapshot, int row, qint32 id, const QString& text,
-                              QString& status, QString& isSent) {
+DispatchCycle::RowOutcome DispatchCycle::sendEmail(MessageSnapshot& snapshot, int row, qint32 id,
+                                                   const QString& text, const QVariant& stored) {
     log(QStringLiteral("Message Type is Email."));
     const QString to = snapshot.text(row, Column::EmailTo);
     const QString from = snapshot.text(row, Column::EmailFrom);
@@ -182,47 +272,61 @@ void DispatchCycle::sendEmail(MessageSnapshot& snapshot, int row, qint32 id, con
         MessageTable::prepareAttachmentPath(snapshot.text(row, Column::EmailAttachment));
 
     if (to.trimmed().isEmpty()) {
-        status = QString::fromLatin1(Outcome::kEmailToMissing);
         log(QStringLiteral("Reciever's email id (EmailTo) is not defined, so no message sent."));
-        return;
+        return notSent(Outcome::kEmailToMissing);
     }
     if (from.trimmed().isEmpty()) {
-        status = QString::fromLatin1(Outcome::kEmailFromMissing);
         log(QStringLiteral("Sender's email id (EmailFrom) is not defined, so no message sent."));
-        return;
+        return notSent(Outcome::kEmailFromMissing);
     }
     if (!attachment.isEmpty() && !isOrdinaryFile(attachment)) {
-        status = QString::fromLatin1(Outcome::kAttachmentMissing);
         log(QStringLiteral("Attachment file '") + attachment +
             QStringLiteral("' does not exist or not found."));
         yield();
-        return;
+        return notSent(Outcome::kAttachmentMissing);
     }
-    log(QStringLiteral("Sending message via Email."));
-    const bool sent =
-        email_.SendEmail(from, to, cc, bcc, attachment, subject, text, config_.smtpServer,
-                         config_.smtpPort, config_.smtpUserName, config_.smtpPassword, false);
-    if (sent) {
-        status = QString::fromLatin1(Outcome::kEmailSent);
-        log(QStringLiteral("Message is sent via Email to following Email Address for Record Id: ") +
-            QString::number(id));
-        log(QStringLiteral("Email To: ") + to);
-        if (!cc.isEmpty()) {
-            log(QStringLiteral("Email CC: ") + cc);
-        }
-        if (!bcc.isEmpty()) {
-            log(QStringLiteral("Email BCC: ") + bcc);
-        }
-        if (!attachment.isEmpty()) {
-            log(QStringLiteral("File Attached: ") + QFileInfo(attachment).fileName());
-        }
-        isSent = kYes;
-    } else {
-        status = QString::fromLatin1(Outcome::kEmailNotSent);
-        log(QStringLiteral("Message is not sent via Email for Record Id: ") + QString::number(id) +
-            QStringLiteral(" to email id : ") + to);
+    const QString notSentLine = QStringLiteral("Message is not sent via Email for Record Id: ") +
+                                QString::number(id) + QStringLiteral(" to email id : ") + to;
+    if (const QString problem = unsendableText(stored, text); !problem.isEmpty()) {
+        log(errorLine(ErrorNumber::MessageNotText,
+                      problem + QStringLiteral(", so no message sent.")));
+        log(notSentLine);
+        return notSent(Outcome::kEmailNotSent);
     }
-    yield();
+    return send(
+        snapshot, row, id,
+        [&] {
+            log(QStringLiteral("Sending message via Email."));
+            return email_.SendEmail(from, to, cc, bcc, attachment, subject, text,
+                                    config_.smtpServer, config_.smtpPort, config_.smtpUserName,
+                                    config_.smtpPassword, false);
+        },
+        [&](Delivery delivery) {
+            if (delivery == Delivery::NotSent) {
+                log(notSentLine);
+                return;
+            }
+            if (delivery == Delivery::InDoubt) {
+                log(QStringLiteral("Message may have been sent via Email for Record Id: ") +
+                    QString::number(id) + QStringLiteral(" to email id : ") + to +
+                    QStringLiteral(", so it is not sent again."));
+                return;
+            }
+            log(QStringLiteral(
+                    "Message is sent via Email to following Email Address for Record Id: ") +
+                QString::number(id));
+            log(QStringLiteral("Email To: ") + to);
+            if (!cc.isEmpty()) {
+                log(QStringLiteral("Email CC: ") + cc);
+            }
+            if (!bcc.isEmpty()) {
+                log(QStringLiteral("Email BCC: ") + bcc);
+            }
+            if (!attachment.isEmpty()) {
+                log(QStringLiteral("File Attached: ") + QFileInfo(attachment).fileName());
+            }
+        },
+        Outcome::kEmailSent, Outcome::kEmailNotSent);
 }
 
 void DispatchCycle::shortIdleEnding() {

@@ -7,6 +7,7 @@
 
 #include "core/KorvaneError.h"
 #include "dispatch/DatabaseConnection.h"
+#include "dispatch/OdbcStatement.h"
 
 namespace korvane {
 
@@ -45,7 +46,11 @@ MessageSnapshot::MessageSnapshot(DatabaseConnection& connection, const QString& 
     // Only what each row's type will read is kept: e-mail columns of SMS rows and the other
     // way round are never looked at, and 100,000 waiting rows must stay small.
     const int type = static_cast<int>(Column::MessageType);
+    const int status = static_cast<int>(Column::ProcessStatus);
     while (query.next()) {
+        if (index[status] >= 0 && MessageTable::isHeld(query.value(index[status]).toString())) {
+            continue;
+        }
         Row& row = rows_.emplace_back();
         for (int c = 0; c < MessageTable::kColumnCount; ++c) {
             if (index[c] >= 0 && c != type) {
@@ -92,74 +97,120 @@ qint32 MessageSnapshot::recordId(int row) const {
     return MessageTable::toRecordId(value(row, Column::RecId));
 }
 
-void MessageSnapshot::save(int row, const QString& isSent, const QString& status,
-                           const QDateTime& at) {
-    const QVariant& recId = value(row, Column::RecId);
-    const Column guarded[] = {Column::IsSent, Column::ProcessStatus, Column::ProcessedDate};
-    QString sql = QStringLiteral(
-        "UPDATE tblMessages SET IsSent = ?, ProcessStatus = ?, ProcessedDate = ? WHERE RecId = ?");
-    QVariantList guards;
+MessageSnapshot::Write MessageSnapshot::update(int row, const QString& assignments,
+                                               QVariantList values, bool onClaim) {
+    QString sql = QStringLiteral("UPDATE tblMessages SET ") + assignments +
+                  QStringLiteral(" WHERE RecId = ?");
+    values << value(row, Column::RecId);
+    const Column guarded[] = {Column::IsSent, Column::ProcessStatus};
     for (Column column : guarded) {
-        const QVariant& original = value(row, column);
-        // A Null parameter in "? IS NULL" fails on some drivers: Null is tested in the text.
+        if (onClaim && column == Column::IsSent) {
+            continue;
+        }
+        const QVariant& original =
+            onClaim ? QVariant(QString::fromLatin1(MessageTable::Outcome::kBeingSent))
+                    : value(row, column);
+        // Null is tested in the text: "? IS NULL" with a Null parameter fails on some drivers.
         sql += QStringLiteral(" AND ") + MessageTable::columnName(column) +
                (original.isNull() ? QStringLiteral(" IS NULL") : QStringLiteral(" = ?"));
         if (!original.isNull()) {
-            guards << original;
+            values << original;
         }
     }
 
-    // Whole seconds: every database keeps them, so the value compares equal when read back.
-    const QDateTime savedAt(at.date(),
-                            QTime(at.time().hour(), at.time().minute(), at.time().second()));
     QSqlDatabase db = connection_.database();
     const bool transactional = db.driver()->hasFeature(QSqlDriver::Transactions);
     if (transactional && !db.transaction()) {
         throw sqlFailure(db.lastError(), connection_);
     }
-    QSqlQuery query(db);
-    bool ok = query.prepare(sql);
-    if (ok) {
-        query.addBindValue(isSent);
-        query.addBindValue(status);
-        query.addBindValue(savedAt);
-        query.addBindValue(recId);
-        for (const QVariant& guard : guards) {
-            query.addBindValue(guard);
+    auto rollback = [&] {
+        // The connection may be what failed: the first failure is the one worth reporting.
+        if (transactional && !db.rollback()) {
+            connection_.close();
         }
-        ok = query.exec();
+    };
+    qint64 changed = 0;
+    try {
+        changed = OdbcStatement(db, connection_.password()).execute(sql, values);
+    } catch (const KorvaneError&) {
+        rollback();
+        throw;
     }
-    if (!ok) {
-        const KorvaneError failure = sqlFailure(query.lastError(), connection_, &query);
-        if (transactional) {
-            db.rollback();
-        }
-        throw failure;
-    }
-    const int changed = query.numRowsAffected();
-    query.finish();
     if (changed != 1) {
-        if (transactional) {
-            db.rollback();
-        }
-        throw KorvaneError(
-            ErrorNumber::RowNotLocated,
-            changed == 0
-                ? QStringLiteral("Row cannot be located for updating. Some values may have been "
-                                 "changed since it was last read.")
-                : QStringLiteral("Row cannot be saved: RecId %1 names %2 rows of tblMessages.")
-                      .arg(MessageTable::toText(recId))
-                      .arg(changed));
+        rollback();
+        return changed == 0 ? Write::Changed : Write::Shared;
     }
     if (transactional && !db.commit()) {
         const KorvaneError failure = sqlFailure(db.lastError(), connection_);
-        db.rollback();
+        rollback();
         throw failure;
     }
-    Row& saved = rows_[static_cast<size_t>(row)];
-    saved[static_cast<int>(Column::IsSent)] = isSent;
-    saved[static_cast<int>(Column::ProcessStatus)] = status;
-    saved[static_cast<int>(Column::ProcessedDate)] = savedAt;
+    return Write::Done;
+}
+
+namespace {
+// Whole seconds: what every date column keeps.
+QDateTime wholeSeconds(const QDateTime& at) {
+    return QDateTime(at.date(), QTime(at.time().hour(), at.time().minute(), at.time().second()));
+}
+}  // namespace
+
+MessageSnapshot::Write MessageSnapshot::claim(int row, const QDateTime& at) {
+    const Write result =
+        update(row, QStringLiteral("ProcessStatus = ?, ProcessedDate = ?"),
+               {QString::fromLatin1(MessageTable::Outcome::kBeingSent), wholeSeconds(at)}, false);
+    if (result == Write::Done) {
+        rows_[static_cast<size_t>(row)][static_cast<int>(Column::ProcessStatus)] =
+            QString::fromLatin1(MessageTable::Outcome::kBeingSent);
+    }
+    return result;
+}
+
+MessageSnapshot::Write MessageSnapshot::record(int row, const QString& isSent,
+                                               const QString& status, const QDateTime& at) {
+    return update(row, QStringLiteral("IsSent = ?, ProcessStatus = ?, ProcessedDate = ?"),
+                  {isSent, status, wholeSeconds(at)}, false);
+}
+
+void MessageSnapshot::finish(int row, const QString& isSent, const QString& status,
+                             const QDateTime& at) {
+    const Write result =
+        update(row, QStringLiteral("IsSent = ?, ProcessStatus = ?, ProcessedDate = ?"),
+               {isSent, status, wholeSeconds(at)}, true);
+    if (result != Write::Done) {
+        throw KorvaneError(
+            ErrorNumber::RowNotLocated,
+            QStringLiteral("Row cannot be saved: RecId %1 no longer holds exactly one row marked "
+                           "'%2'.")
+                .arg(MessageTable::toText(value(row, Column::RecId)),
+                     QString::fromLatin1(MessageTable::Outcome::kBeingSent)));
+    }
+}
+
+QList<MessageSnapshot::Claim> MessageSnapshot::claimsBefore(DatabaseConnection& connection,
+                                                            const QDateTime& cutoff) {
+    QSqlQuery query(connection.database());
+    query.setForwardOnly(true);
+    // The claim text is a constant of ours: in the statement text rather than bound.
+    if (!query.exec(QStringLiteral("SELECT RecId, ProcessedDate FROM tblMessages WHERE "
+                                   "ProcessStatus = '%1' ORDER BY RecId")
+                        .arg(QLatin1String(MessageTable::Outcome::kBeingSent)))) {
+        throw sqlFailure(query.lastError(), connection, &query);
+    }
+    QList<Claim> claims;
+    while (query.next()) {
+        const QVariant stored = query.value(1);
+        QDateTime since = stored.toDateTime();
+        if (!since.isValid() && !stored.isNull()) {
+            // Text dates (SQLite): "yyyy-MM-dd hh:mm:ss", perhaps with a fraction.
+            since = QDateTime::fromString(stored.toString().left(19),
+                                          QStringLiteral("yyyy-MM-dd hh:mm:ss"));
+        }
+        if (!since.isValid() || since < cutoff) {
+            claims.append(Claim{query.value(0), since});
+        }
+    }
+    return claims;
 }
 
 }  // namespace korvane

@@ -35,7 +35,15 @@ const char* const kAttachmentMissing = "Attachment File Does Not Exist Or Not Fo
 const char* const kEmailSent = "Message Is Sent Via Email.";
 const char* const kEmailNotSent = "Message Is Not Sent Via Email.";
 const char* const kTypeUndefined = "Message Type Is Not Defined.";
+const char* const kBeingSent = "Message Is Being Sent.";
+const char* const kInDoubt = "Message May Have Been Sent.";
 }  // namespace Outcome
+
+bool isHeld(const QString& processStatus) {
+    const QString status = processStatus.trimmed();
+    return status == QLatin1String(Outcome::kBeingSent) ||
+           status == QLatin1String(Outcome::kInDoubt);
+}
 
 qint32 toRecordId(const QVariant& value) {
     return toInt32(value);

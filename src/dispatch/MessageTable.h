@@ -40,7 +40,15 @@ extern const char* const kAttachmentMissing;
 extern const char* const kEmailSent;
 extern const char* const kEmailNotSent;
 extern const char* const kTypeUndefined;
+// Written before a message goes out; replaced by the outcome once it is known.
+extern const char* const kBeingSent;
+// The message may have reached the server but no answer came: never sent again by itself.
+extern const char* const kInDoubt;
 }  // namespace Outcome
+
+// A row whose status says it is being sent, or may have been sent, is never sent again
+// automatically, whichever statement selected it.
+bool isHeld(const QString& processStatus);
 
 // RecId as a signed 32-bit number; raises 94 for Null, 13 for text that is no number and 6
 // for a number out of range.

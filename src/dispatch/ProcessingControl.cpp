@@ -43,6 +43,9 @@ void ProcessingControl::cmdStop_Click() {
     setTimer1(false);
     started_ = false;
     window_.setProcessingControls(false);
+    if (cycleRunning_) {
+        window_.setConfigurationAvailable(false);
+    }
     log_.WriteLog(QStringLiteral("Process Stopped..."), true, false);
     log_.WriteLog(QStringLiteral("Idle..."), true, false);
 }
@@ -72,6 +75,9 @@ void ProcessingControl::Timer1_Timer() {
     cycleRunning_ = true;
     cycle_.run();
     cycleRunning_ = false;
+    if (!started_) {
+        window_.setConfigurationAvailable(true);
+    }
 }
 
 }  // namespace korvane

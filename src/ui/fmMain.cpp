@@ -234,7 +234,7 @@ void fmMain::cmdStop_Click() {
 }
 
 void fmMain::mnuConfig_Click() {
-    if (!mnuConfig_->isEnabled()) {
+    if (!mnuConfig_->isEnabled() || control_->isCycleRunning()) {
         return;
     }
     guarded([this] {
@@ -389,6 +389,10 @@ void fmMain::setProcessingControls(bool processing) {
     cmdStop_->setEnabled(processing);
     mnuStop_->setEnabled(processing);
     mnuConfig_->setEnabled(!processing);
+}
+
+void fmMain::setConfigurationAvailable(bool available) {
+    mnuConfig_->setEnabled(available);
 }
 
 void fmMain::setRunAppOnStartup(bool checked) {

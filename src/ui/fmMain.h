@@ -78,6 +78,7 @@ public:
     // ProcessWindow
     void setStatusText(const QString& text) override;
     void setProcessingControls(bool processing) override;
+    void setConfigurationAvailable(bool available) override;
     void showConfigurationModal() override;
     // StartupOptionBox
     void setRunAppOnStartup(bool checked) override;

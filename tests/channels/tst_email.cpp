@@ -148,7 +148,8 @@ private Q_SLOTS:
 
         EmailSender sender(log_, transport_);
         const QString body = QStringLiteral("Grüße aus Köln\nline two\r\n.\nend with dot line");
-        QVERIFY(sender.SendEmail(QStringLiteral("Sender <from@korvane.test>"),
+        QVERIFY(Delivery::Sent ==
+                sender.SendEmail(QStringLiteral("Sender <from@korvane.test>"),
                                  QStringLiteral("to1@x.test; \"Doe, Jane\" <to2@x.test>"),
                                  QStringLiteral("  cc@x.test  "), QStringLiteral("hidden@x.test"),
                                  QStringLiteral(" ") + path + QStringLiteral(" "),
@@ -184,7 +185,8 @@ private Q_SLOTS:
 
         // Blank CC and BCC are left out; a missing attachment sends without one, silently.
         ReceivedMessages::clearMail(store_);
-        QVERIFY(sender.SendEmail(QStringLiteral("from@korvane.test"), QStringLiteral("to@x.test"),
+        QVERIFY(Delivery::Sent ==
+                sender.SendEmail(QStringLiteral("from@korvane.test"), QStringLiteral("to@x.test"),
                                  QStringLiteral("   "), QStringLiteral(" "),
                                  dir.filePath(QStringLiteral("none.pdf")), QString(),
                                  QStringLiteral("plain"), QStringLiteral("127.0.0.1"), port_,
@@ -199,7 +201,8 @@ private Q_SLOTS:
 
     void subjectCannotAddHeaders() {
         EmailSender sender(log_, transport_);
-        QVERIFY(sender.SendEmail(QStringLiteral("a@korvane.test"), QStringLiteral("b@x.test"), {},
+        QVERIFY(Delivery::Sent ==
+                sender.SendEmail(QStringLiteral("a@korvane.test"), QStringLiteral("b@x.test"), {},
                                  {}, {}, QStringLiteral("Hello\r\nBcc: evil@x.test"),
                                  QStringLiteral("body"), QStringLiteral("127.0.0.1"), port_, {}, {},
                                  false));
@@ -215,15 +218,17 @@ private Q_SLOTS:
         EmailSender sender(log_, transport_);
         const QString user = test::TestEnvironment::value("KORVANE_TEST_SMTP_AUTH_USER");
         const QString password = test::TestEnvironment::value("KORVANE_TEST_SMTP_AUTH_PASSWORD");
-        QVERIFY(sender.SendEmail(QStringLiteral("a@korvane.test"), QStringLiteral("b@x.test"), {},
+        QVERIFY(Delivery::Sent ==
+                sender.SendEmail(QStringLiteral("a@korvane.test"), QStringLiteral("b@x.test"), {},
                                  {}, {}, QStringLiteral("auth"), QStringLiteral("body"),
                                  QStringLiteral("localhost"), authPort_, user, password, false));
         QCOMPARE(ReceivedMessages::mail(authStore_).size(), 1);
 
-        QVERIFY(!sender.SendEmail(QStringLiteral("a@korvane.test"), QStringLiteral("b@x.test"), {},
-                                  {}, {}, QStringLiteral("auth"), QStringLiteral("body"),
-                                  QStringLiteral("127.0.0.1"), authPort_, user,
-                                  QStringLiteral("wrong"), true));
+        QVERIFY(Delivery::Sent != sender.SendEmail(QStringLiteral("a@korvane.test"),
+                                                   QStringLiteral("b@x.test"), {}, {}, {},
+                                                   QStringLiteral("auth"), QStringLiteral("body"),
+                                                   QStringLiteral("127.0.0.1"), authPort_, user,
+                                                   QStringLiteral("wrong"), true));
         QStringList log = takeLog();
         QCOMPARE(log.size(), 1);
         QVERIFY2(log[0].startsWith(QStringLiteral("Error Occurred: 67 --> ")), qPrintable(log[0]));
@@ -232,10 +237,11 @@ private Q_SLOTS:
         QCOMPARE(view_.messages, log);
 
         // Without a user name nothing authenticates, and the server asks for it.
-        QVERIFY(!sender.SendEmail(QStringLiteral("a@korvane.test"), QStringLiteral("b@x.test"), {},
-                                  {}, {}, QStringLiteral("auth"), QStringLiteral("body"),
-                                  QStringLiteral("127.0.0.1"), authPort_, QString(), password,
-                                  false));
+        QVERIFY(Delivery::Sent != sender.SendEmail(QStringLiteral("a@korvane.test"),
+                                                   QStringLiteral("b@x.test"), {}, {}, {},
+                                                   QStringLiteral("auth"), QStringLiteral("body"),
+                                                   QStringLiteral("127.0.0.1"), authPort_,
+                                                   QString(), password, false));
         log = takeLog();
         QCOMPARE(log.size(), 1);
         QVERIFY2(log[0].contains(QStringLiteral("530")), qPrintable(log[0]));
@@ -246,9 +252,10 @@ private Q_SLOTS:
         EmailSender sender(log_, transport_);
         sender.setTimeouts(5, 5, 10);
         auto attempt = [&](const QString& to, const QString& server, const QString& port) {
-            const bool sent = sender.SendEmail(QStringLiteral("a@korvane.test"), to, {}, {}, {},
-                                               QStringLiteral("s"), QStringLiteral("b"), server,
-                                               port, {}, {}, false);
+            const bool sent =
+                Delivery::Sent == sender.SendEmail(QStringLiteral("a@korvane.test"), to, {}, {}, {},
+                                                   QStringLiteral("s"), QStringLiteral("b"), server,
+                                                   port, {}, {}, false);
             const QStringList log = takeLog();
             return sent || log.size() != 1 ? QStringLiteral("unexpected") : log[0];
         };

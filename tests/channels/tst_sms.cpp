@@ -116,8 +116,8 @@ class SmsTest : public QObject {
         SmppTimeouts timeouts;
         timeouts.responseMs = responseMs;
         SmsSender sender(log_, SmppTelvoroClient::factory(timeouts));
-        return sender.SendSMS(QStringLiteral("127.0.0.1"), port_, user, password, number, text,
-                              show);
+        return Delivery::Sent == sender.SendSMS(QStringLiteral("127.0.0.1"), port_, user, password,
+                                                number, text, show);
     }
 
 private Q_SLOTS:
@@ -200,9 +200,10 @@ private Q_SLOTS:
     void sendSmsDrivesTheClientInOrder() {
         QStringList calls;
         SmsSender sender(log_, [&] { return std::make_unique<ScriptedClient>(calls); });
-        QVERIFY(sender.SendSMS(QStringLiteral("gw"), QStringLiteral(" 7070 "),
-                               QStringLiteral("guest"), QStringLiteral("pw"),
-                               QStringLiteral(" 123 "), QStringLiteral("hi"), false));
+        QVERIFY(Delivery::Sent == sender.SendSMS(QStringLiteral("gw"), QStringLiteral(" 7070 "),
+                                                 QStringLiteral("guest"), QStringLiteral("pw"),
+                                                 QStringLiteral(" 123 "), QStringLiteral("hi"),
+                                                 false));
         QCOMPARE(
             calls,
             (QStringList{QStringLiteral("Connect gw 7070"), QStringLiteral("Login guest pw"),
@@ -223,8 +224,9 @@ private Q_SLOTS:
             calls.clear();
             SmsSender failing(
                 log_, [&, r = refuse] { return std::make_unique<ScriptedClient>(calls, r); });
-            QVERIFY(!failing.SendSMS(QStringLiteral("gw"), QStringLiteral("1"), QString(),
-                                     QString(), QString(), QString(), true));
+            QVERIFY(Delivery::Sent != failing.SendSMS(QStringLiteral("gw"), QStringLiteral("1"),
+                                                      QString(), QString(), QString(), QString(),
+                                                      true));
             QCOMPARE(newLogLines(), QStringList{message});
             QCOMPARE(view_.messages.size(), 1);
             view_.messages.clear();
@@ -235,13 +237,15 @@ private Q_SLOTS:
 
         // A port that is no number fails before Connect.
         calls.clear();
-        QVERIFY(!sender.SendSMS(QStringLiteral("gw"), QStringLiteral("70x"), QString(), QString(),
-                                QString(), QString(), false));
+        QVERIFY(Delivery::Sent != sender.SendSMS(QStringLiteral("gw"), QStringLiteral("70x"),
+                                                 QString(), QString(), QString(), QString(),
+                                                 false));
         QCOMPARE(newLogLines(),
                  QStringList{QStringLiteral("Error Occurred: 13 --> Type mismatch")});
         QCOMPARE(calls, QStringList{QStringLiteral("released")});
-        QVERIFY(!sender.SendSMS(QStringLiteral("gw"), QStringLiteral("99999999999"), QString(),
-                                QString(), QString(), QString(), false));
+        QVERIFY(Delivery::Sent != sender.SendSMS(QStringLiteral("gw"),
+                                                 QStringLiteral("99999999999"), QString(),
+                                                 QString(), QString(), QString(), false));
         QCOMPARE(newLogLines(), QStringList{QStringLiteral("Error Occurred: 6 --> Overflow")});
         QVERIFY(view_.messages.isEmpty());
     }
@@ -307,8 +311,9 @@ private Q_SLOTS:
         const QString closedPort = QString::number(probe.serverPort());
         probe.close();
         SmsSender sender(log_, SmppTelvoroClient::factory());
-        QVERIFY(!sender.SendSMS(QStringLiteral("127.0.0.1"), closedPort, QStringLiteral("guest"),
-                                QString(), QStringLiteral("1"), QStringLiteral("x"), false));
+        QVERIFY(Delivery::Sent != sender.SendSMS(QStringLiteral("127.0.0.1"), closedPort,
+                                                 QStringLiteral("guest"), QString(),
+                                                 QStringLiteral("1"), QStringLiteral("x"), false));
         QCOMPARE(newLogLines(), QStringList{QString::fromLatin1(SmsSender::kConnectFailed)});
 
         // The server hangs up in the middle of the bind.
@@ -340,9 +345,10 @@ private Q_SLOTS:
             SmppTimeouts timeouts;
             timeouts.responseMs = 5000;
             SmsSender hostile(log_, SmppTelvoroClient::factory(timeouts));
-            QVERIFY(!hostile.SendSMS(QStringLiteral("127.0.0.1"), QString::number(gateway.port),
-                                     QStringLiteral("guest"), QString(), QStringLiteral("1"),
-                                     QStringLiteral("x"), false));
+            QVERIFY(Delivery::Sent !=
+                    hostile.SendSMS(QStringLiteral("127.0.0.1"), QString::number(gateway.port),
+                                    QStringLiteral("guest"), QString(), QStringLiteral("1"),
+                                    QStringLiteral("x"), false));
             QCOMPARE(newLogLines(), QStringList{line});
         }
     }

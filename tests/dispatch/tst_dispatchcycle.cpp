@@ -26,7 +26,12 @@ namespace {
 class FakeWindow : public ProcessWindow {
 public:
     void setStatusText(const QString& text) override { statuses << text; }
-    void setProcessingControls(bool processing) override { controls << processing; }
+    void setProcessingControls(bool processing) override {
+        controls << processing;
+        configurationAvailable = !processing;
+    }
+    void setConfigurationAvailable(bool available) override { configurationAvailable = available; }
+    bool configurationAvailable = true;
     void showConfigurationModal() override {
         ++configurationShown;
         if (onConfiguration)

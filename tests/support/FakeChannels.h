@@ -7,26 +7,28 @@
 
 namespace korvane::test {
 
-// Channels that accept everything and remember what they were asked to send.
+// Channels that give one answer to everything and remember what they were asked to send.
 class FakeSms : public SmsChannel {
 public:
-    bool SendSMS(const QString&, const QString&, const QString&, const QString&,
-                 const QString& number, const QString& text, bool) override {
+    Delivery SendSMS(const QString&, const QString&, const QString&, const QString&,
+                     const QString& number, const QString& text, bool) override {
         sent << number + QLatin1Char(':') + text;
-        return true;
+        return result;
     }
     QStringList sent;
+    Delivery result = Delivery::Sent;
 };
 
 class FakeEmail : public EmailChannel {
 public:
-    bool SendEmail(const QString&, const QString& to, const QString&, const QString&,
-                   const QString&, const QString& subject, const QString&, const QString&,
-                   const QString&, const QString&, const QString&, bool) override {
+    Delivery SendEmail(const QString&, const QString& to, const QString&, const QString&,
+                       const QString&, const QString& subject, const QString&, const QString&,
+                       const QString&, const QString&, const QString&, bool) override {
         sent << to + QLatin1Char(':') + subject;
-        return true;
+        return result;
     }
     QStringList sent;
+    Delivery result = Delivery::Sent;
 };
 
 }  // namespace korvane::test

@@ -6,6 +6,8 @@
 #include <QSqlRecord>
 #include <QStringList>
 
+#include "core/KorvaneError.h"
+#include "dispatch/OdbcStatement.h"
 #include "support/TestEnvironment.h"
 
 namespace korvane::test {
@@ -14,7 +16,9 @@ TestDatabase::TestDatabase(Kind kind) : kind_(kind) {
     if (kind == Kind::SQLite) {
         dsn_ = TestEnvironment::value("KORVANE_TEST_SQLITE_DSN");
     } else {
-        dsn_ = TestEnvironment::value("KORVANE_TEST_PG_DSN");
+        // Both servers have the same account.
+        dsn_ = TestEnvironment::value(kind == Kind::PostgreSQL ? "KORVANE_TEST_PG_DSN"
+                                                               : "KORVANE_TEST_MARIA_DSN");
         user_ = TestEnvironment::value("KORVANE_TEST_PG_USER");
         password_ = TestEnvironment::value("KORVANE_TEST_PG_PASSWORD");
     }
@@ -22,9 +26,21 @@ TestDatabase::TestDatabase(Kind kind) : kind_(kind) {
     connection_->open(dsn_, user_, password_);
 }
 
+QString TestDatabase::nameOf(Kind kind) {
+    switch (kind) {
+        case Kind::SQLite:
+            return QStringLiteral("sqlite");
+        case Kind::PostgreSQL:
+            return QStringLiteral("postgresql");
+        case Kind::MariaDB:
+            break;
+    }
+    return QStringLiteral("mariadb");
+}
+
 QString TestDatabase::ddlPath(Kind kind) {
-    return QStringLiteral(KORVANE_SOURCE_DIR "/docs/tblMessages.") +
-           (kind == Kind::SQLite ? QStringLiteral("sqlite.sql") : QStringLiteral("postgresql.sql"));
+    return QStringLiteral(KORVANE_SOURCE_DIR "/docs/tblMessages.") + nameOf(kind) +
+           QStringLiteral(".sql");
 }
 
 void TestDatabase::recreate(const QString& ddl) {
@@ -51,6 +67,15 @@ void TestDatabase::recreate(const QString& ddl) {
 }
 
 void TestDatabase::exec(const QString& sql, const QVariantList& params) {
+    if (!params.isEmpty()) {
+        // Bound as Korvane binds them: QODBC's text binding corrupts them on MariaDB.
+        try {
+            OdbcStatement(connection_->database(), password_).execute(sql, params);
+        } catch (const KorvaneError& error) {
+            qFatal("exec failed: %s: %s", qPrintable(sql), error.what());
+        }
+        return;
+    }
     QSqlQuery query(connection_->database());
     if (!query.prepare(sql)) {
         qFatal("prepare failed: %s: %s", qPrintable(sql), qPrintable(query.lastError().text()));

@@ -12,13 +12,13 @@ namespace korvane::test {
 // helpers to lay out tblMessages and read rows back.
 class TestDatabase {
 public:
-    enum class Kind { SQLite, PostgreSQL };
+    enum class Kind { SQLite, PostgreSQL, MariaDB };
+    static constexpr Kind kAll[] = {Kind::SQLite, Kind::PostgreSQL, Kind::MariaDB};
     explicit TestDatabase(Kind kind);
 
     Kind kind() const { return kind_; }
-    QString name() const {
-        return kind_ == Kind::SQLite ? QStringLiteral("SQLite") : QStringLiteral("PostgreSQL");
-    }
+    QString name() const { return nameOf(kind_); }
+    static QString nameOf(Kind kind);
     const QString& dsn() const { return dsn_; }
     const QString& user() const { return user_; }
     const QString& password() const { return password_; }

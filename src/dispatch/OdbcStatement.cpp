@@ -1,0 +1,151 @@
+#include "dispatch/OdbcStatement.h"
+
+#include <sql.h>
+#include <sqlext.h>
+
+#include <QDateTime>
+#include <QSqlDriver>
+#include <QSqlError>
+#include <deque>
+#include <memory>
+
+#include "core/KorvaneError.h"
+#include "dispatch/DatabaseConnection.h"
+
+namespace korvane {
+
+namespace {
+
+static_assert(sizeof(SQLWCHAR) == sizeof(char16_t), "ODBC wide characters are UTF-16 here");
+
+struct StatementHandle {
+    SQLHSTMT handle = SQL_NULL_HSTMT;
+    ~StatementHandle() {
+        if (handle != SQL_NULL_HSTMT) {
+            SQLFreeHandle(SQL_HANDLE_STMT, handle);
+        }
+    }
+};
+
+// Every diagnostic record of the handle, with the first SQLSTATE.
+QString diagnostics(SQLSMALLINT type, SQLHANDLE handle, QString& state) {
+    QStringList messages;
+    for (SQLSMALLINT record = 1;; ++record) {
+        SQLWCHAR sqlState[SQL_SQLSTATE_SIZE + 1] = {0};
+        SQLWCHAR message[SQL_MAX_MESSAGE_LENGTH + 1] = {0};
+        SQLINTEGER native = 0;
+        SQLSMALLINT length = 0;
+        const SQLRETURN r = SQLGetDiagRecW(type, handle, record, sqlState, &native, message,
+                                           SQL_MAX_MESSAGE_LENGTH, &length);
+        if (!SQL_SUCCEEDED(r)) {
+            break;
+        }
+        if (state.isEmpty()) {
+            state = QString::fromUtf16(reinterpret_cast<const char16_t*>(sqlState));
+        }
+        messages << QString::fromUtf16(reinterpret_cast<const char16_t*>(message));
+    }
+    return messages.join(QLatin1Char(' '));
+}
+
+}  // namespace
+
+OdbcStatement::OdbcStatement(const QSqlDatabase& database, QString password)
+    : database_(database), password_(std::move(password)) {}
+
+qint64 OdbcStatement::execute(const QString& sql, const QVariantList& params) const {
+    const QVariant driverHandle =
+        database_.driver() != nullptr ? database_.driver()->handle() : QVariant();
+    if (!database_.isOpen() || driverHandle.metaType() != QMetaType::fromType<SQLHANDLE>()) {
+        throw KorvaneError(ErrorNumber::ProviderError,
+                           QStringLiteral("The connection to the data source is not open."));
+    }
+    SQLHDBC connection = *static_cast<const SQLHANDLE*>(driverHandle.constData());
+    StatementHandle statement;
+    auto failure = [&](SQLSMALLINT type, SQLHANDLE handle) {
+        QString state;
+        const QString text = diagnostics(type, handle, state);
+        return KorvaneError(ErrorNumber::ProviderError,
+                            describeSqlError(QSqlError(QString(), text), password_, state));
+    };
+    if (!SQL_SUCCEEDED(SQLAllocHandle(SQL_HANDLE_STMT, connection, &statement.handle))) {
+        throw failure(SQL_HANDLE_DBC, connection);
+    }
+
+    // The bound buffers must stay where they are until the statement has run.
+    std::deque<QString> texts;
+    std::deque<SQLBIGINT> numbers;
+    std::deque<SQL_TIMESTAMP_STRUCT> stamps;
+    std::vector<SQLLEN> indicators(static_cast<size_t>(params.size()));
+    for (qsizetype i = 0; i < params.size(); ++i) {
+        const QVariant& value = params[i];
+        SQLLEN& indicator = indicators[static_cast<size_t>(i)];
+        const auto number = static_cast<SQLUSMALLINT>(i + 1);
+        SQLRETURN r = SQL_SUCCESS;
+        switch (value.isNull() ? QMetaType::UnknownType : value.userType()) {
+            case QMetaType::UnknownType:
+                indicator = SQL_NULL_DATA;
+                r = SQLBindParameter(statement.handle, number, SQL_PARAM_INPUT, SQL_C_WCHAR,
+                                     SQL_WVARCHAR, 1, 0, nullptr, 0, &indicator);
+                break;
+            case QMetaType::Int:
+            case QMetaType::UInt:
+            case QMetaType::LongLong:
+            case QMetaType::Short:
+            case QMetaType::UShort:
+                numbers.push_back(value.toLongLong());
+                indicator = 0;
+                r = SQLBindParameter(statement.handle, number, SQL_PARAM_INPUT, SQL_C_SBIGINT,
+                                     SQL_BIGINT, 0, 0, &numbers.back(), 0, &indicator);
+                break;
+            case QMetaType::QDateTime: {
+                const QDateTime at = value.toDateTime();
+                stamps.push_back(SQL_TIMESTAMP_STRUCT{static_cast<SQLSMALLINT>(at.date().year()),
+                                                      static_cast<SQLUSMALLINT>(at.date().month()),
+                                                      static_cast<SQLUSMALLINT>(at.date().day()),
+                                                      static_cast<SQLUSMALLINT>(at.time().hour()),
+                                                      static_cast<SQLUSMALLINT>(at.time().minute()),
+                                                      static_cast<SQLUSMALLINT>(at.time().second()),
+                                                      0});
+                indicator = sizeof(SQL_TIMESTAMP_STRUCT);
+                r = SQLBindParameter(statement.handle, number, SQL_PARAM_INPUT,
+                                     SQL_C_TYPE_TIMESTAMP, SQL_TYPE_TIMESTAMP, 19, 0,
+                                     &stamps.back(), 0, &indicator);
+                break;
+            }
+            default: {
+                // Any other value in its text form (a RecId stored as text, say).
+                texts.push_back(value.toString());
+                QString& text = texts.back();
+                const auto bytes = static_cast<SQLLEN>(text.size() * 2);
+                indicator = bytes;
+                const auto columnSize = static_cast<SQLULEN>(std::max<qsizetype>(1, text.size()));
+                r = SQLBindParameter(statement.handle, number, SQL_PARAM_INPUT, SQL_C_WCHAR,
+                                     SQL_WVARCHAR, columnSize, 0, const_cast<ushort*>(text.utf16()),
+                                     bytes, &indicator);
+                break;
+            }
+        }
+        if (!SQL_SUCCEEDED(r)) {
+            throw failure(SQL_HANDLE_STMT, statement.handle);
+        }
+    }
+
+    std::u16string command = sql.toStdU16String();
+    const SQLRETURN r =
+        SQLExecDirectW(statement.handle, reinterpret_cast<SQLWCHAR*>(command.data()),
+                       static_cast<SQLINTEGER>(command.size()));
+    if (r == SQL_NO_DATA) {
+        return 0;  // a searched UPDATE that matched nothing
+    }
+    if (!SQL_SUCCEEDED(r)) {
+        throw failure(SQL_HANDLE_STMT, statement.handle);
+    }
+    SQLLEN changed = 0;
+    if (!SQL_SUCCEEDED(SQLRowCount(statement.handle, &changed))) {
+        throw failure(SQL_HANDLE_STMT, statement.handle);
+    }
+    return static_cast<qint64>(changed);
+}
+
+}  // namespace korvane
