@@ -1,6 +1,10 @@
+#include <signal.h>
+
 #include <QDir>
+#include <QProcess>
 #include <QSqlQuery>
 #include <QTemporaryDir>
+#include <QThread>
 #include <QtTest>
 
 #include "channels/EmailSender.h"
@@ -8,6 +12,7 @@
 #include "channels/SmsSender.h"
 #include "core/ActivityLog.h"
 #include "core/RunConfiguration.h"
+#include "core/SettingsStore.h"
 #include "dispatch/ProcessWindow.h"
 #include "dispatch/ProcessingControl.h"
 #include "support/FakeClock.h"
@@ -51,7 +56,7 @@ struct Rig {
     test::RecordingLogView view;
     ActivityLog log{profile.logsDir(), clock, &view};
     CurlMailTransport transport;
-    SmsSender sms{log, SmppTelvoroClient::factory()};
+    SmsSender sms{log, SmppTelvoroClient::factory(SmppTimeouts{2000, 1500})};
     EmailSender email{log, transport};
     RunConfiguration config;
     FakeWindow window;
@@ -121,6 +126,23 @@ void expectWaiting(TestDatabase& db, int id) {
     QVERIFY(row[QStringLiteral("processeddate")].isNull());
 }
 
+// What the SMS gateway received from a point on, by destination number.
+struct SmsPeer {
+    QString store = test::TestEnvironment::value("KORVANE_TEST_SMPP_STORE");
+    qint64 mark = ReceivedMessages::smsMark(store);
+    int count(const QString& number) const {
+        int n = 0;
+        for (const QJsonObject& entry : ReceivedMessages::sms(store, mark)) {
+            n += entry[QStringLiteral("destination_addr")].toString() == number;
+        }
+        return n;
+    }
+};
+
+QString statusOf(TestDatabase& db, int id) {
+    return db.outcome(id)[QStringLiteral("processstatus")].toString();
+}
+
 const QStringList kBlank = {QString(), QString()};
 const QStringList kEnding =
     QStringList{QStringLiteral("Process Completed..."), QStringLiteral("Idle...")} + kBlank;
@@ -139,10 +161,11 @@ private Q_SLOTS:
         KORVANE_REQUIRE_ENV("KORVANE_TEST_SQLITE_DSN");
         KORVANE_REQUIRE_ENV("KORVANE_TEST_SMPP_PORT");
         KORVANE_REQUIRE_ENV("KORVANE_TEST_SMTP_PORT");
+        KORVANE_REQUIRE_ENV("KORVANE_TEST_MARIA_DSN");
     }
 
     void mixedTableOnBothDatabases() {
-        for (auto kind : {TestDatabase::Kind::SQLite, TestDatabase::Kind::PostgreSQL}) {
+        for (auto kind : TestDatabase::kAll) {
             TestDatabase db(kind);
             db.recreate();
             QTemporaryDir files;
@@ -332,15 +355,19 @@ private Q_SLOTS:
                 sms(id, QStringLiteral("m%1").arg(id), QStringLiteral("+4470090000%1").arg(id)));
         Rig rig(db);
         bool stopped = false;
+        bool heldWhileSaving = false;
         rig.view.onYield = [&] {
             if (!stopped && rig.view.pane.contains(
                                 QStringLiteral("Message is sent via SMS for Record Id: 2"))) {
                 stopped = true;
                 rig.control.cmdStop_Click();
+                heldWhileSaving = !rig.window.configurationAvailable;
             }
         };
         rig.control.cmdStart_Click();
         QVERIFY(stopped);
+        QVERIFY(heldWhileSaving);
+        QVERIFY(rig.window.configurationAvailable);
         expectOutcome(db, 1, QStringLiteral("Y"), "Message Is Sent Via SMS.");
         expectOutcome(db, 2, QStringLiteral("Y"), "Message Is Sent Via SMS.");
         for (int id = 3; id <= 5; ++id) expectWaiting(db, id);
@@ -444,36 +471,272 @@ private Q_SLOTS:
         expectOutcome(db, 1, QStringLiteral("N"), "Mobile No. Is Not Defined.");
     }
 
-    void connectionLostMidCycleResumesNextCycle() {
+    // Whatever fails after a message went out, it never goes out again, and the rows after it
+    // are still served.
+    void failuresAfterASendNeverSendItAgain() {
+        using Kind = TestDatabase::Kind;
+        const QString sent = QStringLiteral("Message Is Sent Via SMS.");
+        const QString claimed = QStringLiteral("Message Is Being Sent.");
+        auto twoRows = [](TestDatabase& db, const QString& first, const QString& second) {
+            db.insert(sms(1, QStringLiteral("first"), first));
+            db.insert(sms(2, QStringLiteral("second"), second));
+        };
+        auto cycles = [](Rig& rig, int count) {
+            for (int i = 0; i < count; ++i) rig.control.Timer1_Timer();
+        };
+
+        {  // The save is refused (a producer's constraint).
+            TestDatabase db(Kind::PostgreSQL);
+            db.recreate();
+            db.exec(
+                QStringLiteral("ALTER TABLE tblMessages ADD CONSTRAINT no_y CHECK "
+                               "(RecId <> 1 OR IsSent <> 'Y')"));
+            twoRows(db, QStringLiteral("4411001"), QStringLiteral("4411002"));
+            SmsPeer peer;
+            Rig rig(db);
+            cycles(rig, 3);
+            QCOMPARE(peer.count(QStringLiteral("4411001")), 1);
+            QCOMPARE(peer.count(QStringLiteral("4411002")), 1);
+            QCOMPARE(statusOf(db, 1), claimed);
+            QCOMPARE(statusOf(db, 2), sent);
+            QVERIFY(rig.logLines().filter(QStringLiteral("Error Occurred")).size() == 1);
+        }
+        {  // Two rows share a RecId: neither goes out, the next row does.
+            TestDatabase db(Kind::SQLite);
+            db.recreate(QStringLiteral(
+                "CREATE TABLE tblMessages (RecId INTEGER, MessageType TEXT, MessageText TEXT, "
+                "MobileNo TEXT, IsSent CHAR(1), ProcessStatus VARCHAR(50), ProcessedDate "
+                "TIMESTAMP)"));
+            db.insert(sms(1, QStringLiteral("a"), QStringLiteral("4412001")));
+            db.insert(sms(1, QStringLiteral("b"), QStringLiteral("4412002")));
+            db.insert(sms(2, QStringLiteral("c"), QStringLiteral("4412003")));
+            SmsPeer peer;
+            Rig rig(db);
+            cycles(rig, 2);
+            QCOMPARE(peer.count(QStringLiteral("4412001")) + peer.count(QStringLiteral("4412002")),
+                     0);
+            QCOMPARE(peer.count(QStringLiteral("4412003")), 1);
+            QVERIFY(rig.logLines().contains(
+                QStringLiteral("Error Occurred: 3001 --> Record Id: 1 names more than one row of "
+                               "tblMessages, so it is left as it is.")));
+        }
+        {  // The log cannot be written while the row is at the gateway.
+            TestDatabase db(Kind::SQLite);
+            db.recreate();
+            twoRows(db, QStringLiteral("4413001"), QStringLiteral("4413002"));
+            SmsPeer peer;
+            Rig rig(db);
+            const QString logs = rig.profile.logsDir();
+            bool broken = false;
+            rig.view.onYield = [&] {
+                if (!broken && rig.view.pane.contains(QStringLiteral("Sending message via SMS."))) {
+                    broken = true;  // Logs turns into a file: every later entry fails
+                    QDir(logs).removeRecursively();
+                    QFile blocker(logs);
+                    blocker.open(QIODevice::WriteOnly);
+                }
+            };
+            rig.control.Timer1_Timer();
+            QVERIFY(broken);
+            QCOMPARE(statusOf(db, 1), sent);  // saved although its log lines were lost
+            expectWaiting(db, 2);
+            QCOMPARE(rig.window.statuses.last(), QStringLiteral("Idle..."));
+            QVERIFY(rig.control.isTimer1On());
+            QFile::remove(logs);
+            cycles(rig, 2);
+            QCOMPARE(peer.count(QStringLiteral("4413001")), 1);
+            QCOMPARE(peer.count(QStringLiteral("4413002")), 1);
+        }
+        {  // The database goes away while the row is at the gateway.
+            TestDatabase db(Kind::PostgreSQL);
+            db.recreate();
+            twoRows(db, QStringLiteral("4414001"), QStringLiteral("4414002"));
+            SmsPeer peer;
+            Rig rig(db);
+            bool cut = false;
+            rig.view.onYield = [&] {
+                if (!cut && rig.view.pane.contains(QStringLiteral("Sending message via SMS."))) {
+                    cut = true;
+                    db.exec(
+                        QStringLiteral("SELECT pg_terminate_backend(pid) FROM pg_stat_activity "
+                                       "WHERE usename = current_user AND pid <> pg_backend_pid()"));
+                }
+            };
+            rig.control.Timer1_Timer();
+            QVERIFY(cut);
+            QVERIFY(rig.newLines().filter(QStringLiteral("Error Occurred: -2147467259")).size() ==
+                    1);
+            QCOMPARE(statusOf(db, 1), claimed);
+            rig.view.onYield = nullptr;
+            cycles(rig, 2);
+            QCOMPARE(peer.count(QStringLiteral("4414001")), 1);
+            QCOMPARE(peer.count(QStringLiteral("4414002")), 1);
+            QCOMPARE(statusOf(db, 1), claimed);
+            QCOMPARE(statusOf(db, 2), sent);
+        }
+        // Dates with fractions of a second, as producers' defaults store them.
+        for (const auto& [kind, type] :
+             {std::pair{Kind::PostgreSQL, QStringLiteral("ALTER COLUMN ProcessedDate TYPE "
+                                                         "TIMESTAMP(6)")},
+              std::pair{Kind::MariaDB, QStringLiteral("MODIFY ProcessedDate DATETIME(6)")}}) {
+            TestDatabase db(kind);
+            db.recreate();
+            db.exec(QStringLiteral("ALTER TABLE tblMessages ") + type);
+            twoRows(db, QStringLiteral("4415001"), QStringLiteral("4415002"));
+            db.exec(QStringLiteral("UPDATE tblMessages SET ProcessedDate = ?"),
+                    {QDateTime(QDate(2026, 12, 5), QTime(8, 0, 0, 123))});
+            SmsPeer peer;
+            Rig rig(db);
+            cycles(rig, 3);
+            QCOMPARE(peer.count(QStringLiteral("4415001")), 1);
+            QCOMPARE(peer.count(QStringLiteral("4415002")), 1);
+            expectOutcome(db, 1, QStringLiteral("Y"), "Message Is Sent Via SMS.");
+            expectOutcome(db, 2, QStringLiteral("Y"), "Message Is Sent Via SMS.");
+        }
+        {  // No answer to a submit, or the connection lost after part 1 of 3, with every
+           // failed row tried again at each cycle.
+            TestDatabase db(Kind::MariaDB);
+            db.recreate();
+            db.insert(sms(1, QStringLiteral("unanswered"), QStringLiteral("4416777")));
+            db.insert(sms(2, QString(400, u'x'), QStringLiteral("4416778")));
+            db.insert(sms(3, QStringLiteral("fine"), QStringLiteral("4416003")));
+            SmsPeer peer;
+            Rig rig(db);
+            rig.config.dontSendProcessedMsgs = 0;
+            cycles(rig, 3);
+            QCOMPARE(peer.count(QStringLiteral("4416777")), 1);
+            QCOMPARE(peer.count(QStringLiteral("4416778")), 1);
+            QCOMPARE(peer.count(QStringLiteral("4416003")), 1);
+            expectOutcome(db, 1, QStringLiteral("N"), "Message May Have Been Sent.");
+            expectOutcome(db, 2, QStringLiteral("N"), "Message May Have Been Sent.");
+            expectOutcome(db, 3, QStringLiteral("Y"), "Message Is Sent Via SMS.");
+            const QStringList lines = rig.logLines();
+            QVERIFY(lines.contains(QStringLiteral(
+                "Message may have been sent via SMS for Record Id: 1 on Mobile No.: 4416777, so "
+                "it is not sent again.")));
+            QCOMPARE(lines.filter(QStringLiteral("Processing message for Record Id: 1")).size(), 1);
+        }
+    }
+
+    // Several instances on one table, each with its own connection and gateway session: the
+    // database decides who sends which row, and every row goes out once.
+    void threeInstancesShareOneTable() {
         TestDatabase db(TestDatabase::Kind::PostgreSQL);
         db.recreate();
-        for (int id = 1; id <= 3; ++id) db.insert(sms(id, QStringLiteral("m"), QString()));
-        Rig rig(db);
-        bool cut = false;
-        rig.view.onYield = [&] {
-            if (!cut && rig.view.pane.contains(QStringLiteral("Record Id: 2"))) {
-                cut = true;  // the server drops the cycle's session before row 2 is saved
-                db.exec(
-                    QStringLiteral("SELECT pg_terminate_backend(pid) FROM pg_stat_activity "
-                                   "WHERE usename = current_user AND pid <> pg_backend_pid()"));
-            }
+        constexpr int kRows = 300;
+        auto number = [](int id) {
+            return QStringLiteral("4419%1").arg(id, 4, 10, QLatin1Char('0'));
         };
-        rig.control.Timer1_Timer();
-        QVERIFY(cut);
-        const QStringList lines = rig.newLines();
-        QVERIFY2(
-            lines[lines.size() - 2].startsWith(QStringLiteral("Error Occurred: -2147467259 --> ")),
-            qPrintable(lines.join(QLatin1Char('\n'))));
-        QCOMPARE(lines.last(), QStringLiteral("Idle..."));
-        expectOutcome(db, 1, QStringLiteral("N"), "Mobile No. Is Not Defined.");
-        expectWaiting(db, 2);
-        expectWaiting(db, 3);
-        QVERIFY(rig.control.isTimer1On());
+        for (int id = 1; id <= kRows; ++id)
+            db.insert(sms(id, QStringLiteral("m%1").arg(id), number(id)));
+        SmsPeer peer;
+        QList<int> handled(3);
+        QList<QThread*> instances;
+        for (int i = 0; i < 3; ++i) {
+            instances << QThread::create([&db, &handled, i] {
+                Rig rig(db);
+                rig.control.Timer1_Timer();
+                handled[i] = static_cast<int>(
+                    rig.logLines().filter(QStringLiteral("Message is sent via SMS")).size());
+            });
+        }
+        for (QThread* instance : instances) instance->start();
+        for (QThread* instance : instances) {
+            QVERIFY(instance->wait(120000));
+            delete instance;
+        }
+        qInfo("rows sent by each instance: %d, %d, %d", handled[0], handled[1], handled[2]);
+        QCOMPARE(handled[0] + handled[1] + handled[2], kRows);
+        for (int id = 1; id <= kRows; ++id) QCOMPARE(peer.count(number(id)), 1);
+        QCOMPARE(db.count(QStringLiteral("IsSent = 'Y' AND ProcessStatus = 'Message Is Sent Via "
+                                         "SMS.'")),
+                 kRows);
+    }
 
-        rig.view.onYield = nullptr;
+    // The process killed while a row is at the gateway: the row stays claimed and is not sent
+    // by the next run, which serves the rows after it.
+    void killedBetweenSendAndSaveIsNotSentAgain() {
+        KORVANE_REQUIRE_ENV("KORVANE_TEST_KORVANE_BINARY");
+        TestDatabase db(TestDatabase::Kind::SQLite);
+        db.recreate();
+        db.insert(sms(1, QStringLiteral("a"), QStringLiteral("4420001")));
+        db.insert(sms(2, QStringLiteral("b"), QStringLiteral("4420777")));  // never answered
+        db.insert(sms(3, QStringLiteral("c"), QStringLiteral("4420003")));
+        test::TempProfile profile;
+        {
+            SettingsStore store;
+            const QList<std::array<QString, 3>> settings = {
+                {QStringLiteral("DSNSettings"), QStringLiteral("DSNName"), db.dsn()},
+                {QStringLiteral("DSNSettings"), QStringLiteral("DSNType"), QStringLiteral("Sys")},
+                {QStringLiteral("Telvoro"), QStringLiteral("CellPort"),
+                 test::TestEnvironment::value("KORVANE_TEST_SMPP_PORT")},
+                {QStringLiteral("Email"), QStringLiteral("SMTPPort"),
+                 test::TestEnvironment::value("KORVANE_TEST_SMTP_PORT")},
+                {QStringLiteral("Application"), QStringLiteral("RunAppOnStartup"),
+                 QStringLiteral("1")}};
+            for (const auto& [section, key, value] : settings) store.write(section, key, value);
+        }
+        SmsPeer peer;
+        const QString binary = test::TestEnvironment::value("KORVANE_TEST_KORVANE_BINARY");
+        QProcess korvane;
+        korvane.setProcessEnvironment(profile.programEnvironment());
+        korvane.start(binary, QStringList());
+        QTRY_VERIFY_WITH_TIMEOUT(peer.count(QStringLiteral("4420777")) == 1, 20000);
+        korvane.kill();
+        QVERIFY(korvane.waitForFinished(10000));
+        QCOMPARE(statusOf(db, 2), QStringLiteral("Message Is Being Sent."));
+
+        korvane.start(binary, QStringList());
+        QTRY_VERIFY_WITH_TIMEOUT(peer.count(QStringLiteral("4420003")) == 1, 20000);
+        QTRY_COMPARE_WITH_TIMEOUT(statusOf(db, 3), QStringLiteral("Message Is Sent Via SMS."),
+                                  10000);
+        ::kill(static_cast<pid_t>(korvane.processId()), SIGTERM);
+        QVERIFY(korvane.waitForFinished(20000));
+        QCOMPARE(peer.count(QStringLiteral("4420001")), 1);
+        QCOMPARE(peer.count(QStringLiteral("4420777")), 1);
+        QCOMPARE(statusOf(db, 2), QStringLiteral("Message Is Being Sent."));
+    }
+
+    // A claim left behind (the process died between a send and its save) is reported once per
+    // run with what to do, and never sent by itself.
+    void oldClaimsAreReportedOnce() {
+        TestDatabase db(TestDatabase::Kind::SQLite);
+        db.recreate();
+        db.insert(sms(1, QStringLiteral("m"), QStringLiteral("4417001")));
+        db.exec(QStringLiteral("UPDATE tblMessages SET ProcessStatus = 'Message Is Being Sent.', "
+                               "ProcessedDate = ?"),
+                {QDateTime(QDate(2026, 12, 6), QTime(9, 0, 0))});
+        Rig rig(db);
+        rig.config.dontSendProcessedMsgs = 0;
+        const QString report = QStringLiteral(
+            "Record Id: 1 is marked 'Message Is Being Sent.' since 06-12-2026 09:00:00 and its "
+            "message may have gone out. To send it again, empty its ProcessStatus.");
         rig.control.Timer1_Timer();
-        expectOutcome(db, 2, QStringLiteral("N"), "Mobile No. Is Not Defined.");
-        expectOutcome(db, 3, QStringLiteral("N"), "Mobile No. Is Not Defined.");
+        const QStringList expected = QStringList{QStringLiteral("Process Started."), report,
+                                                 QStringLiteral("No message exists to be sent.")} +
+                                     kEnding;
+        QCOMPARE(rig.newLines(), expected);
+        rig.control.Timer1_Timer();
+        QVERIFY(!rig.newLines().contains(report));
+        QCOMPARE(statusOf(db, 1), QStringLiteral("Message Is Being Sent."));
+    }
+
+    // A binary MessageText is not guessed into text and sent.
+    void binaryTextIsNotSent() {
+        TestDatabase db(TestDatabase::Kind::MariaDB);
+        db.recreate();
+        db.exec(QStringLiteral("ALTER TABLE tblMessages MODIFY MessageText BLOB"));
+        db.exec(
+            QStringLiteral("INSERT INTO tblMessages (RecId, MessageType, MessageText, "
+                           "MobileNo) VALUES (1, 'SMS', X'48690074686572', '4418001')"));
+        SmsPeer peer;
+        Rig rig(db);
+        rig.control.Timer1_Timer();
+        QCOMPARE(peer.count(QStringLiteral("4418001")), 0);
+        expectOutcome(db, 1, QStringLiteral("N"), "Message Is Not Sent Via SMS.");
+        QVERIFY(rig.logLines().contains(
+            QStringLiteral("Error Occurred: 3002 --> MessageText is not text (a binary value), so "
+                           "no message sent.")));
     }
 
     void nullRecIdHoldsBackLaterRows() {
@@ -495,30 +758,6 @@ private Q_SLOTS:
                                   QStringLiteral("Idle...")}));
         }
         expectWaiting(db, 1);
-        expectWaiting(db, 2);
-    }
-
-    void unwritableLogStillEndsIdle() {
-        TestDatabase db(TestDatabase::Kind::SQLite);
-        db.recreate();
-        db.insert(sms(1, QStringLiteral("m"), QString()));
-        db.insert(sms(2, QStringLiteral("m"), QString()));
-        Rig rig(db);
-        const QString logs = rig.profile.logsDir();
-        bool broken = false;
-        rig.view.onYield = [&] {
-            if (!broken && rig.view.pane.contains(QStringLiteral("Mobile No. is not defined"))) {
-                broken = true;  // Logs turns into a file: every later entry fails
-                QDir(logs).removeRecursively();
-                QFile blocker(logs);
-                blocker.open(QIODevice::WriteOnly);
-            }
-        };
-        rig.control.Timer1_Timer();
-        QVERIFY(broken);
-        QCOMPARE(rig.window.statuses.last(), QStringLiteral("Idle..."));
-        QVERIFY(rig.control.isTimer1On());
-        expectOutcome(db, 1, QStringLiteral("N"), "Mobile No. Is Not Defined.");
         expectWaiting(db, 2);
     }
 };

@@ -5,6 +5,9 @@
 //   system_id "mute"                        -> bind never answered
 //   system_id "chatty"                      -> an enquire_link to the client before each answer
 //   destination containing "999"            -> submit refused (ESME_RSUBMITFAIL)
+//   destination containing "777"            -> submit recorded, never answered
+//   destination containing "778"            -> first part recorded and accepted, then the
+//                                              connection drops at the next part
 // Usage: node smpp_server.js --port N [--store file.jsonl] [--print]
 'use strict';
 const smpp = require('smpp');
@@ -65,11 +68,19 @@ const server = smpp.createServer((session) => {
             message: typeof sm.message === 'string' ? sm.message : String(sm.message),
             udh: sm.udh && sm.udh.length ? Array.from(sm.udh[0]) : undefined,
         };
-        if (String(pdu.destination_addr).includes('999')) {
+        const destination = String(pdu.destination_addr);
+        if (destination.includes('999')) {
             answer(pdu, pdu.response({command_status: smpp.ESME_RSUBMITFAIL}));
             return;
         }
+        if (destination.includes('778') && entry.udh && entry.udh[4] > 1) {
+            session.socket.destroy();
+            return;
+        }
         record(entry);
+        if (destination.includes('777')) {
+            return;
+        }
         answer(pdu, pdu.response({message_id: String(++messageId)}));
     });
     session.on('enquire_link', (pdu) => session.send(pdu.response()));

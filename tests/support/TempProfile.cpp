@@ -15,6 +15,19 @@ TempProfile::TempProfile() {
 
 TempProfile::~TempProfile() = default;
 
+QProcessEnvironment TempProfile::programEnvironment() const {
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    const QString runtime = path(QStringLiteral("runtime"));
+    QDir().mkpath(runtime);
+    QFile::setPermissions(runtime,
+                          QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    env.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtime);
+    env.insert(QStringLiteral("XDG_CONFIG_HOME"), configHome());
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    env.insert(QStringLiteral("KORVANE_PRINT_MESSAGE_BOXES"), QStringLiteral("1"));
+    return env;
+}
+
 QString TempProfile::settingsFile() const {
     return configHome() + QStringLiteral("/Dravik_Korvane.conf");
 }

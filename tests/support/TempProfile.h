@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QProcessEnvironment>
 #include <QTemporaryDir>
 
 namespace korvane::test {
@@ -14,6 +15,9 @@ public:
     QString settingsFile() const;
     QString logsDir() const { return dir_.path() + QStringLiteral("/Logs"); }
     QString path(const QString& name) const { return dir_.filePath(name); }
+    // For the built program run offscreen with this profile and a runtime folder of its own;
+    // message boxes are printed instead of shown.
+    QProcessEnvironment programEnvironment() const;
     // Every line of the day's log file with the stamps cut off.
     QStringList logLines(const QString& fileName) const;
 

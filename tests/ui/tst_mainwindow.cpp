@@ -57,21 +57,6 @@ struct Rig {
     QStringList lines() const { return profile.logLines(QStringLiteral("Log_061226.log")); }
 };
 
-// The built program run offscreen with a profile and runtime folder of the test's own;
-// message boxes are printed instead of shown.
-QProcessEnvironment binaryEnvironment(const test::TempProfile& profile) {
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    const QString runtime = profile.path(QStringLiteral("runtime"));
-    QDir().mkpath(runtime);
-    QFile::setPermissions(runtime,
-                          QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
-    env.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtime);
-    env.insert(QStringLiteral("XDG_CONFIG_HOME"), profile.configHome());
-    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-    env.insert(QStringLiteral("KORVANE_PRINT_MESSAGE_BOXES"), QStringLiteral("1"));
-    return env;
-}
-
 }  // namespace
 
 class MainWindowTest : public QObject {
@@ -270,7 +255,7 @@ private Q_SLOTS:
         KORVANE_REQUIRE_ENV("KORVANE_TEST_KORVANE_BINARY");
         const QString binary = test::TestEnvironment::value("KORVANE_TEST_KORVANE_BINARY");
         test::TempProfile profile;
-        QProcessEnvironment env = binaryEnvironment(profile);
+        QProcessEnvironment env = profile.programEnvironment();
         const QString runtime = env.value(QStringLiteral("XDG_RUNTIME_DIR"));
 
         // A lock left by a crashed run names a process that is gone: it does not block.
@@ -328,7 +313,7 @@ private Q_SLOTS:
                        : QString();
         };
         QProcess korvane;
-        korvane.setProcessEnvironment(binaryEnvironment(profile));
+        korvane.setProcessEnvironment(profile.programEnvironment());
         korvane.start(binary, QStringList());
         QVERIFY(korvane.waitForStarted());
         QTRY_VERIFY_WITH_TIMEOUT(newLog().contains(QStringLiteral("Configuration loaded.")), 20000);
