@@ -277,6 +277,23 @@ private Q_SLOTS:
         QCOMPARE(line, QStringLiteral(
                            "Error Occurred: 2001 --> 'nobody' in To is not an e-mail address."));
         QVERIFY(ReceivedMessages::mail(store_).isEmpty());
+
+        // After the data only a refusal of it is definite; silence leaves the mail in doubt.
+        sender.setTimeouts(5, 2, 10);
+        auto deliver = [&](const QString& to) {
+            return sender.SendEmail(QStringLiteral("a@korvane.test"), to, {}, {}, {},
+                                    QStringLiteral("s"), QStringLiteral("b"),
+                                    QStringLiteral("127.0.0.1"), port_, {}, {}, false);
+        };
+        QVERIFY(deliver(QStringLiteral("refuse@x.test")) == Delivery::NotSent);
+        line = takeLog().value(0);
+        QVERIFY2(line.contains(QStringLiteral("554")), qPrintable(line));
+        QVERIFY(deliver(QStringLiteral("stall@x.test")) == Delivery::InDoubt);
+        line = takeLog().value(0);
+        QVERIFY2(line.startsWith(QStringLiteral("Error Occurred: 28 --> ")) &&
+                     line.endsWith(QStringLiteral("The message may have been sent.")),
+                 qPrintable(line));
+        QCOMPARE(ReceivedMessages::mail(store_).size(), 1);
         QVERIFY(view_.messages.isEmpty());
     }
 

@@ -1,6 +1,8 @@
 """A local SMTP server for Korvane's tests and demo, on aiosmtpd.
 
-Recipients whose local part starts with "reject" are refused with 550. Each accepted message
+Recipients whose local part starts with "reject" are refused with 550; a message to one
+starting with "stall" is stored but never answered, and one to "refuse" is refused after its
+data with 554. Each accepted message
 is stored as a JSON file (envelope and raw data) in --store, and printed with --print.
 With --auth USER:PASSWORD the server requires that login (plain AUTH is allowed without TLS:
 it only ever listens on loopback).
@@ -34,6 +36,9 @@ class Handler:
         return "250 OK"
 
     async def handle_DATA(self, server, session, envelope):
+        locals_ = [address.split("@")[0].lower() for address in envelope.rcpt_tos]
+        if any(name.startswith("refuse") for name in locals_):
+            return "554 5.7.1 Message refused"
         self.count += 1
         if self.store:
             name = os.path.join(self.store, "%d-%06d.json" % (os.getpid(), self.count))
@@ -50,6 +55,8 @@ class Handler:
                 envelope.mail_from, ", ".join(envelope.rcpt_tos), str(message["subject"]),
                 body.get_content().strip() if body else "",
                 ", attachments %s" % attachments if attachments else ""), flush=True)
+        if any(name.startswith("stall") for name in locals_):
+            await asyncio.sleep(30)
         return "250 Message accepted for delivery"
 
 
