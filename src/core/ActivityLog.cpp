@@ -61,6 +61,9 @@ QString ActivityLog::paneEntry(const QString& text) {
 void ActivityLog::WriteLog(const QString& text, bool toPane, bool showMessageBox) {
     try {
         writeEntry(text);
+        if (echo_ && !text.trimmed().isEmpty()) {
+            std::fprintf(stderr, "korvane: %s\n", qPrintable(text.trimmed()));
+        }
     } catch (const KorvaneError& error) {
         // The entry must not vanish with the file: the journal or the terminal keeps it.
         std::fprintf(stderr, "korvane: %s [not logged: %s]\n", qPrintable(text.trimmed()),
@@ -126,7 +129,9 @@ void ActivityLog::appendToFile(const QString& path, const QByteArray& bytes) con
                                   ? ErrorNumber::PermissionDenied
                                   : ErrorNumber::PathFileAccess;
         throw KorvaneError(number, (folderMissing ? QStringLiteral("Path not found: ")
-                                                  : QStringLiteral("Path/File access error: ")) +
+                                    : number == ErrorNumber::PermissionDenied
+                                        ? QStringLiteral("Permission denied: ")
+                                        : QStringLiteral("Path/File access error: ")) +
                                        path + QStringLiteral(" (") + file.errorString() +
                                        QLatin1Char(')'));
     }

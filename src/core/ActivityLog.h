@@ -30,6 +30,8 @@ public:
     // failures are held, entries that fail go to standard error only, and the first failure
     // is handed back by releaseFailures().
     void holdFailures();
+    // Without a screen the journal is the only reader: every entry also goes to stderr.
+    void setEchoToStandardError(bool echo) { echo_ = echo; }
     std::optional<KorvaneError> releaseFailures();
 
     void yield();
@@ -61,6 +63,7 @@ private:
     QDateTime stampSecond_;
     QString stampText_;
     bool holding_ = false;
+    bool echo_ = false;
     std::optional<KorvaneError> held_;
 };
 

@@ -1,6 +1,7 @@
 #include "dispatch/ProcessingControl.h"
 
 #include "core/ActivityLog.h"
+#include "core/KorvaneError.h"
 #include "core/RunConfiguration.h"
 #include "dispatch/ProcessWindow.h"
 
@@ -29,7 +30,14 @@ void ProcessingControl::cmdStart_Click() {
     stopRequested_ = false;
     started_ = true;
     window_.setProcessingControls(true);
-    log_.WriteLog(QStringLiteral("Starting Process..."), true, false);
+    try {
+        log_.WriteLog(QStringLiteral("Starting Process..."), true, false);
+    } catch (const KorvaneError&) {
+        // No cycle could log its work: the controls stay true to what runs.
+        started_ = false;
+        window_.setProcessingControls(false);
+        throw;
+    }
     setTimer1(true);
     // Start pressed right after Stop, while the stopped cycle still finishes its row: that
     // cycle carries on as the running one instead of a second cycle inside its yields.

@@ -18,7 +18,8 @@ public:
     ProcessingControl(const RunConfiguration& config, ActivityLog& log, ProcessWindow& window,
                       SmsChannel& sms, EmailChannel& email, const Clock& clock);
 
-    // The Start action; returns when its first cycle has ended.
+    // The Start action; returns when its first cycle has ended. Raises, with the controls
+    // back in the idle state, when the log cannot be written.
     void cmdStart_Click();
     // The Stop action; a running cycle finishes its row first.
     void cmdStop_Click();

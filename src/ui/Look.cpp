@@ -3,6 +3,11 @@
 #include <QPalette>
 #include <QWidget>
 
+// The icons live in this static library: a program linking it pulls them in only when asked.
+static void initResources() {
+    Q_INIT_RESOURCE(korvane);
+}
+
 namespace korvane::look {
 
 void place(QWidget* widget, int left, int top, int width, int height) {
@@ -29,10 +34,21 @@ QFont msSansSerif(double pointSize, bool bold) {
 }
 
 void setTextColor(QWidget* widget, const QColor& color) {
+    // Active and inactive only: a disabled control keeps the greyed text that says so.
     QPalette palette = widget->palette();
-    palette.setColor(QPalette::WindowText, color);
-    palette.setColor(QPalette::ButtonText, color);
+    for (auto group : {QPalette::Active, QPalette::Inactive}) {
+        palette.setColor(group, QPalette::WindowText, color);
+        palette.setColor(group, QPalette::ButtonText, color);
+    }
     widget->setPalette(palette);
+}
+
+void setCaptionColor(QWidget* frame, const QColor& color) {
+    // WindowText alone: the buttons inside keep their own text colours, disabled ones included.
+    QPalette palette = frame->palette();
+    palette.setColor(QPalette::Active, QPalette::WindowText, color);
+    palette.setColor(QPalette::Inactive, QPalette::WindowText, color);
+    frame->setPalette(palette);
 }
 
 void setFace(QWidget* widget) {
@@ -44,8 +60,9 @@ void setFace(QWidget* widget) {
 }
 
 QIcon appIcon() {
+    initResources();
     QIcon icon;
-    for (int size : {16, 32, 48}) {
+    for (int size : {16, 32, 48, 64, 128, 256}) {
         icon.addFile(QStringLiteral(":/korvane/korvane-%1.png").arg(size), QSize(size, size));
     }
     return icon;

@@ -22,9 +22,11 @@ const QColor kFace(224, 224, 224);
 const QColor kPlum(64, 0, 64);
 const QColor kBlue(0, 0, 255);
 void setTextColor(QWidget* widget, const QColor& color);
+// A frame's caption; labels inside it set their own colour, buttons keep theirs.
+void setCaptionColor(QWidget* frame, const QColor& color);
 void setFace(QWidget* widget);
 
-// The program's icon: 16x16, 32x32 and 48x48 images.
+// The program's icon, from 16x16 to 256x256.
 QIcon appIcon();
 
 }  // namespace korvane::look

@@ -40,6 +40,7 @@ QLineEdit* fmConfig::textBox(QWidget* parent, const char* name, int left, int to
     place(box, left, top, width, height);
     if (password) {
         box->setEchoMode(QLineEdit::Password);
+        box->setStyleSheet(QStringLiteral("lineedit-password-character: 42"));  // '*'
     }
     return box;
 }
@@ -87,7 +88,7 @@ void fmConfig::buildWindow() {
         group->setObjectName(QString::fromLatin1(name));
         place(group, 0, top, 6975, height);
         group->setFont(look::verdana(8.25, true));
-        look::setTextColor(group, look::kPlum);
+        look::setCaptionColor(group, look::kPlum);
         return group;
     };
     // Children of a frame keep the window's own font and colour.
@@ -176,9 +177,7 @@ void fmConfig::buildWindow() {
     connect(cmdTestSMS_, &QPushButton::clicked, this, &fmConfig::cmdTestSMS_Click);
     connect(cmdTestEmail_, &QPushButton::clicked, this, &fmConfig::cmdTestEmail_Click);
 
-    if (parentWidget() != nullptr) {
-        move(parentWidget()->geometry().center() - rect().center());
-    } else if (QScreen* screen = QGuiApplication::primaryScreen()) {
+    if (QScreen* screen = QGuiApplication::primaryScreen()) {
         move(screen->availableGeometry().center() - rect().center());
     }
     txtDSN_->setFocus();

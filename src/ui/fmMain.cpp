@@ -19,6 +19,7 @@
 #include "core/ActivityLog.h"
 #include "core/KorvaneError.h"
 #include "core/RunConfiguration.h"
+#include "core/SettingsStore.h"
 #include "dispatch/ProcessingControl.h"
 #include "ui/Look.h"
 #include "ui/MessageBoxes.h"
@@ -213,6 +214,14 @@ void fmMain::Form_Load() {
 
 void fmMain::maybeAutoStart() {
     if (!autoStartPending_) {
+        if (headless_ && !control_->isStarted() && !shutdownRequested_) {
+            endHeadless();
+            guarded([this] {
+                logLine(
+                    QStringLiteral("Run Application On Startup is off and there is no screen "
+                                   "to press Start on: nothing would ever be sent."));
+            });
+        }
         return;
     }
     autoStartPending_ = false;
@@ -223,7 +232,16 @@ void fmMain::cmdStart_Click() {
     if (!cmdStart_->isEnabled()) {
         return;
     }
-    guarded([this] { control_->cmdStart_Click(); });
+    try {
+        control_->cmdStart_Click();
+    } catch (const KorvaneError& error) {
+        // Nothing runs without a log: say so once, where the user pressed Start.
+        if (headless_) {
+            endHeadless();
+        } else {
+            MessageBoxes::information(this, errorLine(error));
+        }
+    }
 }
 
 void fmMain::cmdStop_Click() {
@@ -245,7 +263,26 @@ void fmMain::mnuConfig_Click() {
 }
 
 void fmMain::showConfigurationModal() {
+    if (headless_) {
+        endHeadless();
+        guarded([this] {
+            logLine(QStringLiteral("There is no screen to show the configuration window on: "
+                                   "complete the settings in ") +
+                    services_.store.fileName() + QStringLiteral("."));
+        });
+        return;
+    }
     openConfiguration();
+}
+
+bool fmMain::noScreenPlatform() {
+    const QString platform = QGuiApplication::platformName();
+    return platform == QStringLiteral("offscreen") || platform == QStringLiteral("minimal");
+}
+
+void fmMain::endHeadless() {
+    exitStatus_ = kExitConfiguration;
+    requestShutdown();
 }
 
 void fmMain::openConfiguration() {
@@ -328,7 +365,7 @@ void fmMain::closeEvent(QCloseEvent* event) {
     Timer2_.stop();
     tray_->hide();
     event->accept();
-    QTimer::singleShot(0, qApp, &QCoreApplication::quit);
+    QTimer::singleShot(0, qApp, [status = exitStatus_] { QCoreApplication::exit(status); });
 }
 
 void fmMain::changeEvent(QEvent* event) {
@@ -351,7 +388,8 @@ bool fmMain::event(QEvent* event) {
     if (event->type() == QEvent::KeyPress) {
         auto* key = static_cast<QKeyEvent*>(event);
         if ((key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) &&
-            focusWidget() != ProcessText_ && key->modifiers() == Qt::NoModifier) {
+            focusWidget() != ProcessText_ &&
+            (key->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier) {
             cmdStart_Click();
             return true;
         }

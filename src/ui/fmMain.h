@@ -70,6 +70,16 @@ public:
     void setConfigurationOpener(std::function<void()> opener) { opener_ = std::move(opener); }
     // Asks for a stop and a close, as a service manager's SIGTERM does.
     void requestShutdown();
+    // EX_CONFIG: a service manager that sees it does not start the program again.
+    static constexpr int kExitConfiguration = 78;
+    // What the program ends with: 0, or kExitConfiguration when it ended headless because
+    // nothing could run.
+    int exitStatus() const { return exitStatus_; }
+    // Platforms without a screen: nobody can see a window or press a button.
+    static bool noScreenPlatform();
+    // Running as a service: an invisible window must not wait for a user (the program's
+    // start sets it; tests drive the window offscreen as a user would).
+    void setHeadless(bool headless) { headless_ = headless; }
 
     // LogView
     void appendToPane(const QString& entry) override;
@@ -94,6 +104,8 @@ private:
     void buildTray();
     void restoreFromTray();
     void maybeAutoStart();
+    // Ends a run without a screen in which nothing could ever run, with kExitConfiguration.
+    void endHeadless();
     void openConfiguration();
     // Runs an action whose log entries may fail; a failure is reported on stderr only.
     void guarded(const std::function<void()>& action);
@@ -122,6 +134,8 @@ private:
     bool configurationOpen_ = false;
     bool shutdownRequested_ = false;
     bool unloaded_ = false;
+    int exitStatus_ = 0;
+    bool headless_ = false;
 };
 
 }  // namespace korvane

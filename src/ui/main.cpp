@@ -55,6 +55,16 @@ korvane::MessageBoxes::Answers scriptedAnswers;
 
 // Command-line arguments are accepted and ignored.
 int main(int argc, char** argv) {
+#if defined(Q_OS_UNIX) && !defined(Q_OS_MACOS)
+    // No display at all (a server, a service): run without a window rather than abort.
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") && qEnvironmentVariableIsEmpty("DISPLAY") &&
+        qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY")) {
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+        std::fprintf(stderr,
+                     "korvane: neither DISPLAY nor WAYLAND_DISPLAY is set: running without a "
+                     "window; the log follows here.\n");
+    }
+#endif
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Korvane"));
     QApplication::setQuitOnLastWindowClosed(false);
@@ -76,12 +86,15 @@ int main(int argc, char** argv) {
     korvane::SystemClock clock;
     korvane::SettingsStore store;
     korvane::ActivityLog log(korvane::ActivityLog::defaultLogsDirectory(), clock);
+    const bool headless = korvane::fmMain::noScreenPlatform();
+    log.setEchoToStandardError(headless);
     korvane::CurlMailTransport transport;
     korvane::SmsSender sms(log, korvane::SmppTelvoroClient::factory());
     korvane::EmailSender email(log, transport);
     korvane::fmMain window(
         korvane::Services{store, korvane::RunConfiguration::instance(), log, sms, email, clock});
+    window.setHeadless(headless);
     stopOnSignals(window);
     window.Form_Load();
-    return QApplication::exec();
+    return QApplication::exec();  // the window's exit status, through QCoreApplication::exit
 }

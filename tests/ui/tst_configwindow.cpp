@@ -1,7 +1,9 @@
 #include <QCheckBox>
+#include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QStyle>
 #include <QtTest>
 
 #include "channels/EmailSender.h"
@@ -92,8 +94,22 @@ private Q_SLOTS:
         QCOMPARE(rig.box("txtCellPassword")->text(), QStringLiteral("quill"));
         QCOMPARE(rig.box("txtSMTPPort")->text(), QStringLiteral("25"));
         for (const char* secret : {"txtDBPassword", "txtCellPassword", "txtSMTPPassword"}) {
-            QCOMPARE(rig.box(secret)->echoMode(), QLineEdit::Password);
+            QLineEdit* box = rig.box(secret);
+            QCOMPARE(box->echoMode(), QLineEdit::Password);
+            QCOMPARE(box->style()->styleHint(QStyle::SH_LineEdit_PasswordCharacter, nullptr, box),
+                     int('*'));
         }
+        // A disabled Test button looks disabled: the frames' colour is for their captions.
+        rig.box("txtDSN")->clear();
+        QPushButton* test = rig.button("cmdTestConnection");
+        QVERIFY(!test->isEnabled());
+        QVERIFY(test->palette().color(QPalette::Disabled, QPalette::ButtonText) !=
+                test->palette().color(QPalette::Active, QPalette::ButtonText));
+        QCOMPARE(rig.window->findChild<QGroupBox*>(QStringLiteral("Frame1"))
+                     ->palette()
+                     .color(QPalette::Active, QPalette::WindowText),
+                 QColor(64, 0, 64));
+        rig.box("txtDSN")->setText(QStringLiteral("Korvane"));
         QVERIFY(rig.check("chkDontSendProcessedMsgs")->isChecked());
         QCOMPARE(rig.check("chkDontSendProcessedMsgs")->text(),
                  QStringLiteral("Do Not Send Messages Which Are Processed Earliar But Not Sent "));

@@ -148,6 +148,40 @@ private Q_SLOTS:
         rig.child<QPushButton>("cmdStop")->setFocus();
         QTest::keyClick(rig.child<QPushButton>("cmdStop"), Qt::Key_Return);
         QVERIFY(!rig.window->processing().isStarted());
+        // The keypad's Enter as well.
+        rig.child<QCheckBox>("chkRunAppOnStartup")->setFocus();
+        QTest::keyClick(rig.window.get(), Qt::Key_Enter, Qt::KeypadModifier);
+        QVERIFY(rig.window->processing().isStarted());
+        rig.window->cmdStop_Click();
+    }
+
+    // Start with a log that cannot be written: one message box, and the window stays idle
+    // because nothing runs.
+    void startWithoutALogSaysSoAndStaysIdle() {
+        Rig rig;
+        const QString logs = rig.profile.logsDir();
+        QDir(logs).removeRecursively();
+        QFile blocker(logs);
+        QVERIFY(blocker.open(QIODevice::WriteOnly));
+        blocker.close();
+        rig.window->cmdStart_Click();
+        QCOMPARE(rig.answers.shown.size(), 1);
+        QVERIFY2(rig.answers.shown[0].startsWith(QStringLiteral("Error Occurred: 76 --> ")),
+                 qPrintable(rig.answers.shown[0]));
+        QVERIFY(!rig.window->processing().isStarted());
+        QVERIFY(!rig.window->processing().isTimer1On());
+        QVERIFY(rig.child<QPushButton>("cmdStart")->isEnabled());
+        QVERIFY(!rig.child<QPushButton>("cmdStop")->isEnabled());
+        QVERIFY(rig.action("mnuConfig")->isEnabled());
+        QVERIFY(rig.window->close());
+    }
+
+    // The program carries its icon, whatever links the window library.
+    void iconHasSmallAndLargePixmaps() {
+        Rig rig;
+        for (int size : {16, 32, 256}) {
+            QCOMPARE(rig.window->windowIcon().pixmap(size, size).size(), QSize(size, size));
+        }
     }
 
     void closeIsRefusedWhileProcessing() {
@@ -255,6 +289,14 @@ private Q_SLOTS:
         KORVANE_REQUIRE_ENV("KORVANE_TEST_KORVANE_BINARY");
         const QString binary = test::TestEnvironment::value("KORVANE_TEST_KORVANE_BINARY");
         test::TempProfile profile;
+        {
+            // Without a screen the first instance must have work to wait for, or it ends.
+            SettingsStore store;
+            store.write(QStringLiteral("Application"), QStringLiteral("RunAppOnStartup"),
+                        QStringLiteral("1"));
+            store.write(QStringLiteral("DSNSettings"), QStringLiteral("DSNName"),
+                        QStringLiteral("NoSuchSource"));
+        }
         QProcessEnvironment env = profile.programEnvironment();
         const QString runtime = env.value(QStringLiteral("XDG_RUNTIME_DIR"));
 
@@ -275,6 +317,10 @@ private Q_SLOTS:
         // Wait until the first instance holds the lock.
         QTRY_COMPARE_WITH_TIMEOUT(lockOwner(), QByteArray::number(first.processId()), 20000);
 
+        QFile settings(profile.settingsFile());
+        QVERIFY(settings.open(QIODevice::ReadOnly));
+        const QByteArray before = settings.readAll();
+        settings.close();
         QProcess second;
         second.setProcessEnvironment(env);
         second.start(binary, QStringList());
@@ -282,7 +328,8 @@ private Q_SLOTS:
         QCOMPARE(second.exitCode(), 0);
         QCOMPARE(QString::fromUtf8(second.readAllStandardOutput()).trimmed(),
                  QStringLiteral("Korvane: Korvane Application is already running..."));
-        QVERIFY(!QFile::exists(profile.settingsFile()));
+        QVERIFY(settings.open(QIODevice::ReadOnly));
+        QCOMPARE(settings.readAll(), before);
         QCOMPARE(first.state(), QProcess::Running);
 
         ::kill(static_cast<pid_t>(first.processId()), SIGTERM);
@@ -290,40 +337,44 @@ private Q_SLOTS:
         QCOMPARE(first.exitCode(), 0);
     }
 
-    void headlessRunEndsCleanlyOnSigterm() {
+    // Without a screen nobody could complete the settings or press Start: the program says why
+    // on standard error and ends with EX_CONFIG instead of waiting for ever.
+    void headlessRunsEndWhenNothingCouldRun() {
         KORVANE_REQUIRE_ENV("KORVANE_TEST_KORVANE_BINARY");
         const QString binary = test::TestEnvironment::value("KORVANE_TEST_KORVANE_BINARY");
-        test::TempProfile profile;
-        {
-            // Processing starts by itself and finds no data source name: the configuration
-            // window opens, with nobody to close it.
-            SettingsStore store;
-            store.write(QStringLiteral("Application"), QStringLiteral("RunAppOnStartup"),
-                        QStringLiteral("1"));
-            store.write(QStringLiteral("DSNSettings"), QStringLiteral("DSNName"), QString());
-        }
-        const QString logPath = QFileInfo(binary).absolutePath() + QStringLiteral("/Logs/Log_") +
-                                QDate::currentDate().toString(QStringLiteral("ddMMyy")) +
-                                QStringLiteral(".log");
-        const qint64 start = QFileInfo(logPath).size();
-        auto newLog = [&] {
-            QFile file(logPath);
-            return file.open(QIODevice::ReadOnly) && file.seek(start)
-                       ? QString::fromUtf8(file.readAll())
-                       : QString();
+        struct Case {
+            QString runAppOnStartup;
+            bool display;  // QT_QPA_PLATFORM=offscreen, or no display variables at all
+            QString reason;
         };
-        QProcess korvane;
-        korvane.setProcessEnvironment(profile.programEnvironment());
-        korvane.start(binary, QStringList());
-        QVERIFY(korvane.waitForStarted());
-        QTRY_VERIFY_WITH_TIMEOUT(newLog().contains(QStringLiteral("Configuration loaded.")), 20000);
-        ::kill(static_cast<pid_t>(korvane.processId()), SIGTERM);
-        QVERIFY(korvane.waitForFinished(20000));
-        QCOMPARE(korvane.exitCode(), 0);
-        const QString log = newLog();
-        QVERIFY2(log.contains(QStringLiteral("DSN Name is empty.")), qPrintable(log));
-        QVERIFY2(log.contains(QStringLiteral("Configuration unloaded.")), qPrintable(log));
-        QVERIFY2(log.trimmed().endsWith(QStringLiteral("Application unloaded.")), qPrintable(log));
+        const QList<Case> cases = {
+            {QStringLiteral("1"), true, QStringLiteral("korvane: DSN Name is empty.")},
+            {QStringLiteral("0"), false,
+             QStringLiteral("korvane: neither DISPLAY nor WAYLAND_DISPLAY is set")}};
+        for (const Case& c : cases) {
+            test::TempProfile profile;
+            {
+                SettingsStore store;
+                store.write(QStringLiteral("Application"), QStringLiteral("RunAppOnStartup"),
+                            c.runAppOnStartup);
+                store.write(QStringLiteral("DSNSettings"), QStringLiteral("DSNName"), QString());
+            }
+            QProcessEnvironment env = profile.programEnvironment();
+            if (!c.display) {
+                for (const char* name : {"QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY"})
+                    env.remove(QString::fromLatin1(name));
+            }
+            QProcess korvane;
+            korvane.setProcessEnvironment(env);
+            korvane.start(binary, QStringList());
+            QVERIFY(korvane.waitForFinished(20000));
+            QCOMPARE(korvane.exitStatus(), QProcess::NormalExit);
+            QCOMPARE(korvane.exitCode(), 78);
+            const QString errors = QString::fromUtf8(korvane.readAllStandardError());
+            QVERIFY2(errors.contains(c.reason), qPrintable(errors));
+            QVERIFY2(errors.contains(QStringLiteral("korvane: Application unloaded.")),
+                     qPrintable(errors));
+        }
     }
 };
 
