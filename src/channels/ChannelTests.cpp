@@ -69,6 +69,7 @@ void ChannelTests::testEmail(const QString& server, const QString& port, const Q
         sent = email_.SendEmail(from, to, QString(), QString(), QString(),
                                 QStringLiteral("Email Testing"), QStringLiteral("Email Testing"),
                                 server, port, user, password, true) == Delivery::Sent;
+        email_.endSession();
     }
     if (sent) {
         log_.WriteLog(QStringLiteral("Test Email is sent successfully."), true, true);
@@ -89,6 +90,7 @@ void ChannelTests::testSms(const QString& server, const QString& port, const QSt
         BusyScope busy(view_, TestActionView::Test::Sms);
         sent = sms_.SendSMS(server, port, user, password, number, QStringLiteral("SMS Testing"),
                             true) == Delivery::Sent;
+        sms_.endSession();
     }
     if (sent) {
         log_.WriteLog(QStringLiteral("Test SMS is sent successfully to mobile number ") + number +

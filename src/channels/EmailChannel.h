@@ -16,6 +16,8 @@ public:
                                const QString& subject, const QString& body, const QString& server,
                                const QString& port, const QString& userName,
                                const QString& password, bool showMessages) = 0;
+    // Ends the session that sends keep open for the next message (the end of a cycle).
+    virtual void endSession() {}
 };
 
 }  // namespace korvane

@@ -9,6 +9,10 @@ namespace korvane {
 EmailSender::EmailSender(ActivityLog& log, MailTransport& transport)
     : log_(log), transport_(transport) {}
 
+void EmailSender::endSession() {
+    transport_.endSession();
+}
+
 void EmailSender::setTimeouts(long connectS, long responseS, long totalS) {
     timeouts_.connectTimeoutS = connectS;
     timeouts_.responseTimeoutS = responseS;

@@ -18,6 +18,7 @@ public:
                        const QString& body, const QString& server, const QString& port,
                        const QString& userName, const QString& password,
                        bool showMessages) override;
+    void endSession() override;
 
     // Tests shorten the waits here rather than by waiting.
     void setTimeouts(long connectS, long responseS, long totalS);

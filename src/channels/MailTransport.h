@@ -3,6 +3,7 @@
 #include <QByteArray>
 #include <QList>
 #include <QString>
+#include <memory>
 
 namespace korvane {
 
@@ -17,23 +18,35 @@ struct SmtpSettings {
     long totalTimeoutS = 300;
 };
 
-// Hands one composed message to an SMTP server; raises KorvaneError on any failure.
+// Hands composed messages to an SMTP server; raises KorvaneError on any failure, and
+// DeliveryInDoubt when the message may have been taken all the same.
 class MailTransport {
 public:
     virtual ~MailTransport();
     virtual void send(const SmtpSettings& settings, const QByteArray& envelopeFrom,
                       const QList<QByteArray>& recipients, const QByteArray& data) = 0;
+    // Closes the connection that sends keep open for the next message.
+    virtual void endSession() {}
 };
 
 // libcurl's SMTP. Port 465 is implicit TLS; elsewhere STARTTLS when offered, and required when
 // credentials would cross the network to anything but loopback. Certificates are verified.
 class CurlMailTransport : public MailTransport {
 public:
+    // One connection serves every message until endSession(): a new envelope on the same
+    // connection, or a new connection when the server closed it in between.
     void send(const SmtpSettings& settings, const QByteArray& envelopeFrom,
               const QList<QByteArray>& recipients, const QByteArray& data) override;
+    void endSession() override;
 
     static QByteArray url(const SmtpSettings& settings);
     static bool isLoopback(const QString& host);
+
+private:
+    struct HandleDeleter {
+        void operator()(void* handle) const;
+    };
+    std::unique_ptr<void, HandleDeleter> handle_;
 };
 
 }  // namespace korvane

@@ -15,6 +15,8 @@ public:
     virtual Delivery SendSMS(const QString& server, const QString& port, const QString& user,
                              const QString& password, const QString& mobileNumber,
                              const QString& text, bool showMessages) = 0;
+    // Ends the session that sends keep open for the next message (the end of a cycle).
+    virtual void endSession() {}
 };
 
 }  // namespace korvane

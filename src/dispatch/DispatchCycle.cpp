@@ -100,6 +100,7 @@ void DispatchCycle::run() {
 
         yield();
         yield();
+        endSessions();
         snapshot.reset();
         connection.reset();
         yield();
@@ -116,6 +117,7 @@ void DispatchCycle::run() {
         failure = errorLine(ErrorNumber::ProviderError, QString::fromLocal8Bit(error.what()));
     }
     // Writes are atomic, so nothing half-assigned is pending when the record set goes.
+    endSessions();
     snapshot.reset();
     connection.reset();
     errorPath(failure);
@@ -327,6 +329,11 @@ DispatchCycle::RowOutcome DispatchCycle::sendEmail(MessageSnapshot& snapshot, in
             }
         },
         Outcome::kEmailSent, Outcome::kEmailNotSent);
+}
+
+void DispatchCycle::endSessions() {
+    sms_.endSession();
+    email_.endSession();
 }
 
 void DispatchCycle::shortIdleEnding() {

@@ -56,6 +56,7 @@ private:
     static RowOutcome notSent(const char* status);
     // Why the stored text cannot be sent as it stands, or "".
     static QString unsendableText(const QVariant& stored, const QString& text);
+    void endSessions();
     void shortIdleEnding();
     void errorPath(const QString& line);
     void log(const QString& text);

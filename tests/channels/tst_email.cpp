@@ -184,6 +184,7 @@ private Q_SLOTS:
         QVERIFY(parsed.hasMessageId);
 
         // Blank CC and BCC are left out; a missing attachment sends without one, silently.
+        const QJsonValue firstConnection = got[0][QStringLiteral("peer")];
         ReceivedMessages::clearMail(store_);
         QVERIFY(Delivery::Sent ==
                 sender.SendEmail(QStringLiteral("from@korvane.test"), QStringLiteral("to@x.test"),
@@ -197,6 +198,15 @@ private Q_SLOTS:
         QCOMPARE(plain[0][QStringLiteral("rcpt_tos")].toArray().size(), 1);
         QVERIFY(
             parse(plain[0][QStringLiteral("data")].toString().toLatin1()).attachmentName.isEmpty());
+
+        // Both went over one connection; the next session has a connection of its own.
+        QCOMPARE(plain[0][QStringLiteral("peer")], firstConnection);
+        sender.endSession();
+        QVERIFY(Delivery::Sent ==
+                sender.SendEmail(QStringLiteral("from@korvane.test"), QStringLiteral("to@x.test"),
+                                 {}, {}, {}, QString(), QStringLiteral("again"),
+                                 QStringLiteral("127.0.0.1"), port_, QString(), QString(), false));
+        QVERIFY(ReceivedMessages::mail(store_).last()[QStringLiteral("peer")] != firstConnection);
     }
 
     void subjectCannotAddHeaders() {
@@ -268,7 +278,7 @@ private Q_SLOTS:
         QVERIFY2(line.startsWith(QStringLiteral("Error Occurred: 7 --> ")), qPrintable(line));
         line = attempt(QStringLiteral("reject@x.test"), QStringLiteral("127.0.0.1"), port_);
         QVERIFY2(line.startsWith(QStringLiteral("Error Occurred: 55 --> ")) &&
-                     line.contains(QStringLiteral("550")),
+                     line.contains(QStringLiteral("550 5.1.1 Mailbox unavailable")),
                  qPrintable(line));
         line =
             attempt(QStringLiteral("b@x.test"), QStringLiteral("127.0.0.1"), QStringLiteral("25x"));

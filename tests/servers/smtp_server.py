@@ -43,7 +43,8 @@ class Handler:
         if self.store:
             name = os.path.join(self.store, "%d-%06d.json" % (os.getpid(), self.count))
             with open(name + ".tmp", "w") as out:
-                json.dump({"mail_from": envelope.mail_from,
+                json.dump({"peer": list(session.peer),
+                           "mail_from": envelope.mail_from,
                            "rcpt_tos": envelope.rcpt_tos,
                            "data": envelope.original_content.decode("latin-1")}, out)
             os.rename(name + ".tmp", name)
