@@ -9,7 +9,6 @@
 #include "BenchSupport.h"
 #include "channels/EmailSender.h"
 #include "channels/MailComposer.h"
-#include "channels/SmppTelvoroClient.h"
 #include "channels/SmsSender.h"
 #include "core/ActivityLog.h"
 #include "core/Clock.h"
@@ -63,37 +62,38 @@ double plainCurl(const QString& port, int count) {
 
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
-    bench::Logging logging;
-    ActivityLog& log = logging.log;
     const QString smppPort = bench::env("KORVANE_TEST_SMPP_PORT");
     const QString smtpPort = bench::env("KORVANE_TEST_SMTP_PORT");
     const QString mailStore = bench::env("KORVANE_TEST_SMTP_STORE");
 
-    SmsSender sms(log, SmppTelvoroClient::factory());
+    SmsSender sms;
+    const SmsGateway gateway{QStringLiteral("127.0.0.1"), smppPort, QStringLiteral("bench"),
+                             QStringLiteral("quill")};
     const int smsCount = 500;
     int smsSent = 0;
     const double smsSeconds = bench::timed([&] {
         for (int i = 0; i < smsCount; ++i) {
-            smsSent += Delivery::Sent ==
-                       sms.SendSMS(QStringLiteral("127.0.0.1"), smppPort, QStringLiteral("bench"),
-                                   QStringLiteral("quill"), QStringLiteral("+447700900123"),
-                                   QStringLiteral("Benchmark message %1").arg(i), false);
+            smsSent += sms.send(gateway, QStringLiteral("+447700900123"),
+                                QStringLiteral("Benchmark message %1").arg(i))
+                           .delivery == Delivery::Sent;
         }
     });
     std::printf("channel_bench SMS:   %d/%d sent, %.0f messages/s (%.2f ms each)\n", smsSent,
                 smsCount, smsCount / smsSeconds, 1000 * smsSeconds / smsCount);
 
     CurlMailTransport transport;
-    EmailSender email(log, transport);
+    EmailSender email(transport);
+    MailMessage message;
+    message.from = QStringLiteral("bench@korvane.test");
+    message.to = QStringLiteral("to@x.test");
+    message.subject = QStringLiteral("Benchmark");
+    message.body = QStringLiteral("Benchmark body");
+    const SmtpServer server{QStringLiteral("127.0.0.1"), smtpPort, {}, {}};
     const int mailCount = 200;
     int mailSent = 0;
     const double mailSeconds = bench::timed([&] {
         for (int i = 0; i < mailCount; ++i) {
-            mailSent += Delivery::Sent ==
-                        email.SendEmail(
-                            QStringLiteral("bench@korvane.test"), QStringLiteral("to@x.test"), {},
-                            {}, {}, QStringLiteral("Benchmark"), QStringLiteral("Benchmark body"),
-                            QStringLiteral("127.0.0.1"), smtpPort, {}, {}, false);
+            mailSent += email.sendEmail(message, server).delivery == Delivery::Sent;
         }
     });
     const double curlSeconds = plainCurl(smtpPort, mailCount);

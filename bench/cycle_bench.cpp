@@ -8,7 +8,6 @@
 
 #include "BenchSupport.h"
 #include "channels/EmailSender.h"
-#include "channels/SmppTelvoroClient.h"
 #include "channels/SmsSender.h"
 #include "core/ActivityLog.h"
 #include "core/Clock.h"
@@ -79,14 +78,18 @@ void run(const char* database, RunConfiguration config, ActivityLog& log, SmsCha
             auto send = [&] {
                 sends += bench::timed([&] {
                     if (isEmail) {
-                        email.SendEmail(
-                            QStringLiteral("bench@korvane.test"), QStringLiteral("to@x.test"), {},
-                            {}, {}, QStringLiteral("Benchmark"), QStringLiteral("Benchmark body"),
-                            config.smtpServer, config.smtpPort, {}, {}, false);
+                        MailMessage message;
+                        message.from = QStringLiteral("bench@korvane.test");
+                        message.to = QStringLiteral("to@x.test");
+                        message.subject = QStringLiteral("Benchmark");
+                        message.body = QStringLiteral("Benchmark body");
+                        email.sendEmail(message,
+                                        SmtpServer{config.smtpServer, config.smtpPort, {}, {}});
                     } else {
-                        sms.SendSMS(config.cellServer, config.cellPort, config.cellUserName,
-                                    config.cellPassword, QStringLiteral("+447700900123"),
-                                    QStringLiteral("Benchmark message"), false);
+                        sms.send(SmsGateway{config.cellServer, config.cellPort, config.cellUserName,
+                                            config.cellPassword},
+                                 QStringLiteral("+447700900123"),
+                                 QStringLiteral("Benchmark message"));
                     }
                 });
             };
@@ -130,8 +133,8 @@ void shared(RunConfiguration config) {
             instances << QThread::create([config] {
                 bench::Logging logging;
                 CurlMailTransport transport;
-                EmailSender email(logging.log, transport);
-                SmsSender sms(logging.log, SmppTelvoroClient::factory());
+                EmailSender email(transport);
+                SmsSender sms;
                 NoWindow window;
                 ProcessingControl control(config, logging.log, window, sms, email, logging.clock);
                 control.Timer1_Timer();
@@ -155,8 +158,8 @@ int main(int argc, char** argv) {
     bench::Logging logging;
     ActivityLog& log = logging.log;
     CurlMailTransport transport;
-    EmailSender email(log, transport);
-    SmsSender sms(log, SmppTelvoroClient::factory());
+    EmailSender email(transport);
+    SmsSender sms;
 
     RunConfiguration config;
     config.cellServer = QStringLiteral("127.0.0.1");

@@ -6,7 +6,6 @@
 #include <QTimer>
 
 #include "channels/EmailSender.h"
-#include "channels/SmppTelvoroClient.h"
 #include "channels/SmsSender.h"
 #include "core/ActivityLog.h"
 #include "core/Clock.h"
@@ -26,8 +25,8 @@ int main(int argc, char** argv) {
     korvane::SettingsStore store;
     korvane::ActivityLog log(QDir::tempPath() + QStringLiteral("/korvane-screens-logs"), clock);
     korvane::CurlMailTransport transport;
-    korvane::SmsSender sms(log, korvane::SmppTelvoroClient::factory());
-    korvane::EmailSender email(log, transport);
+    korvane::SmsSender sms;
+    korvane::EmailSender email(transport);
     korvane::RunConfiguration config;
     korvane::fmMain window(korvane::Services{store, config, log, sms, email, clock});
     window.setConfigurationOpener([&] {

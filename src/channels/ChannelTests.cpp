@@ -63,17 +63,21 @@ void ChannelTests::testEmail(const QString& server, const QString& port, const Q
         return;
     }
     log_.WriteLog(QStringLiteral("Testing Email..."), true, false);
-    bool sent = false;
+    SendResult result;
     {
         BusyScope busy(view_, TestActionView::Test::Email);
-        sent = email_.SendEmail(from, to, QString(), QString(), QString(),
-                                QStringLiteral("Email Testing"), QStringLiteral("Email Testing"),
-                                server, port, user, password, true) == Delivery::Sent;
+        MailMessage message;
+        message.from = from;
+        message.to = to;
+        message.subject = QStringLiteral("Email Testing");
+        message.body = QStringLiteral("Email Testing");
+        result = email_.sendEmail(message, SmtpServer{server, port, user, password});
         email_.endSession();
     }
-    if (sent) {
-        log_.WriteLog(QStringLiteral("Test Email is sent successfully."), true, true);
-    }
+    log_.WriteLog(result.delivery == Delivery::Sent
+                      ? QStringLiteral("Test Email is sent successfully.")
+                      : result.failure,
+                  true, true);
 }
 
 void ChannelTests::testSms(const QString& server, const QString& port, const QString& user,
@@ -85,18 +89,18 @@ void ChannelTests::testSms(const QString& server, const QString& port, const QSt
         return;
     }
     log_.WriteLog(QStringLiteral("Testing SMS..."), true, false);
-    bool sent = false;
+    SendResult result;
     {
         BusyScope busy(view_, TestActionView::Test::Sms);
-        sent = sms_.SendSMS(server, port, user, password, number, QStringLiteral("SMS Testing"),
-                            true) == Delivery::Sent;
+        result = sms_.send(SmsGateway{server, port, user, password}, number,
+                           QStringLiteral("SMS Testing"));
         sms_.endSession();
     }
-    if (sent) {
-        log_.WriteLog(QStringLiteral("Test SMS is sent successfully to mobile number ") + number +
-                          QLatin1Char('.'),
-                      true, true);
-    }
+    log_.WriteLog(result.delivery == Delivery::Sent
+                      ? QStringLiteral("Test SMS is sent successfully to mobile number ") + number +
+                            QLatin1Char('.')
+                      : result.failure,
+                  true, true);
 }
 
 }  // namespace korvane

@@ -1,30 +1,22 @@
 #pragma once
 
-#include <QString>
-
 #include "channels/EmailChannel.h"
 #include "channels/MailTransport.h"
 
 namespace korvane {
 
-class ActivityLog;
-
+// Composes each message with GMime and hands it to the transport.
 class EmailSender : public EmailChannel {
 public:
-    EmailSender(ActivityLog& log, MailTransport& transport);
+    explicit EmailSender(MailTransport& transport);
 
-    Delivery SendEmail(const QString& from, const QString& to, const QString& cc,
-                       const QString& bcc, const QString& attachmentPath, const QString& subject,
-                       const QString& body, const QString& server, const QString& port,
-                       const QString& userName, const QString& password,
-                       bool showMessages) override;
+    SendResult sendEmail(const MailMessage& message, const SmtpServer& server) override;
     void endSession() override;
 
     // Tests shorten the waits here rather than by waiting.
     void setTimeouts(long connectS, long responseS, long totalS);
 
 private:
-    ActivityLog& log_;
     MailTransport& transport_;
     SmtpSettings timeouts_;
 };

@@ -5,18 +5,9 @@
 #include <QList>
 #include <QString>
 
-namespace korvane {
+#include "channels/EmailChannel.h"
 
-struct MailMessage {
-    QString from;
-    QString to;
-    QString cc;              // used when not blank
-    QString bcc;             // envelope only, never a header
-    QString attachmentPath;  // attached when it names an ordinary file
-    QString subject;
-    QString body;
-    QDateTime date;
-};
+namespace korvane {
 
 // What goes to the SMTP server: the envelope and the RFC 5322 message with CR LF line ends.
 struct ComposedMail {

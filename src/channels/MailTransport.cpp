@@ -2,11 +2,14 @@
 
 #include <curl/curl.h>
 
+#include <QCoreApplication>
+#include <QDeadlineTimer>
 #include <QHostAddress>
 #include <cstring>
 #include <memory>
 
 #include "core/KorvaneError.h"
+#include "core/StopDeadline.h"
 
 namespace korvane {
 
@@ -65,11 +68,19 @@ struct SlistDeleter {
 };
 using Slist = std::unique_ptr<curl_slist, SlistDeleter>;
 
-// The server's last refusal ("554 5.7.1 ...: Client host rejected: Access denied"), which
-// curl's own message reduces to its code.
-int keepReplies(CURL*, curl_infotype type, char* data, size_t size, void* user) {
+struct Exchange {
+    QByteArray refusal;       // the server's last 4xx/5xx line, which curl reduces to its code
+    QDeadlineTimer replyDue;  // the server owes an answer by then
+    qint64 replyTimeoutMs = 0;
+};
+
+int watchExchange(CURL*, curl_infotype type, char* data, size_t size, void* user) {
+    auto* exchange = static_cast<Exchange*>(user);
+    if (type == CURLINFO_HEADER_IN || type == CURLINFO_HEADER_OUT || type == CURLINFO_DATA_OUT) {
+        exchange->replyDue = QDeadlineTimer(exchange->replyTimeoutMs);
+    }
     if (type == CURLINFO_HEADER_IN && size >= 3 && (data[0] == '4' || data[0] == '5')) {
-        *static_cast<QByteArray*>(user) = QByteArray(data, static_cast<qsizetype>(size)).trimmed();
+        exchange->refusal = QByteArray(data, static_cast<qsizetype>(size)).trimmed();
     }
     return 0;
 }
@@ -80,8 +91,24 @@ void CurlMailTransport::HandleDeleter::operator()(void* handle) const {
     curl_easy_cleanup(static_cast<CURL*>(handle));
 }
 
+void CurlMailTransport::MultiDeleter::operator()(void* multi) const {
+    curl_multi_cleanup(static_cast<CURLM*>(multi));
+}
+
+CurlMailTransport::CurlMailTransport(const StopDeadline* stop) : stop_(stop) {}
+
+CurlMailTransport::~CurlMailTransport() {
+    endSession();
+}
+
 void CurlMailTransport::endSession() {
-    handle_.reset();  // says QUIT on its connection
+    // The multi handle holds the connection: closing it says QUIT.
+    if (multi_ && handle_) {
+        curl_multi_remove_handle(static_cast<CURLM*>(multi_.get()),
+                                 static_cast<CURL*>(handle_.get()));
+    }
+    handle_.reset();
+    multi_.reset();
 }
 
 void CurlMailTransport::send(const SmtpSettings& settings, const QByteArray& envelopeFrom,
@@ -89,12 +116,15 @@ void CurlMailTransport::send(const SmtpSettings& settings, const QByteArray& env
     ensureCurl();
     if (!handle_) {
         handle_.reset(curl_easy_init());
-        if (!handle_) {
+        multi_.reset(curl_multi_init());
+        if (!handle_ || !multi_) {
+            endSession();
             throw KorvaneError(CURLE_FAILED_INIT,
                                QString::fromLatin1(curl_easy_strerror(CURLE_FAILED_INIT)));
         }
     }
     CURL* curl = static_cast<CURL*>(handle_.get());
+    CURLM* multi = static_cast<CURLM*>(multi_.get());
     // The handle keeps its connection for the next mail; every option is set anew.
     curl_easy_reset(curl);
     char errorBuffer[CURL_ERROR_SIZE] = {0};
@@ -116,7 +146,9 @@ void CurlMailTransport::send(const SmtpSettings& settings, const QByteArray& env
     const bool withCredentials = !settings.userName.isEmpty();
     const bool tlsRequired = withCredentials && !isLoopback(settings.server);
     Upload upload{&data, 0, false};
-    QByteArray refusal;
+    Exchange exchange;
+    exchange.replyTimeoutMs = settings.responseTimeoutS * 1000;
+    exchange.replyDue = QDeadlineTimer(settings.connectTimeoutS * 1000 + exchange.replyTimeoutMs);
 
     curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, errorBuffer);
     curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
@@ -127,9 +159,9 @@ void CurlMailTransport::send(const SmtpSettings& settings, const QByteArray& env
     curl_easy_setopt(curl, CURLOPT_READFUNCTION, readUpload);
     curl_easy_setopt(curl, CURLOPT_READDATA, &upload);
     curl_easy_setopt(curl, CURLOPT_INFILESIZE_LARGE, static_cast<curl_off_t>(data.size()));
-    curl_easy_setopt(curl, CURLOPT_DEBUGFUNCTION, keepReplies);
-    curl_easy_setopt(curl, CURLOPT_DEBUGDATA, &refusal);
-    curl_easy_setopt(curl, CURLOPT_VERBOSE, 1L);  // feeds keepReplies; nothing is printed
+    curl_easy_setopt(curl, CURLOPT_DEBUGFUNCTION, watchExchange);
+    curl_easy_setopt(curl, CURLOPT_DEBUGDATA, &exchange);
+    curl_easy_setopt(curl, CURLOPT_VERBOSE, 1L);  // feeds watchExchange; nothing is printed
     curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT, settings.connectTimeoutS);
     curl_easy_setopt(curl, CURLOPT_SERVER_RESPONSE_TIMEOUT, settings.responseTimeoutS);
     curl_easy_setopt(curl, CURLOPT_TIMEOUT, settings.totalTimeoutS);
@@ -144,19 +176,55 @@ void CurlMailTransport::send(const SmtpSettings& settings, const QByteArray& env
         }
     }
 
-    const CURLcode result = curl_easy_perform(curl);
+    // Driven here rather than by curl_easy_perform, so that the window keeps answering and the
+    // limits hold to the second: each reply within its time, the whole message within its
+    // own, and anything in flight ends when the program must.
+    const QDeadlineTimer total(settings.totalTimeoutS * 1000);
+    CURLcode result = CURLE_OK;
+    QString abandoned;
+    curl_multi_add_handle(multi, curl);
+    for (int running = 1;;) {
+        curl_multi_perform(multi, &running);
+        if (running == 0) {
+            int left = 0;
+            CURLMsg* done = curl_multi_info_read(multi, &left);
+            result = done != nullptr && done->msg == CURLMSG_DONE ? done->data.result
+                                                                  : CURLE_GOT_NOTHING;
+            break;
+        }
+        if (stop_ != nullptr && stop_->passed()) {
+            abandoned = QStringLiteral("Korvane is ending and the server had not finished.");
+        } else if (total.hasExpired()) {
+            abandoned = QStringLiteral("The message took more than %1 seconds.")
+                            .arg(settings.totalTimeoutS);
+        } else if (exchange.replyDue.hasExpired()) {
+            abandoned = QStringLiteral("The server did not answer within %1 seconds.")
+                            .arg(settings.responseTimeoutS);
+        }
+        if (!abandoned.isEmpty()) {
+            result = CURLE_OPERATION_TIMEDOUT;
+            break;
+        }
+        curl_multi_poll(multi, nullptr, 0, 20, nullptr);
+        QCoreApplication::processEvents();
+    }
+    curl_multi_remove_handle(multi, curl);
     long reply = 0;
     curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &reply);
     if (result == CURLE_OK) {
         return;
     }
-    QString description = QString::fromUtf8(errorBuffer).trimmed();
+    if (!abandoned.isEmpty()) {
+        endSession();  // the connection is in an unknown state
+    }
+    QString description = abandoned.isEmpty() ? QString::fromUtf8(errorBuffer).trimmed()
+                                              : QStringLiteral("Operation timed out: ") + abandoned;
     if (description.isEmpty()) {
         description = QString::fromUtf8(curl_easy_strerror(result));
     }
-    if (!refusal.isEmpty()) {
-        description +=
-            QStringLiteral(" (the server said: ") + QString::fromUtf8(refusal) + QLatin1Char(')');
+    if (!exchange.refusal.isEmpty()) {
+        description += QStringLiteral(" (the server said: ") + QString::fromUtf8(exchange.refusal) +
+                       QLatin1Char(')');
     } else if (reply >= 400 && !description.contains(QString::number(reply))) {
         description += QStringLiteral(" (server reply %1)").arg(reply);
     }

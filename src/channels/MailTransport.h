@@ -31,8 +31,13 @@ public:
 
 // libcurl's SMTP. Port 465 is implicit TLS; elsewhere STARTTLS when offered, and required when
 // credentials would cross the network to anything but loopback. Certificates are verified.
+class StopDeadline;
+
 class CurlMailTransport : public MailTransport {
 public:
+    explicit CurlMailTransport(const StopDeadline* stop = nullptr);
+    ~CurlMailTransport() override;
+
     // One connection serves every message until endSession(): a new envelope on the same
     // connection, or a new connection when the server closed it in between.
     void send(const SmtpSettings& settings, const QByteArray& envelopeFrom,
@@ -46,6 +51,11 @@ private:
     struct HandleDeleter {
         void operator()(void* handle) const;
     };
+    struct MultiDeleter {
+        void operator()(void* multi) const;
+    };
+    const StopDeadline* stop_;
+    std::unique_ptr<void, MultiDeleter> multi_;  // holds the connection between messages
     std::unique_ptr<void, HandleDeleter> handle_;
 };
 

@@ -6,17 +6,32 @@
 
 namespace korvane {
 
-// Sends one SMS; what the dispatch cycle and the Test SMS action depend on.
+// The SMS gateway as configured: address, port, account (the account is also the sender).
+struct SmsGateway {
+    QString server;
+    QString port;
+    QString user;
+    QString password;
+};
+
+// Sends SMS over one gateway session with several messages in flight; what the dispatch
+// cycle and the Test SMS action depend on.
 class SmsChannel {
 public:
     virtual ~SmsChannel() = default;
-    // Sent when the gateway accepted every part; a failure is logged here, a success by the
-    // caller.
-    virtual Delivery SendSMS(const QString& server, const QString& port, const QString& user,
-                             const QString& password, const QString& mobileNumber,
-                             const QString& text, bool showMessages) = 0;
-    // Ends the session that sends keep open for the next message (the end of a cycle).
-    virtual void endSession() {}
+    // Hands one message over and returns its ticket. Waits only to connect and bind (once per
+    // session) and for room among the messages in flight.
+    virtual int submit(const SmsGateway& gateway, const QString& mobileNumber,
+                       const QString& text) = 0;
+    // Waits for the message's outcome; the failure line is for the caller to log.
+    virtual SendResult outcome(int ticket) = 0;
+    // Unbinds; the next submit binds again.
+    virtual void endSession() = 0;
+
+    // One message, start to end.
+    SendResult send(const SmsGateway& gateway, const QString& mobileNumber, const QString& text) {
+        return outcome(submit(gateway, mobileNumber, text));
+    }
 };
 
 }  // namespace korvane

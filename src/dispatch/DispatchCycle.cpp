@@ -38,10 +38,6 @@ DispatchCycle::DispatchCycle(ProcessingControl& control, const RunConfiguration&
       email_(email),
       clock_(clock) {}
 
-void DispatchCycle::log(const QString& text) {
-    log_.WriteLog(text, true, false);
-}
-
 void DispatchCycle::yield() {
     log_.yield();
 }
@@ -83,18 +79,23 @@ void DispatchCycle::run() {
             log(QStringLiteral("No message exists to be sent."));
         } else {
             yield();
-            for (int row = 0; row < snapshot->size();) {
-                processRow(*snapshot, row);
-                if (control_.StopRequested()) {
-                    control_.setTimer1(false);
-                    break;
+            // Rows go out up to a window ahead; each is logged and saved in row order when
+            // its outcome is known, so the log reads as if they were sent one by one.
+            for (int row = 0; row < snapshot->size(); ++row) {
+                startRow(*snapshot, row);
+                while (!pending_.empty() && (static_cast<int>(pending_.size()) >= rowsOut_ ||
+                                             pending_.front().kind != Pending::Kind::Sms)) {
+                    finishRow(*snapshot);
                 }
-                ++row;
-                yield();
                 if (control_.StopRequested()) {
-                    control_.setTimer1(false);
-                    break;
+                    break;  // the rows in flight still finish and are saved
                 }
+            }
+            while (!pending_.empty()) {
+                finishRow(*snapshot);
+            }
+            if (control_.StopRequested()) {
+                control_.setTimer1(false);
             }
         }
 
@@ -116,6 +117,16 @@ void DispatchCycle::run() {
     } catch (const std::exception& error) {
         failure = errorLine(ErrorNumber::ProviderError, QString::fromLocal8Bit(error.what()));
     }
+    // The rows still out were sent (or tried): each is finished as far as it goes, and one
+    // whose save fails too stays claimed.
+    buffer_ = nullptr;
+    while (!pending_.empty() && snapshot) {
+        try {
+            finishRow(*snapshot);
+        } catch (const KorvaneError&) {
+        }
+    }
+    pending_.clear();
     // Writes are atomic, so nothing half-assigned is pending when the record set goes.
     endSessions();
     snapshot.reset();
@@ -140,35 +151,79 @@ void DispatchCycle::reportOldClaims(DatabaseConnection& connection) {
     }
 }
 
-void DispatchCycle::processRow(MessageSnapshot& snapshot, int row) {
-    const qint32 id = snapshot.recordId(row);
+void DispatchCycle::log(const QString& text) {
+    if (buffer_ != nullptr) {
+        buffer_->append(text);
+    } else {
+        log_.WriteLog(text, true, false);
+    }
+}
+
+void DispatchCycle::startRow(MessageSnapshot& snapshot, int row) {
+    Pending& pending = pending_.emplace_back();
+    pending.row = row;
+    buffer_ = &pending.lines;
+    struct Unbuffer {
+        QStringList*& buffer;
+        ~Unbuffer() { buffer = nullptr; }
+    } unbuffer{buffer_};
+
+    pending.id = snapshot.recordId(row);
     log(QStringLiteral("\r\n"));
-    log(QStringLiteral("Processing message for Record Id: ") + QString::number(id));
+    log(QStringLiteral("Processing message for Record Id: ") + QString::number(pending.id));
     yield();
 
     const QVariant& stored = snapshot.value(row, Column::MessageText);
     const QString text = snapshot.text(row, Column::MessageText);
     const QString kind = snapshot.text(row, Column::MessageType).trimmed().toUpper();
-    RowOutcome outcome;
     if (text.isEmpty()) {
         log(QStringLiteral("Message text is empty, so no message sent."));
-        outcome = notSent(Outcome::kTextEmpty);
+        pending.setOutcome(Pending::Kind::Record, Outcome::kTextEmpty, kNo);
     } else if (kind == QStringLiteral("SMS")) {
-        outcome = sendSms(snapshot, row, id, text, stored);
+        startSms(snapshot, pending, text, stored);
     } else if (kind == QStringLiteral("EMAIL")) {
-        outcome = sendEmail(snapshot, row, id, text, stored);
+        sendEmail(snapshot, pending, text, stored);
     } else {
         log(QStringLiteral("Message Type is not defined, so no message sent."));
-        outcome = notSent(Outcome::kTypeUndefined);
+        pending.setOutcome(Pending::Kind::Record, Outcome::kTypeUndefined, kNo);
     }
-    if (outcome.claimed) {
-        return;  // saved (or skipped) by send()
-    }
-    reportWrite(snapshot.record(row, outcome.isSent, outcome.status, clock_.now()), id);
 }
 
-DispatchCycle::RowOutcome DispatchCycle::notSent(const char* status) {
-    return RowOutcome{QString::fromLatin1(status), kNo, false};
+void DispatchCycle::Pending::setOutcome(Kind to, const char* outcome, const QString& sent) {
+    kind = to;
+    status = QString::fromLatin1(outcome);
+    isSent = sent;
+}
+
+void DispatchCycle::finishRow(MessageSnapshot& snapshot) {
+    Pending pending = std::move(pending_.front());
+    pending_.pop_front();
+    if (pending.kind == Pending::Kind::Sms) {
+        const SendResult result = sms_.outcome(pending.ticket);
+        buffer_ = &pending.lines;
+        reportSms(pending, result);
+        buffer_ = nullptr;
+    }
+    // From here until the save the log must not stop the cycle: a failure to write it is
+    // raised only once the outcome is in the row.
+    struct Hold {
+        ActivityLog& log;
+        explicit Hold(ActivityLog& l) : log(l) { log.holdFailures(); }
+        ~Hold() { log.releaseFailures(); }
+    } hold(log_);
+    for (const QString& line : pending.lines) {
+        log(line);
+    }
+    if (pending.kind == Pending::Kind::Record) {
+        reportWrite(snapshot.record(pending.row, pending.isSent, pending.status, clock_.now()),
+                    pending.id);
+    } else if (pending.kind == Pending::Kind::Claimed) {
+        snapshot.finish(pending.row, pending.isSent, pending.status, clock_.now());
+    }
+    if (std::optional<KorvaneError> failure = log_.releaseFailures()) {
+        throw *failure;
+    }
+    yield();
 }
 
 QString DispatchCycle::unsendableText(const QVariant& stored, const QString& text) {
@@ -195,140 +250,135 @@ void DispatchCycle::reportWrite(MessageSnapshot::Write write, qint32 id) {
     }
 }
 
-DispatchCycle::RowOutcome DispatchCycle::send(MessageSnapshot& snapshot, int row, qint32 id,
-                                              const std::function<Delivery()>& deliver,
-                                              const std::function<void(Delivery)>& report,
-                                              const char* sentStatus, const char* notSentStatus) {
-    const MessageSnapshot::Write claim = snapshot.claim(row, clock_.now());
+bool DispatchCycle::claim(MessageSnapshot& snapshot, Pending& pending) {
+    const MessageSnapshot::Write claim = snapshot.claim(pending.row, clock_.now());
     if (claim != MessageSnapshot::Write::Done) {
-        reportWrite(claim, id);
-        return RowOutcome{QString(), kNo, true};
+        reportWrite(claim, pending.id);
+        pending.kind = Pending::Kind::Nothing;
+        return false;
     }
-    // From here until the save the log must not stop the cycle: a failure to write it is
-    // raised only once the outcome is in the row.
-    struct Hold {
-        ActivityLog& log;
-        explicit Hold(ActivityLog& l) : log(l) { log.holdFailures(); }
-        ~Hold() { log.releaseFailures(); }
-    } hold(log_);
-    const Delivery delivery = deliver();
-    report(delivery);
-    yield();
-    const RowOutcome outcome =
-        delivery == Delivery::Sent
-            ? RowOutcome{QString::fromLatin1(sentStatus), kYes, true}
-            : RowOutcome{QString::fromLatin1(delivery == Delivery::InDoubt ? Outcome::kInDoubt
-                                                                           : notSentStatus),
-                         kNo, true};
-    snapshot.finish(row, outcome.isSent, outcome.status, clock_.now());
-    if (std::optional<KorvaneError> failure = log_.releaseFailures()) {
-        throw *failure;
-    }
-    return outcome;
+    return true;
 }
 
-DispatchCycle::RowOutcome DispatchCycle::sendSms(MessageSnapshot& snapshot, int row, qint32 id,
-                                                 const QString& text, const QVariant& stored) {
+void DispatchCycle::startSms(MessageSnapshot& snapshot, Pending& pending, const QString& text,
+                             const QVariant& stored) {
     log(QStringLiteral("Message Type is SMS."));
-    const QString mobile = snapshot.text(row, Column::MobileNo);
+    const QString mobile = snapshot.text(pending.row, Column::MobileNo);
     if (mobile.trimmed().isEmpty()) {
         log(QStringLiteral("Mobile No. is not defined, so no message sent."));
-        return notSent(Outcome::kMobileMissing);
+        pending.setOutcome(Pending::Kind::Record, Outcome::kMobileMissing, kNo);
+        return;
     }
-    const QString where = QString::number(id) + QStringLiteral(" on Mobile No.: ") + mobile;
+    pending.where = QString::number(pending.id) + QStringLiteral(" on Mobile No.: ") + mobile;
     if (const QString problem = unsendableText(stored, text); !problem.isEmpty()) {
         log(errorLine(ErrorNumber::MessageNotText,
                       problem + QStringLiteral(", so no message sent.")));
-        log(QStringLiteral("Message is not sent via SMS for Record Id: ") + where);
-        return notSent(Outcome::kSmsNotSent);
+        log(QStringLiteral("Message is not sent via SMS for Record Id: ") + pending.where);
+        pending.setOutcome(Pending::Kind::Record, Outcome::kSmsNotSent, kNo);
+        return;
     }
-    return send(
-        snapshot, row, id,
-        [&] {
-            log(QStringLiteral("Sending message via SMS."));
-            return sms_.SendSMS(config_.cellServer, config_.cellPort, config_.cellUserName,
-                                config_.cellPassword, mobile, text, false);
-        },
-        [&](Delivery delivery) {
-            if (delivery == Delivery::Sent) {
-                log(QStringLiteral("Message is sent via SMS for Record Id: ") + where);
-            } else if (delivery == Delivery::InDoubt) {
-                log(QStringLiteral("Message may have been sent via SMS for Record Id: ") + where +
-                    QStringLiteral(", so it is not sent again."));
-            } else {
-                log(QStringLiteral("Message is not sent via SMS for Record Id: ") + where);
-            }
-        },
-        Outcome::kSmsSent, Outcome::kSmsNotSent);
+    if (!claim(snapshot, pending)) {
+        return;
+    }
+    log(QStringLiteral("Sending message via SMS."));
+    pending.kind = Pending::Kind::Sms;
+    pending.ticket = sms_.submit(SmsGateway{config_.cellServer, config_.cellPort,
+                                            config_.cellUserName, config_.cellPassword},
+                                 mobile, text);
 }
 
-DispatchCycle::RowOutcome DispatchCycle::sendEmail(MessageSnapshot& snapshot, int row, qint32 id,
-                                                   const QString& text, const QVariant& stored) {
-    log(QStringLiteral("Message Type is Email."));
-    const QString to = snapshot.text(row, Column::EmailTo);
-    const QString from = snapshot.text(row, Column::EmailFrom);
-    const QString subject = snapshot.text(row, Column::EmailSubject);
-    const QString cc = snapshot.text(row, Column::EmailCC);
-    const QString bcc = snapshot.text(row, Column::EmailBCC);
-    const QString attachment =
-        MessageTable::prepareAttachmentPath(snapshot.text(row, Column::EmailAttachment));
+void DispatchCycle::reportSms(Pending& pending, const SendResult& result) {
+    if (!result.failure.isEmpty()) {
+        log(result.failure);
+    }
+    if (result.delivery == Delivery::Sent) {
+        log(QStringLiteral("Message is sent via SMS for Record Id: ") + pending.where);
+        pending.setOutcome(Pending::Kind::Claimed, Outcome::kSmsSent, kYes);
+    } else if (result.delivery == Delivery::InDoubt) {
+        log(QStringLiteral("Message may have been sent via SMS for Record Id: ") + pending.where +
+            QStringLiteral(", so it is not sent again."));
+        pending.setOutcome(Pending::Kind::Claimed, Outcome::kInDoubt, kNo);
+    } else {
+        log(QStringLiteral("Message is not sent via SMS for Record Id: ") + pending.where);
+        pending.setOutcome(Pending::Kind::Claimed, Outcome::kSmsNotSent, kNo);
+    }
+}
 
-    if (to.trimmed().isEmpty()) {
+void DispatchCycle::sendEmail(MessageSnapshot& snapshot, Pending& pending, const QString& text,
+                              const QVariant& stored) {
+    const int row = pending.row;
+    const QString id = QString::number(pending.id);
+    log(QStringLiteral("Message Type is Email."));
+    MailMessage mail;
+    mail.to = snapshot.text(row, Column::EmailTo);
+    mail.from = snapshot.text(row, Column::EmailFrom);
+    mail.subject = snapshot.text(row, Column::EmailSubject);
+    mail.cc = snapshot.text(row, Column::EmailCC);
+    mail.bcc = snapshot.text(row, Column::EmailBCC);
+    mail.attachmentPath =
+        MessageTable::prepareAttachmentPath(snapshot.text(row, Column::EmailAttachment));
+    mail.body = text;
+
+    if (mail.to.trimmed().isEmpty()) {
         log(QStringLiteral("Reciever's email id (EmailTo) is not defined, so no message sent."));
-        return notSent(Outcome::kEmailToMissing);
+        pending.setOutcome(Pending::Kind::Record, Outcome::kEmailToMissing, kNo);
+        return;
     }
-    if (from.trimmed().isEmpty()) {
+    if (mail.from.trimmed().isEmpty()) {
         log(QStringLiteral("Sender's email id (EmailFrom) is not defined, so no message sent."));
-        return notSent(Outcome::kEmailFromMissing);
+        pending.setOutcome(Pending::Kind::Record, Outcome::kEmailFromMissing, kNo);
+        return;
     }
-    if (!attachment.isEmpty() && !isOrdinaryFile(attachment)) {
-        log(QStringLiteral("Attachment file '") + attachment +
+    if (!mail.attachmentPath.isEmpty() && !isOrdinaryFile(mail.attachmentPath)) {
+        log(QStringLiteral("Attachment file '") + mail.attachmentPath +
             QStringLiteral("' does not exist or not found."));
         yield();
-        return notSent(Outcome::kAttachmentMissing);
+        pending.setOutcome(Pending::Kind::Record, Outcome::kAttachmentMissing, kNo);
+        return;
     }
     const QString notSentLine = QStringLiteral("Message is not sent via Email for Record Id: ") +
-                                QString::number(id) + QStringLiteral(" to email id : ") + to;
+                                id + QStringLiteral(" to email id : ") + mail.to;
     if (const QString problem = unsendableText(stored, text); !problem.isEmpty()) {
         log(errorLine(ErrorNumber::MessageNotText,
                       problem + QStringLiteral(", so no message sent.")));
         log(notSentLine);
-        return notSent(Outcome::kEmailNotSent);
+        pending.setOutcome(Pending::Kind::Record, Outcome::kEmailNotSent, kNo);
+        return;
     }
-    return send(
-        snapshot, row, id,
-        [&] {
-            log(QStringLiteral("Sending message via Email."));
-            return email_.SendEmail(from, to, cc, bcc, attachment, subject, text,
-                                    config_.smtpServer, config_.smtpPort, config_.smtpUserName,
-                                    config_.smtpPassword, false);
-        },
-        [&](Delivery delivery) {
-            if (delivery == Delivery::NotSent) {
-                log(notSentLine);
-                return;
-            }
-            if (delivery == Delivery::InDoubt) {
-                log(QStringLiteral("Message may have been sent via Email for Record Id: ") +
-                    QString::number(id) + QStringLiteral(" to email id : ") + to +
-                    QStringLiteral(", so it is not sent again."));
-                return;
-            }
-            log(QStringLiteral(
-                    "Message is sent via Email to following Email Address for Record Id: ") +
-                QString::number(id));
-            log(QStringLiteral("Email To: ") + to);
-            if (!cc.isEmpty()) {
-                log(QStringLiteral("Email CC: ") + cc);
-            }
-            if (!bcc.isEmpty()) {
-                log(QStringLiteral("Email BCC: ") + bcc);
-            }
-            if (!attachment.isEmpty()) {
-                log(QStringLiteral("File Attached: ") + QFileInfo(attachment).fileName());
-            }
-        },
-        Outcome::kEmailSent, Outcome::kEmailNotSent);
+    if (!claim(snapshot, pending)) {
+        return;
+    }
+    log(QStringLiteral("Sending message via Email."));
+    const SendResult result =
+        email_.sendEmail(mail, SmtpServer{config_.smtpServer, config_.smtpPort,
+                                          config_.smtpUserName, config_.smtpPassword});
+    if (!result.failure.isEmpty()) {
+        log(result.failure);
+    }
+    if (result.delivery == Delivery::NotSent) {
+        log(notSentLine);
+        pending.setOutcome(Pending::Kind::Claimed, Outcome::kEmailNotSent, kNo);
+    } else if (result.delivery == Delivery::InDoubt) {
+        log(QStringLiteral("Message may have been sent via Email for Record Id: ") + id +
+            QStringLiteral(" to email id : ") + mail.to +
+            QStringLiteral(", so it is not sent again."));
+        pending.setOutcome(Pending::Kind::Claimed, Outcome::kInDoubt, kNo);
+    } else {
+        log(QStringLiteral("Message is sent via Email to following Email Address for Record Id: ") +
+            id);
+        log(QStringLiteral("Email To: ") + mail.to);
+        if (!mail.cc.isEmpty()) {
+            log(QStringLiteral("Email CC: ") + mail.cc);
+        }
+        if (!mail.bcc.isEmpty()) {
+            log(QStringLiteral("Email BCC: ") + mail.bcc);
+        }
+        if (!mail.attachmentPath.isEmpty()) {
+            log(QStringLiteral("File Attached: ") + QFileInfo(mail.attachmentPath).fileName());
+        }
+        pending.setOutcome(Pending::Kind::Claimed, Outcome::kEmailSent, kYes);
+    }
+    yield();
 }
 
 void DispatchCycle::endSessions() {

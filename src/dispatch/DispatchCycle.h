@@ -1,8 +1,10 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 #include <QVariant>
-#include <functional>
+#include <algorithm>
+#include <deque>
 #include <set>
 
 #include "channels/Delivery.h"
@@ -34,26 +36,39 @@ public:
     // A claim older than this is reported once per run: its instance stopped mid-send.
     static constexpr int kClaimAgeS = 15 * 60;
 
+    // How many rows may be out at once (claimed and handed to the gateway, not yet saved).
+    void setWindow(int rows) { rowsOut_ = std::max(1, rows); }
+
 private:
-    struct RowOutcome {
+    // A row between its start and its save, with the log entries it will write.
+    struct Pending {
+        enum class Kind {
+            Record,   // nothing to send: the outcome is written over the waiting state
+            Claimed,  // sent (or tried): the outcome is written over the claim
+            Sms,      // at the gateway, outcome to come
+            Nothing,  // another process has it: nothing to write
+        };
+        int row = 0;
+        qint32 id = 0;
+        Kind kind = Kind::Nothing;
         QString status;
         QString isSent;
-        bool claimed = false;  // already written (or skipped) through the claim
+        int ticket = 0;
+        QString where;  // "<id> on Mobile No.: <number>"
+        QStringList lines;
+        void setOutcome(Kind to, const char* outcome, const QString& sent);
     };
 
     void reportOldClaims(DatabaseConnection& connection);
-    void processRow(MessageSnapshot& snapshot, int row);
-    RowOutcome sendSms(MessageSnapshot& snapshot, int row, qint32 id, const QString& text,
-                       const QVariant& stored);
-    RowOutcome sendEmail(MessageSnapshot& snapshot, int row, qint32 id, const QString& text,
-                         const QVariant& stored);
-    // Claim, deliver, report and save one row.
-    RowOutcome send(MessageSnapshot& snapshot, int row, qint32 id,
-                    const std::function<Delivery()>& deliver,
-                    const std::function<void(Delivery)>& report, const char* sentStatus,
-                    const char* notSentStatus);
+    void startRow(MessageSnapshot& snapshot, int row);
+    void finishRow(MessageSnapshot& snapshot);
+    bool claim(MessageSnapshot& snapshot, Pending& pending);
+    void startSms(MessageSnapshot& snapshot, Pending& pending, const QString& text,
+                  const QVariant& stored);
+    void reportSms(Pending& pending, const SendResult& result);
+    void sendEmail(MessageSnapshot& snapshot, Pending& pending, const QString& text,
+                   const QVariant& stored);
     void reportWrite(MessageSnapshot::Write write, qint32 id);
-    static RowOutcome notSent(const char* status);
     // Why the stored text cannot be sent as it stands, or "".
     static QString unsendableText(const QVariant& stored, const QString& text);
     void endSessions();
@@ -70,6 +85,9 @@ private:
     EmailChannel& email_;
     const Clock& clock_;
     std::set<QString> reportedClaims_;
+    std::deque<Pending> pending_;
+    QStringList* buffer_ = nullptr;  // where log() collects a row's entries while it is out
+    int rowsOut_ = 10;
 };
 
 }  // namespace korvane

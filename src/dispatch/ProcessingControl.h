@@ -27,6 +27,9 @@ public:
     // One dispatch cycle; never nested inside another.
     void Timer1_Timer();
 
+    // Rows out at once in a cycle.
+    void setWindow(int rows) { cycle_.setWindow(rows); }
+
     bool isStarted() const { return started_; }
     bool StopRequested() const { return stopRequested_; }
     bool isCycleRunning() const { return cycleRunning_; }

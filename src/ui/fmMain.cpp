@@ -20,6 +20,7 @@
 #include "core/KorvaneError.h"
 #include "core/RunConfiguration.h"
 #include "core/SettingsStore.h"
+#include "core/StopDeadline.h"
 #include "dispatch/ProcessingControl.h"
 #include "ui/Look.h"
 #include "ui/MessageBoxes.h"
@@ -340,6 +341,9 @@ void fmMain::Timer2_Timer() {
 
 void fmMain::requestShutdown() {
     shutdownRequested_ = true;
+    if (stop_ != nullptr) {
+        stop_->set(QDeadlineTimer(kStopGraceMs));
+    }
     if (control_->isStarted()) {
         cmdStop_Click();
     }

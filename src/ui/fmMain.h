@@ -27,6 +27,7 @@ class EmailChannel;
 class ProcessingControl;
 class SettingsStore;
 class SmsChannel;
+class StopDeadline;
 struct RunConfiguration;
 
 // What the windows work with; created once by main().
@@ -80,6 +81,9 @@ public:
     // Running as a service: an invisible window must not wait for a user (the program's
     // start sets it; tests drive the window offscreen as a user would).
     void setHeadless(bool headless) { headless_ = headless; }
+    // Set on shutdown: messages in flight get this long, then their sends are abandoned.
+    static constexpr int kStopGraceMs = 10000;
+    void setStopDeadline(StopDeadline* stop) { stop_ = stop; }
 
     // LogView
     void appendToPane(const QString& entry) override;
@@ -136,6 +140,7 @@ private:
     bool unloaded_ = false;
     int exitStatus_ = 0;
     bool headless_ = false;
+    StopDeadline* stop_ = nullptr;
 };
 
 }  // namespace korvane

@@ -9,12 +9,13 @@
 #endif
 
 #include "channels/EmailSender.h"
-#include "channels/SmppTelvoroClient.h"
 #include "channels/SmsSender.h"
 #include "core/ActivityLog.h"
 #include "core/Clock.h"
 #include "core/RunConfiguration.h"
 #include "core/SettingsStore.h"
+#include "core/StopDeadline.h"
+#include "dispatch/ProcessingControl.h"
 #include "ui/MessageBoxes.h"
 #include "ui/SingleInstance.h"
 #include "ui/fmMain.h"
@@ -88,11 +89,19 @@ int main(int argc, char** argv) {
     korvane::ActivityLog log(korvane::ActivityLog::defaultLogsDirectory(), clock);
     const bool headless = korvane::fmMain::noScreenPlatform();
     log.setEchoToStandardError(headless);
-    korvane::CurlMailTransport transport;
-    korvane::SmsSender sms(log, korvane::SmppTelvoroClient::factory());
-    korvane::EmailSender email(log, transport);
+    korvane::StopDeadline stop;
+    korvane::CurlMailTransport transport(&stop);
+    // Messages out at once to the SMS gateway (submit_sm without an answer yet).
+    bool windowSet = false;
+    const int windowSize = qEnvironmentVariableIntValue("KORVANE_SMPP_WINDOW", &windowSet);
+    const int smsWindow =
+        windowSet && windowSize > 0 ? windowSize : korvane::SmsSender::kDefaultWindow;
+    korvane::SmsSender sms(korvane::SmppTimeouts(), &stop, smsWindow);
+    korvane::EmailSender email(transport);
     korvane::fmMain window(
         korvane::Services{store, korvane::RunConfiguration::instance(), log, sms, email, clock});
+    window.processing().setWindow(smsWindow);
+    window.setStopDeadline(&stop);
     window.setHeadless(headless);
     stopOnSignals(window);
     window.Form_Load();

@@ -4,15 +4,11 @@
 #include <QtTest>
 
 #include "channels/SmppPdu.h"
-#include "channels/SmppTelvoroClient.h"
 #include "channels/SmsEncoding.h"
 #include "channels/SmsSender.h"
-#include "core/ActivityLog.h"
 #include "core/KorvaneError.h"
-#include "support/FakeClock.h"
+#include "core/StopDeadline.h"
 #include "support/ReceivedMessages.h"
-#include "support/RecordingLogView.h"
-#include "support/TempProfile.h"
 #include "support/TestEnvironment.h"
 
 using namespace korvane;
@@ -20,43 +16,7 @@ using test::ReceivedMessages;
 
 namespace {
 
-// Records which operations ran, answering each with a scripted result.
-class ScriptedClient : public TelvoroClient {
-public:
-    explicit ScriptedClient(QStringList& calls, QString refuse = {})
-        : calls_(calls), refuse_(std::move(refuse)) {}
-    ~ScriptedClient() override { calls_ << QStringLiteral("released"); }
-    bool Connect(const QString& s, qint32 p) override {
-        return step(QStringLiteral("Connect %1 %2").arg(s).arg(p));
-    }
-    bool Login(const QString& u, const QString& p) override {
-        return step(QStringLiteral("Login %1 %2").arg(u, p));
-    }
-    bool SetSender(const QString& n) override {
-        return step(QStringLiteral("SetSender %1").arg(n));
-    }
-    bool SetMobileNumber(const QString& n) override {
-        return step(QStringLiteral("SetMobileNumber %1").arg(n));
-    }
-    bool SetMessage(const QString& t) override {
-        return step(QStringLiteral("SetMessage %1").arg(t));
-    }
-    bool Send() override { return step(QStringLiteral("Send")); }
-
-private:
-    bool step(const QString& call) {
-        calls_ << call;
-        if (refuse_ == QStringLiteral("throw") && call == QStringLiteral("Send")) {
-            throw KorvaneError(1002, QStringLiteral("gone"));
-        }
-        return !call.startsWith(refuse_) || refuse_.isEmpty();
-    }
-    QStringList& calls_;
-    QString refuse_;
-};
-
-// A gateway that answers anything with fixed bytes, run as its own process so that the
-// blocking client can talk to it.
+// A gateway that answers anything with fixed bytes.
 class HostileGateway {
 public:
     explicit HostileGateway(const QByteArray& reply) {
@@ -95,29 +55,16 @@ QByteArray header(quint32 length, quint32 command, quint32 status, quint32 seque
 class SmsTest : public QObject {
     Q_OBJECT
 
-    test::TempProfile profile_;
-    test::FakeClock clock_;
-    test::RecordingLogView view_;
-    ActivityLog log_{profile_.logsDir(), clock_, &view_};
     QString port_;
     QString store_;
 
-    QStringList newLogLines() {
-        QStringList lines;
-        for (const QString& entry : view_.pane.split(QStringLiteral("\r\n"), Qt::SkipEmptyParts)) {
-            lines << entry;
-        }
-        view_.pane.clear();
-        return lines;
-    }
-
-    bool send(const QString& user, const QString& number, const QString& text, bool show = false,
-              const QString& password = QStringLiteral("quill"), int responseMs = 30000) {
+    SendResult send(const QString& user, const QString& number, const QString& text,
+                    const QString& password = QStringLiteral("quill"), int responseMs = 30000) {
         SmppTimeouts timeouts;
         timeouts.responseMs = responseMs;
-        SmsSender sender(log_, SmppTelvoroClient::factory(timeouts));
-        return Delivery::Sent == sender.SendSMS(QStringLiteral("127.0.0.1"), port_, user, password,
-                                                number, text, show);
+        SmsSender sender(timeouts);
+        return sender.send(SmsGateway{QStringLiteral("127.0.0.1"), port_, user, password}, number,
+                           text);
     }
 
 private Q_SLOTS:
@@ -125,10 +72,6 @@ private Q_SLOTS:
         KORVANE_REQUIRE_ENV("KORVANE_TEST_SMPP_PORT");
         port_ = test::TestEnvironment::value("KORVANE_TEST_SMPP_PORT");
         store_ = test::TestEnvironment::value("KORVANE_TEST_SMPP_STORE");
-    }
-    void init() {
-        view_.pane.clear();
-        view_.messages.clear();
     }
 
     void encodingChoosesAlphabetAndSplits() {
@@ -197,68 +140,15 @@ private Q_SLOTS:
         }
     }
 
-    void sendSmsDrivesTheClientInOrder() {
-        QStringList calls;
-        SmsSender sender(log_, [&] { return std::make_unique<ScriptedClient>(calls); });
-        QVERIFY(Delivery::Sent == sender.SendSMS(QStringLiteral("gw"), QStringLiteral(" 7070 "),
-                                                 QStringLiteral("guest"), QStringLiteral("pw"),
-                                                 QStringLiteral(" 123 "), QStringLiteral("hi"),
-                                                 false));
-        QCOMPARE(
-            calls,
-            (QStringList{QStringLiteral("Connect gw 7070"), QStringLiteral("Login guest pw"),
-                         QStringLiteral("SetSender guest"), QStringLiteral("SetMobileNumber  123 "),
-                         QStringLiteral("SetMessage hi"), QStringLiteral("Send"),
-                         QStringLiteral("released")}));
-        QVERIFY(view_.pane.isEmpty());
-
-        const QList<QPair<QString, QString>> refusals = {
-            {QStringLiteral("Connect"), QString::fromLatin1(SmsSender::kConnectFailed)},
-            {QStringLiteral("Login"), QString::fromLatin1(SmsSender::kLoginFailed)},
-            {QStringLiteral("SetSender"), QString::fromLatin1(SmsSender::kSenderRefused)},
-            {QStringLiteral("SetMobileNumber"), QString::fromLatin1(SmsSender::kNumberRefused)},
-            {QStringLiteral("SetMessage"), QString::fromLatin1(SmsSender::kMessageRefused)},
-            {QStringLiteral("Send"), QString::fromLatin1(SmsSender::kSendRefused)},
-            {QStringLiteral("throw"), QStringLiteral("Error Occurred: 1002 --> gone")}};
-        for (const auto& [refuse, message] : refusals) {
-            calls.clear();
-            SmsSender failing(
-                log_, [&, r = refuse] { return std::make_unique<ScriptedClient>(calls, r); });
-            QVERIFY(Delivery::Sent != failing.SendSMS(QStringLiteral("gw"), QStringLiteral("1"),
-                                                      QString(), QString(), QString(), QString(),
-                                                      true));
-            QCOMPARE(newLogLines(), QStringList{message});
-            QCOMPARE(view_.messages.size(), 1);
-            view_.messages.clear();
-            QCOMPARE(calls.last(), QStringLiteral("released"));
-            if (refuse != QStringLiteral("throw"))
-                QVERIFY(calls[calls.size() - 2].startsWith(refuse));
-        }
-
-        // A port that is no number fails before Connect.
-        calls.clear();
-        QVERIFY(Delivery::Sent != sender.SendSMS(QStringLiteral("gw"), QStringLiteral("70x"),
-                                                 QString(), QString(), QString(), QString(),
-                                                 false));
-        QCOMPARE(newLogLines(),
-                 QStringList{QStringLiteral("Error Occurred: 13 --> Type mismatch")});
-        QCOMPARE(calls, QStringList{QStringLiteral("released")});
-        QVERIFY(Delivery::Sent != sender.SendSMS(QStringLiteral("gw"),
-                                                 QStringLiteral("99999999999"), QString(),
-                                                 QString(), QString(), QString(), false));
-        QCOMPARE(newLogLines(), QStringList{QStringLiteral("Error Occurred: 6 --> Overflow")});
-        QVERIFY(view_.messages.isEmpty());
-    }
-
     void gatewayReceivesWhatWasSent() {
         const qint64 mark = ReceivedMessages::smsMark(store_);
-        QVERIFY(send(QStringLiteral("guest"), QStringLiteral("+447700900123"),
-                     QStringLiteral("Hello {world} €5")));
-        QVERIFY(send(QStringLiteral("guest"), QStringLiteral(" 07700900123 "),
-                     QStringLiteral("Привет, мир")));
+        auto sent = [](const SendResult& r) { return r.delivery == Delivery::Sent; };
+        QVERIFY(sent(send(QStringLiteral("guest"), QStringLiteral("+447700900123"),
+                          QStringLiteral("Hello {world} €5"))));
+        QVERIFY(sent(send(QStringLiteral("guest"), QStringLiteral(" 07700900123 "),
+                          QStringLiteral("Привет, мир"))));
         const QString longText = QString(170, QLatin1Char('L'));
-        QVERIFY(send(QStringLiteral("12345"), QStringLiteral("447700900124"), longText));
-        QVERIFY(newLogLines().isEmpty());
+        QVERIFY(sent(send(QStringLiteral("12345"), QStringLiteral("447700900124"), longText)));
 
         const QList<QJsonObject> got = ReceivedMessages::sms(store_, mark);
         QCOMPARE(got.size(), 4);
@@ -281,27 +171,97 @@ private Q_SLOTS:
         QCOMPARE(got[3][QStringLiteral("udh")].toArray().at(4).toInt(), 2);
     }
 
+    // One bind serves many messages with several in flight; a gateway that throttles gets the
+    // same messages again later, each taken once.
+    void oneSessionManyMessagesInFlight() {
+        for (const QString& account : {QStringLiteral("guest"), QStringLiteral("throttle")}) {
+            const qint64 mark = ReceivedMessages::smsMark(store_);
+            SmsSender sender(SmppTimeouts(), nullptr, 4);
+            const SmsGateway gateway{QStringLiteral("127.0.0.1"), port_, account,
+                                     QStringLiteral("quill")};
+            QList<int> tickets;
+            for (int i = 0; i < 30; ++i) {
+                tickets << sender.submit(gateway,
+                                         QStringLiteral("44771%1").arg(i, 3, 10, QLatin1Char('0')),
+                                         QStringLiteral("message %1").arg(i));
+            }
+            for (int ticket : tickets) {
+                const SendResult result = sender.outcome(ticket);
+                QVERIFY2(result.delivery == Delivery::Sent,
+                         qPrintable(account + QLatin1Char(' ') + QString::number(ticket) +
+                                    result.failure));
+            }
+            sender.endSession();
+            QVERIFY(
+                sender.send(gateway, QStringLiteral("44772000"), QStringLiteral("next")).delivery ==
+                Delivery::Sent);
+            const QList<QJsonObject> got = ReceivedMessages::sms(store_, mark);
+            QCOMPARE(got.size(), 31);
+            QSet<QString> numbers;
+            for (int i = 0; i < 30; ++i) {
+                numbers << got[i][QStringLiteral("destination_addr")].toString();
+                QCOMPARE(got[i][QStringLiteral("session")], got[0][QStringLiteral("session")]);
+            }
+            QCOMPARE(numbers.size(), 30);
+            QVERIFY(got[30][QStringLiteral("session")] != got[0][QStringLiteral("session")]);
+        }
+    }
+
+    // A message at the gateway when the program must end: in doubt, at the stop deadline.
+    void stopDeadlineEndsAnUnansweredSend() {
+        StopDeadline stop;
+        SmsSender sender(SmppTimeouts(), &stop);
+        const int ticket =
+            sender.submit(SmsGateway{QStringLiteral("127.0.0.1"), port_, QStringLiteral("guest"),
+                                     QStringLiteral("quill")},
+                          QStringLiteral("44773777"), QStringLiteral("never answered"));
+        stop.set(QDeadlineTimer(200));
+        const SendResult result = sender.outcome(ticket);
+        QCOMPARE(result.delivery, Delivery::InDoubt);
+        QVERIFY2(result.failure.startsWith(QStringLiteral(
+                     "Error Occurred: 1001 --> Korvane is ending and Telvoro Server had not "
+                     "answered yet.")),
+                 qPrintable(result.failure));
+    }
+
     void gatewayRefusalsBecomeTheirMessages() {
         const qint64 mark = ReceivedMessages::smsMark(store_);
-        QVERIFY(!send(QStringLiteral("refuse"), QStringLiteral("1"), QStringLiteral("x"), true));
-        QVERIFY(!send(QStringLiteral("guest"), QStringLiteral("1"), QStringLiteral("x"), false,
-                      QStringLiteral("wrong")));
-        QVERIFY(!send(QStringLiteral("not a sender!"), QStringLiteral("1"), QStringLiteral("x")));
-        QVERIFY(!send(QStringLiteral("guest"), QStringLiteral("12a"), QStringLiteral("x")));
-        QVERIFY(!send(QStringLiteral("guest"), QStringLiteral("   "), QStringLiteral("x")));
-        QVERIFY(!send(QStringLiteral("guest"), QStringLiteral("1"), QString()));
-        QVERIFY(!send(QStringLiteral("guest"), QStringLiteral("+1999"), QStringLiteral("refused")));
-        QVERIFY(send(QStringLiteral("chatty"), QStringLiteral("1"),
-                     QStringLiteral("enquire links answered")));
-        QCOMPARE(newLogLines(), (QStringList{QString::fromLatin1(SmsSender::kLoginFailed),
-                                             QString::fromLatin1(SmsSender::kLoginFailed),
-                                             QString::fromLatin1(SmsSender::kSenderRefused),
-                                             QString::fromLatin1(SmsSender::kNumberRefused),
-                                             QString::fromLatin1(SmsSender::kNumberRefused),
-                                             QString::fromLatin1(SmsSender::kMessageRefused),
-                                             QString::fromLatin1(SmsSender::kSendRefused)}));
-        QCOMPARE(view_.messages.size(), 1);
+        QStringList failures;
+        for (const auto& [user, number, text, password] : QList<std::array<QString, 4>>{
+                 {QStringLiteral("refuse"), QStringLiteral("1"), QStringLiteral("x"), {}},
+                 {QStringLiteral("guest"), QStringLiteral("1"), QStringLiteral("x"),
+                  QStringLiteral("wrong")},
+                 {QStringLiteral("not a sender!"), QStringLiteral("1"), QStringLiteral("x"), {}},
+                 {QStringLiteral("guest"), QStringLiteral("12a"), QStringLiteral("x"), {}},
+                 {QStringLiteral("guest"), QStringLiteral("   "), QStringLiteral("x"), {}},
+                 {QStringLiteral("guest"), QStringLiteral("1"), QString(), {}},
+                 {QStringLiteral("guest"), QStringLiteral("+1999"), QStringLiteral("refused"), {}},
+             }) {
+            const SendResult result =
+                send(user, number, text, password.isNull() ? QStringLiteral("quill") : password);
+            QCOMPARE(result.delivery, Delivery::NotSent);
+            failures << result.failure;
+        }
+        QCOMPARE(failures, (QStringList{QString::fromLatin1(SmsSender::kLoginFailed),
+                                        QString::fromLatin1(SmsSender::kLoginFailed),
+                                        QString::fromLatin1(SmsSender::kSenderRefused),
+                                        QString::fromLatin1(SmsSender::kNumberRefused),
+                                        QString::fromLatin1(SmsSender::kNumberRefused),
+                                        QString::fromLatin1(SmsSender::kMessageRefused),
+                                        QString::fromLatin1(SmsSender::kSendRefused)}));
+        QCOMPARE(send(QStringLiteral("chatty"), QStringLiteral("1"),
+                      QStringLiteral("enquire links answered"))
+                     .delivery,
+                 Delivery::Sent);
         QCOMPARE(ReceivedMessages::sms(store_, mark).size(), 1);
+        // A port that is no number fails before anything is sent.
+        port_ = QStringLiteral("70x");
+        QCOMPARE(send(QStringLiteral("guest"), QStringLiteral("1"), QStringLiteral("x")).failure,
+                 QStringLiteral("Error Occurred: 13 --> Type mismatch"));
+        port_ = QStringLiteral("99999999999");
+        QCOMPARE(send(QStringLiteral("guest"), QStringLiteral("1"), QStringLiteral("x")).failure,
+                 QStringLiteral("Error Occurred: 6 --> Overflow"));
+        port_ = test::TestEnvironment::value("KORVANE_TEST_SMPP_PORT");
     }
 
     void brokenGatewaysNeverHang() {
@@ -310,27 +270,24 @@ private Q_SLOTS:
         QVERIFY(probe.listen(QHostAddress::LocalHost));
         const QString closedPort = QString::number(probe.serverPort());
         probe.close();
-        SmsSender sender(log_, SmppTelvoroClient::factory());
-        QVERIFY(Delivery::Sent != sender.SendSMS(QStringLiteral("127.0.0.1"), closedPort,
-                                                 QStringLiteral("guest"), QString(),
-                                                 QStringLiteral("1"), QStringLiteral("x"), false));
-        QCOMPARE(newLogLines(), QStringList{QString::fromLatin1(SmsSender::kConnectFailed)});
+        SmsSender sender;
+        QCOMPARE(sender
+                     .send(SmsGateway{QStringLiteral("127.0.0.1"), closedPort,
+                                      QStringLiteral("guest"), QString()},
+                           QStringLiteral("1"), QStringLiteral("x"))
+                     .failure,
+                 QString::fromLatin1(SmsSender::kConnectFailed));
 
-        // The server hangs up in the middle of the bind.
-        QVERIFY(!send(QStringLiteral("drop"), QStringLiteral("1"), QStringLiteral("x")));
-        QCOMPARE(newLogLines(),
-                 QStringList{QStringLiteral(
-                     "Error Occurred: 1002 --> Telvoro Server closed the connection.")});
+        // The server hangs up in the middle of the bind; never answers it.
+        QCOMPARE(send(QStringLiteral("drop"), QStringLiteral("1"), QStringLiteral("x")).failure,
+                 QStringLiteral("Error Occurred: 1002 --> Telvoro Server closed the connection."));
+        QCOMPARE(send(QStringLiteral("mute"), QStringLiteral("1"), QStringLiteral("x"),
+                      QStringLiteral("quill"), 300)
+                     .failure,
+                 QStringLiteral(
+                     "Error Occurred: 1001 --> Telvoro Server did not answer within 0.3 seconds."));
 
-        // The server never answers the bind.
-        QVERIFY(!send(QStringLiteral("mute"), QStringLiteral("1"), QStringLiteral("x"), false,
-                      QStringLiteral("quill"), 300));
-        QCOMPARE(
-            newLogLines(),
-            QStringList{QStringLiteral(
-                "Error Occurred: 1001 --> Telvoro Server did not answer within 0.3 seconds.")});
-
-        // Garbage, a length that lies, and a generic_nack.
+        // Garbage, a length that lies, and generic_nacks (with and without the sequence).
         const QList<QPair<QByteArray, QString>> replies = {
             {QByteArray::fromHex("ffffffff00000000"),
              QStringLiteral("Error Occurred: 1003 --> Telvoro Server sent a malformed reply.")},
@@ -339,17 +296,20 @@ private Q_SLOTS:
             {header(16, smpp::Command::GenericNack, 3, 1),
              QStringLiteral("Error Occurred: 1003 --> Telvoro Server refused the request "
                             "(generic_nack, ESME_RINVCMDID).")},
+            {header(16, smpp::Command::GenericNack, 3, 0),
+             QStringLiteral("Error Occurred: 1003 --> Telvoro Server refused the request "
+                            "(generic_nack, ESME_RINVCMDID).")},
         };
         for (const auto& [reply, line] : replies) {
             HostileGateway gateway(reply);
-            SmppTimeouts timeouts;
-            timeouts.responseMs = 5000;
-            SmsSender hostile(log_, SmppTelvoroClient::factory(timeouts));
-            QVERIFY(Delivery::Sent !=
-                    hostile.SendSMS(QStringLiteral("127.0.0.1"), QString::number(gateway.port),
-                                    QStringLiteral("guest"), QString(), QStringLiteral("1"),
-                                    QStringLiteral("x"), false));
-            QCOMPARE(newLogLines(), QStringList{line});
+            SmsSender hostile(SmppTimeouts{15000, 5000});
+            QCOMPARE(
+                hostile
+                    .send(SmsGateway{QStringLiteral("127.0.0.1"), QString::number(gateway.port),
+                                     QStringLiteral("guest"), QString()},
+                          QStringLiteral("1"), QStringLiteral("x"))
+                    .failure,
+                line);
         }
     }
 };

@@ -4,6 +4,8 @@
 //   system_id "drop"                        -> connection closed in the middle of the bind
 //   system_id "mute"                        -> bind never answered
 //   system_id "chatty"                      -> an enquire_link to the client before each answer
+//   system_id "throttle"                    -> every third submit refused with ESME_RTHROTTLED
+//                                              (not taken)
 //   destination containing "999"            -> submit refused (ESME_RSUBMITFAIL)
 //   destination containing "777"            -> submit recorded, never answered
 //   destination containing "778"            -> first part recorded and accepted, then the
@@ -22,6 +24,7 @@ const port = Number(option('--port') || 2775);
 const store = option('--store');
 const print = args.includes('--print');
 let messageId = 0;
+let sessions = 0;
 
 function record(entry) {
     if (store) {
@@ -35,6 +38,8 @@ function record(entry) {
 
 const server = smpp.createServer((session) => {
     let systemId = '';
+    let submits = 0;
+    const sessionNumber = ++sessions;
     const answer = (pdu, response) => {
         if (systemId === 'chatty') {
             session.enquire_link();
@@ -58,6 +63,7 @@ const server = smpp.createServer((session) => {
         const sm = pdu.short_message || {};
         const entry = {
             system_id: systemId,
+            session: sessionNumber,
             source_addr: pdu.source_addr,
             source_addr_ton: pdu.source_addr_ton,
             source_addr_npi: pdu.source_addr_npi,
@@ -69,6 +75,10 @@ const server = smpp.createServer((session) => {
             udh: sm.udh && sm.udh.length ? Array.from(sm.udh[0]) : undefined,
         };
         const destination = String(pdu.destination_addr);
+        if (systemId === 'throttle' && ++submits % 3 === 0) {
+            answer(pdu, pdu.response({command_status: smpp.ESME_RTHROTTLED}));
+            return;
+        }
         if (destination.includes('999')) {
             answer(pdu, pdu.response({command_status: smpp.ESME_RSUBMITFAIL}));
             return;

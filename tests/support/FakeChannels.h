@@ -10,25 +10,25 @@ namespace korvane::test {
 // Channels that give one answer to everything and remember what they were asked to send.
 class FakeSms : public SmsChannel {
 public:
-    Delivery SendSMS(const QString&, const QString&, const QString&, const QString&,
-                     const QString& number, const QString& text, bool) override {
+    int submit(const SmsGateway&, const QString& number, const QString& text) override {
         sent << number + QLatin1Char(':') + text;
-        return result;
+        return static_cast<int>(sent.size());
     }
+    SendResult outcome(int) override { return result; }
+    void endSession() override {}
     QStringList sent;
-    Delivery result = Delivery::Sent;
+    SendResult result{Delivery::Sent, QString()};
 };
 
 class FakeEmail : public EmailChannel {
 public:
-    Delivery SendEmail(const QString&, const QString& to, const QString&, const QString&,
-                       const QString&, const QString& subject, const QString&, const QString&,
-                       const QString&, const QString&, const QString&, bool) override {
-        sent << to + QLatin1Char(':') + subject;
+    SendResult sendEmail(const MailMessage& message, const SmtpServer&) override {
+        sent << message.to + QLatin1Char(':') + message.subject;
         return result;
     }
+    void endSession() override {}
     QStringList sent;
-    Delivery result = Delivery::Sent;
+    SendResult result{Delivery::Sent, QString()};
 };
 
 }  // namespace korvane::test

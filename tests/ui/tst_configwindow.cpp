@@ -7,7 +7,6 @@
 #include <QtTest>
 
 #include "channels/EmailSender.h"
-#include "channels/SmppTelvoroClient.h"
 #include "channels/SmsSender.h"
 #include "core/ActivityLog.h"
 #include "core/ConfigurationLoader.h"
@@ -42,8 +41,8 @@ struct Rig {
     RunConfiguration config;
     ActivityLog log{profile.logsDir(), clock, &view};
     CurlMailTransport transport;
-    SmsSender sms{log, SmppTelvoroClient::factory()};
-    EmailSender email{log, transport};
+    SmsSender sms;
+    EmailSender email{transport};
     MainBox mainBox;
     MessageBoxes::Answers answers;
     std::unique_ptr<fmConfig> window;

@@ -1,0 +1,202 @@
+#include "channels/SmppSession.h"
+
+#include "core/KorvaneError.h"
+#include "core/Responsive.h"
+
+namespace korvane {
+
+using namespace smpp;
+
+namespace {
+constexpr quint8 kInterfaceVersion = 0x34;
+constexpr int kUnbindWaitMs = 2000;
+}  // namespace
+
+SmppSession::SmppSession(SmppTimeouts timeouts) : timeouts_(timeouts) {
+    connect(&socket_, &QTcpSocket::readyRead, this, &SmppSession::onReadyRead);
+    connect(&socket_, &QTcpSocket::disconnected, this, [this] {
+        onReadyRead();  // what came before the close still counts
+        if (failure_.isEmpty()) {
+            fail(ErrorNumber::GatewayClosed,
+                 QStringLiteral("Telvoro Server closed the connection."));
+        }
+    });
+}
+
+SmppSession::~SmppSession() {
+    abort();
+}
+
+SmppSession::Bind SmppSession::open(const QString& server, qint32 port, const QString& user,
+                                    const QString& password) {
+    if (port <= 0 || port > 65535 || server.trimmed().isEmpty()) {
+        return Bind::ConnectFailed;
+    }
+    socket_.connectToHost(server, static_cast<quint16>(port));
+    const bool connected = waitResponsively(
+        [this] {
+            return socket_.state() == QAbstractSocket::ConnectedState ||
+                   socket_.state() == QAbstractSocket::UnconnectedState;
+        },
+        QDeadlineTimer(timeouts_.connectMs));
+    if (!connected || socket_.state() != QAbstractSocket::ConnectedState) {
+        socket_.abort();
+        return Bind::ConnectFailed;
+    }
+    PduWriter body;
+    body.cString(user.toLatin1())
+        .cString(password.toLatin1())
+        .cString(QByteArray())  // system_type
+        .u8(kInterfaceVersion)
+        .u8(0)  // addr_ton
+        .u8(0)  // addr_npi
+        .cString(QByteArray());
+    const quint32 sequence = send(Command::BindTransmitter, body.finish(0, 0, 0).mid(kHeaderSize));
+    const QDeadlineTimer deadline(timeouts_.responseMs);
+    while (!hasReply(sequence)) {
+        if (!failure_.isEmpty()) {
+            throw KorvaneError(failureNumber_, failure_);
+        }
+        if (deadline.hasExpired()) {
+            abort();
+            throw KorvaneError(ErrorNumber::GatewayTimeout,
+                               QStringLiteral("Telvoro Server did not answer within %1 seconds.")
+                                   .arg(timeouts_.responseMs / 1000.0));
+        }
+        waitForReply(deadline);
+    }
+    const Pdu reply = takeReply(sequence);
+    if (reply.commandId == Command::GenericNack) {
+        abort();
+        throw KorvaneError(ErrorNumber::GatewayProtocol,
+                           QStringLiteral("Telvoro Server refused the request (generic_nack, %1).")
+                               .arg(describeStatus(reply.status)));
+    }
+    bound_ = reply.status == Status::Ok;
+    if (!bound_) {
+        abort();
+        return Bind::Refused;
+    }
+    return Bind::Bound;
+}
+
+quint32 SmppSession::send(quint32 commandId, const QByteArray& body) {
+    if (!failure_.isEmpty() || socket_.state() != QAbstractSocket::ConnectedState) {
+        throw KorvaneError(ErrorNumber::GatewayClosed,
+                           QStringLiteral("Not connected to Telvoro Server."));
+    }
+    const quint32 sequence = ++sequence_;
+    PduWriter writer;
+    writer.bytes(body);
+    waiting_[sequence] = true;
+    sendRaw(writer.finish(commandId, Status::Ok, sequence));
+    return sequence;
+}
+
+void SmppSession::sendRaw(const QByteArray& bytes) {
+    // Written to the socket's buffer; the event loop takes it out as the peer reads.
+    if (socket_.write(bytes) != bytes.size()) {
+        fail(ErrorNumber::GatewaySocket,
+             QStringLiteral("Cannot write to Telvoro Server: ") + socket_.errorString());
+        return;
+    }
+    socket_.flush();  // out now, not at the next turn of the event loop
+}
+
+Pdu SmppSession::takeReply(quint32 sequence) {
+    auto it = replies_.find(sequence);
+    Pdu pdu = it->second;
+    replies_.erase(it);
+    return pdu;
+}
+
+void SmppSession::waitForReply(QDeadlineTimer deadline) {
+    const quint64 before = arrivals_;
+    waitResponsively([&] { return arrivals_ != before || !failure_.isEmpty(); }, deadline);
+}
+
+void SmppSession::onReadyRead() {
+    if (!socket_.isOpen()) {
+        return;
+    }
+    buffer_.append(socket_.readAll());
+    for (;;) {
+        Pdu pdu;
+        const PduReader::Result result = PduReader::take(buffer_, pdu);
+        if (result == PduReader::Result::NeedMore) {
+            break;
+        }
+        if (result == PduReader::Result::Invalid) {
+            fail(ErrorNumber::GatewayProtocol,
+                 QStringLiteral("Telvoro Server sent a malformed reply."));
+            return;
+        }
+        ++arrivals_;
+        if (pdu.commandId == Command::EnquireLink) {
+            sendRaw(PduWriter().finish(Command::EnquireLinkResp, Status::Ok, pdu.sequence));
+        } else if (pdu.commandId == Command::Unbind) {
+            sendRaw(PduWriter().finish(Command::UnbindResp, Status::Ok, pdu.sequence));
+            socket_.flush();
+            fail(ErrorNumber::GatewayClosed, QStringLiteral("Telvoro Server ended the session."));
+            return;
+        } else if (pdu.commandId == Command::GenericNack && pdu.sequence == 0) {
+            // The gateway could not read a request far enough to name it: with one in flight
+            // it is that one's answer, with several the session can no longer be trusted.
+            if (waiting_.size() == 1) {
+                pdu.sequence = waiting_.begin()->first;
+                waiting_.clear();
+                replies_[pdu.sequence] = pdu;
+            } else {
+                fail(ErrorNumber::GatewayProtocol,
+                     QStringLiteral("Telvoro Server refused a request (generic_nack, %1).")
+                         .arg(describeStatus(pdu.status)));
+                return;
+            }
+        } else if ((pdu.commandId & 0x80000000u) != 0) {
+            if (waiting_.erase(pdu.sequence) != 0) {
+                replies_[pdu.sequence] = pdu;
+            }  // late or unknown sequence numbers are dropped
+        } else {
+            // A request this transmitter does not serve.
+            sendRaw(
+                PduWriter().finish(Command::GenericNack, Status::InvalidCommandId, pdu.sequence));
+        }
+    }
+    if (static_cast<quint32>(buffer_.size()) > 4 * kMaxPduSize) {
+        fail(ErrorNumber::GatewayProtocol, QStringLiteral("Telvoro Server sent too much data."));
+    }
+}
+
+void SmppSession::fail(qint32 number, const QString& description) {
+    if (failure_.isEmpty()) {
+        failure_ = description;
+        failureNumber_ = number;
+    }
+    bound_ = false;
+    socket_.abort();
+    buffer_.clear();
+}
+
+void SmppSession::close() {
+    if (isBound() && waiting_.empty()) {
+        bound_ = false;
+        try {
+            const quint32 sequence = send(Command::Unbind, QByteArray());
+            const QDeadlineTimer deadline(std::min(kUnbindWaitMs, timeouts_.responseMs));
+            while (!hasReply(sequence) && failure_.isEmpty() && !deadline.hasExpired()) {
+                waitForReply(deadline);
+            }
+        } catch (const KorvaneError&) {
+            // Every message is answered already; a gateway that ends rudely is fine.
+        }
+    }
+    abort();
+}
+
+void SmppSession::abort() {
+    bound_ = false;
+    socket_.abort();
+    buffer_.clear();
+}
+
+}  // namespace korvane

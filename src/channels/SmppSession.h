@@ -1,0 +1,72 @@
+#pragma once
+
+#include <QByteArray>
+#include <QDeadlineTimer>
+#include <QObject>
+#include <QTcpSocket>
+#include <map>
+
+#include "channels/SmppPdu.h"
+
+namespace korvane {
+
+struct SmppTimeouts {
+    int connectMs = 15000;
+    int responseMs = 30000;
+};
+
+// One transmitter session with an SMPP 3.4 gateway: connect, bind_transmitter, any number of
+// requests in flight, unbind. Event-driven: replies are read whenever the event loop runs,
+// and every wait keeps it running, so the window never freezes on a slow gateway.
+class SmppSession : public QObject {
+    Q_OBJECT
+
+public:
+    enum class Bind { Bound, ConnectFailed, Refused };
+
+    explicit SmppSession(SmppTimeouts timeouts);
+    ~SmppSession() override;
+
+    // Raises KorvaneError when the gateway breaks the protocol, closes or does not answer.
+    Bind open(const QString& server, qint32 port, const QString& user, const QString& password);
+    bool isBound() const { return bound_ && socket_.state() == QAbstractSocket::ConnectedState; }
+    // Writes one request; returns its sequence number. Raises when the socket is gone.
+    quint32 send(quint32 commandId, const QByteArray& body);
+    // The reply to a request, once it came (a generic_nack counts).
+    bool hasReply(quint32 sequence) const { return replies_.count(sequence) != 0; }
+    smpp::Pdu takeReply(quint32 sequence);
+    // Gives up on a request: its answer, should it still come, is dropped.
+    void forget(quint32 sequence) {
+        waiting_.erase(sequence);
+        replies_.erase(sequence);
+    }
+    // Why the session ended (closed, malformed data), or "" while it lives.
+    const QString& failure() const { return failure_; }
+    qint32 failureNumber() const { return failureNumber_; }
+    // Waits, responsively, until a new reply arrives, the session fails or the deadline passes.
+    void waitForReply(QDeadlineTimer deadline);
+    // Unbinds (briefly waiting for the answer) and closes.
+    void close();
+    // Closes at once, unanswered requests and all.
+    void abort();
+
+    const SmppTimeouts& timeouts() const { return timeouts_; }
+
+private:
+    void onReadyRead();
+    void fail(qint32 number, const QString& description);
+    void sendRaw(const QByteArray& bytes);
+
+    SmppTimeouts timeouts_;
+    QTcpSocket socket_;
+    QByteArray buffer_;
+    quint32 sequence_ = 0;
+    bool bound_ = false;
+    std::map<quint32, smpp::Pdu> replies_;
+    std::map<quint32, bool> waiting_;  // sequences written and not answered
+    quint64 arrivals_ = 0;
+    QString failure_;
+    qint32 failureNumber_ = 0;
+};
+
+}  // namespace korvane
