@@ -44,6 +44,9 @@ fmMain::fmMain(Services services, QWidget* parent)
     buildWindow();
     buildTray();
     services_.log.setView(this);
+    paneTimer_.setSingleShot(true);
+    paneTimer_.setInterval(kPaneBatchMs);
+    connect(&paneTimer_, &QTimer::timeout, this, &fmMain::flushPane);
     Timer2_.setObjectName(QStringLiteral("Timer2"));
     Timer2_.setInterval(200);
     connect(&Timer2_, &QTimer::timeout, this, &fmMain::Timer2_Timer);
@@ -407,7 +410,20 @@ void fmMain::appendToPane(const QString& entry) {
     if (text.endsWith(QLatin1Char('\n'))) {
         text.chop(1);  // each entry is one block
     }
-    ProcessText_->appendPlainText(text);
+    // Painting every entry would cost more than sending: the pane takes them in batches.
+    paneBacklog_ << text;
+    if (!paneTimer_.isActive()) {
+        paneTimer_.start();
+    }
+}
+
+void fmMain::flushPane() {
+    paneTimer_.stop();
+    if (paneBacklog_.isEmpty()) {
+        return;
+    }
+    ProcessText_->appendPlainText(paneBacklog_.join(QLatin1Char('\n')));
+    paneBacklog_.clear();
     ProcessText_->moveCursor(QTextCursor::End);
 }
 

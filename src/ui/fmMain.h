@@ -48,6 +48,8 @@ class fmMain : public QMainWindow, public LogView, public ProcessWindow, public 
 
 public:
     static constexpr int kPaneLines = 10000;
+    // New entries reach the pane at most this often.
+    static constexpr int kPaneBatchMs = 50;
 
     explicit fmMain(Services services, QWidget* parent = nullptr);
     ~fmMain() override;
@@ -93,6 +95,8 @@ public:
     void setStatusText(const QString& text) override;
     void setProcessingControls(bool processing) override;
     void setConfigurationAvailable(bool available) override;
+    // Shows the entries still waiting for the next batch.
+    void flushPane();
     void showConfigurationModal() override;
     // StartupOptionBox
     void setRunAppOnStartup(bool checked) override;
@@ -139,6 +143,8 @@ private:
     bool shutdownRequested_ = false;
     bool unloaded_ = false;
     int exitStatus_ = 0;
+    QTimer paneTimer_;
+    QStringList paneBacklog_;
     bool headless_ = false;
     StopDeadline* stop_ = nullptr;
 };

@@ -80,6 +80,7 @@ private Q_SLOTS:
         QVERIFY(rig.action("mnuConfig")->isEnabled());
         QVERIFY(rig.child<QPushButton>("cmdStart")->isDefault());
         QCOMPARE(rig.child<QLabel>("lblStatus")->text(), QStringLiteral("Idle..."));
+        rig.window->flushPane();
         QCOMPARE(rig.child<QPlainTextEdit>("ProcessText")->toPlainText(),
                  QStringLiteral("Application loaded.\nIdle..."));
         QVERIFY(rig.child<QPlainTextEdit>("ProcessText")->isReadOnly());
@@ -100,6 +101,7 @@ private Q_SLOTS:
         for (int i = 0; i < fmMain::kPaneLines + 50; ++i) {
             rig.window->appendToPane(QStringLiteral("line %1\r\n").arg(i));
         }
+        rig.window->flushPane();
         QCOMPARE(pane->blockCount(), fmMain::kPaneLines);
         QVERIFY(
             pane->toPlainText().endsWith(QStringLiteral("line %1").arg(fmMain::kPaneLines + 49)));
