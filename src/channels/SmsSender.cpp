@@ -311,7 +311,10 @@ void SmsSender::pump() {
         settle(message);
     }
     if (!progressed && session_) {
-        session_->waitForReply(nextWake());
+        // In slices: a stop deadline set meanwhile (SIGTERM) is seen within one.
+        const QDeadlineTimer slice(100);
+        const QDeadlineTimer wake = nextWake();
+        session_->waitForReply(wake.deadlineNSecs() < slice.deadlineNSecs() ? wake : slice);
     }
 }
 

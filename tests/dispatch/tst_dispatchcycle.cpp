@@ -5,6 +5,7 @@
 #include <QSqlQuery>
 #include <QTemporaryDir>
 #include <QThread>
+#include <QTimer>
 #include <QtTest>
 
 #include "channels/EmailSender.h"
@@ -695,17 +696,68 @@ private Q_SLOTS:
         QVERIFY(korvane.waitForFinished(10000));
         QCOMPARE(statusOf(db, 2), QStringLiteral("Message Is Being Sent."));
 
+        // The next run serves the later rows. SIGTERM while a row stalls at the gateway: the
+        // program gives it its grace time, marks it in doubt and ends.
         db.insert(sms(3, QStringLiteral("c"), QStringLiteral("4420003")));
+        db.insert(sms(4, QStringLiteral("d"), QStringLiteral("4420777")));
         korvane.start(binary, QStringList());
-        QTRY_VERIFY_WITH_TIMEOUT(peer.count(QStringLiteral("4420003")) == 1, 20000);
-        QTRY_COMPARE_WITH_TIMEOUT(statusOf(db, 3), QStringLiteral("Message Is Sent Via SMS."),
-                                  10000);
+        QTRY_VERIFY_WITH_TIMEOUT(peer.count(QStringLiteral("4420777")) == 2, 20000);
         ::kill(static_cast<pid_t>(korvane.processId()), SIGTERM);
         QVERIFY(korvane.waitForFinished(20000));
         QCOMPARE(korvane.exitCode(), 0);
+        QCOMPARE(statusOf(db, 3), QStringLiteral("Message Is Sent Via SMS."));
+        QCOMPARE(statusOf(db, 4), QStringLiteral("Message May Have Been Sent."));
         QCOMPARE(peer.count(QStringLiteral("4420001")), 1);
-        QCOMPARE(peer.count(QStringLiteral("4420777")), 1);
+        QCOMPARE(peer.count(QStringLiteral("4420003")), 1);
+        QCOMPARE(peer.count(QStringLiteral("4420777")), 2);  // rows 2 and 4, once each
         QCOMPARE(statusOf(db, 2), QStringLiteral("Message Is Being Sent."));
+    }
+
+    // While a send stalls the event loop runs: timers fire and Stop is taken; the rows out
+    // finish in row order, a throttling gateway still gets every row once.
+    void slowThrottlingAndStalledGateways() {
+        TestDatabase db(TestDatabase::Kind::PostgreSQL);
+        db.recreate();
+        db.insert(sms(1, QStringLiteral("stalls"), QStringLiteral("4421777")));
+        for (int id = 2; id <= 20; ++id)
+            db.insert(sms(id, QStringLiteral("m%1").arg(id), QStringLiteral("44210%1").arg(id)));
+        SmsPeer peer;
+        Rig rig(db);
+        rig.control.setWindow(5);
+        // Rows 1 to 5 are out once the gateway has five messages; row 1 gets no answer.
+        bool firedDuringTheSend = false;
+        QTimer watch;
+        QObject::connect(&watch, &QTimer::timeout, [&] {
+            int out = peer.count(QStringLiteral("4421777"));
+            for (int id = 2; id <= 5; ++id) out += peer.count(QStringLiteral("44210%1").arg(id));
+            if (out == 5 && rig.control.isStarted()) {
+                firedDuringTheSend = rig.control.isCycleRunning();
+                rig.control.cmdStop_Click();
+            }
+        });
+        watch.start(10);
+        rig.control.cmdStart_Click();
+        watch.stop();
+        QVERIFY(firedDuringTheSend);
+        QVERIFY(!rig.control.isStarted());
+        // Stopped while the first rows were out: those finished, the others wait.
+        expectOutcome(db, 1, QStringLiteral("N"), "Message May Have Been Sent.");
+        for (int id = 2; id <= 5; ++id)
+            expectOutcome(db, id, QStringLiteral("Y"), "Message Is Sent Via SMS.");
+        expectWaiting(db, 6);
+        QStringList order;
+        for (const QString& line : rig.newLines().filter(QStringLiteral("Processing message")))
+            order << line.mid(line.lastIndexOf(QLatin1Char(' ')) + 1);
+        QCOMPARE(order, (QStringList{QStringLiteral("1"), QStringLiteral("2"), QStringLiteral("3"),
+                                     QStringLiteral("4"), QStringLiteral("5")}));
+        rig.config.cellUserName = QStringLiteral("throttle");
+        rig.control.cmdStart_Click();
+        rig.control.cmdStop_Click();
+        for (int id = 2; id <= 20; ++id) {
+            QCOMPARE(peer.count(QStringLiteral("44210%1").arg(id)), 1);
+            expectOutcome(db, id, QStringLiteral("Y"), "Message Is Sent Via SMS.");
+        }
+        QCOMPARE(peer.count(QStringLiteral("4421777")), 1);
     }
 
     // A claim left behind (the process died between a send and its save) is reported once per

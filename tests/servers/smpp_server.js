@@ -10,7 +10,8 @@
 //   destination containing "777"            -> submit recorded, never answered
 //   destination containing "778"            -> first part recorded and accepted, then the
 //                                              connection drops at the next part
-// Usage: node smpp_server.js --port N [--store file.jsonl] [--print]
+// Usage: node smpp_server.js --port N [--store file.jsonl] [--print] [--delay MS]
+// --delay answers every request MS milliseconds late, as a real gateway over a network does.
 'use strict';
 const smpp = require('smpp');
 const fs = require('fs');
@@ -23,6 +24,7 @@ const option = (name) => {
 const port = Number(option('--port') || 2775);
 const store = option('--store');
 const print = args.includes('--print');
+const delay = Number(option('--delay') || 0);
 let messageId = 0;
 let sessions = 0;
 
@@ -44,7 +46,11 @@ const server = smpp.createServer((session) => {
         if (systemId === 'chatty') {
             session.enquire_link();
         }
-        session.send(response);
+        if (delay > 0) {
+            setTimeout(() => session.send(response), delay);
+        } else {
+            session.send(response);
+        }
     };
     session.on('error', () => {});
     session.on('bind_transmitter', (pdu) => {

@@ -24,18 +24,32 @@ from aiosmtpd.smtp import AuthResult, LoginPassword
 
 
 class Handler:
-    def __init__(self, store, show):
+    def __init__(self, store, show, delay=0.0):
         self.store = store
         self.show = show
+        self.delay = delay
         self.count = 0
 
+    async def handle_EHLO(self, server, session, envelope, hostname, responses):
+        await asyncio.sleep(self.delay)
+        session.host_name = hostname
+        return responses
+
+    async def handle_MAIL(self, server, session, envelope, address, mail_options):
+        await asyncio.sleep(self.delay)
+        envelope.mail_from = address
+        envelope.mail_options.extend(mail_options)
+        return "250 OK"
+
     async def handle_RCPT(self, server, session, envelope, address, rcpt_options):
+        await asyncio.sleep(self.delay)
         if address.split("@")[0].lower().startswith("reject"):
             return "550 5.1.1 Mailbox unavailable"
         envelope.rcpt_tos.append(address)
         return "250 OK"
 
     async def handle_DATA(self, server, session, envelope):
+        await asyncio.sleep(self.delay)
         locals_ = [address.split("@")[0].lower() for address in envelope.rcpt_tos]
         if any(name.startswith("refuse") for name in locals_):
             return "554 5.7.1 Message refused"
@@ -67,6 +81,7 @@ def main():
     parser.add_argument("--store")
     parser.add_argument("--auth")
     parser.add_argument("--print", action="store_true")
+    parser.add_argument("--delay", type=float, default=0, help="milliseconds before each reply")
     options = parser.parse_args()
 
     # AUTH without TLS is deliberate on loopback; keep the server quiet about it.
@@ -82,7 +97,7 @@ def main():
             return AuthResult(success=ok, handled=False)
 
         kwargs = dict(authenticator=authenticator, auth_required=True, auth_require_tls=False)
-    controller = Controller(Handler(options.store, options.print), hostname="127.0.0.1",
+    controller = Controller(Handler(options.store, options.print, options.delay / 1000.0), hostname="127.0.0.1",
                             port=options.port, **kwargs)
     controller.start()
     if options.print:
