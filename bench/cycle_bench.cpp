@@ -156,8 +156,8 @@ void shared(RunConfiguration config) {
 void delayed(RunConfiguration config, ActivityLog& log, SmsChannel& sms, EmailChannel& email,
              const Clock& clock) {
     NoWindow window;
-    const QStringList delays = qEnvironmentVariable("KORVANE_BENCH_DELAYS").split(
-        QLatin1Char(' '), Qt::SkipEmptyParts);
+    const QStringList delays =
+        qEnvironmentVariable("KORVANE_BENCH_DELAYS").split(QLatin1Char(' '), Qt::SkipEmptyParts);
     for (const QString& delay : delays) {
         config.cellPort = bench::env(qPrintable(QStringLiteral("KORVANE_BENCH_SMPP_") + delay));
         config.smtpPort = bench::env(qPrintable(QStringLiteral("KORVANE_BENCH_SMTP_") + delay));

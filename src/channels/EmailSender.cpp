@@ -25,7 +25,7 @@ SendResult EmailSender::sendEmail(const MailMessage& message, const SmtpServer& 
         settings.userName = server.userName;
         settings.password = server.password;
         const ComposedMail mail = composeMail(message);
-        transport_.send(settings, mail.envelopeFrom, mail.recipients, mail.data);
+        transport_.send(settings, mail.envelopeFrom, mail.recipients, *mail.data);
     } catch (const DeliveryInDoubt& error) {
         return SendResult{Delivery::InDoubt, errorLine(error)};
     } catch (const KorvaneError& error) {

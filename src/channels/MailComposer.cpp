@@ -2,9 +2,13 @@
 
 #include <gmime/gmime.h>
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <QFile>
 #include <QFileInfo>
 #include <QMimeDatabase>
+#include <QTemporaryFile>
 #include <functional>
 
 #include "channels/MailAddress.h"
@@ -51,10 +55,18 @@ void addMailboxes(InternetAddressList* list, const std::vector<MailAddress>& add
     }
 }
 
+GMimePart* partWithStream(const char* type, const char* subtype, GMimeStream* source);
+
 GMimePart* partWithContent(const char* type, const char* subtype, const QByteArray& bytes) {
-    GMimePart* part = g_mime_part_new_with_type(type, subtype);
-    GRef<GMimeStream> stream(
+    return partWithStream(
+        type, subtype,
         g_mime_stream_mem_new_with_buffer(bytes.constData(), static_cast<size_t>(bytes.size())));
+}
+
+// Takes the stream; the content is read from it only while the message is written.
+GMimePart* partWithStream(const char* type, const char* subtype, GMimeStream* source) {
+    GMimePart* part = g_mime_part_new_with_type(type, subtype);
+    GRef<GMimeStream> stream(source);
     GRef<GMimeDataWrapper> content(
         g_mime_data_wrapper_new_with_stream(stream.get(), GMIME_CONTENT_ENCODING_DEFAULT));
     g_mime_part_set_content(part, content.get());
@@ -116,19 +128,29 @@ ComposedMail composeMail(const MailMessage& m) {
                                                      body.get(), GMIME_ENCODING_CONSTRAINT_7BIT));
 
     const QString attachment = m.attachmentPath.trimmed();
-    if (!attachment.isEmpty() && isOrdinaryFile(attachment)) {
-        QFile file(attachment);
-        if (!file.open(QIODevice::ReadOnly)) {
-            throw KorvaneError(ErrorNumber::AttachmentUnreadable,
-                               QStringLiteral("Cannot read attachment '%1': %2")
-                                   .arg(attachment, file.errorString()));
+    if (!attachment.isEmpty()) {
+        // Never sent without the file it names: that would be a different message.
+        if (!isOrdinaryFile(attachment)) {
+            throw KorvaneError(
+                ErrorNumber::AttachmentUnreadable,
+                QStringLiteral("Attachment '%1' is not an ordinary file.").arg(attachment));
         }
-        const QByteArray bytes = file.readAll();
+        GError* error = nullptr;
+        // Read from the file while the message is written out, never held in memory whole.
+        GMimeStream* source =
+            g_mime_stream_fs_open(QFile::encodeName(attachment).constData(), O_RDONLY, 0, &error);
+        if (source == nullptr) {
+            const QString why = error != nullptr ? QString::fromUtf8(error->message) : QString();
+            g_clear_error(&error);
+            throw KorvaneError(
+                ErrorNumber::AttachmentUnreadable,
+                QStringLiteral("Cannot read attachment '%1': %2").arg(attachment, why));
+        }
         const QStringList mimeType =
             QMimeDatabase().mimeTypeForFile(attachment).name().split(QLatin1Char('/'));
         const QByteArray type = mimeType.value(0, QStringLiteral("application")).toLatin1();
         const QByteArray subtype = mimeType.value(1, QStringLiteral("octet-stream")).toLatin1();
-        GRef<GMimePart> filePart(partWithContent(type.constData(), subtype.constData(), bytes));
+        GRef<GMimePart> filePart(partWithStream(type.constData(), subtype.constData(), source));
         g_mime_part_set_filename(filePart.get(),
                                  QFileInfo(attachment).fileName().toUtf8().constData());
         g_mime_part_set_content_encoding(filePart.get(), GMIME_CONTENT_ENCODING_BASE64);
@@ -140,19 +162,27 @@ ComposedMail composeMail(const MailMessage& m) {
         g_mime_message_set_mime_part(message.get(), GMIME_OBJECT(body.get()));
     }
 
+    // Written to a temporary file that the transport reads as it sends: an attachment of any
+    // size costs disk, not memory.
+    auto file = std::make_shared<QTemporaryFile>();
+    if (!file->open()) {
+        throw KorvaneError(
+            ErrorNumber::MailComposition,
+            QStringLiteral("The message could not be composed: ") + file->errorString());
+    }
     GMimeFormatOptions* options = g_mime_format_options_clone(nullptr);
     g_mime_format_options_set_newline_format(options, GMIME_NEWLINE_FORMAT_DOS);
-    GRef<GMimeStream> out(g_mime_stream_mem_new());
+    GRef<GMimeStream> out(g_mime_stream_fs_new(::dup(file->handle())));
     const gssize written =
         g_mime_object_write_to_stream(GMIME_OBJECT(message.get()), options, out.get());
     g_mime_format_options_free(options);
-    if (written < 0) {
+    if (written < 0 || g_mime_stream_flush(out.get()) != 0) {
         throw KorvaneError(ErrorNumber::MailComposition,
-                           QStringLiteral("The message could not be composed."));
+                           QStringLiteral("The message could not be composed: the attachment or "
+                                          "the temporary folder could not be read or written."));
     }
-    GByteArray* bytes = g_mime_stream_mem_get_byte_array(GMIME_STREAM_MEM(out.get()));
-    composed.data =
-        QByteArray(reinterpret_cast<const char*>(bytes->data), static_cast<int>(bytes->len));
+    file->seek(0);
+    composed.data = std::move(file);
     return composed;
 }
 

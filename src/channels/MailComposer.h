@@ -2,8 +2,10 @@
 
 #include <QByteArray>
 #include <QDateTime>
+#include <QIODevice>
 #include <QList>
 #include <QString>
+#include <memory>
 
 #include "channels/EmailChannel.h"
 
@@ -13,7 +15,7 @@ namespace korvane {
 struct ComposedMail {
     QByteArray envelopeFrom;
     QList<QByteArray> recipients;
-    QByteArray data;
+    std::shared_ptr<QIODevice> data;  // the message, positioned at its start
 };
 
 // Builds the message with GMime: UTF-8 subject (RFC 2047), UTF-8 text/plain body in a 7-bit

@@ -18,20 +18,20 @@ MailTransport::~MailTransport() = default;
 namespace {
 
 struct Upload {
-    const QByteArray* data = nullptr;
-    qsizetype offset = 0;
+    QIODevice* data = nullptr;
     bool started = false;  // the server answered DATA: the message is on its way
+    bool failed = false;
 };
 
 size_t readUpload(char* buffer, size_t size, size_t count, void* user) {
     auto* upload = static_cast<Upload*>(user);
     upload->started = true;
-    const size_t room = size * count;
-    const size_t left = static_cast<size_t>(upload->data->size() - upload->offset);
-    const size_t chunk = std::min(room, left);
-    std::memcpy(buffer, upload->data->constData() + upload->offset, chunk);
-    upload->offset += static_cast<qsizetype>(chunk);
-    return chunk;
+    const qint64 got = upload->data->read(buffer, static_cast<qint64>(size * count));
+    if (got < 0) {
+        upload->failed = true;
+        return CURL_READFUNC_ABORT;
+    }
+    return static_cast<size_t>(got);
 }
 
 void ensureCurl() {
@@ -112,7 +112,7 @@ void CurlMailTransport::endSession() {
 }
 
 void CurlMailTransport::send(const SmtpSettings& settings, const QByteArray& envelopeFrom,
-                             const QList<QByteArray>& recipients, const QByteArray& data) {
+                             const QList<QByteArray>& recipients, QIODevice& data) {
     ensureCurl();
     if (!handle_) {
         handle_.reset(curl_easy_init());
@@ -145,7 +145,7 @@ void CurlMailTransport::send(const SmtpSettings& settings, const QByteArray& env
     const QByteArray password = settings.password.toUtf8();
     const bool withCredentials = !settings.userName.isEmpty();
     const bool tlsRequired = withCredentials && !isLoopback(settings.server);
-    Upload upload{&data, 0, false};
+    Upload upload{&data, false, false};
     Exchange exchange;
     exchange.replyTimeoutMs = settings.responseTimeoutS * 1000;
     exchange.replyDue = QDeadlineTimer(settings.connectTimeoutS * 1000 + exchange.replyTimeoutMs);
@@ -158,7 +158,8 @@ void CurlMailTransport::send(const SmtpSettings& settings, const QByteArray& env
     curl_easy_setopt(curl, CURLOPT_UPLOAD, 1L);
     curl_easy_setopt(curl, CURLOPT_READFUNCTION, readUpload);
     curl_easy_setopt(curl, CURLOPT_READDATA, &upload);
-    curl_easy_setopt(curl, CURLOPT_INFILESIZE_LARGE, static_cast<curl_off_t>(data.size()));
+    curl_easy_setopt(curl, CURLOPT_INFILESIZE_LARGE,
+                     static_cast<curl_off_t>(data.size() - data.pos()));
     curl_easy_setopt(curl, CURLOPT_DEBUGFUNCTION, watchExchange);
     curl_easy_setopt(curl, CURLOPT_DEBUGDATA, &exchange);
     curl_easy_setopt(curl, CURLOPT_VERBOSE, 1L);  // feeds watchExchange; nothing is printed

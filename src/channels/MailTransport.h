@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QIODevice>
 #include <QList>
 #include <QString>
 #include <memory>
@@ -23,8 +24,9 @@ struct SmtpSettings {
 class MailTransport {
 public:
     virtual ~MailTransport();
+    // data: the message from its current position to its end, read as it is sent.
     virtual void send(const SmtpSettings& settings, const QByteArray& envelopeFrom,
-                      const QList<QByteArray>& recipients, const QByteArray& data) = 0;
+                      const QList<QByteArray>& recipients, QIODevice& data) = 0;
     // Closes the connection that sends keep open for the next message.
     virtual void endSession() {}
 };
@@ -41,7 +43,7 @@ public:
     // One connection serves every message until endSession(): a new envelope on the same
     // connection, or a new connection when the server closed it in between.
     void send(const SmtpSettings& settings, const QByteArray& envelopeFrom,
-              const QList<QByteArray>& recipients, const QByteArray& data) override;
+              const QList<QByteArray>& recipients, QIODevice& data) override;
     void endSession() override;
 
     static QByteArray url(const SmtpSettings& settings);

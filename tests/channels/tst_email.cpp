@@ -204,14 +204,24 @@ private Q_SLOTS:
         QVERIFY(parsed.hasDate);
         QVERIFY(parsed.hasMessageId);
 
-        // Blank CC and BCC are left out; a missing attachment sends without one, silently.
+        // An attachment that is no ordinary file is an error, never silently left out.
         const QJsonValue firstConnection = got[0][QStringLiteral("peer")];
         ReceivedMessages::clearMail(store_);
-        QVERIFY(Delivery::Sent ==
-                send(sender, QStringLiteral("from@korvane.test"), QStringLiteral("to@x.test"),
-                     QStringLiteral("   "), QStringLiteral(" "),
-                     dir.filePath(QStringLiteral("none.pdf")), QString(), QStringLiteral("plain"),
-                     QStringLiteral("127.0.0.1"), port_, QString(), QString(), false));
+        for (const QString& notAFile : {dir.filePath(QStringLiteral("none.pdf")), dir.path()}) {
+            QVERIFY(Delivery::NotSent ==
+                    send(sender, QStringLiteral("from@korvane.test"), QStringLiteral("to@x.test"),
+                         {}, {}, notAFile, QString(), QStringLiteral("x"),
+                         QStringLiteral("127.0.0.1"), port_, QString(), QString(), false));
+            QCOMPARE(takeLog(), QStringList{QStringLiteral("Error Occurred: 2002 --> Attachment "
+                                                           "'%1' is not an ordinary file.")
+                                                .arg(notAFile)});
+        }
+        // Blank CC and BCC are left out.
+        QVERIFY(Delivery::Sent == send(sender, QStringLiteral("from@korvane.test"),
+                                       QStringLiteral("to@x.test"), QStringLiteral("   "),
+                                       QStringLiteral(" "), QString(), QString(),
+                                       QStringLiteral("plain"), QStringLiteral("127.0.0.1"), port_,
+                                       QString(), QString(), false));
         QVERIFY(takeLog().isEmpty());
         const QList<QJsonObject> plain = ReceivedMessages::mail(store_);
         QCOMPARE(plain.size(), 1);
