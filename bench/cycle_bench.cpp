@@ -7,8 +7,6 @@
 #include <QThread>
 
 #include "BenchSupport.h"
-#include "channels/EmailSender.h"
-#include "channels/SmsSender.h"
 #include "core/ActivityLog.h"
 #include "core/Clock.h"
 #include "core/KorvaneError.h"
@@ -18,6 +16,7 @@
 #include "dispatch/MessageTable.h"
 #include "dispatch/ProcessWindow.h"
 #include "dispatch/ProcessingControl.h"
+#include "ui/ChannelAdapters.h"
 
 using namespace korvane;
 
@@ -133,8 +132,10 @@ void shared(RunConfiguration config) {
             instances << QThread::create([config] {
                 bench::Logging logging;
                 CurlMailTransport transport;
-                EmailSender email(transport);
-                SmsSender sms;
+                EmailSender sender(transport);
+                SmsSender smsSender;
+                SmtpChannel email(sender);
+                SmppChannel sms(smsSender);
                 NoWindow window;
                 ProcessingControl control(config, logging.log, window, sms, email, logging.clock);
                 control.Timer1_Timer();
@@ -182,8 +183,10 @@ int main(int argc, char** argv) {
     bench::Logging logging;
     ActivityLog& log = logging.log;
     CurlMailTransport transport;
-    EmailSender email(transport);
-    SmsSender sms;
+    EmailSender emailSender(transport);
+    SmsSender smsSender;
+    SmtpChannel email(emailSender);
+    SmppChannel sms(smsSender);
 
     RunConfiguration config;
     config.cellServer = QStringLiteral("127.0.0.1");

@@ -5,12 +5,11 @@
 #include <QPixmap>
 #include <QTimer>
 
-#include "channels/EmailSender.h"
-#include "channels/SmsSender.h"
 #include "core/ActivityLog.h"
 #include "core/Clock.h"
 #include "core/RunConfiguration.h"
 #include "core/SettingsStore.h"
+#include "ui/ChannelAdapters.h"
 #include "ui/MessageBoxes.h"
 #include "ui/fmConfig.h"
 #include "ui/fmMain.h"
@@ -27,11 +26,13 @@ int main(int argc, char** argv) {
     korvane::CurlMailTransport transport;
     korvane::SmsSender sms;
     korvane::EmailSender email(transport);
+    korvane::SmppChannel smsChannel(sms);
+    korvane::SmtpChannel emailChannel(email);
     korvane::RunConfiguration config;
-    korvane::fmMain window(korvane::Services{store, config, log, sms, email, clock});
+    korvane::fmMain window(korvane::Services{store, config, log, smsChannel, emailChannel, clock});
     window.setConfigurationOpener([&] {
-        korvane::fmConfig dialog(korvane::ConfigServices{store, config, log, sms, email, window},
-                                 &window);
+        korvane::fmConfig dialog(
+            korvane::ConfigServices{store, config, log, smsChannel, emailChannel, window}, &window);
         dialog.show();
         QApplication::processEvents();
         dialog.grab().save(out + QStringLiteral("/configuration-window.png"));

@@ -1,17 +1,19 @@
 #pragma once
 
-#include "channels/EmailChannel.h"
 #include "channels/MailTransport.h"
+#include "core/Messages.h"
 
 namespace korvane {
 
 // Composes each message with GMime and hands it to the transport.
-class EmailSender : public EmailChannel {
+class EmailSender {
 public:
     explicit EmailSender(MailTransport& transport);
 
-    SendResult sendEmail(const MailMessage& message, const SmtpServer& server) override;
-    void endSession() override;
+    // Sent when the server took the message; the failure line is for the caller to log.
+    SendResult sendEmail(const MailMessage& message, const SmtpServer& server);
+    // Closes the connection kept for the next message.
+    void endSession();
 
     // Tests shorten the waits here rather than by waiting.
     void setTimeouts(long connectS, long responseS, long totalS);

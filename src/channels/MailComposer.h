@@ -7,7 +7,7 @@
 #include <QString>
 #include <memory>
 
-#include "channels/EmailChannel.h"
+#include "core/Messages.h"
 
 namespace korvane {
 

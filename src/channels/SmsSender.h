@@ -7,16 +7,16 @@
 #include <vector>
 
 #include "channels/SmppSession.h"
-#include "channels/SmsChannel.h"
+#include "core/Messages.h"
 
 namespace korvane {
 
 class StopDeadline;
 
-// SmsChannel over one SMPP transmitter session, bound at the first message and kept until
+// SMS over one SMPP transmitter session, bound at the first message and kept until
 // endSession(), with up to a window of submit_sm in flight. A long text goes out as several
 // parts; the message is sent only when every part was accepted.
-class SmsSender : public SmsChannel {
+class SmsSender {
 public:
     static constexpr int kDefaultWindow = 10;
     // How long a throttled message keeps being offered again before it counts as not sent.
@@ -24,12 +24,18 @@ public:
 
     explicit SmsSender(SmppTimeouts timeouts = SmppTimeouts(), const StopDeadline* stop = nullptr,
                        int window = kDefaultWindow);
-    ~SmsSender() override;
+    ~SmsSender();
 
-    int submit(const SmsGateway& gateway, const QString& mobileNumber,
-               const QString& text) override;
-    SendResult outcome(int ticket) override;
-    void endSession() override;
+    // Hands one message over and returns its ticket; waits only to connect and bind (once per
+    // session) and for room in the window.
+    int submit(const SmsGateway& gateway, const QString& mobileNumber, const QString& text);
+    // Waits for the message's outcome; the failure line is for the caller to log.
+    SendResult outcome(int ticket);
+    // Waits for what is in flight, then unbinds; the next submit binds again.
+    void endSession();
+    SendResult send(const SmsGateway& gateway, const QString& mobileNumber, const QString& text) {
+        return outcome(submit(gateway, mobileNumber, text));
+    }
 
     static const char* const kConnectFailed;
     static const char* const kLoginFailed;

@@ -3,18 +3,18 @@
 #include <QFileInfo>
 #include <memory>
 
-#include "channels/EmailChannel.h"
-#include "channels/SmsChannel.h"
 #include "core/ActivityLog.h"
 #include "core/Clock.h"
 #include "core/Files.h"
 #include "core/KorvaneError.h"
 #include "core/RunConfiguration.h"
+#include "dispatch/CycleControl.h"
 #include "dispatch/DatabaseConnection.h"
+#include "dispatch/EmailChannel.h"
 #include "dispatch/MessageSnapshot.h"
 #include "dispatch/MessageTable.h"
 #include "dispatch/ProcessWindow.h"
-#include "dispatch/ProcessingControl.h"
+#include "dispatch/SmsChannel.h"
 
 namespace korvane {
 
@@ -27,7 +27,7 @@ const QString kNo = QStringLiteral("N");
 const QString kYes = QStringLiteral("Y");
 }  // namespace
 
-DispatchCycle::DispatchCycle(ProcessingControl& control, const RunConfiguration& config,
+DispatchCycle::DispatchCycle(CycleControl& control, const RunConfiguration& config,
                              ActivityLog& log, ProcessWindow& window, SmsChannel& sms,
                              EmailChannel& email, const Clock& clock)
     : control_(control),

@@ -7,7 +7,7 @@
 #include <deque>
 #include <set>
 
-#include "channels/Delivery.h"
+#include "core/Messages.h"
 #include "dispatch/MessageSnapshot.h"
 
 namespace korvane {
@@ -18,7 +18,7 @@ class EmailChannel;
 class DatabaseConnection;
 class KorvaneError;
 class ProcessWindow;
-class ProcessingControl;
+class CycleControl;
 class SmsChannel;
 struct RunConfiguration;
 
@@ -28,7 +28,7 @@ struct RunConfiguration;
 // table. Every failure ends in the idle state; rows not reached wait for the next cycle.
 class DispatchCycle {
 public:
-    DispatchCycle(ProcessingControl& control, const RunConfiguration& config, ActivityLog& log,
+    DispatchCycle(CycleControl& control, const RunConfiguration& config, ActivityLog& log,
                   ProcessWindow& window, SmsChannel& sms, EmailChannel& email, const Clock& clock);
 
     void run();
@@ -77,7 +77,7 @@ private:
     void log(const QString& text);
     void yield();
 
-    ProcessingControl& control_;
+    CycleControl& control_;
     const RunConfiguration& config_;
     ActivityLog& log_;
     ProcessWindow& window_;

@@ -3,13 +3,14 @@
 #include <QObject>
 #include <QTimer>
 
+#include "dispatch/CycleControl.h"
 #include "dispatch/DispatchCycle.h"
 
 namespace korvane {
 
 // Started or stopped: the Start and Stop actions, the configuration check before each cycle,
 // and Timer1, which runs one dispatch cycle ten seconds after the previous one ended.
-class ProcessingControl : public QObject {
+class ProcessingControl : public QObject, public CycleControl {
     Q_OBJECT
 
 public:
@@ -22,8 +23,8 @@ public:
     // back in the idle state, when the log cannot be written.
     void cmdStart_Click();
     // The Stop action; a running cycle finishes its row first.
-    void cmdStop_Click();
-    bool ValidateConfiguration();
+    void cmdStop_Click() override;
+    bool ValidateConfiguration() override;
     // One dispatch cycle; never nested inside another.
     void Timer1_Timer();
 
@@ -31,11 +32,11 @@ public:
     void setWindow(int rows) { cycle_.setWindow(rows); }
 
     bool isStarted() const { return started_; }
-    bool StopRequested() const { return stopRequested_; }
+    bool StopRequested() const override { return stopRequested_; }
     bool isCycleRunning() const { return cycleRunning_; }
     bool isTimer1On() const { return timer1_.isActive(); }
     // Timer1 on keeps a running interval; off stops it.
-    void setTimer1(bool on);
+    void setTimer1(bool on) override;
 
 private:
     const RunConfiguration& config_;

@@ -3,7 +3,7 @@
 #include <QDialog>
 #include <functional>
 
-#include "channels/ChannelTests.h"
+#include "ui/ChannelTests.h"
 
 class QCheckBox;
 class QLabel;

@@ -8,14 +8,13 @@
 #include <csignal>
 #endif
 
-#include "channels/EmailSender.h"
-#include "channels/SmsSender.h"
 #include "core/ActivityLog.h"
 #include "core/Clock.h"
 #include "core/RunConfiguration.h"
 #include "core/SettingsStore.h"
 #include "core/StopDeadline.h"
 #include "dispatch/ProcessingControl.h"
+#include "ui/ChannelAdapters.h"
 #include "ui/MessageBoxes.h"
 #include "ui/SingleInstance.h"
 #include "ui/fmMain.h"
@@ -98,8 +97,10 @@ int main(int argc, char** argv) {
         windowSet && windowSize > 0 ? windowSize : korvane::SmsSender::kDefaultWindow;
     korvane::SmsSender sms(korvane::SmppTimeouts(), &stop, smsWindow);
     korvane::EmailSender email(transport);
-    korvane::fmMain window(
-        korvane::Services{store, korvane::RunConfiguration::instance(), log, sms, email, clock});
+    korvane::SmppChannel smsChannel(sms);
+    korvane::SmtpChannel emailChannel(email);
+    korvane::fmMain window(korvane::Services{store, korvane::RunConfiguration::instance(), log,
+                                             smsChannel, emailChannel, clock});
     window.processing().setWindow(smsWindow);
     window.setStopDeadline(&stop);
     window.setHeadless(headless);

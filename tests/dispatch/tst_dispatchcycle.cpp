@@ -8,8 +8,6 @@
 #include <QTimer>
 #include <QtTest>
 
-#include "channels/EmailSender.h"
-#include "channels/SmsSender.h"
 #include "core/ActivityLog.h"
 #include "core/RunConfiguration.h"
 #include "core/SettingsStore.h"
@@ -21,6 +19,7 @@
 #include "support/TempProfile.h"
 #include "support/TestDatabase.h"
 #include "support/TestEnvironment.h"
+#include "ui/ChannelAdapters.h"
 
 using namespace korvane;
 using test::ReceivedMessages;
@@ -58,9 +57,11 @@ struct Rig {
     CurlMailTransport transport;
     SmsSender sms{SmppTimeouts{2000, 1500}};
     EmailSender email{transport};
+    SmppChannel smsChannel{sms};
+    SmtpChannel emailChannel{email};
     RunConfiguration config;
     FakeWindow window;
-    ProcessingControl control{config, log, window, sms, email, clock};
+    ProcessingControl control{config, log, window, smsChannel, emailChannel, clock};
 
     explicit Rig(const TestDatabase& db) {
         config.dsnName = db.dsn();

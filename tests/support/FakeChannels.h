@@ -2,8 +2,8 @@
 
 #include <QStringList>
 
-#include "channels/EmailChannel.h"
-#include "channels/SmsChannel.h"
+#include "dispatch/EmailChannel.h"
+#include "dispatch/SmsChannel.h"
 
 namespace korvane::test {
 

@@ -6,8 +6,6 @@
 #include <QStyle>
 #include <QtTest>
 
-#include "channels/EmailSender.h"
-#include "channels/SmsSender.h"
 #include "core/ActivityLog.h"
 #include "core/ConfigurationLoader.h"
 #include "core/RunConfiguration.h"
@@ -17,6 +15,7 @@
 #include "support/RecordingLogView.h"
 #include "support/TempProfile.h"
 #include "support/TestEnvironment.h"
+#include "ui/ChannelAdapters.h"
 #include "ui/MessageBoxes.h"
 #include "ui/fmConfig.h"
 
@@ -43,6 +42,8 @@ struct Rig {
     CurlMailTransport transport;
     SmsSender sms;
     EmailSender email{transport};
+    SmppChannel smsChannel{sms};
+    SmtpChannel emailChannel{email};
     MainBox mainBox;
     MessageBoxes::Answers answers;
     std::unique_ptr<fmConfig> window;
@@ -50,8 +51,8 @@ struct Rig {
     Rig() { MessageBoxes::setAnswers(&answers); }
     ~Rig() { MessageBoxes::setAnswers(nullptr); }
     void open() {
-        window =
-            std::make_unique<fmConfig>(ConfigServices{store, config, log, sms, email, mainBox});
+        window = std::make_unique<fmConfig>(
+            ConfigServices{store, config, log, smsChannel, emailChannel, mainBox});
         window->show();
     }
     QLineEdit* box(const char* name) const {

@@ -1,10 +1,10 @@
-#include "channels/ChannelTests.h"
+#include "ui/ChannelTests.h"
 
-#include "channels/EmailChannel.h"
-#include "channels/SmsChannel.h"
 #include "core/ActivityLog.h"
 #include "core/KorvaneError.h"
 #include "dispatch/DatabaseConnection.h"
+#include "dispatch/EmailChannel.h"
+#include "dispatch/SmsChannel.h"
 
 namespace korvane {
 

@@ -1,30 +1,8 @@
 #pragma once
 
-#include <QDateTime>
-#include <QString>
-
-#include "channels/Delivery.h"
+#include "core/Messages.h"
 
 namespace korvane {
-
-struct MailMessage {
-    QString from;
-    QString to;
-    QString cc;              // used when not blank
-    QString bcc;             // envelope only, never a header
-    QString attachmentPath;  // attached when it names an ordinary file
-    QString subject;
-    QString body;
-    QDateTime date;
-};
-
-// The SMTP server as configured; the port stays text.
-struct SmtpServer {
-    QString server;
-    QString port;
-    QString userName;
-    QString password;
-};
 
 // Sends e-mail over one SMTP connection kept for the next message; what the dispatch cycle
 // and the Test Email action depend on.

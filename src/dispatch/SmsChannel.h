@@ -1,18 +1,8 @@
 #pragma once
 
-#include <QString>
-
-#include "channels/Delivery.h"
+#include "core/Messages.h"
 
 namespace korvane {
-
-// The SMS gateway as configured: address, port, account (the account is also the sender).
-struct SmsGateway {
-    QString server;
-    QString port;
-    QString user;
-    QString password;
-};
 
 // Sends SMS over one gateway session with several messages in flight; what the dispatch
 // cycle and the Test SMS action depend on.

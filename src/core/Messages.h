@@ -1,0 +1,45 @@
+#pragma once
+
+#include <QDateTime>
+#include <QString>
+
+namespace korvane {
+
+// What became of one message handed to a channel. InDoubt: it may have reached the server
+// (written, then no answer), so it must not be sent again automatically.
+enum class Delivery { NotSent, Sent, InDoubt };
+
+// A message's outcome; failure is the line that says why (logged by the caller), "" when sent.
+struct SendResult {
+    Delivery delivery = Delivery::NotSent;
+    QString failure;
+};
+
+// The SMS gateway as configured: address, port, account (the account is also the sender).
+struct SmsGateway {
+    QString server;
+    QString port;
+    QString user;
+    QString password;
+};
+
+struct MailMessage {
+    QString from;
+    QString to;
+    QString cc;              // used when not blank
+    QString bcc;             // envelope only, never a header
+    QString attachmentPath;  // must name an ordinary file when not blank
+    QString subject;
+    QString body;
+    QDateTime date;
+};
+
+// The SMTP server as configured; the port stays text.
+struct SmtpServer {
+    QString server;
+    QString port;
+    QString userName;
+    QString password;
+};
+
+}  // namespace korvane

@@ -1,0 +1,38 @@
+#pragma once
+
+#include "channels/EmailSender.h"
+#include "channels/SmsSender.h"
+#include "dispatch/EmailChannel.h"
+#include "dispatch/SmsChannel.h"
+
+namespace korvane {
+
+// The senders as the channels that processing and the test actions use; the senders
+// themselves know nothing of either.
+class SmppChannel : public SmsChannel {
+public:
+    explicit SmppChannel(SmsSender& sender) : sender_(sender) {}
+    int submit(const SmsGateway& gateway, const QString& mobileNumber,
+               const QString& text) override {
+        return sender_.submit(gateway, mobileNumber, text);
+    }
+    SendResult outcome(int ticket) override { return sender_.outcome(ticket); }
+    void endSession() override { sender_.endSession(); }
+
+private:
+    SmsSender& sender_;
+};
+
+class SmtpChannel : public EmailChannel {
+public:
+    explicit SmtpChannel(EmailSender& sender) : sender_(sender) {}
+    SendResult sendEmail(const MailMessage& message, const SmtpServer& server) override {
+        return sender_.sendEmail(message, server);
+    }
+    void endSession() override { sender_.endSession(); }
+
+private:
+    EmailSender& sender_;
+};
+
+}  // namespace korvane
