@@ -6,6 +6,8 @@
 #include <QSettings>
 #include <QStringList>
 
+#include "core/KorvaneError.h"
+
 namespace korvane {
 
 const QString SettingsStore::kApplicationName = QStringLiteral("Dravik_Korvane");
@@ -40,10 +42,22 @@ bool SettingsStore::contains(const QString& section, const QString& key) const {
 }
 
 void SettingsStore::write(const QString& section, const QString& key, const QString& value) {
+    writeAll({Entry{section, key, value}});
+}
+
+void SettingsStore::writeAll(const std::vector<Entry>& entries) {
     restrictFileMode();
-    settings_->setValue(keyPath(section, key), value);
+    for (const Entry& entry : entries) {
+        settings_->setValue(keyPath(entry.section, entry.key), entry.value);
+    }
     settings_->sync();
     restrictFileMode();
+    if (settings_->status() != QSettings::NoError) {
+        throw KorvaneError(ErrorNumber::PathFileAccess,
+                           QStringLiteral("Path/File access error: the settings could not be "
+                                          "written to ") +
+                               settings_->fileName());
+    }
 }
 
 QString SettingsStore::fileName() const {

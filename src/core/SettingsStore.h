@@ -2,6 +2,7 @@
 
 #include <QString>
 #include <memory>
+#include <vector>
 
 class QSettings;
 
@@ -19,7 +20,15 @@ public:
     SettingsStore& operator=(const SettingsStore&) = delete;
 
     QString read(const QString& section, const QString& key, const QString& defaultValue) const;
+    struct Entry {
+        QString section;
+        QString key;
+        QString value;
+    };
+    // Writes and checks that the file took them; raises KorvaneError (75) when it did not,
+    // so that a lost change is never reported as saved.
     void write(const QString& section, const QString& key, const QString& value);
+    void writeAll(const std::vector<Entry>& entries);
     bool contains(const QString& section, const QString& key) const;
     QString fileName() const;
 

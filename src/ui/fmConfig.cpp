@@ -7,6 +7,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QScreen>
+#include <algorithm>
 #include <cstdio>
 
 #include "core/ActivityLog.h"
@@ -15,6 +16,7 @@
 #include "core/RunConfiguration.h"
 #include "core/SettingsStore.h"
 #include "ui/DSNName.h"
+#include "ui/Guarded.h"
 #include "ui/Look.h"
 #include "ui/MessageBoxes.h"
 
@@ -166,11 +168,14 @@ void fmConfig::buildWindow() {
         cmdTestConnection_->setEnabled(!text.trimmed().isEmpty());
     });
     connect(chkRunAppOnStartup_, &QCheckBox::toggled, this, [this](bool checked) {
-        storeRunAppOnStartup(services_.store, services_.config, checked);
+        reportFailure(services_.log,
+                      [&] { storeRunAppOnStartup(services_.store, services_.config, checked); });
         services_.mainWindowBox.setRunAppOnStartup(checked);
     });
     connect(chkDontSendProcessedMsgs_, &QCheckBox::toggled, this, [this](bool checked) {
-        storeDontSendProcessedMsgs(services_.store, services_.config, checked);
+        reportFailure(services_.log, [&] {
+            storeDontSendProcessedMsgs(services_.store, services_.config, checked);
+        });
     });
     connect(cmdSelect_, &QPushButton::clicked, this, &fmConfig::cmdSelect_Click);
     connect(cmdTestConnection_, &QPushButton::clicked, this, &fmConfig::cmdTestConnection_Click);
@@ -222,40 +227,46 @@ void fmConfig::done(int result) {
 }
 
 void fmConfig::Form_Unload() {
-    SettingsStore& store = services_.store;
     RunConfiguration& config = services_.config;
     guarded([this] {
         services_.log.WriteLog(QStringLiteral("Saving configuration settings..."), true, false);
     });
-    const QString dsnSection = QStringLiteral("DSNSettings");
-    store.write(dsnSection, QStringLiteral("DSNName"), txtDSN_->text());
-    store.write(dsnSection, QStringLiteral("DSNPath"), config.dsnPath);
-    store.write(dsnSection, QStringLiteral("DSNDBUser"), txtDBUser_->text());
-    store.write(dsnSection, QStringLiteral("DSNDBPassword"), txtDBPassword_->text());
-    store.write(dsnSection, QStringLiteral("DSNType"), config.dsnType);
-    config.dsnName = txtDSN_->text();
-    config.dsnDbUser = txtDBUser_->text();
-    config.dsnDbPassword = txtDBPassword_->text();
-    const QString cellSection = QStringLiteral("Telvoro");
-    store.write(cellSection, QStringLiteral("CellServer"), txtCellServer_->text());
-    store.write(cellSection, QStringLiteral("CellPort"), txtCellPort_->text());
-    store.write(cellSection, QStringLiteral("CellUserName"), txtCellUser_->text());
-    store.write(cellSection, QStringLiteral("CellPassword"), txtCellPassword_->text());
-    config.cellServer = txtCellServer_->text();
-    config.cellPort = txtCellPort_->text();
-    config.cellUserName = txtCellUser_->text();
-    config.cellPassword = txtCellPassword_->text();
-    const QString mailSection = QStringLiteral("Email");
-    store.write(mailSection, QStringLiteral("SMTPServer"), txtSMTPServer_->text());
-    store.write(mailSection, QStringLiteral("SMTPPort"), txtSMTPPort_->text());
-    store.write(mailSection, QStringLiteral("SMTPUserName"), txtSMTPUser_->text());
-    store.write(mailSection, QStringLiteral("SMTPPassword"), txtSMTPPassword_->text());
-    config.smtpServer = txtSMTPServer_->text();
-    config.smtpPort = txtSMTPPort_->text();
-    config.smtpUserName = txtSMTPUser_->text();
-    config.smtpPassword = txtSMTPPassword_->text();
-    guarded([this] {
-        services_.log.WriteLog(QStringLiteral("Configuration settings saved."), true, false);
+    // The boxes by the setting they show; the data-source path and type come from the "..."
+    // selection, kept in the configuration.
+    const std::vector<std::pair<QString RunConfiguration::*, QLineEdit*>> boxes = {
+        {&RunConfiguration::dsnName, txtDSN_},
+        {&RunConfiguration::dsnDbUser, txtDBUser_},
+        {&RunConfiguration::dsnDbPassword, txtDBPassword_},
+        {&RunConfiguration::cellServer, txtCellServer_},
+        {&RunConfiguration::cellPort, txtCellPort_},
+        {&RunConfiguration::cellUserName, txtCellUser_},
+        {&RunConfiguration::cellPassword, txtCellPassword_},
+        {&RunConfiguration::smtpServer, txtSMTPServer_},
+        {&RunConfiguration::smtpPort, txtSMTPPort_},
+        {&RunConfiguration::smtpUserName, txtSMTPUser_},
+        {&RunConfiguration::smtpPassword, txtSMTPPassword_}};
+    std::vector<SettingsStore::Entry> entries;
+    for (const TextSetting& setting : textSettings()) {
+        const auto box = std::find_if(boxes.begin(), boxes.end(), [&](const auto& pair) {
+            return pair.first == setting.field;
+        });
+        if (box != boxes.end()) {
+            config.*setting.field = box->second->text();
+        }
+        entries.push_back(SettingsStore::Entry{QString::fromLatin1(setting.section),
+                                               QString::fromLatin1(setting.key),
+                                               config.*setting.field});
+    }
+    QString outcome = QStringLiteral("Configuration settings saved.");
+    bool failed = false;
+    try {
+        services_.store.writeAll(entries);
+    } catch (const KorvaneError& error) {
+        outcome = errorLine(error);
+        failed = true;
+    }
+    guarded([&] {
+        services_.log.WriteLog(outcome, true, failed);
         services_.log.WriteLog(QStringLiteral("Configuration unloaded."), true, false);
     });
 }
@@ -322,14 +333,6 @@ void fmConfig::setBusy(Test test, bool busy) {
 
 QString fmConfig::prompt(const QString& text, const QString& title, const QString& defaultValue) {
     return MessageBoxes::prompt(this, text, title, defaultValue);
-}
-
-void fmConfig::guarded(const std::function<void()>& action) {
-    try {
-        action();
-    } catch (const KorvaneError& error) {
-        std::fprintf(stderr, "korvane: %s\n", error.what());
-    }
 }
 
 }  // namespace korvane

@@ -63,7 +63,6 @@ private:
                   int width, int height);
     QPushButton* button(QWidget* parent, const char* name, const QString& text, int left, int top);
     QLabel* waitLabel(QWidget* parent, const char* name, int left, int top);
-    void guarded(const std::function<void()>& action);
 
     ConfigServices services_;
     ChannelTests tests_;

@@ -22,6 +22,7 @@
 #include "core/SettingsStore.h"
 #include "core/StopDeadline.h"
 #include "dispatch/ProcessingControl.h"
+#include "ui/Guarded.h"
 #include "ui/Look.h"
 #include "ui/MessageBoxes.h"
 #include "ui/fmConfig.h"
@@ -110,7 +111,8 @@ void fmMain::buildWindow() {
     chkRunAppOnStartup_->setFont(look::verdana(9, true));
     look::setTextColor(chkRunAppOnStartup_, look::kPlum);
     connect(chkRunAppOnStartup_, &QCheckBox::toggled, this, [this](bool checked) {
-        storeRunAppOnStartup(services_.store, services_.config, checked);
+        reportFailure(services_.log,
+                      [&] { storeRunAppOnStartup(services_.store, services_.config, checked); });
     });
 
     cmdStart_ = new QPushButton(QStringLiteral("&Start"), client);
@@ -463,14 +465,6 @@ bool fmMain::runAppOnStartup() const {
 
 void fmMain::logLine(const QString& text) {
     services_.log.WriteLog(text, true, false);
-}
-
-void fmMain::guarded(const std::function<void()>& action) {
-    try {
-        action();
-    } catch (const KorvaneError& error) {
-        std::fprintf(stderr, "korvane: %s\n", error.what());
-    }
 }
 
 }  // namespace korvane

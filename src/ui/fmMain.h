@@ -115,8 +115,6 @@ private:
     // Ends a run without a screen in which nothing could ever run, with kExitConfiguration.
     void endHeadless();
     void openConfiguration();
-    // Runs an action whose log entries may fail; a failure is reported on stderr only.
-    void guarded(const std::function<void()>& action);
     void logLine(const QString& text);
 
     Services services_;

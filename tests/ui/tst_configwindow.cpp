@@ -1,4 +1,5 @@
 #include <QCheckBox>
+#include <QDir>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -177,6 +178,22 @@ private Q_SLOTS:
         QVERIFY(!rig.button("cmdTestConnection")->isEnabled());
         rig.box("txtDSN")->setText(QStringLiteral(" x"));
         QVERIFY(rig.button("cmdTestConnection")->isEnabled());
+    }
+
+    // A store that cannot be written: the close says so in a message box instead of "saved",
+    // and the values typed still serve this run.
+    void unwritableStoreIsReportedNotSaved() {
+        Rig rig;
+        QVERIFY(QDir().mkpath(rig.profile.settingsFile()));  // a folder where the file goes
+        rig.open();
+        rig.box("txtCellServer")->setText(QStringLiteral("gw.example.org"));
+        rig.view.messages.clear();  // the check boxes, stored as the window opened, said so too
+        QVERIFY(rig.window->close());
+        QCOMPARE(rig.view.messages.size(), 1);
+        QVERIFY2(rig.view.messages[0].startsWith(QStringLiteral("Error Occurred: 75 --> ")),
+                 qPrintable(rig.view.messages[0]));
+        QVERIFY(!rig.lines().contains(QStringLiteral("Configuration settings saved.")));
+        QCOMPARE(rig.config.cellServer, QStringLiteral("gw.example.org"));
     }
 
     void dataSourceSelectionResults() {
