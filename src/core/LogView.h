@@ -15,12 +15,4 @@ public:
     virtual void yield() = 0;
 };
 
-// No pane and no message box; yields to the Qt event loop when one exists.
-class HeadlessLogView : public LogView {
-public:
-    void appendToPane(const QString& entry) override;
-    void showMessage(const QString& text) override;
-    void yield() override;
-};
-
 }  // namespace korvane

@@ -21,10 +21,10 @@ class HostileGateway {
 public:
     explicit HostileGateway(const QByteArray& reply) {
         const QString script = QStringLiteral(
-            "import socket,sys,time\n"
+            "import socket,sys\n"
             "s=socket.socket(); s.bind(('127.0.0.1',0)); s.listen(1)\n"
             "print(s.getsockname()[1], flush=True)\n"
-            "c,_=s.accept(); c.recv(4096); c.sendall(bytes.fromhex(sys.argv[1])); time.sleep(3)\n");
+            "c,_=s.accept(); c.recv(4096); c.sendall(bytes.fromhex(sys.argv[1])); c.close()\n");
         process_.start(QStringLiteral("/usr/bin/python3"),
                        {QStringLiteral("-c"), script, QString::fromLatin1(reply.toHex())});
         process_.waitForReadyRead(5000);

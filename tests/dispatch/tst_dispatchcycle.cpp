@@ -688,10 +688,10 @@ private Q_SLOTS:
             for (const auto& [section, key, value] : settings) store.write(section, key, value);
         }
         SmsPeer peer;
-        const QString binary = test::TestEnvironment::value("KORVANE_TEST_KORVANE_BINARY");
+        const QString built = test::TestEnvironment::value("KORVANE_TEST_KORVANE_BINARY");
         QProcess korvane;
         korvane.setProcessEnvironment(profile.programEnvironment());
-        korvane.start(binary, QStringList());
+        korvane.start(profile.installedProgram(built), QStringList());
         QTRY_VERIFY_WITH_TIMEOUT(peer.count(QStringLiteral("4420777")) == 1, 20000);
         korvane.kill();
         QVERIFY(korvane.waitForFinished(10000));
@@ -701,7 +701,7 @@ private Q_SLOTS:
         // program gives it its grace time, marks it in doubt and ends.
         db.insert(sms(3, QStringLiteral("c"), QStringLiteral("4420003")));
         db.insert(sms(4, QStringLiteral("d"), QStringLiteral("4420777")));
-        korvane.start(binary, QStringList());
+        korvane.start(profile.installedProgram(built), QStringList());
         QTRY_VERIFY_WITH_TIMEOUT(peer.count(QStringLiteral("4420777")) == 2, 20000);
         ::kill(static_cast<pid_t>(korvane.processId()), SIGTERM);
         QVERIFY(korvane.waitForFinished(20000));

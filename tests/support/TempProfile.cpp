@@ -23,9 +23,21 @@ QProcessEnvironment TempProfile::programEnvironment() const {
                           QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
     env.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtime);
     env.insert(QStringLiteral("XDG_CONFIG_HOME"), configHome());
+    env.insert(QStringLiteral("XDG_DATA_HOME"), path(QStringLiteral("data")));
     env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
     env.insert(QStringLiteral("KORVANE_PRINT_MESSAGE_BOXES"), QStringLiteral("1"));
     return env;
+}
+
+QString TempProfile::installedProgram(const QString& built) const {
+    // In a folder named bin the program logs per user (under XDG_DATA_HOME), as an installed
+    // one does, rather than into the build folder.
+    const QString copy = path(QStringLiteral("bin/korvane"));
+    if (!QFile::exists(copy)) {
+        QDir().mkpath(path(QStringLiteral("bin")));
+        QFile::copy(built, copy);
+    }
+    return copy;
 }
 
 QString TempProfile::settingsFile() const {

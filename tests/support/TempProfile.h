@@ -18,6 +18,9 @@ public:
     // For the built program run offscreen with this profile and a runtime folder of its own;
     // message boxes are printed instead of shown.
     QProcessEnvironment programEnvironment() const;
+    // A copy of the built program that logs into this profile.
+    QString installedProgram(const QString& built) const;
+    QString programLogsDir() const { return path(QStringLiteral("data/Dravik_Korvane/Logs")); }
     // Every line of the day's log file with the stamps cut off.
     QStringList logLines(const QString& fileName) const;
 

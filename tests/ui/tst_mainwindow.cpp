@@ -289,7 +289,7 @@ private Q_SLOTS:
 
     void secondInstanceIsRefused() {
         KORVANE_REQUIRE_ENV("KORVANE_TEST_KORVANE_BINARY");
-        const QString binary = test::TestEnvironment::value("KORVANE_TEST_KORVANE_BINARY");
+        const QString built = test::TestEnvironment::value("KORVANE_TEST_KORVANE_BINARY");
         test::TempProfile profile;
         {
             // Without a screen the first instance must have work to wait for, or it ends.
@@ -310,7 +310,7 @@ private Q_SLOTS:
 
         QProcess first;
         first.setProcessEnvironment(env);
-        first.start(binary, {QStringLiteral("--ignored-argument")});
+        first.start(profile.installedProgram(built), {QStringLiteral("--ignored-argument")});
         QVERIFY(first.waitForStarted());
         auto lockOwner = [&] {
             QFile lock(stale.fileName());
@@ -325,7 +325,7 @@ private Q_SLOTS:
         settings.close();
         QProcess second;
         second.setProcessEnvironment(env);
-        second.start(binary, QStringList());
+        second.start(profile.installedProgram(built), QStringList());
         QVERIFY(second.waitForFinished(20000));
         QCOMPARE(second.exitCode(), 0);
         QCOMPARE(QString::fromUtf8(second.readAllStandardOutput()).trimmed(),
@@ -343,7 +343,7 @@ private Q_SLOTS:
     // on standard error and ends with EX_CONFIG instead of waiting for ever.
     void headlessRunsEndWhenNothingCouldRun() {
         KORVANE_REQUIRE_ENV("KORVANE_TEST_KORVANE_BINARY");
-        const QString binary = test::TestEnvironment::value("KORVANE_TEST_KORVANE_BINARY");
+        const QString built = test::TestEnvironment::value("KORVANE_TEST_KORVANE_BINARY");
         struct Case {
             QString runAppOnStartup;
             bool display;  // QT_QPA_PLATFORM=offscreen, or no display variables at all
@@ -368,7 +368,7 @@ private Q_SLOTS:
             }
             QProcess korvane;
             korvane.setProcessEnvironment(env);
-            korvane.start(binary, QStringList());
+            korvane.start(profile.installedProgram(built), QStringList());
             QVERIFY(korvane.waitForFinished(20000));
             QCOMPARE(korvane.exitStatus(), QProcess::NormalExit);
             QCOMPARE(korvane.exitCode(), 78);
