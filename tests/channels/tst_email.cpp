@@ -131,32 +131,6 @@ private Q_SLOTS:
         ReceivedMessages::clearMail(authStore_);
     }
 
-    void addressListsAsPeopleWriteThem() {
-        const auto list = parseAddressList(
-            QStringLiteral(
-                " a@x.org; \"Doe, Jane\" <jane@x.org>, 'b@y.org' ;Bob Smith < bob@z.org >;"),
-            QStringLiteral("To"));
-        QCOMPARE(list.size(), size_t(4));
-        QCOMPARE(list[0].address, QStringLiteral("a@x.org"));
-        QCOMPARE(list[1].name, QStringLiteral("Doe, Jane"));
-        QCOMPARE(list[1].address, QStringLiteral("jane@x.org"));
-        QCOMPARE(list[2].address, QStringLiteral("b@y.org"));
-        QCOMPARE(list[3].name, QStringLiteral("Bob Smith"));
-        QCOMPARE(list[3].address, QStringLiteral("bob@z.org"));
-        for (const QString& bad :
-             {QStringLiteral("a@x.org, bob"), QStringLiteral("@x.org"), QStringLiteral("a b@x.org"),
-              QStringLiteral(" ; , "), QStringLiteral("Jane <jane@x.org")}) {
-            QVERIFY_THROWS_EXCEPTION(KorvaneError, parseAddressList(bad, QStringLiteral("To")));
-        }
-        try {
-            parseAddressList(QStringLiteral("a@x.org; bob"), QStringLiteral("CC"));
-        } catch (const KorvaneError& error) {
-            QCOMPARE(
-                errorLine(error),
-                QStringLiteral("Error Occurred: 2001 --> 'bob' in CC is not an e-mail address."));
-        }
-    }
-
     void deliveredMessageIsWhatWasAsked() {
         QTemporaryDir dir;
         const QString path = dir.filePath(QStringLiteral("Rapport März €.pdf"));
@@ -239,20 +213,6 @@ private Q_SLOTS:
         QVERIFY(ReceivedMessages::mail(store_).last()[QStringLiteral("peer")] != firstConnection);
     }
 
-    void subjectCannotAddHeaders() {
-        EmailSender sender(transport_);
-        QVERIFY(Delivery::Sent ==
-                send(sender, QStringLiteral("a@korvane.test"), QStringLiteral("b@x.test"), {}, {},
-                     {}, QStringLiteral("Hello\r\nBcc: evil@x.test"), QStringLiteral("body"),
-                     QStringLiteral("127.0.0.1"), port_, {}, {}, false));
-        const QList<QJsonObject> got = ReceivedMessages::mail(store_);
-        QCOMPARE(got.size(), 1);
-        QCOMPARE(got[0][QStringLiteral("rcpt_tos")].toArray().size(), 1);
-        const Parsed parsed = parse(got[0][QStringLiteral("data")].toString().toLatin1());
-        QVERIFY(parsed.bcc.isEmpty());
-        QCOMPARE(parsed.subject, QStringLiteral("Hello  Bcc: evil@x.test"));
-    }
-
     void loginOnlyWithAUserName() {
         EmailSender sender(transport_);
         const QString user = test::TestEnvironment::value("KORVANE_TEST_SMTP_AUTH_USER");
@@ -332,22 +292,6 @@ private Q_SLOTS:
                  qPrintable(line));
         QCOMPARE(ReceivedMessages::mail(store_).size(), 1);
         QVERIFY(view_.messages.isEmpty());
-    }
-
-    void transportRules() {
-        SmtpSettings settings;
-        settings.server = QStringLiteral("mail.example.org");
-        settings.port = QStringLiteral("465");
-        QCOMPARE(CurlMailTransport::url(settings), QByteArray("smtps://mail.example.org:465"));
-        settings.port = QStringLiteral("587");
-        QCOMPARE(CurlMailTransport::url(settings), QByteArray("smtp://mail.example.org:587"));
-        settings.server = QStringLiteral("::1");
-        QCOMPARE(CurlMailTransport::url(settings), QByteArray("smtp://[::1]:587"));
-        QVERIFY(CurlMailTransport::isLoopback(QStringLiteral("127.0.0.1")));
-        QVERIFY(CurlMailTransport::isLoopback(QStringLiteral("::1")));
-        QVERIFY(CurlMailTransport::isLoopback(QStringLiteral("LOCALHOST")));
-        QVERIFY(!CurlMailTransport::isLoopback(QStringLiteral("10.0.0.1")));
-        QVERIFY(!CurlMailTransport::isLoopback(QStringLiteral("mail.example.org")));
     }
 };
 

@@ -152,11 +152,6 @@ private Q_SLOTS:
                  perUser);
         QVERIFY(QFileInfo(perUser).absoluteDir().exists());
     }
-
-    void errorLineFormat() {
-        QCOMPARE(errorLine(KorvaneError(-2147467259, QStringLiteral("boom"))),
-                 QStringLiteral("Error Occurred: -2147467259 --> boom"));
-    }
 };
 
 QTEST_GUILESS_MAIN(ActivityLogTest)

