@@ -54,14 +54,14 @@ inline double peakMegabytes() {
             long kb = 0;
             if (std::sscanf(line, "VmHWM: %ld kB", &kb) == 1) {
                 std::fclose(file);
-                return kb / 1024.0;
+                return static_cast<double>(kb) / 1024.0;
             }
         }
         std::fclose(file);
     }
     rusage usage{};
     getrusage(RUSAGE_SELF, &usage);
-    return usage.ru_maxrss / 1024.0;
+    return static_cast<double>(usage.ru_maxrss) / 1024.0;
 }
 
 inline QString env(const char* name) {
@@ -79,7 +79,7 @@ double timed(Fn&& fn) {
     QElapsedTimer timer;
     timer.start();
     fn();
-    return timer.nsecsElapsed() / 1e9;
+    return static_cast<double>(timer.nsecsElapsed()) / 1e9;
 }
 
 }  // namespace korvane::bench

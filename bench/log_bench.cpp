@@ -20,7 +20,7 @@ int main(int argc, char** argv) {
     for (int i = 0; i < entries; ++i) {
         log.WriteLog(QStringLiteral("Processing message for Record Id: %1").arg(i), true, false);
     }
-    const double seconds = timer.nsecsElapsed() / 1e9;
+    const double seconds = static_cast<double>(timer.nsecsElapsed()) / 1e9;
     std::printf("log_bench: %d entries in %.2f s, %.0f entries/s, peak RSS %.1f MB\n", entries,
                 seconds, entries / seconds, korvane::bench::peakMegabytes());
     return 0;

@@ -19,7 +19,7 @@ QString unquote(QString text) {
 }
 
 bool plausible(const QString& address) {
-    const int at = address.lastIndexOf(QLatin1Char('@'));
+    const qsizetype at = address.lastIndexOf(QLatin1Char('@'));
     if (at <= 0 || at == address.size() - 1) {
         return false;
     }
@@ -67,7 +67,7 @@ std::vector<MailAddress> parseAddressList(const QString& text, const QString& fi
             continue;
         }
         MailAddress mailbox;
-        const int open = entry.lastIndexOf(QLatin1Char('<'));
+        const qsizetype open = entry.lastIndexOf(QLatin1Char('<'));
         if (open >= 0) {
             if (!entry.endsWith(QLatin1Char('>'))) {
                 throw invalid(entry, field);

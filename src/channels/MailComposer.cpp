@@ -74,7 +74,7 @@ GMimePart* partWithStream(const char* type, const char* subtype, GMimeStream* so
 }
 
 QByteArray domainOf(const QString& address) {
-    const int at = address.lastIndexOf(QLatin1Char('@'));
+    const qsizetype at = address.lastIndexOf(QLatin1Char('@'));
     return at >= 0 ? address.mid(at + 1).toUtf8() : QByteArray("localhost");
 }
 

@@ -63,12 +63,12 @@ bool readCString(const QByteArray& body, int& offset, int maxSize, QByteArray& o
     if (offset < 0 || offset >= body.size()) {
         return false;
     }
-    const int end = body.indexOf('\0', offset);
+    const qsizetype end = body.indexOf('\0', offset);
     if (end < 0 || end - offset + 1 > maxSize) {
         return false;
     }
     out = body.mid(offset, end - offset);
-    offset = end + 1;
+    offset = static_cast<int>(end + 1);  // within body, which holds one PDU
     return true;
 }
 

@@ -56,7 +56,7 @@ QString DatabaseConnection::fileDsnConnectionString(const QString& path, const Q
             inOdbcSection = line.compare(QStringLiteral("[ODBC]"), Qt::CaseInsensitive) == 0;
             continue;
         }
-        const int equals = line.indexOf(QLatin1Char('='));
+        const qsizetype equals = line.indexOf(QLatin1Char('='));
         if (!inOdbcSection || equals <= 0 || line.startsWith(QLatin1Char(';'))) {
             continue;
         }

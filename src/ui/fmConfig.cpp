@@ -279,10 +279,10 @@ void fmConfig::cmdSelect_Click() {
     }
     try {
         if (result.right(3) == QStringLiteral("dsn")) {
-            const int slash = std::max(result.lastIndexOf(QLatin1Char('\\')),
+            const qsizetype slash = std::max(result.lastIndexOf(QLatin1Char('\\')),
                                        result.lastIndexOf(QLatin1Char('/')));
             const QString file = result.mid(slash + 1);
-            const int dot = file.lastIndexOf(QLatin1Char('.'));
+            const qsizetype dot = file.lastIndexOf(QLatin1Char('.'));
             if (dot < 0) {
                 throw KorvaneError(5, QStringLiteral("Invalid procedure call or argument"));
             }

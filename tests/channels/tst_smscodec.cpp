@@ -22,7 +22,7 @@ private Q_SLOTS:
 
         auto sizes = [](const smpp::EncodedSms& sms) {
             QList<int> result;
-            for (const QByteArray& part : sms.parts) result << part.size();
+            for (const QByteArray& part : sms.parts) result << static_cast<int>(part.size());
             return result;
         };
         QCOMPARE(sizes(smpp::encodeSms(QString(160, QLatin1Char('a')), 1)), QList<int>{160});

@@ -71,7 +71,7 @@ private Q_SLOTS:
             void showMessage(const QString& text) override { seen(text); }
         } probe;
         probe.seen = [&](const QString&) {
-            fileAtMessage = QString::fromUtf8(readAll(profile.logsDir() + "/Log_051226.log"));
+            fileAtMessage = QString::fromUtf8(readAll(profile.logsDir() + QStringLiteral("/Log_051226.log")));
             paneAtMessage = probe.pane;
         };
         log.setView(&probe);
@@ -87,9 +87,9 @@ private Q_SLOTS:
         ActivityLog log(profile.logsDir(), clock, nullptr, kEnglish);
         log.WriteLog(QStringLiteral("turn of the day"), true, false);
         log.WriteLog(QStringLiteral("next day"), true, false);
-        QCOMPARE(readAll(profile.logsDir() + "/Log_051226.log"),
+        QCOMPARE(readAll(profile.logsDir() + QStringLiteral("/Log_051226.log")),
                  QByteArray("06-12-2026 12:00:00 AM : turn of the day\r\n"));
-        QCOMPARE(readAll(profile.logsDir() + "/Log_061226.log"),
+        QCOMPARE(readAll(profile.logsDir() + QStringLiteral("/Log_061226.log")),
                  QByteArray("06-12-2026 12:00:00 AM : next day\r\n"));
     }
 

@@ -54,7 +54,7 @@ QStringList TempProfile::logLines(const QString& fileName) const {
         lines.removeLast();
     }
     for (QString& line : lines) {
-        const int separator = line.indexOf(QStringLiteral(" : "));
+        const qsizetype separator = line.indexOf(QStringLiteral(" : "));
         if (separator == 22 || separator == 20) {
             line = line.mid(separator + 3);
         }
