@@ -5,8 +5,10 @@
 #include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QHostAddress>
+#include <QThread>
 #include <cstring>
 #include <memory>
+#include <thread>
 
 #include "core/KorvaneError.h"
 #include "core/StopDeadline.h"
@@ -99,16 +101,29 @@ CurlMailTransport::CurlMailTransport(const StopDeadline* stop) : stop_(stop) {}
 
 CurlMailTransport::~CurlMailTransport() {
     endSession();
+    // Closings still waiting on a server get a moment; the program does not wait longer.
+    const QDeadlineTimer patience(2000);
+    while (*closing_ > 0 && !patience.hasExpired()) {
+        QThread::msleep(10);
+    }
 }
 
 void CurlMailTransport::endSession() {
-    // The multi handle holds the connection: closing it says QUIT.
-    if (multi_ && handle_) {
+    if (!multi_) {
+        return;
+    }
+    if (handle_) {
         curl_multi_remove_handle(static_cast<CURLM*>(multi_.get()),
                                  static_cast<CURL*>(handle_.get()));
     }
-    handle_.reset();
-    multi_.reset();
+    // Closing the connection says QUIT and waits for the answer, which libcurl does in one
+    // blocking call: on a thread of its own, so that a server stalling on it freezes nothing.
+    ++*closing_;
+    std::thread([easy = handle_.release(), multi = multi_.release(), closing = closing_] {
+        curl_easy_cleanup(static_cast<CURL*>(easy));
+        curl_multi_cleanup(static_cast<CURLM*>(multi));
+        --*closing;
+    }).detach();
 }
 
 void CurlMailTransport::send(const SmtpSettings& settings, const QByteArray& envelopeFrom,

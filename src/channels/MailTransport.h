@@ -4,6 +4,7 @@
 #include <QIODevice>
 #include <QList>
 #include <QString>
+#include <atomic>
 #include <memory>
 
 namespace korvane {
@@ -57,6 +58,8 @@ private:
         void operator()(void* multi) const;
     };
     const StopDeadline* stop_;
+    // Connections still saying QUIT; shared with the threads that close them.
+    std::shared_ptr<std::atomic<int>> closing_ = std::make_shared<std::atomic<int>>(0);
     std::unique_ptr<void, MultiDeleter> multi_;  // holds the connection between messages
     std::unique_ptr<void, HandleDeleter> handle_;
 };

@@ -71,7 +71,8 @@ private Q_SLOTS:
             void showMessage(const QString& text) override { seen(text); }
         } probe;
         probe.seen = [&](const QString&) {
-            fileAtMessage = QString::fromUtf8(readAll(profile.logsDir() + QStringLiteral("/Log_051226.log")));
+            fileAtMessage =
+                QString::fromUtf8(readAll(profile.logsDir() + QStringLiteral("/Log_051226.log")));
             paneAtMessage = probe.pane;
         };
         log.setView(&probe);

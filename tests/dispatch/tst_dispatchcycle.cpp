@@ -307,17 +307,6 @@ private Q_SLOTS:
         }
     }
 
-    void gatewayRefusingTheLogin() {
-        TestDatabase db(TestDatabase::Kind::SQLite);
-        db.recreate();
-        db.insert(sms(1, QStringLiteral("x"), QStringLiteral("1")));
-        Rig rig(db);
-        rig.config.cellUserName = QStringLiteral("refuse");
-        rig.control.Timer1_Timer();
-        expectOutcome(db, 1, QStringLiteral("N"), "Message Is Not Sent Via SMS.");
-        QVERIFY(rig.logLines().contains(QString::fromLatin1(SmsSender::kLoginFailed)));
-    }
-
     void rowsInRecIdOrderAndRetriesByOption() {
         TestDatabase db(TestDatabase::Kind::PostgreSQL);
         db.recreate();

@@ -281,17 +281,6 @@ private Q_SLOTS:
                 }) != 0);
     }
 
-    void passwordWithSeparatorsLogsIn() {
-        const QString password = test::TestEnvironment::value("KORVANE_TEST_PG_PASSWORD");
-        QVERIFY(password.contains(QLatin1Char(';')) && password.contains(QLatin1Char('}')));
-        DatabaseConnection c;
-        c.open(test::TestEnvironment::value("KORVANE_TEST_PG_DSN"),
-               test::TestEnvironment::value("KORVANE_TEST_PG_USER"), password);
-        QVERIFY(c.isOpen());
-        c.close();
-        QVERIFY(!c.isOpen());
-    }
-
     void serverDownGivesTheDriverText() {
         QTemporaryDir dir;
         const QString path = dir.filePath(QStringLiteral("Down.dsn"));
