@@ -390,6 +390,7 @@ void SmsSender::endSession() {
         session_->close();
         session_.reset();
     }
+    messages_.clear();  // every outcome was asked for or can no longer be
 }
 
 }  // namespace korvane

@@ -6,11 +6,13 @@
 #include "dispatch/DatabaseConnection.h"
 #include "dispatch/MessageSnapshot.h"
 #include "dispatch/MessageTable.h"
+#include "support/ErrorNumber.h"
 #include "support/TestDatabase.h"
 #include "support/TestEnvironment.h"
 
 using namespace korvane;
 using korvane::test::TestDatabase;
+using test::errorNumberOf;
 using Column = MessageTable::Column;
 
 namespace {
@@ -24,18 +26,6 @@ QList<qint32> selectedIds(TestDatabase& db, qint32 dontSend) {
         ids << snapshot.recordId(i);
     }
     return ids;
-}
-
-qint32 errorNumberOf(const std::function<void()>& action, QString* description = nullptr) {
-    try {
-        action();
-    } catch (const KorvaneError& error) {
-        if (description != nullptr) {
-            *description = error.description();
-        }
-        return error.number();
-    }
-    return 0;
 }
 
 }  // namespace

@@ -4,19 +4,10 @@
 #include "core/KorvaneError.h"
 #include "dispatch/DatabaseConnection.h"
 #include "dispatch/MessageTable.h"
+#include "support/ErrorNumber.h"
 
 using namespace korvane;
-
-namespace {
-qint32 errorNumberOf(const std::function<void()>& action) {
-    try {
-        action();
-    } catch (const KorvaneError& error) {
-        return error.number();
-    }
-    return 0;
-}
-}  // namespace
+using test::errorNumberOf;
 
 // The table's statements and conversions, and the connection string's quoting and
 // password masking: no database needed.
