@@ -42,6 +42,7 @@ int main(int argc, char** argv) {
     QApplication::processEvents();
     window.mnuConfig_Click();
     QApplication::processEvents();
+    window.flushPane();
     window.grab().save(out + QStringLiteral("/main-window.png"));
     return 0;
 }
