@@ -2,6 +2,7 @@
 
 #include "core/KorvaneError.h"
 #include "core/Responsive.h"
+#include "core/StopDeadline.h"
 
 namespace korvane {
 
@@ -12,7 +13,8 @@ constexpr quint8 kInterfaceVersion = 0x34;
 constexpr int kUnbindWaitMs = 2000;
 }  // namespace
 
-SmppSession::SmppSession(SmppTimeouts timeouts) : timeouts_(timeouts) {
+SmppSession::SmppSession(SmppTimeouts timeouts, const StopDeadline* stop)
+    : timeouts_(timeouts), stop_(stop) {
     connect(&socket_, &QTcpSocket::readyRead, this, &SmppSession::onReadyRead);
     connect(&socket_, &QTcpSocket::disconnected, this, [this] {
         onReadyRead();  // what came before the close still counts
@@ -33,7 +35,7 @@ SmppSession::Bind SmppSession::open(const QString& server, qint32 port, const QS
         return Bind::ConnectFailed;
     }
     socket_.connectToHost(server, static_cast<quint16>(port));
-    const bool connected = waitResponsively(
+    const bool connected = waitUnlessStopped(
         [this] {
             return socket_.state() == QAbstractSocket::ConnectedState ||
                    socket_.state() == QAbstractSocket::UnconnectedState;
@@ -57,13 +59,20 @@ SmppSession::Bind SmppSession::open(const QString& server, qint32 port, const QS
         if (!failure_.isEmpty()) {
             throw KorvaneError(failureNumber_, failure_);
         }
+        if (stop_ != nullptr && stop_->passed()) {
+            abort();
+            throw KorvaneError(ErrorNumber::GatewayTimeout,
+                               QStringLiteral("Korvane is ending and Telvoro Server had not "
+                                              "answered yet."));
+        }
         if (deadline.hasExpired()) {
             abort();
             throw KorvaneError(ErrorNumber::GatewayTimeout,
                                QStringLiteral("Telvoro Server did not answer within %1 seconds.")
                                    .arg(timeouts_.responseMs / 1000.0));
         }
-        waitForReply(deadline);
+        const quint64 before = arrivals_;
+        waitUnlessStopped([&] { return arrivals_ != before || !failure_.isEmpty(); }, deadline);
     }
     const Pdu reply = takeReply(sequence);
     if (reply.commandId == Command::GenericNack) {
@@ -108,6 +117,18 @@ Pdu SmppSession::takeReply(quint32 sequence) {
     Pdu pdu = it->second;
     replies_.erase(it);
     return pdu;
+}
+
+bool SmppSession::waitUnlessStopped(const std::function<bool()>& done, QDeadlineTimer deadline) {
+    // In slices: a stop deadline set meanwhile (SIGTERM) is seen within one.
+    while (!deadline.hasExpired() && (stop_ == nullptr || !stop_->passed())) {
+        const QDeadlineTimer slice(100);
+        if (waitResponsively(done,
+                             deadline.deadlineNSecs() < slice.deadlineNSecs() ? deadline : slice)) {
+            return true;
+        }
+    }
+    return done();
 }
 
 void SmppSession::waitForReply(QDeadlineTimer deadline) {

@@ -4,11 +4,14 @@
 #include <QDeadlineTimer>
 #include <QObject>
 #include <QTcpSocket>
+#include <functional>
 #include <map>
 
 #include "channels/SmppPdu.h"
 
 namespace korvane {
+
+class StopDeadline;
 
 struct SmppTimeouts {
     int connectMs = 15000;
@@ -24,7 +27,8 @@ class SmppSession : public QObject {
 public:
     enum class Bind { Bound, ConnectFailed, Refused };
 
-    explicit SmppSession(SmppTimeouts timeouts);
+    // stop: connecting and binding give up when it passes.
+    explicit SmppSession(SmppTimeouts timeouts, const StopDeadline* stop = nullptr);
     ~SmppSession() override;
 
     // Raises KorvaneError when the gateway breaks the protocol, closes or does not answer.
@@ -53,11 +57,13 @@ public:
     const SmppTimeouts& timeouts() const { return timeouts_; }
 
 private:
+    bool waitUnlessStopped(const std::function<bool()>& done, QDeadlineTimer deadline);
     void onReadyRead();
     void fail(qint32 number, const QString& description);
     void sendRaw(const QByteArray& bytes);
 
     SmppTimeouts timeouts_;
+    const StopDeadline* stop_;
     QTcpSocket socket_;
     QByteArray buffer_;
     quint32 sequence_ = 0;

@@ -121,7 +121,7 @@ QString SmsSender::openSession(const SmsGateway& gateway) {
     }
     try {
         const qint32 port = toInt32(gateway.port);
-        auto session = std::make_unique<SmppSession>(timeouts_);
+        auto session = std::make_unique<SmppSession>(timeouts_, stop_);
         switch (session->open(gateway.server, port, gateway.user, gateway.password)) {
             case SmppSession::Bind::ConnectFailed:
                 return QString::fromLatin1(kConnectFailed);
