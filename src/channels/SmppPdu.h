@@ -22,6 +22,9 @@ constexpr quint32 EnquireLinkResp = 0x80000015;
 namespace Status {
 constexpr quint32 Ok = 0x00000000;
 constexpr quint32 InvalidCommandId = 0x00000003;
+// The gateway took nothing and asks to be offered the message again later.
+constexpr quint32 MessageQueueFull = 0x00000014;
+constexpr quint32 Throttled = 0x00000058;
 }  // namespace Status
 
 constexpr int kHeaderSize = 16;

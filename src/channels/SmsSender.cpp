@@ -30,9 +30,6 @@ constexpr quint8 kTonInternational = 1;
 constexpr quint8 kTonAlphanumeric = 5;
 constexpr quint8 kNpiIsdn = 1;
 constexpr quint8 kEsmUdhIndicator = 0x40;
-// The gateway took nothing and asks to be offered the message again later.
-constexpr quint32 kThrottled = 0x58;
-constexpr quint32 kQueueFull = 0x14;
 
 struct Address {
     quint8 ton = 0;
@@ -253,8 +250,9 @@ void SmsSender::pump() {
                 const Pdu reply = session_->takeReply(part.sequence);
                 part.inFlight = false;
                 progressed = true;
-                const bool throttled = reply.commandId == Command::SubmitSmResp &&
-                                       (reply.status == kThrottled || reply.status == kQueueFull);
+                const bool throttled =
+                    reply.commandId == Command::SubmitSmResp &&
+                    (reply.status == Status::Throttled || reply.status == Status::MessageQueueFull);
                 if (reply.commandId == Command::SubmitSmResp && reply.status == Status::Ok) {
                     part.accepted = true;
                     window_ = std::min(maxWindow_, window_ + 1);
