@@ -120,20 +120,19 @@ Pdu SmppSession::takeReply(quint32 sequence) {
 }
 
 bool SmppSession::waitUnlessStopped(const std::function<bool()>& done, QDeadlineTimer deadline) {
-    // In slices: a stop deadline set meanwhile (SIGTERM) is seen within one.
-    while (!deadline.hasExpired() && (stop_ == nullptr || !stop_->passed())) {
-        const QDeadlineTimer slice(100);
-        if (waitResponsively(done,
-                             deadline.deadlineNSecs() < slice.deadlineNSecs() ? deadline : slice)) {
+    for (;;) {
+        if (done()) {
             return true;
         }
+        if (deadline.hasExpired() || (stop_ != nullptr && stop_->passed())) {
+            return false;
+        }
+        // A stop deadline set meanwhile (SIGTERM) ends the wait, so that it is taken in.
+        const quint64 changes = stop_ != nullptr ? stop_->changes() : 0;
+        waitResponsively(
+            [&] { return done() || (stop_ != nullptr && stop_->changes() != changes); },
+            stop_ != nullptr ? stop_->capped(deadline) : deadline);
     }
-    return done();
-}
-
-void SmppSession::waitForReply(QDeadlineTimer deadline) {
-    const quint64 before = arrivals_;
-    waitResponsively([&] { return arrivals_ != before || !failure_.isEmpty(); }, deadline);
 }
 
 void SmppSession::onReadyRead() {
@@ -204,9 +203,7 @@ void SmppSession::close() {
         try {
             const quint32 sequence = send(Command::Unbind, QByteArray());
             const QDeadlineTimer deadline(std::min(kUnbindWaitMs, timeouts_.responseMs));
-            while (!hasReply(sequence) && failure_.isEmpty() && !deadline.hasExpired()) {
-                waitForReply(deadline);
-            }
+            waitUnlessStopped([&] { return hasReply(sequence) || !failure_.isEmpty(); }, deadline);
         } catch (const KorvaneError&) {
             // Every message is answered already; a gateway that ends rudely is fine.
         }

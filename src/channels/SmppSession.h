@@ -47,14 +47,12 @@ public:
     // Why the session ended (closed, malformed data), or "" while it lives.
     const QString& failure() const { return failure_; }
     qint32 failureNumber() const { return failureNumber_; }
-    // Waits, responsively, until a new reply arrives, the session fails or the deadline passes.
-    void waitForReply(QDeadlineTimer deadline);
+    // Counts the PDUs read: a wait for a reply ends when it moves.
+    quint64 arrivals() const { return arrivals_; }
     // Unbinds (briefly waiting for the answer) and closes.
     void close();
     // Closes at once, unanswered requests and all.
     void abort();
-
-    const SmppTimeouts& timeouts() const { return timeouts_; }
 
 private:
     bool waitUnlessStopped(const std::function<bool()>& done, QDeadlineTimer deadline);

@@ -8,6 +8,7 @@
 #include "channels/SmsEncoding.h"
 #include "core/Conversion.h"
 #include "core/KorvaneError.h"
+#include "core/Responsive.h"
 #include "core/StopDeadline.h"
 
 namespace korvane {
@@ -99,18 +100,39 @@ SmsSender::~SmsSender() {
     endSession();
 }
 
+bool SmsSender::Message::has(PartState state) const {
+    return std::any_of(parts.begin(), parts.end(),
+                       [state](const Part& part) { return part.state == state; });
+}
+
+bool SmsSender::Message::pending() const {
+    return !done && (has(PartState::Waiting) || has(PartState::InFlight) || has(PartState::Retry));
+}
+
+void SmsSender::Message::giveUp() {
+    for (Part& part : parts) {
+        if (part.state == PartState::Waiting || part.state == PartState::Retry) {
+            part.state = PartState::Refused;
+        }
+    }
+}
+
+bool SmsSender::liveSession() const {
+    return session_ && session_->isBound() && session_->failure().isEmpty();
+}
+
 QString SmsSender::openSession(const SmsGateway& gateway) {
-    // A gateway that closed the idle session is bound again; nothing was sent on it. Events
-    // first, so that a close that already came is seen.
+    // Events first, so that a close that already came is seen; a dropped session is settled
+    // before anything is written to a new one.
     QCoreApplication::processEvents();
-    if (session_ && session_->isBound() && sameGateway(boundTo_, gateway)) {
+    if (session_ && !session_->failure().isEmpty()) {
+        loseSession(session_->failureNumber(), session_->failure());
+    }
+    if (liveSession() && sameGateway(boundTo_, gateway)) {
         return QString();
     }
-    if (session_ && inFlight() > 0) {
-        pump();  // settles what the old session still owes
-        while (inFlight() > 0) {
-            pump();
-        }
+    while (session_ && inFlight() > 0) {
+        pump();  // what the old session still owes
     }
     if (session_) {
         session_->close();
@@ -130,6 +152,7 @@ QString SmsSender::openSession(const SmsGateway& gateway) {
         session_ = std::move(session);
         boundTo_ = gateway;
         window_ = maxWindow_;
+        ++binds_;
     } catch (const KorvaneError& error) {
         return errorLine(error);
     }
@@ -138,14 +161,20 @@ QString SmsSender::openSession(const SmsGateway& gateway) {
 
 int SmsSender::submit(const SmsGateway& gateway, const QString& mobileNumber, const QString& text) {
     const int ticket = nextTicket_++;
-    Message& message = messages_[ticket];
+    Message message;
+    message.gateway = gateway;
     auto refuse = [&](const QString& line) {
         message.done = true;
         message.result = SendResult{Delivery::NotSent, line};
+        messages_.emplace(ticket, std::move(message));
         return ticket;
     };
-    const QString failure = openSession(gateway);
-    if (!failure.isEmpty()) {
+    if (stop_ != nullptr && stop_->passed()) {
+        return refuse(errorLine(ErrorNumber::GatewayTimeout,
+                                QStringLiteral("Korvane is ending, so the message was not "
+                                               "offered to Telvoro Server.")));
+    }
+    if (const QString failure = openSession(gateway); !failure.isEmpty()) {
         return refuse(failure);
     }
     Address sender;
@@ -167,38 +196,14 @@ int SmsSender::submit(const SmsGateway& gateway, const QString& mobileNumber, co
                                                "255 SMS parts.")));
     }
     for (const QByteArray& part : sms.parts) {
-        Part& added = message.parts.emplace_back();
-        added.body = submitBody(sender, destination, sms, part);
+        message.parts.emplace_back().body = submitBody(sender, destination, sms, part);
     }
-    message.throttleLimit = QDeadlineTimer(kThrottleLimitMs);
-
-    // Room in the window; a message longer than the window goes out alone.
-    const int needed = static_cast<int>(message.parts.size());
-    while (inFlight() > 0 && inFlight() + needed > window_ && session_ && session_->isBound()) {
+    // Only a complete message joins the others: the engine never settles a half-built one.
+    Message& added = messages_.emplace(ticket, std::move(message)).first->second;
+    while (added.has(PartState::Waiting) && !added.done) {
         pump();
     }
-    if (!session_ || !session_->isBound()) {
-        const QString again = openSession(gateway);
-        if (!again.isEmpty()) {
-            return refuse(again);
-        }
-    }
-    for (Part& part : message.parts) {
-        writePart(part);
-    }
-    settle(message);
     return ticket;
-}
-
-void SmsSender::writePart(Part& part) {
-    try {
-        part.unwritten = false;
-        part.sequence = session_->send(Command::SubmitSm, part.body);
-        part.inFlight = true;
-        part.due = QDeadlineTimer(timeouts_.responseMs);
-    } catch (const KorvaneError&) {
-        part.refused = true;  // never written: the gateway has nothing of it
-    }
 }
 
 SendResult SmsSender::outcome(int ticket) {
@@ -218,120 +223,196 @@ SendResult SmsSender::outcome(int ticket) {
 int SmsSender::inFlight() const {
     int count = 0;
     for (const auto& [ticket, message] : messages_) {
-        for (const Part& part : message.parts) {
-            count += part.inFlight ||
-                     (!part.accepted && !part.refused && !part.lost && part.throttled > 0);
-        }
+        count += static_cast<int>(
+            std::count_if(message.parts.begin(), message.parts.end(),
+                          [](const Part& part) { return part.state == PartState::InFlight; }));
     }
     return count;
 }
 
-QDeadlineTimer SmsSender::nextWake() const {
-    QDeadlineTimer wake(QDeadlineTimer::Forever);
-    for (const auto& [ticket, message] : messages_) {
-        for (const Part& part : message.parts) {
-            const QDeadlineTimer at = part.inFlight ? part.due : part.retryAt;
-            if ((part.inFlight || part.throttled > 0) && !part.accepted && !part.refused &&
-                at.deadlineNSecs() < wake.deadlineNSecs()) {
-                wake = at;
-            }
-        }
-    }
-    return stop_ != nullptr ? stop_->capped(wake) : wake;
-}
-
-// One round: takes the replies that came, offers throttled parts again, enforces the
-// deadlines, or waits (responsively) for the next of these.
+// One step of the engine: what came in, what ran out, what can go out now; it waits on the
+// event loop only when none of these did anything.
 void SmsSender::pump() {
-    bool progressed = false;
-    for (auto& [ticket, message] : messages_) {
-        for (Part& part : message.parts) {
-            if (part.inFlight && session_ && session_->hasReply(part.sequence)) {
-                const Pdu reply = session_->takeReply(part.sequence);
-                part.inFlight = false;
-                progressed = true;
-                const bool throttled =
-                    reply.commandId == Command::SubmitSmResp &&
-                    (reply.status == Status::Throttled || reply.status == Status::MessageQueueFull);
-                if (reply.commandId == Command::SubmitSmResp && reply.status == Status::Ok) {
-                    part.accepted = true;
-                    window_ = std::min(maxWindow_, window_ + 1);
-                } else if (throttled && !message.throttleLimit.hasExpired()) {
-                    // Nothing was taken: the same PDU again, later, with fewer in flight.
-                    window_ = std::max(1, window_ / 2);
-                    part.retryAt =
-                        QDeadlineTimer(std::min(5000, 250 << std::min(part.throttled, 5)));
-                    ++part.throttled;
-                } else {
-                    part.refused = true;
-                }
-            } else if (!part.inFlight && part.throttled > 0 && !part.accepted && !part.refused &&
-                       !part.lost) {
-                if (message.throttleLimit.hasExpired()) {
-                    part.refused = true;
-                    progressed = true;
-                } else if (part.retryAt.hasExpired() && session_ && session_->isBound() &&
-                           inFlight() <= window_) {
-                    writePart(part);
-                    progressed = true;
-                }
-            }
-        }
-    }
+    bool progressed = takeReplies();
     if (session_ && !session_->failure().isEmpty()) {
         loseSession(session_->failureNumber(), session_->failure());
         progressed = true;
-    } else if (stop_ != nullptr && stop_->passed() && inFlight() > 0) {
-        loseSession(ErrorNumber::GatewayTimeout,
-                    QStringLiteral("Korvane is ending and Telvoro Server had not answered yet."));
-        progressed = true;
-    } else {
-        // No answer in time: that part may have been taken. The session goes on; a late
-        // answer is dropped.
-        for (auto& [ticket, message] : messages_) {
-            for (Part& part : message.parts) {
-                if (part.inFlight && part.due.hasExpired()) {
-                    part.inFlight = false;
-                    part.lost = true;
-                    session_->forget(part.sequence);
-                    if (message.result.failure.isEmpty()) {
-                        message.result.failure = errorLine(
-                            ErrorNumber::GatewayTimeout,
-                            QStringLiteral("Telvoro Server did not answer within %1 seconds.")
-                                .arg(timeouts_.responseMs / 1000.0));
-                    }
-                    progressed = true;
-                }
-            }
-        }
     }
+    progressed = expire() || progressed;
+    progressed = writeParts() || progressed;
     for (auto& [ticket, message] : messages_) {
         settle(message);
     }
-    if (!progressed && session_) {
-        // In slices: a stop deadline set meanwhile (SIGTERM) is seen within one.
-        const QDeadlineTimer slice(100);
-        const QDeadlineTimer wake = nextWake();
-        session_->waitForReply(wake.deadlineNSecs() < slice.deadlineNSecs() ? wake : slice);
+    if (!progressed) {
+        wait();
     }
 }
 
+bool SmsSender::takeReplies() {
+    bool progressed = false;
+    for (auto& [ticket, message] : messages_) {
+        for (Part& part : message.parts) {
+            if (part.state == PartState::InFlight && session_ &&
+                session_->hasReply(part.sequence)) {
+                const Pdu reply = session_->takeReply(part.sequence);
+                onReply(message, part, reply.status, reply.commandId != Command::SubmitSmResp);
+                progressed = true;
+            }
+        }
+    }
+    return progressed;
+}
+
+void SmsSender::onReply(Message& message, Part& part, quint32 status, bool nack) {
+    if (!nack && status == Status::Ok) {
+        part.state = PartState::Accepted;
+        window_ = std::min(maxWindow_, window_ + 1);
+        pauseMs_ = kFirstPauseMs;
+        return;
+    }
+    if (!nack && (status == Status::Throttled || status == Status::MessageQueueFull)) {
+        // Nothing was taken: offered again after the session's pause. Answers that come
+        // during a pause join it.
+        ++throttleAnswers_;
+        part.state = PartState::Retry;
+        if (message.throttleLimit.isForever()) {
+            message.throttleLimit = QDeadlineTimer(kThrottleLimitMs);
+        }
+        if (!paused()) {
+            pausedUntil_ = QDeadlineTimer(pauseMs_);
+            pauseMs_ = std::min(kLongestPauseMs, pauseMs_ * 2);
+            window_ = std::max(1, window_ / 2);
+        }
+        return;
+    }
+    part.state = PartState::Refused;
+    message.giveUp();  // the rest of a refused message is not offered
+}
+
+// Deadlines that passed: the program ending, answers overdue, throttled messages out of time.
+bool SmsSender::expire() {
+    if (stop_ != nullptr && stop_->passed() &&
+        std::any_of(messages_.begin(), messages_.end(),
+                    [](const auto& entry) { return entry.second.pending(); })) {
+        const QString line =
+            errorLine(ErrorNumber::GatewayTimeout,
+                      QStringLiteral("Korvane is ending and Telvoro Server had not answered yet."));
+        for (auto& [ticket, message] : messages_) {
+            if (message.pending() && message.failure.isEmpty()) {
+                message.failure = line;
+            }
+            message.giveUp();
+        }
+        loseSession(ErrorNumber::GatewayTimeout, line);
+        return true;
+    }
+    bool progressed = false;
+    for (auto& [ticket, message] : messages_) {
+        for (Part& part : message.parts) {
+            if (part.state == PartState::InFlight && part.due.hasExpired()) {
+                // May have been taken; the session goes on and a late answer is dropped.
+                part.state = PartState::Lost;
+                session_->forget(part.sequence);
+                if (message.failure.isEmpty()) {
+                    message.failure =
+                        errorLine(ErrorNumber::GatewayTimeout,
+                                  QStringLiteral("Telvoro Server did not answer within %1 seconds.")
+                                      .arg(timeouts_.responseMs / 1000.0));
+                }
+                progressed = true;
+            }
+        }
+        if (message.pending() && message.throttleLimit.hasExpired() &&
+            (message.has(PartState::Retry) || message.has(PartState::Waiting))) {
+            message.giveUp();
+            if (message.failure.isEmpty()) {
+                message.failure = errorLine(
+                    ErrorNumber::GatewayThrottled,
+                    QStringLiteral("Telvoro Server kept answering that it is busy (throttled) "
+                                   "for %1 seconds.")
+                        .arg(kThrottleLimitMs / 1000));
+            }
+            progressed = true;
+        }
+    }
+    return progressed;
+}
+
+// Writes what may go out now: into a live session, outside a pause, within the window; in
+// ticket order, throttled parts before those not yet offered.
+bool SmsSender::writeParts() {
+    auto waiting = [](const auto& entry) {
+        return !entry.second.done &&
+               (entry.second.has(PartState::Waiting) || entry.second.has(PartState::Retry));
+    };
+    const auto first = std::find_if(messages_.begin(), messages_.end(), waiting);
+    if (first == messages_.end() || paused() || inFlight() >= window_) {
+        return false;
+    }
+    if (!liveSession()) {
+        if (const QString failure = openSession(first->second.gateway); !failure.isEmpty()) {
+            failUnwritten(failure);
+            return true;
+        }
+    }
+    bool progressed = false;
+    for (const PartState from : {PartState::Retry, PartState::Waiting}) {
+        for (auto& [ticket, message] : messages_) {
+            for (Part& part : message.parts) {
+                if (message.done || part.state != from || inFlight() >= window_ || paused() ||
+                    !liveSession()) {
+                    continue;
+                }
+                try {
+                    part.sequence = session_->send(Command::SubmitSm, part.body);
+                    part.state = PartState::InFlight;
+                    part.due = QDeadlineTimer(timeouts_.responseMs);
+                } catch (const KorvaneError&) {
+                    // Not written: the session is gone and is settled at the next step.
+                }
+                progressed = true;
+            }
+        }
+    }
+    return progressed;
+}
+
+// No session could be had: what was never written is not sent, with the reason.
+void SmsSender::failUnwritten(const QString& line) {
+    for (auto& [ticket, message] : messages_) {
+        if (!message.done && (message.has(PartState::Waiting) || message.has(PartState::Retry))) {
+            message.giveUp();
+            if (message.failure.isEmpty()) {
+                message.failure = line;
+            }
+        }
+    }
+}
+
+// The session ended: a part written and unanswered may have been taken, so its message is in
+// doubt and its other parts are never offered. A message the gateway has nothing of goes out
+// whole on the next session.
 void SmsSender::loseSession(qint32 number, const QString& description) {
     const QString line = errorLine(number, description);
     for (auto& [ticket, message] : messages_) {
+        if (message.done) {
+            continue;
+        }
         for (Part& part : message.parts) {
-            if (part.inFlight) {
-                part.inFlight = false;
-                part.lost = true;
-            } else if (!part.accepted && !part.refused && !part.lost && part.throttled > 0) {
-                part.refused = true;  // waiting to be offered again: never taken
+            if (part.state == PartState::InFlight) {
+                part.state = PartState::Lost;
             }
         }
-        // A message still waiting for room goes out on the next session instead.
-        const bool started = std::any_of(message.parts.begin(), message.parts.end(),
-                                         [](const Part& part) { return !part.unwritten; });
-        if (started && !message.done && message.result.failure.isEmpty()) {
-            message.result.failure = line;
+        if (message.has(PartState::Lost) || message.has(PartState::Accepted) ||
+            message.has(PartState::Refused)) {
+            message.giveUp();
+            if (message.has(PartState::Lost) && message.failure.isEmpty()) {
+                message.failure = line;
+            }
+        } else {
+            for (Part& part : message.parts) {
+                part.state = PartState::Waiting;
+            }
         }
     }
     if (session_) {
@@ -340,38 +421,33 @@ void SmsSender::loseSession(qint32 number, const QString& description) {
     }
 }
 
+// The one place a message's outcome is derived from its parts.
 void SmsSender::settle(Message& message) {
-    if (message.done) {
+    if (message.done || message.pending()) {
         return;
     }
-    int accepted = 0;
-    int refused = 0;
-    int lost = 0;
-    for (const Part& part : message.parts) {
-        if (part.unwritten || part.inFlight ||
-            (part.throttled > 0 && !part.accepted && !part.refused && !part.lost)) {
-            return;  // still to go out, or owed an answer
-        }
-        accepted += part.accepted;
-        refused += part.refused;
-        lost += part.lost;
-    }
+    const auto count = [&](PartState state) {
+        return static_cast<int>(std::count_if(message.parts.begin(), message.parts.end(),
+                                              [state](const Part& p) { return p.state == state; }));
+    };
     const int total = static_cast<int>(message.parts.size());
+    const int accepted = count(PartState::Accepted);
+    const int lost = count(PartState::Lost);
     message.done = true;
-    if (accepted == total) {
+    if (total > 0 && accepted == total) {
         message.result = SendResult{Delivery::Sent, QString()};
     } else if (accepted == 0 && lost == 0) {
-        // A session lost before anything was written keeps its own reason.
-        if (message.result.failure.isEmpty()) {
-            message.result.failure = QString::fromLatin1(kSendRefused);
-        }
-        message.result.delivery = Delivery::NotSent;
+        // Nothing of it reached the gateway, or the gateway refused all it got.
+        message.result = SendResult{Delivery::NotSent, message.failure.isEmpty()
+                                                           ? QString::fromLatin1(kSendRefused)
+                                                           : message.failure};
     } else {
         // Some of it may be with the recipient: sending it again could repeat it.
-        const QString why = lost > 0 ? message.result.failure
-                                     : errorLine(ErrorNumber::GatewayProtocol,
-                                                 QStringLiteral("Telvoro Server refused part of "
-                                                                "the message."));
+        const QString why =
+            !message.failure.isEmpty()
+                ? message.failure
+                : errorLine(ErrorNumber::GatewayProtocol,
+                            QStringLiteral("Telvoro Server refused part of the message."));
         message.result = SendResult{
             Delivery::InDoubt,
             why + QStringLiteral(" %1 of %2 parts accepted; the message may have been sent.")
@@ -380,8 +456,56 @@ void SmsSender::settle(Message& message) {
     }
 }
 
+// The next time the engine has something to do: an answer due, the pause ending, a
+// throttled message running out of time, the program's end.
+QDeadlineTimer SmsSender::nextWake() const {
+    QDeadlineTimer wake(QDeadlineTimer::Forever);
+    const auto earlier = [&wake](QDeadlineTimer at) {
+        if (at.deadlineNSecs() < wake.deadlineNSecs()) {
+            wake = at;
+        }
+    };
+    bool offering = false;
+    for (const auto& [ticket, message] : messages_) {
+        if (!message.pending()) {
+            continue;
+        }
+        for (const Part& part : message.parts) {
+            if (part.state == PartState::InFlight) {
+                earlier(part.due);
+            }
+        }
+        if (message.has(PartState::Retry) || message.has(PartState::Waiting)) {
+            offering = true;
+            earlier(message.throttleLimit);
+        }
+    }
+    // The pause's end matters only when there will be room to write then.
+    if (offering && inFlight() < window_) {
+        earlier(pausedUntil_);
+    }
+    return stop_ != nullptr ? stop_->capped(wake) : wake;
+}
+
+// Sleeps on the event loop until an answer comes, the session fails, the stop deadline moves
+// or the next deadline is reached. Every deadline already past was acted on before this.
+void SmsSender::wait() {
+    ++waits_;
+    const quint64 arrivals = session_ ? session_->arrivals() : 0;
+    const quint64 changes = stop_ != nullptr ? stop_->changes() : 0;
+    SmppSession* session = session_.get();
+    waitResponsively(
+        [&] {
+            return (session != nullptr &&
+                    (session->arrivals() != arrivals || !session->failure().isEmpty())) ||
+                   (stop_ != nullptr && stop_->changes() != changes);
+        },
+        nextWake());
+}
+
 void SmsSender::endSession() {
-    while (inFlight() > 0) {
+    while (std::any_of(messages_.begin(), messages_.end(),
+                       [](const auto& entry) { return entry.second.pending(); })) {
         pump();
     }
     if (session_) {

@@ -16,18 +16,26 @@ class StopDeadline;
 // SMS over one SMPP transmitter session, bound at the first message and kept until
 // endSession(), with up to a window of submit_sm in flight. A long text goes out as several
 // parts; the message is sent only when every part was accepted.
+//
+// Throttling (ESME_RTHROTTLED, ESME_RMSGQFUL) pauses the whole session: one pause per burst
+// of such answers, doubling from 250 ms to 5 s and reset by an accepted submit; each pause
+// halves the window and each accepted submit widens it by one again.
 class SmsSender {
 public:
     static constexpr int kDefaultWindow = 10;
-    // How long a throttled message keeps being offered again before it counts as not sent.
+    // How long a throttled message keeps being offered again, from its first throttle answer.
     static constexpr int kThrottleLimitMs = 60000;
+    static constexpr int kFirstPauseMs = 250;
+    static constexpr int kLongestPauseMs = 5000;
 
     explicit SmsSender(SmppTimeouts timeouts = SmppTimeouts(), const StopDeadline* stop = nullptr,
                        int window = kDefaultWindow);
     ~SmsSender();
+    SmsSender(const SmsSender&) = delete;
+    SmsSender& operator=(const SmsSender&) = delete;
 
     // Hands one message over and returns its ticket; waits only to connect and bind (once per
-    // session) and for room in the window.
+    // session) and until every part of the message has been written.
     int submit(const SmsGateway& gateway, const QString& mobileNumber, const QString& text);
     // Waits for the message's outcome; the failure line is for the caller to log.
     SendResult outcome(int ticket);
@@ -37,6 +45,13 @@ public:
         return outcome(submit(gateway, mobileNumber, text));
     }
 
+    // How often the sender has waited on the event loop: a pause or a stalled gateway costs
+    // a few waits, one per deadline, never a spin.
+    quint64 waits() const { return waits_; }
+    // Throttle answers and binds since the sender was made.
+    quint64 throttleAnswers() const { return throttleAnswers_; }
+    quint64 binds() const { return binds_; }
+
     static const char* const kConnectFailed;
     static const char* const kLoginFailed;
     static const char* const kSenderRefused;
@@ -45,41 +60,60 @@ public:
     static const char* const kSendRefused;
 
 private:
+    enum class PartState {
+        Waiting,   // not written yet: waiting for room, a pause or a session
+        InFlight,  // written, not answered
+        Retry,     // answered "throttled": nothing taken, to be offered again after the pause
+        Accepted,
+        Refused,  // answered with an error, or given up before the gateway took it
+        Lost,     // written, and no answer will come: may have been taken
+    };
     struct Part {
         QByteArray body;
+        PartState state = PartState::Waiting;
         quint32 sequence = 0;
-        bool unwritten = true;  // waiting for room in the window
-        bool inFlight = false;  // written, not answered
-        bool accepted = false;
-        bool refused = false;
-        bool lost = false;  // written, and the session ended before an answer
-        int throttled = 0;
-        QDeadlineTimer due;      // answer expected by
-        QDeadlineTimer retryAt;  // a throttled part is offered again at
+        QDeadlineTimer due;  // answer expected by, while in flight
     };
     struct Message {
+        SmsGateway gateway;
         std::vector<Part> parts;
-        QDeadlineTimer throttleLimit;
+        QDeadlineTimer throttleLimit{QDeadlineTimer::Forever};
+        QString failure;  // why it may not be sent, from what happened to its parts
         bool done = false;
         SendResult result;
+        bool has(PartState state) const;
+        bool pending() const;  // a part still to be written or answered
+        void giveUp();         // parts not yet taken will never be
     };
 
     QString openSession(const SmsGateway& gateway);
+    bool liveSession() const;
     void pump();
-    void writePart(Part& part);
+    bool takeReplies();
+    void onReply(Message& message, Part& part, quint32 status, bool nack);
+    bool expire();
+    bool writeParts();
+    void failUnwritten(const QString& line);
     void loseSession(qint32 number, const QString& description);
     void settle(Message& message);
+    void wait();
     int inFlight() const;
+    bool paused() const { return !pausedUntil_.isForever() && !pausedUntil_.hasExpired(); }
     QDeadlineTimer nextWake() const;
 
     SmppTimeouts timeouts_;
     const StopDeadline* stop_;
     int maxWindow_;
     int window_;
+    int pauseMs_ = kFirstPauseMs;
+    QDeadlineTimer pausedUntil_{QDeadlineTimer::Forever};
     std::unique_ptr<SmppSession> session_;
     SmsGateway boundTo_;
     std::map<int, Message> messages_;
     int nextTicket_ = 1;
+    quint64 waits_ = 0;
+    quint64 throttleAnswers_ = 0;
+    quint64 binds_ = 0;
 };
 
 }  // namespace korvane

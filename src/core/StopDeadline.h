@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QDeadlineTimer>
+#include <QtGlobal>
 
 namespace korvane {
 
@@ -8,9 +9,13 @@ namespace korvane {
 // at this time instead of at their own, longer, limits. Forever until set.
 class StopDeadline {
 public:
-    void set(QDeadlineTimer deadline) { deadline_ = deadline; }
-    QDeadlineTimer get() const { return deadline_; }
+    void set(QDeadlineTimer deadline) {
+        deadline_ = deadline;
+        ++changes_;
+    }
     bool passed() const { return deadline_.hasExpired(); }
+    // Counts set(): a wait that began before a change ends to take the new deadline in.
+    quint64 changes() const { return changes_; }
     // The earlier of this and another deadline.
     QDeadlineTimer capped(QDeadlineTimer own) const {
         return deadline_.deadlineNSecs() < own.deadlineNSecs() ? deadline_ : own;
@@ -18,6 +23,7 @@ public:
 
 private:
     QDeadlineTimer deadline_{QDeadlineTimer::Forever};
+    quint64 changes_ = 0;
 };
 
 }  // namespace korvane

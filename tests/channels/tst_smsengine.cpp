@@ -1,0 +1,189 @@
+#include <QElapsedTimer>
+#include <QTimer>
+#include <QtTest>
+
+#include "channels/SmsSender.h"
+#include "core/StopDeadline.h"
+#include "support/ScriptedGateway.h"
+
+using namespace korvane;
+using test::ScriptedGateway;
+using Step = ScriptedGateway::Step;
+
+namespace {
+
+constexpr quint32 kSubmitFail = 0x45;  // ESME_RSUBMITFAIL
+
+SmsGateway gatewayAt(const ScriptedGateway& gateway) {
+    return SmsGateway{QStringLiteral("127.0.0.1"), gateway.port(), QStringLiteral("Korvane"),
+                      QStringLiteral("secret")};
+}
+
+QString number(int i) {
+    return QStringLiteral("+4477009%1").arg(i, 5, 10, QLatin1Char('0'));
+}
+
+// As the dispatch cycle drives it: up to a window of messages handed over, outcomes taken in
+// order.
+std::vector<SendResult> sendAll(SmsSender& sender, const SmsGateway& gateway,
+                                const QStringList& texts, int window) {
+    std::vector<SendResult> results;
+    std::deque<int> out;
+    for (int i = 0; i < texts.size(); ++i) {
+        out.push_back(sender.submit(gateway, number(i), texts[i]));
+        if (static_cast<int>(out.size()) >= window) {
+            results.push_back(sender.outcome(out.front()));
+            out.pop_front();
+        }
+    }
+    for (int ticket : out) {
+        results.push_back(sender.outcome(ticket));
+    }
+    return results;
+}
+
+int acceptedFor(const ScriptedGateway& gateway, const QString& destination) {
+    int count = 0;
+    for (const auto& submit : gateway.submits()) {
+        count += submit.answered == smpp::Status::Ok &&
+                 submit.destination == destination.mid(1).toLatin1();
+    }
+    return count;
+}
+
+}  // namespace
+
+class SmsEngineTest : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    // More messages than the quota allows in a second: each goes out once, all are sent,
+    // and the throttle pauses are slept through, not spun through.
+    void quotaBurstSendsEveryMessageOnce() {
+        ScriptedGateway gateway(ScriptedGateway::quota(8, 5));
+        SmsSender sender(SmppTimeouts(), nullptr, SmsSender::kDefaultWindow);
+        QStringList texts;
+        for (int i = 0; i < 24; ++i) {
+            texts << QStringLiteral("quota %1").arg(i);
+        }
+        const auto results = sendAll(sender, gatewayAt(gateway), texts, SmsSender::kDefaultWindow);
+        for (int i = 0; i < texts.size(); ++i) {
+            QCOMPARE(int(results[size_t(i)].delivery), int(Delivery::Sent));
+            QCOMPARE(acceptedFor(gateway, number(i)), 1);
+        }
+        QVERIFY(gateway.answered(smpp::Status::Throttled) > 0);
+        QCOMPARE(sender.throttleAnswers(), quint64(gateway.answered(smpp::Status::Throttled)));
+        QCOMPARE(gateway.sessions(), 1);
+        // One wait per answer or deadline at most: a spin would count in the thousands.
+        QVERIFY2(sender.waits() <= 2 * gateway.submits().size() + 10,
+                 qPrintable(QString::number(sender.waits())));
+    }
+
+    // A gateway that throttles everything for two seconds: the engine wakes for the answers
+    // and the ends of its pauses, a handful of times.
+    void throttlePauseWakesOnlyAtItsDeadlines() {
+        QElapsedTimer since;
+        since.start();
+        ScriptedGateway gateway([&since](int) {
+            return Step::answer(since.elapsed() < 2000 ? smpp::Status::Throttled
+                                                       : smpp::Status::Ok);
+        });
+        SmsSender sender;
+        const SendResult result =
+            sender.send(gatewayAt(gateway), number(1), QStringLiteral("patience"));
+        QCOMPARE(int(result.delivery), int(Delivery::Sent));
+        QCOMPARE(gateway.answered(smpp::Status::Ok), 1);
+        // 250, 500, 1000, 2000 ms pauses: about two waits each.
+        QVERIFY2(sender.waits() <= 16, qPrintable(QString::number(sender.waits())));
+    }
+
+    // The session drops with messages out: those written and unanswered are in doubt; the
+    // next message binds a new session, and the gateway's refusal there is not sent.
+    void dropInFlightThenRefusal() {
+        ScriptedGateway gateway([](int n) {
+            switch (n) {
+                case 0:
+                case 1:
+                    return Step::answer();
+                case 2:
+                    return Step::stall();
+                case 3:
+                    return Step::close();
+                default:
+                    return Step::answer(kSubmitFail);
+            }
+        });
+        SmsSender sender;
+        const SmsGateway to = gatewayAt(gateway);
+        const auto first = sendAll(
+            sender, to,
+            {QStringLiteral("a"), QStringLiteral("b"), QStringLiteral("c"), QStringLiteral("d")},
+            10);
+        QCOMPARE(int(first[0].delivery), int(Delivery::Sent));
+        QCOMPARE(int(first[1].delivery), int(Delivery::Sent));
+        QCOMPARE(int(first[2].delivery), int(Delivery::InDoubt));
+        QCOMPARE(int(first[3].delivery), int(Delivery::InDoubt));
+        QVERIFY(first[3].failure.contains(QStringLiteral("closed the connection")));
+
+        const SendResult refused = sender.send(to, number(9), QStringLiteral("e"));
+        QCOMPARE(int(refused.delivery), int(Delivery::NotSent));
+        QCOMPARE(refused.failure, QString::fromLatin1(SmsSender::kSendRefused));
+        QCOMPARE(gateway.sessions(), 2);
+        QCOMPARE(gateway.submits().back().session, 2);
+        QCOMPARE(gateway.answered(kSubmitFail), 1);
+    }
+
+    // A long message whose second part the gateway drops the connection on is in doubt; the
+    // refusal of the next message is never recorded as sent.
+    void droppedLongMessageThenRefusalIsNotSent() {
+        ScriptedGateway gateway([](int n) {
+            return n == 0 ? Step::answer() : n == 1 ? Step::close() : Step::answer(kSubmitFail);
+        });
+        SmsSender sender;
+        const SmsGateway to = gatewayAt(gateway);
+        const int longMessage = sender.submit(to, number(1), QString(200, QLatin1Char('L')));
+        const int next = sender.submit(to, number(2), QStringLiteral("short"));
+        const SendResult first = sender.outcome(longMessage);
+        QCOMPARE(int(first.delivery), int(Delivery::InDoubt));
+        QVERIFY(first.failure.contains(QStringLiteral("1 of 2 parts accepted")));
+        const SendResult second = sender.outcome(next);
+        QVERIFY2(second.delivery != Delivery::Sent, qPrintable(second.failure));
+        QCOMPARE(gateway.answered(smpp::Status::Ok), 1);
+    }
+
+    // Messages still waiting for room when the session drops were never offered: they go
+    // out whole, once, on the next session.
+    void unwrittenMessagesGoOutOnTheNextSession() {
+        ScriptedGateway gateway([](int n) { return n == 0 ? Step::close() : Step::answer(); });
+        SmsSender sender(SmppTimeouts(), nullptr, 1);
+        const SmsGateway to = gatewayAt(gateway);
+        const int lost = sender.submit(to, number(1), QStringLiteral("first"));
+        const int waiting = sender.submit(to, number(2), QStringLiteral("second"));
+        QCOMPARE(int(sender.outcome(lost).delivery), int(Delivery::InDoubt));
+        QCOMPARE(int(sender.outcome(waiting).delivery), int(Delivery::Sent));
+        QCOMPARE(gateway.submits().size(), size_t(2));
+        QCOMPARE(gateway.submits()[1].session, 2);
+        QCOMPARE(acceptedFor(gateway, number(2)), 1);
+    }
+
+    // The program must end while the gateway stalls: the unanswered message is in doubt at
+    // the deadline, after a few waits, and what was not offered yet is not sent.
+    void stopDeadlineEndsAStall() {
+        ScriptedGateway gateway([](int) { return Step::stall(); });
+        StopDeadline stop;
+        SmsSender sender(SmppTimeouts(), &stop, 1);
+        const SmsGateway to = gatewayAt(gateway);
+        const int stalled = sender.submit(to, number(1), QStringLiteral("stalled"));
+        QTimer::singleShot(100, [&stop] { stop.set(QDeadlineTimer(200)); });
+        const int behind = sender.submit(to, number(2), QStringLiteral("behind"));
+        const SendResult first = sender.outcome(stalled);
+        QCOMPARE(int(first.delivery), int(Delivery::InDoubt));
+        QVERIFY(first.failure.contains(QStringLiteral("Korvane is ending")));
+        QCOMPARE(int(sender.outcome(behind).delivery), int(Delivery::NotSent));
+        QCOMPARE(gateway.submits().size(), size_t(1));
+        QVERIFY2(sender.waits() <= 6, qPrintable(QString::number(sender.waits())));
+    }
+};
+
+QTEST_GUILESS_MAIN(SmsEngineTest)
+#include "tst_smsengine.moc"

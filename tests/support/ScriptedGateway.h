@@ -1,0 +1,156 @@
+#pragma once
+
+#include <QDeadlineTimer>
+#include <QElapsedTimer>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTimer>
+#include <deque>
+#include <functional>
+#include <vector>
+
+#include "channels/SmppPdu.h"
+
+namespace korvane::test {
+
+// An SMPP gateway in the test's own process, played from a script: each submit_sm is answered
+// as the script says (a status after a delay), never answered, or answered by closing the
+// connection. Binds are accepted. It records what it received and what it answered.
+class ScriptedGateway : public QObject {
+public:
+    struct Step {
+        enum class Kind { Answer, Stall, Close };
+        Kind kind = Kind::Answer;
+        quint32 status = smpp::Status::Ok;
+        int delayMs = 0;
+        static Step answer(quint32 status = smpp::Status::Ok, int delayMs = 0) {
+            return Step{Kind::Answer, status, delayMs};
+        }
+        static Step stall() { return Step{Kind::Stall, 0, 0}; }
+        static Step close() { return Step{Kind::Close, 0, 0}; }
+    };
+    struct Submit {
+        int session = 0;
+        QByteArray destination;
+        QByteArray text;                 // the short message as sent, header included
+        quint32 answered = 0xffffffffu;  // the status answered; all ones: none
+    };
+    // Decides the answer to the n-th submit_sm (from 0, over all sessions).
+    using Script = std::function<Step(int n)>;
+
+    explicit ScriptedGateway(Script script) : script_(std::move(script)) {
+        server_.listen(QHostAddress::LocalHost);
+        QObject::connect(&server_, &QTcpServer::newConnection, this, [this] {
+            while (QTcpSocket* socket = server_.nextPendingConnection()) {
+                socket->setParent(this);
+                const int session = ++sessions_;
+                QObject::connect(socket, &QTcpSocket::readyRead, this,
+                                 [this, socket, session] { read(socket, session); });
+            }
+        });
+        clock_.start();
+    }
+
+    QString port() const { return QString::number(server_.serverPort()); }
+    int sessions() const { return sessions_; }
+    const std::vector<Submit>& submits() const { return submits_; }
+    int answered(quint32 status) const {
+        int count = 0;
+        for (const Submit& submit : submits_) {
+            count += submit.answered == status;
+        }
+        return count;
+    }
+
+    // A quota of perSecond accepted submits in any second, the rest answered throttled.
+    static Script quota(int perSecond, int delayMs) {
+        auto accepted = std::make_shared<std::deque<qint64>>();
+        auto clock = std::make_shared<QElapsedTimer>();
+        clock->start();
+        return [=](int) {
+            const qint64 now = clock->elapsed();
+            while (!accepted->empty() && accepted->front() <= now - 1000) {
+                accepted->pop_front();
+            }
+            if (static_cast<int>(accepted->size()) >= perSecond) {
+                return Step::answer(smpp::Status::Throttled, delayMs);
+            }
+            accepted->push_back(now);
+            return Step::answer(smpp::Status::Ok, delayMs);
+        };
+    }
+
+private:
+    void read(QTcpSocket* socket, int session) {
+        buffers_[socket].append(socket->readAll());
+        smpp::Pdu pdu;
+        while (smpp::PduReader::take(buffers_[socket], pdu) == smpp::PduReader::Result::Complete) {
+            if (pdu.commandId == smpp::Command::BindTransmitter) {
+                reply(socket, smpp::Command::BindTransmitterResp, 0, pdu.sequence,
+                      QByteArray("scripted", 9));
+            } else if (pdu.commandId == smpp::Command::Unbind) {
+                reply(socket, smpp::Command::UnbindResp, 0, pdu.sequence, QByteArray());
+            } else if (pdu.commandId == smpp::Command::SubmitSm) {
+                onSubmit(socket, session, pdu);
+            }
+        }
+    }
+
+    void onSubmit(QTcpSocket* socket, int session, const smpp::Pdu& pdu) {
+        const int n = static_cast<int>(submits_.size());
+        Submit& submit = submits_.emplace_back();
+        submit.session = session;
+        parse(pdu.body, submit);
+        const Step step = script_(n);
+        if (step.kind == Step::Kind::Close) {
+            socket->abort();
+            return;
+        }
+        if (step.kind == Step::Kind::Stall) {
+            return;
+        }
+        QPointer<QTcpSocket> alive(socket);
+        const quint32 sequence = pdu.sequence;
+        QTimer::singleShot(step.delayMs, this, [this, alive, sequence, step, n] {
+            if (alive && alive->state() == QAbstractSocket::ConnectedState) {
+                submits_[static_cast<size_t>(n)].answered = step.status;
+                reply(alive, smpp::Command::SubmitSmResp, step.status, sequence,
+                      QByteArray("m", 2));
+            }
+        });
+    }
+
+    static void parse(const QByteArray& body, Submit& submit) {
+        int offset = 0;
+        QByteArray skip;
+        smpp::readCString(body, offset, 6, skip);  // service_type
+        offset += 2;
+        smpp::readCString(body, offset, 21, skip);  // source
+        offset += 2;
+        smpp::readCString(body, offset, 21, submit.destination);
+        offset += 3;  // esm_class, protocol_id, priority_flag
+        smpp::readCString(body, offset, 17, skip);
+        smpp::readCString(body, offset, 17, skip);
+        offset += 4;  // registered_delivery .. sm_default_msg_id
+        if (offset < body.size()) {
+            const int length = static_cast<quint8>(body.at(offset));
+            submit.text = body.mid(offset + 1, length);
+        }
+    }
+
+    static void reply(QTcpSocket* socket, quint32 command, quint32 status, quint32 sequence,
+                      const QByteArray& body) {
+        smpp::PduWriter writer;
+        writer.bytes(body);
+        socket->write(writer.finish(command, status, sequence));
+    }
+
+    Script script_;
+    QTcpServer server_;
+    QElapsedTimer clock_;
+    int sessions_ = 0;
+    std::vector<Submit> submits_;
+    std::map<QTcpSocket*, QByteArray> buffers_;
+};
+
+}  // namespace korvane::test
