@@ -6,6 +6,7 @@
 #include <QTemporaryDir>
 #include <QThread>
 
+#include "channels/CurlMailTransport.h"
 #include "BenchSupport.h"
 #include "core/ActivityLog.h"
 #include "core/Clock.h"

@@ -5,6 +5,7 @@
 #include <QPixmap>
 #include <QTimer>
 
+#include "channels/CurlMailTransport.h"
 #include "core/ActivityLog.h"
 #include "core/Clock.h"
 #include "core/RunConfiguration.h"

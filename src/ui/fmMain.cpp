@@ -219,6 +219,10 @@ void fmMain::Form_Load() {
 }
 
 void fmMain::maybeAutoStart() {
+    if (shutdownRequested_) {
+        autoStartPending_ = false;
+        return;
+    }
     if (!autoStartPending_) {
         if (headless_ && !control_->isStarted() && !shutdownRequested_) {
             endHeadless();
@@ -235,7 +239,8 @@ void fmMain::maybeAutoStart() {
 }
 
 void fmMain::cmdStart_Click() {
-    if (!cmdStart_->isEnabled()) {
+    // A program asked to end starts nothing, however the Start came.
+    if (!cmdStart_->isEnabled() || shutdownRequested_) {
         return;
     }
     try {

@@ -8,6 +8,7 @@
 #include <csignal>
 #endif
 
+#include "channels/CurlMailTransport.h"
 #include "core/ActivityLog.h"
 #include "core/Clock.h"
 #include "core/RunConfiguration.h"

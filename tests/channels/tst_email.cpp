@@ -4,6 +4,7 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include "channels/CurlMailTransport.h"
 #include "channels/EmailSender.h"
 #include "channels/MailAddress.h"
 #include "channels/MailComposer.h"

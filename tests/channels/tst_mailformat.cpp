@@ -2,7 +2,7 @@
 
 #include "channels/MailAddress.h"
 #include "channels/MailComposer.h"
-#include "channels/MailTransport.h"
+#include "channels/CurlMailTransport.h"
 #include "core/KorvaneError.h"
 
 using namespace korvane;

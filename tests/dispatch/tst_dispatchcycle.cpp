@@ -8,6 +8,7 @@
 #include <QTimer>
 #include <QtTest>
 
+#include "channels/CurlMailTransport.h"
 #include "core/ActivityLog.h"
 #include "core/RunConfiguration.h"
 #include "core/SettingsStore.h"

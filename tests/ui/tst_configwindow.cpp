@@ -7,6 +7,7 @@
 #include <QStyle>
 #include <QtTest>
 
+#include "channels/CurlMailTransport.h"
 #include "core/ActivityLog.h"
 #include "core/ConfigurationLoader.h"
 #include "core/RunConfiguration.h"

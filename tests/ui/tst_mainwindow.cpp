@@ -37,7 +37,8 @@ struct Rig {
     MessageBoxes::Answers answers;
     std::unique_ptr<fmMain> window;
 
-    explicit Rig(const QString& runAppOnStartup = QString()) {
+    // shutdownFirst: SIGTERM arrives while the program loads.
+    explicit Rig(const QString& runAppOnStartup = QString(), bool shutdownFirst = false) {
         MessageBoxes::setAnswers(&answers);
         store.write(QStringLiteral("DSNSettings"), QStringLiteral("DSNName"),
                     test::TestEnvironment::value("KORVANE_TEST_SQLITE_DSN"));
@@ -46,6 +47,9 @@ struct Rig {
                         runAppOnStartup);
         }
         window = std::make_unique<fmMain>(Services{store, config, log, sms, email, clock});
+        if (shutdownFirst) {
+            window->requestShutdown();
+        }
         window->Form_Load();
     }
     ~Rig() { MessageBoxes::setAnswers(nullptr); }
@@ -92,6 +96,16 @@ private Q_SLOTS:
         QVERIFY(
             !QFile::exists(rig.profile.settingsFile()) ||
             !rig.store.contains(QStringLiteral("Application"), QStringLiteral("RunAppOnStartup")));
+    }
+
+    // Asked to end while loading, with the automatic start on: nothing starts.
+    void shutdownBeforeTheAutomaticStartStartsNothing() {
+        Rig rig(QStringLiteral("1"), true);
+        QTest::qWait(0);
+        QCoreApplication::processEvents();
+        QVERIFY(!rig.window->processing().isStarted());
+        QVERIFY(!rig.lines().contains(QStringLiteral("Process Started.")));
+        QVERIFY(rig.sms.sent.isEmpty());
     }
 
     void paneKeepsTheNewestLines() {

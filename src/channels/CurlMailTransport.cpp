@@ -1,0 +1,213 @@
+#include "channels/CurlMailTransport.h"
+
+#include <curl/curl.h>
+
+#include <QHostAddress>
+#include <QTimer>
+
+#include "channels/CurlWorker.h"
+#include "channels/SmtpTransfer.h"
+#include "core/KorvaneError.h"
+#include "core/Responsive.h"
+#include "core/StopDeadline.h"
+
+namespace korvane {
+
+namespace {
+// After a transfer is cut, how long the worker gets to come back before it is left behind.
+constexpr int kCutGraceMs = 5000;
+// How long a server may take over QUIT before the connection is cut.
+constexpr int kQuitPatienceMs = 2000;
+
+QDeadlineTimer atNSecs(qint64 nsecs) {
+    QDeadlineTimer at;
+    at.setPreciseDeadline(0, nsecs);
+    return at;
+}
+}  // namespace
+
+CurlMailTransport::CurlMailTransport(const StopDeadline* stop) : stop_(stop) {}
+
+CurlMailTransport::~CurlMailTransport() = default;
+
+bool CurlMailTransport::isLoopback(const QString& host) {
+    const QString plain = host.trimmed();
+    if (plain.compare(QStringLiteral("localhost"), Qt::CaseInsensitive) == 0) {
+        return true;
+    }
+    QHostAddress address;
+    return address.setAddress(plain) && address.isLoopback();
+}
+
+QByteArray CurlMailTransport::url(const SmtpSettings& settings) {
+    QString host = settings.server;
+    if (host.contains(QLatin1Char(':')) && !host.startsWith(QLatin1Char('['))) {
+        host = QLatin1Char('[') + host + QLatin1Char(']');
+    }
+    const bool implicitTls = settings.port.trimmed() == QStringLiteral("465");
+    return ((implicitTls ? QStringLiteral("smtps://") : QStringLiteral("smtp://")) + host +
+            QLatin1Char(':') + settings.port)
+        .toUtf8();
+}
+
+CurlWorker& CurlMailTransport::worker() {
+    if (!worker_) {
+        worker_ = std::make_unique<CurlWorker>([this] {
+            QMetaObject::invokeMethod(
+                &waker_, [] {}, Qt::QueuedConnection);
+        });
+    }
+    return *worker_;
+}
+
+unsigned long CurlMailTransport::connections() const {
+    return worker_ ? worker_->connections() : 0;
+}
+
+void CurlMailTransport::endSession() {
+    if (!worker_) {
+        return;
+    }
+    worker_->close();
+    QTimer::singleShot(kQuitPatienceMs, &waker_, [this] {
+        if (worker_) {
+            worker_->cutIfClosing();
+        }
+    });
+}
+
+std::shared_ptr<SmtpTransfer> CurlMailTransport::prepare(const SmtpSettings& settings,
+                                                         const QByteArray& envelopeFrom,
+                                                         const QList<QByteArray>& recipients,
+                                                         QIODevice& data) const {
+    auto transfer = std::make_shared<SmtpTransfer>();
+    transfer->url = url(settings);
+    transfer->from = QByteArray("<") + envelopeFrom + '>';
+    for (const QByteArray& recipient : recipients) {
+        transfer->recipients << QByteArray("<") + recipient + '>';
+    }
+    transfer->withCredentials = !settings.userName.isEmpty();
+    transfer->user = settings.userName.toUtf8();
+    transfer->password = settings.password.toUtf8();
+    transfer->tlsRequired = transfer->withCredentials && !isLoopback(settings.server);
+    transfer->connectTimeoutS = settings.connectTimeoutS;
+    transfer->responseTimeoutS = settings.responseTimeoutS;
+    transfer->totalTimeoutS = settings.totalTimeoutS;
+    transfer->size = data.size() - data.pos();
+    transfer->data = &data;
+    transfer->replyDueNs =
+        QDeadlineTimer((settings.connectTimeoutS + settings.responseTimeoutS) * 1000)
+            .deadlineNSecs();
+    return transfer;
+}
+
+void CurlMailTransport::send(const SmtpSettings& settings, const QByteArray& envelopeFrom,
+                             const QList<QByteArray>& recipients, QIODevice& data) {
+    const QDeadlineTimer total(settings.totalTimeoutS * 1000);
+    const qint64 start = data.pos();
+    for (int attempt = 0;; ++attempt) {
+        const auto transfer = prepare(settings, envelopeFrom, recipients, data);
+        const QString abandoned = drive(transfer, total);
+        if (abandoned.isEmpty() && transfer->result == CURLE_OK) {
+            return;
+        }
+        if (attempt == 0 && abandoned.isEmpty() && worthAnotherConnection(*transfer) &&
+            !total.hasExpired() && data.seek(start)) {
+            continue;  // the kept connection refused; a new one may take it
+        }
+        fail(*transfer, abandoned);
+    }
+}
+
+// Hands the transfer to the worker and waits for it on the event loop, holding the limits;
+// returns why it was abandoned, or "" when the worker finished it.
+QString CurlMailTransport::drive(const std::shared_ptr<SmtpTransfer>& transfer,
+                                 QDeadlineTimer total) {
+    worker().start(transfer);
+    QString abandoned;
+    QDeadlineTimer grace(QDeadlineTimer::Forever);
+    while (!transfer->done) {
+        const QDeadlineTimer replyDue = atNSecs(transfer->replyDueNs);
+        if (abandoned.isEmpty()) {
+            if (stop_ != nullptr && stop_->passed()) {
+                abandoned = QStringLiteral("Korvane is ending and the server had not finished.");
+            } else if (total.hasExpired()) {
+                abandoned = QStringLiteral("The message took more than %1 seconds.")
+                                .arg(transfer->totalTimeoutS);
+            } else if (replyDue.hasExpired()) {
+                abandoned = QStringLiteral("The server did not answer within %1 seconds.")
+                                .arg(transfer->responseTimeoutS);
+            }
+            if (!abandoned.isEmpty()) {
+                transfer->abort = true;
+                worker_->cut();
+                grace = QDeadlineTimer(kCutGraceMs);
+            }
+        } else if (grace.hasExpired()) {
+            // The worker does not come back (a name lookup that ignores the cut): it is left
+            // to finish alone, and never touches the message again.
+            {
+                const std::lock_guard<std::mutex> lock(transfer->dataMutex);
+                transfer->data = nullptr;
+            }
+            worker_->abandon();
+            static_cast<void>(worker_.release());
+            break;
+        }
+        QDeadlineTimer next = grace;
+        if (abandoned.isEmpty()) {
+            next = replyDue.deadlineNSecs() < total.deadlineNSecs() ? replyDue : total;
+            next = stop_ != nullptr ? stop_->capped(next) : next;
+        }
+        const quint64 changes = stop_ != nullptr ? stop_->changes() : 0;
+        waitResponsively(
+            [&] { return transfer->done || (stop_ != nullptr && stop_->changes() != changes); },
+            next);
+    }
+    return abandoned;
+}
+
+// Refused or closed by the kept connection before the server answered DATA: nothing of the
+// message left, and a new connection is not bound by the old one's limits.
+bool CurlMailTransport::worthAnotherConnection(const SmtpTransfer& transfer) {
+    if (!transfer.reusedConnection || transfer.dataAnswered) {
+        return false;
+    }
+    if (transfer.refusal.startsWith("421")) {
+        return true;
+    }
+    return transfer.refusal.isEmpty() &&
+           (transfer.result == CURLE_GOT_NOTHING || transfer.result == CURLE_RECV_ERROR ||
+            transfer.result == CURLE_SEND_ERROR);
+}
+
+void CurlMailTransport::fail(const SmtpTransfer& transfer, const QString& abandoned) {
+    const int result = abandoned.isEmpty() ? transfer.result : CURLE_OPERATION_TIMEDOUT;
+    QString description =
+        abandoned.isEmpty() ? transfer.error : QStringLiteral("Operation timed out: ") + abandoned;
+    if (!transfer.done) {
+        // Nothing more is known of it.
+    } else if (!transfer.refusal.isEmpty()) {
+        description += QStringLiteral(" (the server said: ") + QString::fromUtf8(transfer.refusal) +
+                       QLatin1Char(')');
+    } else if (transfer.reply >= 400 && !description.contains(QString::number(transfer.reply))) {
+        description += QStringLiteral(" (server reply %1)").arg(transfer.reply);
+    }
+    if (result == CURLE_USE_SSL_FAILED && transfer.tlsRequired) {
+        description += QStringLiteral(
+            " Korvane refused on purpose: it sends a user name and password to a server on the "
+            "network only over an encrypted connection.");
+    }
+    // Only a body that went out whole, and was not refused, may have been delivered: a server
+    // delivers nothing without the final dot.
+    // A worker left behind never said how far it got: only what is known counts.
+    const bool inDoubt = transfer.done ? transfer.bodyComplete && transfer.reply < 400
+                                       : transfer.dataAnswered.load();
+    if (inDoubt) {
+        throw DeliveryInDoubt(result,
+                              description + QStringLiteral(" The message may have been sent."));
+    }
+    throw KorvaneError(result, description);
+}
+
+}  // namespace korvane

@@ -1,0 +1,163 @@
+#include <QBuffer>
+#include <QTimer>
+#include <QtTest>
+
+#include "channels/CurlMailTransport.h"
+#include "core/KorvaneError.h"
+#include "core/Messages.h"
+#include "core/StopDeadline.h"
+#include "support/ScriptedMailServer.h"
+
+using namespace korvane;
+using test::ScriptedMailServer;
+using Phase = ScriptedMailServer::Phase;
+using Step = ScriptedMailServer::Step;
+
+namespace {
+
+QByteArray message(int n, int bodySize = 0) {
+    return QStringLiteral("Subject: mail %1\r\n\r\nBody %1\r\n").arg(n).toLatin1() +
+           QByteArray(bodySize, 'x') + "\r\n";
+}
+
+// What became of one message handed to the transport.
+struct Attempt {
+    Delivery delivery = Delivery::Sent;
+    QString failure;
+};
+
+Attempt send(CurlMailTransport& transport, const ScriptedMailServer& server, int n,
+             long responseS = 60, long totalS = 300, int bodySize = 0) {
+    SmtpSettings settings;
+    settings.server = QStringLiteral("127.0.0.1");
+    settings.port = server.port();
+    settings.responseTimeoutS = responseS;
+    settings.totalTimeoutS = totalS;
+    QByteArray bytes = message(n, bodySize);
+    QBuffer data(&bytes);
+    data.open(QIODevice::ReadOnly);
+    try {
+        transport.send(settings, "korvane@example.org", {"someone@example.org"}, data);
+    } catch (const DeliveryInDoubt& error) {
+        return Attempt{Delivery::InDoubt, errorLine(error)};
+    } catch (const KorvaneError& error) {
+        return Attempt{Delivery::NotSent, errorLine(error)};
+    }
+    return Attempt{};
+}
+
+// Counts turns of the event loop's timers while a send runs: the window's thread is free.
+struct Heartbeat {
+    QTimer timer;
+    int beats = 0;
+    Heartbeat() {
+        QObject::connect(&timer, &QTimer::timeout, [this] { ++beats; });
+        timer.start(50);
+    }
+};
+
+}  // namespace
+
+class MailEngineTest : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    // The third MAIL on a connection is refused with 421: nothing of that message left, so it
+    // goes once more over a new connection, and every message arrives once.
+    void perConnectionLimitOpensANewConnection() {
+        ScriptedMailServer server(ScriptedMailServer::perConnectionLimit(2));
+        CurlMailTransport transport;
+        for (int n = 1; n <= 5; ++n) {
+            const Attempt attempt = send(transport, server, n);
+            QVERIFY2(attempt.delivery == Delivery::Sent, qPrintable(attempt.failure));
+        }
+        QCOMPARE(server.received().size(), size_t(5));
+        for (int n = 1; n <= 5; ++n) {
+            QVERIFY(server.received()[size_t(n - 1)].data.contains(message(n).mid(0, 16)));
+        }
+        QCOMPARE(server.connections(), 3);
+        QCOMPARE(transport.connections(), 3ul);
+    }
+
+    // A refusal after the data is final: no second connection, no second copy.
+    void refusalAfterTheDataIsNotRetried() {
+        ScriptedMailServer server([](int, int, Phase phase) {
+            return Step::reply(phase == Phase::Mail ? "250 OK" : "554 5.7.1 Rejected");
+        });
+        CurlMailTransport transport;
+        const Attempt attempt = send(transport, server, 1);
+        QCOMPARE(int(attempt.delivery), int(Delivery::NotSent));
+        QVERIFY(attempt.failure.contains(QStringLiteral("554 5.7.1 Rejected")));
+        QCOMPARE(server.received().size(), size_t(1));
+        QCOMPARE(server.connections(), 1);
+    }
+
+    // Silence after the final dot, then the program must end: in doubt once the stop
+    // deadline passes, with the window's thread turning all along; the next message goes
+    // over a new connection and is not confused by the old one's late answer.
+    void stallAfterTheDotEndsAtTheStopDeadline() {
+        ScriptedMailServer server([](int connection, int, Phase phase) {
+            if (connection == 1 && phase == Phase::EndOfData) {
+                return Step::stall();
+            }
+            return Step::reply("250 OK");
+        });
+        StopDeadline stop;
+        CurlMailTransport transport(&stop);
+        Heartbeat heartbeat;
+        QTimer::singleShot(300, [&stop] { stop.set(QDeadlineTimer(300)); });
+        const Attempt stalled = send(transport, server, 1);
+        QCOMPARE(int(stalled.delivery), int(Delivery::InDoubt));
+        QVERIFY2(stalled.failure.contains(QStringLiteral("Korvane is ending")),
+                 qPrintable(stalled.failure));
+        QVERIFY(heartbeat.beats >= 3);
+
+        stop.set(QDeadlineTimer(QDeadlineTimer::Forever));
+        const Attempt next = send(transport, server, 2);
+        QVERIFY2(next.delivery == Delivery::Sent, qPrintable(next.failure));
+        QCOMPARE(server.received().back().connection, 2);
+    }
+
+    // Replies slower than the limit: the mail whose final dot went unanswered is in doubt,
+    // one stuck before its data is not sent; the connection is never used again.
+    void timedOutExchangesCloseTheConnection_data() {
+        QTest::addColumn<int>("phase");
+        QTest::addColumn<int>("delivery");
+        QTest::addColumn<int>("receivedBefore");
+        QTest::newRow("after the dot") << int(Phase::EndOfData) << int(Delivery::InDoubt) << 1;
+        QTest::newRow("at MAIL") << int(Phase::Mail) << int(Delivery::NotSent) << 0;
+    }
+    void timedOutExchangesCloseTheConnection() {
+        QFETCH(int, phase);
+        QFETCH(int, delivery);
+        QFETCH(int, receivedBefore);
+        ScriptedMailServer server([phase](int connection, int, Phase now) {
+            if (connection == 1 && int(now) == phase) {
+                return Step::reply("250 OK", 2500);  // late: after the 1 s limit
+            }
+            return Step::reply("250 OK");
+        });
+        CurlMailTransport transport;
+        const Attempt slow = send(transport, server, 1, 1, 10);
+        QCOMPARE(int(slow.delivery), delivery);
+        QCOMPARE(int(server.received().size()), receivedBefore);
+        const Attempt next = send(transport, server, 2, 1, 10);
+        QVERIFY2(next.delivery == Delivery::Sent, qPrintable(next.failure));
+        QCOMPARE(server.received().back().connection, 2);
+        QVERIFY(server.received().back().data.contains("mail 2"));
+    }
+
+    // An upload that stalls part-way and runs out of time never sent its final dot: the
+    // server cannot deliver it, so it is not sent rather than in doubt.
+    void uploadCutMidBodyIsNotSent() {
+        ScriptedMailServer server(ScriptedMailServer::perConnectionLimit(10));
+        CurlMailTransport transport;
+        server.stallUploads();
+        const Attempt cut = send(transport, server, 1, 1, 2, 16 * 1024 * 1024);
+        QCOMPARE(int(cut.delivery), int(Delivery::NotSent));
+        QVERIFY(server.received().empty());
+    }
+};
+
+QTEST_GUILESS_MAIN(MailEngineTest)
+#include "tst_mailengine.moc"
