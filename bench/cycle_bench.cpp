@@ -6,15 +6,15 @@
 #include <QTemporaryDir>
 #include <QThread>
 
-#include "channels/CurlMailTransport.h"
 #include "BenchSupport.h"
+#include "channels/CurlMailTransport.h"
 #include "core/ActivityLog.h"
 #include "core/Clock.h"
 #include "core/KorvaneError.h"
 #include "core/RunConfiguration.h"
 #include "dispatch/DatabaseConnection.h"
-#include "dispatch/MessageSnapshot.h"
 #include "dispatch/MessageTable.h"
+#include "dispatch/OdbcMessageStore.h"
 #include "dispatch/ProcessWindow.h"
 #include "dispatch/ProcessingControl.h"
 #include "ui/ChannelAdapters.h"
@@ -68,16 +68,19 @@ void run(const char* database, RunConfiguration config, ActivityLog& log, SmsCha
         // The same work without the cycle: half the rows claimed, sent and saved on the claim,
         // half sent and saved with one write.
         fill(config, isEmail);
-        DatabaseConnection db;
-        db.open(config.dsnName, config.dsnDbUser, config.dsnDbPassword);
-        MessageSnapshot snapshot(db, MessageTable::selectionStatement(1));
+        OdbcMessageStore store;
+        store.open(DataSourceSettings{config.dsnName, config.dsnDbUser, config.dsnDbPassword, {}});
+        store.select(MessageTable::selectionStatement(1));
+        const std::vector<TableRow> rows = store.nextPage(kRows);
+        const int count = static_cast<int>(rows.size());
         const QString status = QStringLiteral("Message Is Sent Via SMS.");
         double sends = 0;
         double claimed = 0;
         double unclaimed = 0;
         int conflicts = 0;
-        const int half = snapshot.size() / 2;
-        for (int row = 0; row < snapshot.size(); ++row) {
+        const int half = count / 2;
+        for (int row = 0; row < count; ++row) {
+            const TableRow& at = rows[static_cast<size_t>(row)];
             auto send = [&] {
                 sends += bench::timed([&] {
                     if (isEmail) {
@@ -98,14 +101,20 @@ void run(const char* database, RunConfiguration config, ActivityLog& log, SmsCha
             };
             try {
                 if (row < half) {
-                    claimed += bench::timed([&] { snapshot.claim(row, clock.now()); });
+                    claimed += bench::timed([&] { store.claim({at}, clock.now()); });
                     send();
-                    claimed += bench::timed(
-                        [&] { snapshot.finish(row, QStringLiteral("Y"), status, clock.now()); });
+                    claimed += bench::timed([&] {
+                        if (auto failed =
+                                store.finish({{at, QStringLiteral("Y"), status}}, clock.now())
+                                    .at(0)) {
+                            throw *failed;
+                        }
+                    });
                 } else {
                     send();
-                    unclaimed += bench::timed(
-                        [&] { snapshot.record(row, QStringLiteral("Y"), status, clock.now()); });
+                    unclaimed += bench::timed([&] {
+                        store.record({at, QStringLiteral("Y"), status}, clock.now());
+                    });
                 }
             } catch (const KorvaneError& error) {
                 ++conflicts;  // reported, never fatal: the figures of the other rows stand
@@ -114,7 +123,7 @@ void run(const char* database, RunConfiguration config, ActivityLog& log, SmsCha
         }
         const double perRow = 1000 * cycle / kRows;
         const double claimMs = 1000 * claimed / half;
-        const double writeMs = 1000 * unclaimed / (snapshot.size() - half);
+        const double writeMs = 1000 * unclaimed / (count - half);
         const double raw = 1000 * sends / kRows + claimMs;
         std::printf(
             "cycle_bench %-10s %-5s %.0f rows/s; per row: cycle %.3f ms, raw send %.3f ms, claim "

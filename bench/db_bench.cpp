@@ -3,8 +3,8 @@
 #include <QSqlQuery>
 
 #include "BenchSupport.h"
+#include "dispatch/BackgroundStore.h"
 #include "dispatch/DatabaseConnection.h"
-#include "dispatch/MessageSnapshot.h"
 #include "dispatch/MessageTable.h"
 
 using namespace korvane;
@@ -32,15 +32,21 @@ void fill(DatabaseConnection& db, int rows) {
 // The snapshot of 100,000 waiting rows and what it costs in memory.
 void memory(const char* name, const QString& dsn, const QString& user, const QString& password) {
     const int rows = 100000;
-    DatabaseConnection connection;
-    connection.open(dsn, user, password);
-    fill(connection, rows);
+    {
+        DatabaseConnection connection;
+        connection.open(dsn, user, password);
+        fill(connection, rows);
+    }
     bench::resetPeak();
     const double before = bench::peakMegabytes();
     int selected = 0;
+    BackgroundStore store;
+    store.open(DataSourceSettings{dsn, user, password, QString()});
     const double seconds = bench::timed([&] {
-        MessageSnapshot snapshot(connection, MessageTable::selectionStatement(1));
-        selected = snapshot.size();
+        store.select(MessageTable::selectionStatement(1));
+        for (auto page = store.nextPage(500); !page.empty(); page = store.nextPage(500)) {
+            selected += static_cast<int>(page.size());
+        }
     });
     std::printf("db_bench %-10s snapshot of %d rows in %.2f s, peak RSS %.1f MB (%.1f MB before)\n",
                 name, selected, seconds, bench::peakMegabytes(), before);
@@ -60,35 +66,37 @@ void run(const char* name, const QString& dsn, const QString& user, const QStrin
             connection.open(dsn, user, password);
         }
     });
-    DatabaseConnection connection;
-    connection.open(dsn, user, password);
-    std::unique_ptr<MessageSnapshot> snapshot;
+    BackgroundStore store;
+    store.open(DataSourceSettings{dsn, user, password, QString()});
+    std::vector<TableRow> selected;
     const double selectSeconds = bench::timed([&] {
-        snapshot =
-            std::make_unique<MessageSnapshot>(connection, MessageTable::selectionStatement(1));
+        store.select(MessageTable::selectionStatement(1));
+        selected = store.nextPage(rows);
     });
+    const int count = static_cast<int>(selected.size());
     const QDateTime now = QDateTime::currentDateTime();
     // Half the rows take one write (nothing to send), half a claim and a save (a send).
-    const int half = snapshot->size() / 2;
+    const int half = count / 2;
     const double recordSeconds = bench::timed([&] {
         for (int row = 0; row < half; ++row) {
-            snapshot->record(row, QStringLiteral("N"), QStringLiteral("Message Text Is Empty."),
-                             now);
+            store.record({selected[size_t(row)], QStringLiteral("N"),
+                          QStringLiteral("Message Text Is Empty.")},
+                         now);
         }
     });
     const double claimSeconds = bench::timed([&] {
-        for (int row = half; row < snapshot->size(); ++row) {
-            snapshot->claim(row, now);
-            snapshot->finish(row, QStringLiteral("Y"), QStringLiteral("Message Is Sent Via SMS."),
-                             now);
+        for (int row = half; row < count; ++row) {
+            store.claim({selected[size_t(row)]}, now);
+            store.finish({{selected[size_t(row)], QStringLiteral("Y"),
+                           QStringLiteral("Message Is Sent Via SMS.")}},
+                         now);
         }
     });
     std::printf(
         "db_bench %-10s connect %.1f/s (%.2f ms each), select %d rows %.0f rows/s, one write "
         "%.2f ms, claim and save %.2f ms\n",
-        name, connects / connectSeconds, 1000 * connectSeconds / connects, snapshot->size(),
-        snapshot->size() / selectSeconds, 1000 * recordSeconds / half,
-        1000 * claimSeconds / (snapshot->size() - half));
+        name, connects / connectSeconds, 1000 * connectSeconds / connects, count,
+        count / selectSeconds, 1000 * recordSeconds / half, 1000 * claimSeconds / (count - half));
 }
 
 }  // namespace

@@ -1,17 +1,15 @@
 #include "dispatch/DispatchCycle.h"
 
 #include <QFileInfo>
-#include <memory>
 
 #include "core/ActivityLog.h"
 #include "core/Clock.h"
 #include "core/Files.h"
 #include "core/KorvaneError.h"
 #include "core/RunConfiguration.h"
+#include "dispatch/BackgroundStore.h"
 #include "dispatch/CycleControl.h"
-#include "dispatch/DatabaseConnection.h"
 #include "dispatch/EmailChannel.h"
-#include "dispatch/MessageSnapshot.h"
 #include "dispatch/MessageTable.h"
 #include "dispatch/ProcessWindow.h"
 #include "dispatch/SmsChannel.h"
@@ -36,15 +34,15 @@ DispatchCycle::DispatchCycle(CycleControl& control, const RunConfiguration& conf
       window_(window),
       sms_(sms),
       email_(email),
-      clock_(clock) {}
+      clock_(clock),
+      makeStore_([this] { return std::make_unique<BackgroundStore>(stop_); }) {}
 
 void DispatchCycle::yield() {
     log_.yield();
 }
 
 void DispatchCycle::run() {
-    std::unique_ptr<DatabaseConnection> connection;
-    std::unique_ptr<MessageSnapshot> snapshot;
+    std::unique_ptr<MessageStore> store;
     QString failure;
     try {
         log(QStringLiteral("Process Started."));
@@ -57,53 +55,17 @@ void DispatchCycle::run() {
         yield();
         control_.setTimer1(false);
         window_.setStatusText(QStringLiteral("Processing..."));
-
-        connection = std::make_unique<DatabaseConnection>();
-        connection->open(config_.dsnName, config_.dsnDbUser, config_.dsnDbPassword,
-                         config_.dsnType == QStringLiteral("File") ? config_.dsnPath : QString());
-        yield();
-        if (!connection->isOpen()) {
-            log(QStringLiteral("Connection is not opened, Please verify DSN Name."));
-            connection.reset();
+        store = makeStore_();
+        if (!connect(*store)) {
+            store.reset();
             shortIdleEnding();
             return;
         }
-        yield();
-        // A statement that cannot run raises here and takes the error path.
-        snapshot = std::make_unique<MessageSnapshot>(
-            *connection, MessageTable::selectionStatement(config_.dontSendProcessedMsgs));
-        control_.setTimer1(false);
-        reportOldClaims(*connection);
-
-        if (snapshot->isEmpty()) {
-            log(QStringLiteral("No message exists to be sent."));
-        } else {
-            yield();
-            // Rows go out up to a window ahead; each is logged and saved in row order when
-            // its outcome is known, so the log reads as if they were sent one by one.
-            for (int row = 0; row < snapshot->size(); ++row) {
-                startRow(*snapshot, row);
-                while (!pending_.empty() && (static_cast<int>(pending_.size()) >= rowsOut_ ||
-                                             pending_.front().kind != Pending::Kind::Sms)) {
-                    finishRow(*snapshot);
-                }
-                if (control_.StopRequested()) {
-                    break;  // the rows in flight still finish and are saved
-                }
-            }
-            while (!pending_.empty()) {
-                finishRow(*snapshot);
-            }
-            if (control_.StopRequested()) {
-                control_.setTimer1(false);
-            }
-        }
-
+        sendWaitingRows(*store);
         yield();
         yield();
         endSessions();
-        snapshot.reset();
-        connection.reset();
+        store.reset();
         yield();
         control_.setTimer1(!control_.StopRequested());
         log(QStringLiteral("Process Completed..."));
@@ -117,27 +79,63 @@ void DispatchCycle::run() {
     } catch (const std::exception& error) {
         failure = errorLine(ErrorNumber::ProviderError, QString::fromLocal8Bit(error.what()));
     }
-    // The rows still out were sent (or tried): each is finished as far as it goes, and one
-    // whose save fails too stays claimed.
-    buffer_ = nullptr;
-    while (!pending_.empty() && snapshot) {
-        try {
-            finishRow(*snapshot);
-        } catch (const KorvaneError&) {
-        }
-    }
-    pending_.clear();
-    // Writes are atomic, so nothing half-assigned is pending when the record set goes.
-    endSessions();
-    snapshot.reset();
-    connection.reset();
+    finishAfterError(store.get());
+    store.reset();
     errorPath(failure);
 }
 
-void DispatchCycle::reportOldClaims(DatabaseConnection& connection) {
+// Opens the data source and runs the selection; false when the connection did not open.
+bool DispatchCycle::connect(MessageStore& store) {
+    store.open(DataSourceSettings{
+        config_.dsnName, config_.dsnDbUser, config_.dsnDbPassword,
+        config_.dsnType == QStringLiteral("File") ? config_.dsnPath : QString()});
+    yield();
+    if (!store.isOpen()) {
+        log(QStringLiteral("Connection is not opened, Please verify DSN Name."));
+        return false;
+    }
+    yield();
+    // A statement that cannot run raises here and takes the error path.
+    store.select(MessageTable::selectionStatement(config_.dontSendProcessedMsgs));
+    control_.setTimer1(false);
+    reportOldClaims(store);
+    return true;
+}
+
+void DispatchCycle::sendWaitingRows(MessageStore& store) {
+    std::vector<TableRow> page = store.nextPage(kPageRows);
+    if (page.empty()) {
+        log(QStringLiteral("No message exists to be sent."));
+        return;
+    }
+    yield();
+    for (bool more = true; more && !page.empty();) {
+        for (TableRow& row : page) {
+            startRow(store, std::move(row));
+            while (!pending_.empty() && (static_cast<int>(pending_.size()) >= rowsOut_ ||
+                                         pending_.front().kind != Pending::Kind::Sms)) {
+                finishRow(store);
+            }
+            if (control_.StopRequested()) {
+                more = false;  // the rows in flight still finish and are saved
+                break;
+            }
+        }
+        if (more) {
+            page = store.nextPage(kPageRows);
+        }
+    }
+    while (!pending_.empty()) {
+        finishRow(store);
+    }
+    if (control_.StopRequested()) {
+        control_.setTimer1(false);
+    }
+}
+
+void DispatchCycle::reportOldClaims(MessageStore& store) {
     const QDateTime now = clock_.now();
-    for (const MessageSnapshot::Claim& claim :
-         MessageSnapshot::claimsBefore(connection, now.addSecs(-kClaimAgeS))) {
+    for (const MessageStore::Claim& claim : store.claimsBefore(now.addSecs(-kClaimAgeS))) {
         const QString id = MessageTable::toText(claim.recId);
         if (!reportedClaims_.insert(id).second) {
             continue;
@@ -152,39 +150,54 @@ void DispatchCycle::reportOldClaims(DatabaseConnection& connection) {
 }
 
 void DispatchCycle::log(const QString& text) {
-    if (buffer_ != nullptr) {
-        buffer_->append(text);
+    log_.WriteLog(text, true, false);
+}
+
+// A row's entry: written now by the row at the head, held for row order by the rows behind.
+void DispatchCycle::note(Pending& pending, const QString& text) {
+    if (pending.head) {
+        writeRowLine(pending, text);
     } else {
-        log_.WriteLog(text, true, false);
+        pending.lines << text;
     }
 }
 
-void DispatchCycle::startRow(MessageSnapshot& snapshot, int row) {
-    Pending& pending = pending_.emplace_back();
-    pending.row = row;
-    buffer_ = &pending.lines;
-    struct Unbuffer {
-        QStringList*& buffer;
-        ~Unbuffer() { buffer = nullptr; }
-    } unbuffer{buffer_};
+// Once a row is claimed a log that cannot be written must not keep its outcome out of the
+// row: the failure is held until the row is saved.
+void DispatchCycle::writeRowLine(Pending& pending, const QString& text) {
+    if (!pending.claimed) {
+        log_.WriteLog(text, true, false);
+        return;
+    }
+    log_.holdFailures();
+    log_.WriteLog(text, true, false);
+    if (std::optional<KorvaneError> failure = log_.releaseFailures();
+        failure && !pending.logFailure) {
+        pending.logFailure = failure;
+    }
+}
 
-    pending.id = snapshot.recordId(row);
-    log(QStringLiteral("\r\n"));
-    log(QStringLiteral("Processing message for Record Id: ") + QString::number(pending.id));
+void DispatchCycle::startRow(MessageStore& store, TableRow row) {
+    Pending& pending = pending_.emplace_back();
+    pending.head = pending_.size() == 1;
+    pending.row = std::move(row);
+    pending.id = pending.row.recordId();
+    note(pending, QStringLiteral("\r\n"));
+    note(pending,
+         QStringLiteral("Processing message for Record Id: ") + QString::number(pending.id));
     yield();
 
-    const QVariant& stored = snapshot.value(row, Column::MessageText);
-    const QString text = snapshot.text(row, Column::MessageText);
-    const QString kind = snapshot.text(row, Column::MessageType).trimmed().toUpper();
+    const QString text = pending.row.text(Column::MessageText);
+    const QString kind = pending.row.text(Column::MessageType).trimmed().toUpper();
     if (text.isEmpty()) {
-        log(QStringLiteral("Message text is empty, so no message sent."));
+        note(pending, QStringLiteral("Message text is empty, so no message sent."));
         pending.setOutcome(Pending::Kind::Record, Outcome::kTextEmpty, kNo);
     } else if (kind == QStringLiteral("SMS")) {
-        startSms(snapshot, pending, text, stored);
+        startSms(store, pending, text);
     } else if (kind == QStringLiteral("EMAIL")) {
-        sendEmail(snapshot, pending, text, stored);
+        sendEmail(store, pending, text);
     } else {
-        log(QStringLiteral("Message Type is not defined, so no message sent."));
+        note(pending, QStringLiteral("Message Type is not defined, so no message sent."));
         pending.setOutcome(Pending::Kind::Record, Outcome::kTypeUndefined, kNo);
     }
 }
@@ -195,35 +208,41 @@ void DispatchCycle::Pending::setOutcome(Kind to, const char* outcome, const QStr
     isSent = sent;
 }
 
-void DispatchCycle::finishRow(MessageSnapshot& snapshot) {
+void DispatchCycle::finishRow(MessageStore& store) {
     Pending pending = std::move(pending_.front());
     pending_.pop_front();
+    pending.head = true;
+    for (const QString& line : std::exchange(pending.lines, QStringList())) {
+        writeRowLine(pending, line);
+    }
     if (pending.kind == Pending::Kind::Sms) {
-        const SendResult result = sms_.outcome(pending.ticket);
-        buffer_ = &pending.lines;
-        reportSms(pending, result);
-        buffer_ = nullptr;
+        reportSms(pending, sms_.outcome(pending.ticket));
     }
-    // From here until the save the log must not stop the cycle: a failure to write it is
-    // raised only once the outcome is in the row.
-    struct Hold {
-        ActivityLog& log;
-        explicit Hold(ActivityLog& l) : log(l) { log.holdFailures(); }
-        ~Hold() { log.releaseFailures(); }
-    } hold(log_);
-    for (const QString& line : pending.lines) {
-        log(line);
-    }
-    if (pending.kind == Pending::Kind::Record) {
-        reportWrite(snapshot.record(pending.row, pending.isSent, pending.status, clock_.now()),
-                    pending.id);
-    } else if (pending.kind == Pending::Kind::Claimed) {
-        snapshot.finish(pending.row, pending.isSent, pending.status, clock_.now());
-    }
-    if (std::optional<KorvaneError> failure = log_.releaseFailures()) {
-        throw *failure;
+    save(store, pending);
+    if (!pending_.empty()) {
+        // The next row has nothing ahead of it now: what it held goes out, and from here its
+        // entries are written as they come.
+        Pending& next = pending_.front();
+        next.head = true;
+        for (const QString& line : std::exchange(next.lines, QStringList())) {
+            writeRowLine(next, line);
+        }
     }
     yield();
+}
+
+void DispatchCycle::save(MessageStore& store, Pending& pending) {
+    const MessageStore::Outcome outcome{pending.row, pending.isSent, pending.status};
+    if (pending.kind == Pending::Kind::Record) {
+        reportWrite(pending, store.record(outcome, clock_.now()));
+    } else if (pending.kind == Pending::Kind::Claimed) {
+        if (std::optional<KorvaneError> failure = store.finish({outcome}, clock_.now()).at(0)) {
+            throw *failure;  // the row stays claimed and is reported later
+        }
+    }
+    if (pending.logFailure) {
+        throw *pending.logFailure;
+    }
 }
 
 QString DispatchCycle::unsendableText(const QVariant& stored, const QString& text) {
@@ -237,50 +256,52 @@ QString DispatchCycle::unsendableText(const QVariant& stored, const QString& tex
     return QString();
 }
 
-void DispatchCycle::reportWrite(MessageSnapshot::Write write, qint32 id) {
-    if (write == MessageSnapshot::Write::Changed) {
-        log(QStringLiteral("Record Id: ") + QString::number(id) +
-            QStringLiteral(" was changed or taken by another process since it was read, so it "
-                           "is left as it is."));
-    } else if (write == MessageSnapshot::Write::Shared) {
-        log(errorLine(ErrorNumber::RecordIdShared,
-                      QStringLiteral("Record Id: %1 names more than one row of tblMessages, so "
-                                     "it is left as it is.")
-                          .arg(id)));
+void DispatchCycle::reportWrite(Pending& pending, MessageStore::Write write) {
+    if (write == MessageStore::Write::Changed) {
+        note(pending, QStringLiteral("Record Id: ") + QString::number(pending.id) +
+                          QStringLiteral(" was changed or taken by another process since it was "
+                                         "read, so it is left as it is."));
+    } else if (write == MessageStore::Write::Shared) {
+        note(pending, errorLine(ErrorNumber::RecordIdShared,
+                                QStringLiteral("Record Id: %1 names more than one row of "
+                                               "tblMessages, so it is left as it is.")
+                                    .arg(pending.id)));
     }
 }
 
-bool DispatchCycle::claim(MessageSnapshot& snapshot, Pending& pending) {
-    const MessageSnapshot::Write claim = snapshot.claim(pending.row, clock_.now());
-    if (claim != MessageSnapshot::Write::Done) {
-        reportWrite(claim, pending.id);
+bool DispatchCycle::claim(MessageStore& store, Pending& pending) {
+    const MessageStore::Write claim = store.claim({pending.row}, clock_.now()).at(0);
+    if (claim != MessageStore::Write::Done) {
+        reportWrite(pending, claim);
         pending.kind = Pending::Kind::Nothing;
         return false;
     }
+    pending.claimed = true;
     return true;
 }
 
-void DispatchCycle::startSms(MessageSnapshot& snapshot, Pending& pending, const QString& text,
-                             const QVariant& stored) {
-    log(QStringLiteral("Message Type is SMS."));
-    const QString mobile = snapshot.text(pending.row, Column::MobileNo);
+void DispatchCycle::startSms(MessageStore& store, Pending& pending, const QString& text) {
+    note(pending, QStringLiteral("Message Type is SMS."));
+    const QString mobile = pending.row.text(Column::MobileNo);
     if (mobile.trimmed().isEmpty()) {
-        log(QStringLiteral("Mobile No. is not defined, so no message sent."));
+        note(pending, QStringLiteral("Mobile No. is not defined, so no message sent."));
         pending.setOutcome(Pending::Kind::Record, Outcome::kMobileMissing, kNo);
         return;
     }
     pending.where = QString::number(pending.id) + QStringLiteral(" on Mobile No.: ") + mobile;
-    if (const QString problem = unsendableText(stored, text); !problem.isEmpty()) {
-        log(errorLine(ErrorNumber::MessageNotText,
-                      problem + QStringLiteral(", so no message sent.")));
-        log(QStringLiteral("Message is not sent via SMS for Record Id: ") + pending.where);
+    if (const QString problem = unsendableText(pending.row.value(Column::MessageText), text);
+        !problem.isEmpty()) {
+        note(pending, errorLine(ErrorNumber::MessageNotText,
+                                problem + QStringLiteral(", so no message sent.")));
+        note(pending,
+             QStringLiteral("Message is not sent via SMS for Record Id: ") + pending.where);
         pending.setOutcome(Pending::Kind::Record, Outcome::kSmsNotSent, kNo);
         return;
     }
-    if (!claim(snapshot, pending)) {
+    if (!claim(store, pending)) {
         return;
     }
-    log(QStringLiteral("Sending message via SMS."));
+    note(pending, QStringLiteral("Sending message via SMS."));
     pending.kind = Pending::Kind::Sms;
     pending.ticket = sms_.submit(SmsGateway{config_.cellServer, config_.cellPort,
                                             config_.cellUserName, config_.cellPassword},
@@ -289,96 +310,124 @@ void DispatchCycle::startSms(MessageSnapshot& snapshot, Pending& pending, const 
 
 void DispatchCycle::reportSms(Pending& pending, const SendResult& result) {
     if (!result.failure.isEmpty()) {
-        log(result.failure);
+        note(pending, result.failure);
     }
     if (result.delivery == Delivery::Sent) {
-        log(QStringLiteral("Message is sent via SMS for Record Id: ") + pending.where);
+        note(pending, QStringLiteral("Message is sent via SMS for Record Id: ") + pending.where);
         pending.setOutcome(Pending::Kind::Claimed, Outcome::kSmsSent, kYes);
     } else if (result.delivery == Delivery::InDoubt) {
-        log(QStringLiteral("Message may have been sent via SMS for Record Id: ") + pending.where +
-            QStringLiteral(", so it is not sent again."));
+        note(pending, QStringLiteral("Message may have been sent via SMS for Record Id: ") +
+                          pending.where + QStringLiteral(", so it is not sent again."));
         pending.setOutcome(Pending::Kind::Claimed, Outcome::kInDoubt, kNo);
     } else {
-        log(QStringLiteral("Message is not sent via SMS for Record Id: ") + pending.where);
+        note(pending,
+             QStringLiteral("Message is not sent via SMS for Record Id: ") + pending.where);
         pending.setOutcome(Pending::Kind::Claimed, Outcome::kSmsNotSent, kNo);
     }
 }
 
-void DispatchCycle::sendEmail(MessageSnapshot& snapshot, Pending& pending, const QString& text,
-                              const QVariant& stored) {
-    const int row = pending.row;
-    const QString id = QString::number(pending.id);
-    log(QStringLiteral("Message Type is Email."));
+MailMessage DispatchCycle::mailOf(const TableRow& row, const QString& text) const {
     MailMessage mail;
-    mail.to = snapshot.text(row, Column::EmailTo);
-    mail.from = snapshot.text(row, Column::EmailFrom);
-    mail.subject = snapshot.text(row, Column::EmailSubject);
-    mail.cc = snapshot.text(row, Column::EmailCC);
-    mail.bcc = snapshot.text(row, Column::EmailBCC);
-    mail.attachmentPath =
-        MessageTable::prepareAttachmentPath(snapshot.text(row, Column::EmailAttachment));
+    mail.to = row.text(Column::EmailTo);
+    mail.from = row.text(Column::EmailFrom);
+    mail.subject = row.text(Column::EmailSubject);
+    mail.cc = row.text(Column::EmailCC);
+    mail.bcc = row.text(Column::EmailBCC);
+    mail.attachmentPath = MessageTable::prepareAttachmentPath(row.text(Column::EmailAttachment));
     mail.body = text;
+    return mail;
+}
 
+// The checks before an e-mail goes out; true when one failed and set the row's outcome.
+bool DispatchCycle::emailIncomplete(Pending& pending, const MailMessage& mail) {
     if (mail.to.trimmed().isEmpty()) {
-        log(QStringLiteral("Reciever's email id (EmailTo) is not defined, so no message sent."));
+        note(pending,
+             QStringLiteral("Reciever's email id (EmailTo) is not defined, so no message sent."));
         pending.setOutcome(Pending::Kind::Record, Outcome::kEmailToMissing, kNo);
-        return;
-    }
-    if (mail.from.trimmed().isEmpty()) {
-        log(QStringLiteral("Sender's email id (EmailFrom) is not defined, so no message sent."));
+    } else if (mail.from.trimmed().isEmpty()) {
+        note(pending,
+             QStringLiteral("Sender's email id (EmailFrom) is not defined, so no message sent."));
         pending.setOutcome(Pending::Kind::Record, Outcome::kEmailFromMissing, kNo);
-        return;
-    }
-    if (!mail.attachmentPath.isEmpty() && !isOrdinaryFile(mail.attachmentPath)) {
-        log(QStringLiteral("Attachment file '") + mail.attachmentPath +
-            QStringLiteral("' does not exist or not found."));
+    } else if (!mail.attachmentPath.isEmpty() && !isOrdinaryFile(mail.attachmentPath)) {
+        note(pending, QStringLiteral("Attachment file '") + mail.attachmentPath +
+                          QStringLiteral("' does not exist or not found."));
         yield();
         pending.setOutcome(Pending::Kind::Record, Outcome::kAttachmentMissing, kNo);
-        return;
-    }
-    const QString notSentLine = QStringLiteral("Message is not sent via Email for Record Id: ") +
-                                id + QStringLiteral(" to email id : ") + mail.to;
-    if (const QString problem = unsendableText(stored, text); !problem.isEmpty()) {
-        log(errorLine(ErrorNumber::MessageNotText,
-                      problem + QStringLiteral(", so no message sent.")));
-        log(notSentLine);
+    } else if (const QString problem =
+                   unsendableText(pending.row.value(Column::MessageText), mail.body);
+               !problem.isEmpty()) {
+        note(pending, errorLine(ErrorNumber::MessageNotText,
+                                problem + QStringLiteral(", so no message sent.")));
+        note(pending, QStringLiteral("Message is not sent via Email for Record Id: ") +
+                          QString::number(pending.id) + QStringLiteral(" to email id : ") +
+                          mail.to);
         pending.setOutcome(Pending::Kind::Record, Outcome::kEmailNotSent, kNo);
+    } else {
+        return false;
+    }
+    return true;
+}
+
+void DispatchCycle::sendEmail(MessageStore& store, Pending& pending, const QString& text) {
+    note(pending, QStringLiteral("Message Type is Email."));
+    const MailMessage mail = mailOf(pending.row, text);
+    if (emailIncomplete(pending, mail) || !claim(store, pending)) {
         return;
     }
-    if (!claim(snapshot, pending)) {
-        return;
-    }
-    log(QStringLiteral("Sending message via Email."));
-    const SendResult result =
-        email_.sendEmail(mail, SmtpServer{config_.smtpServer, config_.smtpPort,
-                                          config_.smtpUserName, config_.smtpPassword});
+    note(pending, QStringLiteral("Sending message via Email."));
+    reportEmail(pending, mail,
+                email_.sendEmail(mail, SmtpServer{config_.smtpServer, config_.smtpPort,
+                                                  config_.smtpUserName, config_.smtpPassword}));
+    yield();
+}
+
+void DispatchCycle::reportEmail(Pending& pending, const MailMessage& mail,
+                                const SendResult& result) {
+    const QString id = QString::number(pending.id);
     if (!result.failure.isEmpty()) {
-        log(result.failure);
+        note(pending, result.failure);
     }
     if (result.delivery == Delivery::NotSent) {
-        log(notSentLine);
+        note(pending, QStringLiteral("Message is not sent via Email for Record Id: ") + id +
+                          QStringLiteral(" to email id : ") + mail.to);
         pending.setOutcome(Pending::Kind::Claimed, Outcome::kEmailNotSent, kNo);
-    } else if (result.delivery == Delivery::InDoubt) {
-        log(QStringLiteral("Message may have been sent via Email for Record Id: ") + id +
-            QStringLiteral(" to email id : ") + mail.to +
-            QStringLiteral(", so it is not sent again."));
-        pending.setOutcome(Pending::Kind::Claimed, Outcome::kInDoubt, kNo);
-    } else {
-        log(QStringLiteral("Message is sent via Email to following Email Address for Record Id: ") +
-            id);
-        log(QStringLiteral("Email To: ") + mail.to);
-        if (!mail.cc.isEmpty()) {
-            log(QStringLiteral("Email CC: ") + mail.cc);
-        }
-        if (!mail.bcc.isEmpty()) {
-            log(QStringLiteral("Email BCC: ") + mail.bcc);
-        }
-        if (!mail.attachmentPath.isEmpty()) {
-            log(QStringLiteral("File Attached: ") + QFileInfo(mail.attachmentPath).fileName());
-        }
-        pending.setOutcome(Pending::Kind::Claimed, Outcome::kEmailSent, kYes);
+        return;
     }
-    yield();
+    if (result.delivery == Delivery::InDoubt) {
+        note(pending, QStringLiteral("Message may have been sent via Email for Record Id: ") + id +
+                          QStringLiteral(" to email id : ") + mail.to +
+                          QStringLiteral(", so it is not sent again."));
+        pending.setOutcome(Pending::Kind::Claimed, Outcome::kInDoubt, kNo);
+        return;
+    }
+    note(pending,
+         QStringLiteral("Message is sent via Email to following Email Address for Record Id: ") +
+             id);
+    note(pending, QStringLiteral("Email To: ") + mail.to);
+    if (!mail.cc.isEmpty()) {
+        note(pending, QStringLiteral("Email CC: ") + mail.cc);
+    }
+    if (!mail.bcc.isEmpty()) {
+        note(pending, QStringLiteral("Email BCC: ") + mail.bcc);
+    }
+    if (!mail.attachmentPath.isEmpty()) {
+        note(pending,
+             QStringLiteral("File Attached: ") + QFileInfo(mail.attachmentPath).fileName());
+    }
+    pending.setOutcome(Pending::Kind::Claimed, Outcome::kEmailSent, kYes);
+}
+
+// The rows still out were sent (or tried): each is finished as far as it goes, and one whose
+// save fails too stays claimed.
+void DispatchCycle::finishAfterError(MessageStore* store) {
+    while (!pending_.empty() && store != nullptr) {
+        try {
+            finishRow(*store);
+        } catch (const KorvaneError&) {
+        }
+    }
+    pending_.clear();
+    endSessions();
 }
 
 void DispatchCycle::endSessions() {

@@ -6,6 +6,7 @@
 #include <QDateTime>
 #include <QSqlDriver>
 #include <QSqlError>
+#include <algorithm>
 #include <deque>
 #include <memory>
 
@@ -50,8 +51,41 @@ QString diagnostics(SQLSMALLINT type, SQLHANDLE handle, QString& state) {
 
 }  // namespace
 
-OdbcStatement::OdbcStatement(const QSqlDatabase& database, QString password)
-    : database_(database), password_(std::move(password)) {}
+void CancelPoint::enter(void* statement) {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    statement_ = statement;
+}
+
+void CancelPoint::leave() {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    statement_ = nullptr;
+}
+
+void CancelPoint::cancel() {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    if (statement_ != nullptr) {
+        SQLCancel(static_cast<SQLHSTMT>(statement_));
+    }
+}
+
+bool LockTimeout::matches(const QString& state, const QString& text) {
+    // Timeout expired, cancelled, statement or lock timeout (PostgreSQL), interrupted
+    // (MariaDB's max_statement_time), and SQLite's busy or interrupted database.
+    static const QStringList states = {QStringLiteral("HYT00"), QStringLiteral("HYT01"),
+                                       QStringLiteral("HY008"), QStringLiteral("57014"),
+                                       QStringLiteral("55P03"), QStringLiteral("70100")};
+    static const QStringList texts = {
+        QStringLiteral("database is locked"), QStringLiteral("Lock wait timeout"),
+        QStringLiteral("max_statement_time"), QStringLiteral("interrupted")};
+    return states.contains(state) ||
+           std::any_of(texts.begin(), texts.end(), [&text](const QString& known) {
+               return text.contains(known, Qt::CaseInsensitive);
+           });
+}
+
+OdbcStatement::OdbcStatement(const QSqlDatabase& database, QString password, CancelPoint* cancel,
+                             int timeoutS)
+    : database_(database), password_(std::move(password)), cancel_(cancel), timeoutS_(timeoutS) {}
 
 qint64 OdbcStatement::execute(const QString& sql, const QVariantList& params) const {
     const QVariant driverHandle =
@@ -62,14 +96,17 @@ qint64 OdbcStatement::execute(const QString& sql, const QVariantList& params) co
     }
     SQLHDBC connection = *static_cast<const SQLHANDLE*>(driverHandle.constData());
     StatementHandle statement;
-    auto failure = [&](SQLSMALLINT type, SQLHANDLE handle) {
+    auto raise = [&](SQLSMALLINT type, SQLHANDLE handle) {
         QString state;
         const QString text = diagnostics(type, handle, state);
-        return KorvaneError(ErrorNumber::ProviderError,
-                            describeSqlError(QSqlError(QString(), text), password_, state));
+        const QString description = describeSqlError(QSqlError(QString(), text), password_, state);
+        if (LockTimeout::matches(state, text)) {
+            throw LockTimeout(ErrorNumber::ProviderError, description);
+        }
+        throw KorvaneError(ErrorNumber::ProviderError, description);
     };
     if (!SQL_SUCCEEDED(SQLAllocHandle(SQL_HANDLE_STMT, connection, &statement.handle))) {
-        throw failure(SQL_HANDLE_DBC, connection);
+        raise(SQL_HANDLE_DBC, connection);
     }
 
     // The bound buffers must stay where they are until the statement has run.
@@ -127,23 +164,32 @@ qint64 OdbcStatement::execute(const QString& sql, const QVariantList& params) co
             }
         }
         if (!SQL_SUCCEEDED(r)) {
-            throw failure(SQL_HANDLE_STMT, statement.handle);
+            raise(SQL_HANDLE_STMT, statement.handle);
         }
     }
 
+    // Where the driver has no query timeout the call fails harmlessly; it runs without one.
+    SQLSetStmtAttr(statement.handle, SQL_ATTR_QUERY_TIMEOUT,
+                   reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(timeoutS_)), 0);
     std::u16string command = sql.toStdU16String();
+    if (cancel_ != nullptr) {
+        cancel_->enter(statement.handle);
+    }
     const SQLRETURN r =
         SQLExecDirectW(statement.handle, reinterpret_cast<SQLWCHAR*>(command.data()),
                        static_cast<SQLINTEGER>(command.size()));
+    if (cancel_ != nullptr) {
+        cancel_->leave();
+    }
     if (r == SQL_NO_DATA) {
         return 0;  // a searched UPDATE that matched nothing
     }
     if (!SQL_SUCCEEDED(r)) {
-        throw failure(SQL_HANDLE_STMT, statement.handle);
+        raise(SQL_HANDLE_STMT, statement.handle);
     }
     SQLLEN changed = 0;
     if (!SQL_SUCCEEDED(SQLRowCount(statement.handle, &changed))) {
-        throw failure(SQL_HANDLE_STMT, statement.handle);
+        raise(SQL_HANDLE_STMT, statement.handle);
     }
     return static_cast<qint64>(changed);
 }

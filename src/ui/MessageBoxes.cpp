@@ -24,6 +24,18 @@ void MessageBoxes::information(QWidget* parent, const QString& text) {
     box.exec();
 }
 
+void MessageBoxes::notice(QWidget* parent, const QString& text) {
+    if (answers_ != nullptr) {
+        information(parent, text);
+        return;
+    }
+    auto* box = new QMessageBox(QMessageBox::Information, QStringLiteral("Korvane"), text,
+                                QMessageBox::Ok, parent);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->setWindowModality(Qt::ApplicationModal);
+    box->show();
+}
+
 QString MessageBoxes::prompt(QWidget* parent, const QString& text, const QString& title,
                              const QString& defaultValue) {
     if (answers_ != nullptr) {

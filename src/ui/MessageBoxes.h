@@ -14,6 +14,9 @@ class MessageBoxes {
 public:
     // Information icon, one OK button, title "Korvane".
     static void information(QWidget* parent, const QString& text);
+    // The same box, returning at once: what is running (a send, its deadlines) goes on while
+    // it is open, instead of waiting under the box's own event loop.
+    static void notice(QWidget* parent, const QString& text);
     // A prompt box; "" when cancelled.
     static QString prompt(QWidget* parent, const QString& text, const QString& title,
                           const QString& defaultValue);

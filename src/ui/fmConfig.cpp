@@ -280,7 +280,7 @@ void fmConfig::cmdSelect_Click() {
     try {
         if (result.right(3) == QStringLiteral("dsn")) {
             const qsizetype slash = std::max(result.lastIndexOf(QLatin1Char('\\')),
-                                       result.lastIndexOf(QLatin1Char('/')));
+                                             result.lastIndexOf(QLatin1Char('/')));
             const QString file = result.mid(slash + 1);
             const qsizetype dot = file.lastIndexOf(QLatin1Char('.'));
             if (dot < 0) {

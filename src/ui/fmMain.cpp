@@ -369,7 +369,7 @@ void fmMain::closeEvent(QCloseEvent* event) {
         return;
     }
     if (cmdStop_->isEnabled()) {
-        MessageBoxes::information(
+        MessageBoxes::notice(
             this, QStringLiteral("Please Stop the process before closing the application."));
         event->ignore();
         return;
@@ -435,7 +435,7 @@ void fmMain::flushPane() {
 }
 
 void fmMain::showMessage(const QString& text) {
-    MessageBoxes::information(this, text);
+    MessageBoxes::notice(this, text);
 }
 
 void fmMain::yield() {

@@ -554,7 +554,9 @@ private Q_SLOTS:
             Rig rig(db);
             bool cut = false;
             rig.view.onYield = [&] {
-                if (!cut && rig.view.pane.contains(QStringLiteral("Sending message via SMS."))) {
+                // Row 1 answered, row 2 still at the gateway.
+                if (!cut && rig.view.pane.contains(
+                                QStringLiteral("Message is sent via SMS for Record Id: 1"))) {
                     cut = true;
                     db.exec(
                         QStringLiteral("SELECT pg_terminate_backend(pid) FROM pg_stat_activity "

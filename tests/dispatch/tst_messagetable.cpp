@@ -3,8 +3,8 @@
 #include <QtTest>
 
 #include "core/KorvaneError.h"
+#include "dispatch/BackgroundStore.h"
 #include "dispatch/DatabaseConnection.h"
-#include "dispatch/MessageSnapshot.h"
 #include "dispatch/MessageTable.h"
 #include "support/ErrorNumber.h"
 #include "support/TestDatabase.h"
@@ -17,13 +17,30 @@ using Column = MessageTable::Column;
 
 namespace {
 
+using Write = MessageStore::Write;
+
+// The table as the cycle sees it: through ODBC on the store's own thread.
+std::unique_ptr<BackgroundStore> opened(const QString& dsn, const QString& user,
+                                        const QString& password, const QString& file = QString(),
+                                        int lockTimeoutS = OdbcStatement::kQueryTimeoutS) {
+    auto store = std::make_unique<BackgroundStore>(nullptr, lockTimeoutS);
+    store->open(DataSourceSettings{dsn, user, password, file});
+    return store;
+}
+std::unique_ptr<BackgroundStore> opened(TestDatabase& db) {
+    return opened(db.dsn(), db.user(), db.password());
+}
+
+// Every row the selection returns.
+std::vector<TableRow> selected(MessageStore& store, qint32 dontSend) {
+    store.select(MessageTable::selectionStatement(dontSend));
+    return store.nextPage(1000);
+}
+
 QList<qint32> selectedIds(TestDatabase& db, qint32 dontSend) {
-    DatabaseConnection connection;
-    connection.open(db.dsn(), db.user(), db.password());
-    MessageSnapshot snapshot(connection, MessageTable::selectionStatement(dontSend));
     QList<qint32> ids;
-    for (int i = 0; i < snapshot.size(); ++i) {
-        ids << snapshot.recordId(i);
+    for (const TableRow& row : selected(*opened(db), dontSend)) {
+        ids << row.recordId();
     }
     return ids;
 }
@@ -79,15 +96,13 @@ private Q_SLOTS:
                        {QStringLiteral("MessageText"), QStringLiteral("body")},
                        {QStringLiteral("MessageType"), QStringLiteral("eMail")},
                        {QStringLiteral("EmailSubject"), QStringLiteral("Grüße €")}});
-            DatabaseConnection connection;
-            connection.open(db.dsn(), db.user(), db.password());
-            MessageSnapshot snapshot(connection, MessageTable::selectionStatement(1));
-            QCOMPARE(snapshot.size(), 2);
-            QCOMPARE(snapshot.text(0, Column::MessageText), QString());
-            QCOMPARE(snapshot.text(0, Column::MessageType), QStringLiteral(" sms "));
-            QCOMPARE(snapshot.text(0, Column::MobileNo), QStringLiteral(" +4470 "));
-            QCOMPARE(snapshot.text(1, Column::EmailSubject), QStringLiteral("Grüße €"));
-            QCOMPARE(snapshot.text(1, Column::EmailCC), QString());
+            const std::vector<TableRow> rows = selected(*opened(db), 1);
+            QCOMPARE(rows.size(), size_t(2));
+            QCOMPARE(rows[0].text(Column::MessageText), QString());
+            QCOMPARE(rows[0].text(Column::MessageType), QStringLiteral(" sms "));
+            QCOMPARE(rows[0].text(Column::MobileNo), QStringLiteral(" +4470 "));
+            QCOMPARE(rows[1].text(Column::EmailSubject), QStringLiteral("Grüße €"));
+            QCOMPARE(rows[1].text(Column::EmailCC), QString());
         }
         // A number where text is expected is used in its text form (SQLite keeps the type).
         TestDatabase lite(TestDatabase::Kind::SQLite);
@@ -95,10 +110,8 @@ private Q_SLOTS:
         lite.exec(
             QStringLiteral("INSERT INTO tblMessages (RecId, MessageType, MobileNo) VALUES (1, "
                            "'SMS', 447700900123)"));
-        DatabaseConnection connection;
-        connection.open(lite.dsn(), lite.user(), lite.password());
-        MessageSnapshot snapshot(connection, MessageTable::selectionStatement(1));
-        QCOMPARE(snapshot.text(0, Column::MobileNo), QStringLiteral("447700900123"));
+        QCOMPARE(selected(*opened(lite), 1).at(0).text(Column::MobileNo),
+                 QStringLiteral("447700900123"));
     }
 
     void recordIdConversionErrors() {
@@ -109,24 +122,21 @@ private Q_SLOTS:
                            "IsSent, ProcessStatus, ProcessedDate)"));
         lite.exec(
             QStringLiteral("INSERT INTO tblMessages (RecId) VALUES (NULL), ('x1'), (99999999999)"));
-        DatabaseConnection connection;
-        connection.open(lite.dsn(), lite.user(), lite.password());
-        MessageSnapshot snapshot(connection, MessageTable::selectionStatement(0));
-        QCOMPARE(snapshot.size(), 3);
+        const std::vector<TableRow> rows = selected(*opened(lite), 0);
+        QCOMPARE(rows.size(), size_t(3));
         QString description;
-        QCOMPARE(errorNumberOf([&] { snapshot.recordId(0); }, &description), 94);
+        QCOMPARE(errorNumberOf([&] { rows[0].recordId(); }, &description), 94);
         QCOMPARE(description, QStringLiteral("Invalid use of Null"));
-        QCOMPARE(errorNumberOf([&] { snapshot.recordId(1); }), 6);  // 99999999999 sorts first
-        QCOMPARE(errorNumberOf([&] { snapshot.recordId(2); }, &description), 13);
+        QCOMPARE(errorNumberOf([&] { rows[1].recordId(); }), 6);  // 99999999999 sorts first
+        QCOMPARE(errorNumberOf([&] { rows[2].recordId(); }, &description), 13);
         QCOMPARE(description, QStringLiteral("Type mismatch"));
         // A column the table lacks raises only when read.
-        QCOMPARE(errorNumberOf([&] { snapshot.text(0, Column::MobileNo); }), 3265);
+        QCOMPARE(errorNumberOf([&] { rows[0].text(Column::MobileNo); }), 3265);
     }
 
     // Claim, record and finish on every database: guarded on what was read, never on a date,
     // and never writing over a row that changed or a RecId that names several rows.
     void writesAreGuarded() {
-        using Write = MessageSnapshot::Write;
         for (auto kind : TestDatabase::kAll) {
             TestDatabase db(kind);
             db.recreate();
@@ -139,63 +149,65 @@ private Q_SLOTS:
                     {QDateTime(QDate(2026, 1, 2), QTime(3, 4, 5, 678))});
             db.exec(QStringLiteral(
                 "UPDATE tblMessages SET IsSent = NULL, ProcessStatus = '' WHERE RecId = 2"));
-            DatabaseConnection connection;
-            connection.open(db.dsn(), db.user(), db.password());
-            MessageSnapshot snapshot(connection, MessageTable::selectionStatement(1));
-            QCOMPARE(snapshot.size(), 5);
             const QDateTime at(QDate(2026, 12, 6), QTime(10, 11, 12, 345));
-
-            QCOMPARE(snapshot.claim(0, at), Write::Done);
+            const auto store = opened(db);
+            const std::vector<TableRow> rows = selected(*store, 1);
+            QCOMPARE(rows.size(), size_t(5));
+            auto claim = [&](int row) { return store->claim({rows[size_t(row)]}, at).at(0); };
+            auto record = [&](int row, const QString& status) {
+                return store->record({rows[size_t(row)], QStringLiteral("N"), status}, at);
+            };
+            auto finish = [&](int row, const QString& isSent, const QString& status,
+                              const QDateTime& when) {
+                if (auto failed =
+                        store->finish({{rows[size_t(row)], isSent, status}}, when).at(0)) {
+                    throw *failed;
+                }
+            };
+            QCOMPARE(claim(0), Write::Done);
             QVariantMap row = db.outcome(1);
             QCOMPARE(row[QStringLiteral("issent")].toString(), QStringLiteral("N"));
             QCOMPARE(row[QStringLiteral("processstatus")].toString(),
                      QStringLiteral("Message Is Being Sent."));
             QCOMPARE(row[QStringLiteral("processeddate")].toDateTime(),
                      QDateTime(QDate(2026, 12, 6), QTime(10, 11, 12)));
-            snapshot.finish(0, QStringLiteral("Y"), QStringLiteral("Message Is Sent Via SMS."),
-                            at.addSecs(1));
+            finish(0, QStringLiteral("Y"), QStringLiteral("Message Is Sent Via SMS."),
+                   at.addSecs(1));
             row = db.outcome(1);
             QCOMPARE(row[QStringLiteral("issent")].toString(), QStringLiteral("Y"));
             QCOMPARE(row[QStringLiteral("processstatus")].toString(),
                      QStringLiteral("Message Is Sent Via SMS."));
 
-            QCOMPARE(snapshot.claim(1, at), Write::Done);
-            snapshot.finish(1, QStringLiteral("N"), QStringLiteral("Message May Have Been Sent."),
-                            at);
+            QCOMPARE(claim(1), Write::Done);
+            finish(1, QStringLiteral("N"), QStringLiteral("Message May Have Been Sent."), at);
             QCOMPARE(db.outcome(2)[QStringLiteral("processstatus")].toString(),
                      QStringLiteral("Message May Have Been Sent."));
 
             // Another instance claimed row 3 after this snapshot was read.
             db.exec(QStringLiteral(
                 "UPDATE tblMessages SET ProcessStatus = 'Message Is Being Sent.' WHERE RecId = 3"));
-            QCOMPARE(snapshot.claim(2, at), Write::Changed);
-            QCOMPARE(snapshot.record(2, QStringLiteral("N"), QStringLiteral("x"), at),
-                     Write::Changed);
+            QCOMPARE(claim(2), Write::Changed);
+            QCOMPARE(record(2, QStringLiteral("x")), Write::Changed);
             QCOMPARE(db.outcome(3)[QStringLiteral("processstatus")].toString(),
                      QStringLiteral("Message Is Being Sent."));
 
             // A claim taken away before the save: the save raises and changes nothing.
-            QCOMPARE(snapshot.claim(3, at), Write::Done);
+            QCOMPARE(claim(3), Write::Done);
             db.exec(QStringLiteral("UPDATE tblMessages SET ProcessStatus = '' WHERE RecId = 4"));
-            QCOMPARE(errorNumberOf(
-                         [&] { snapshot.finish(3, QStringLiteral("Y"), QStringLiteral("x"), at); }),
-                     ErrorNumber::RowNotLocated);
+            QCOMPARE(
+                errorNumberOf([&] { finish(3, QStringLiteral("Y"), QStringLiteral("x"), at); }),
+                ErrorNumber::RowNotLocated);
             QCOMPARE(db.outcome(4)[QStringLiteral("processstatus")].toString(), QString());
 
             // A value too long for its column (SQLite keeps any length): raised with its
             // SQLSTATE, the row left as it was, the connection still usable.
             if (kind != TestDatabase::Kind::SQLite) {
                 QString description;
-                QCOMPARE(
-                    errorNumberOf(
-                        [&] { snapshot.record(4, QStringLiteral("N"), QString(60, u'x'), at); },
-                        &description),
-                    ErrorNumber::ProviderError);
+                QCOMPARE(errorNumberOf([&] { record(4, QString(60, u'x')); }, &description),
+                         ErrorNumber::ProviderError);
                 QVERIFY2(description.contains(QStringLiteral("22001")), qPrintable(description));
             }
-            QCOMPARE(snapshot.record(4, QStringLiteral("N"),
-                                     QStringLiteral("Message Text Is Empty."), at),
-                     Write::Done);
+            QCOMPARE(record(4, QStringLiteral("Message Text Is Empty.")), Write::Done);
         }
 
         // A RecId that names two rows: nothing is written, by a claim or a record.
@@ -205,13 +217,44 @@ private Q_SLOTS:
             "ProcessStatus VARCHAR(50), ProcessedDate TIMESTAMP)"));
         lite.exec(QStringLiteral(
             "INSERT INTO tblMessages (RecId, MessageText) VALUES (1, 'a'), (1, 'b')"));
-        DatabaseConnection connection;
-        connection.open(lite.dsn(), lite.user(), lite.password());
-        MessageSnapshot snapshot(connection, MessageTable::selectionStatement(1));
+        const auto store = opened(lite);
+        const std::vector<TableRow> rows = selected(*store, 1);
         const QDateTime now = QDateTime::currentDateTime();
-        QCOMPARE(snapshot.claim(0, now), Write::Shared);
-        QCOMPARE(snapshot.record(1, QStringLiteral("N"), QStringLiteral("x"), now), Write::Shared);
+        QCOMPARE(store->claim({rows[0]}, now).at(0), Write::Shared);
+        QCOMPARE(store->record({rows[1], QStringLiteral("N"), QStringLiteral("x")}, now),
+                 Write::Shared);
         QCOMPARE(lite.count(QStringLiteral("ProcessStatus IS NULL")), 2);
+    }
+
+    // A producer holds a row in an open transaction: the claim gives up after the lock
+    // timeout as if another process had the row, and the window's thread turns all along.
+    void rowLockedByAProducerIsLeftAlone() {
+        for (auto kind : TestDatabase::kAll) {
+            TestDatabase db(kind);
+            db.recreate();
+            db.insert({{QStringLiteral("RecId"), 1},
+                       {QStringLiteral("MessageText"), QStringLiteral("m")}});
+            db.insert({{QStringLiteral("RecId"), 2},
+                       {QStringLiteral("MessageText"), QStringLiteral("m")}});
+            const auto store = opened(db.dsn(), db.user(), db.password(), QString(), 1);
+            const std::vector<TableRow> rows = selected(*store, 1);
+            DatabaseConnection producer;
+            producer.open(db.dsn(), db.user(), db.password());
+            QVERIFY(producer.database().transaction());
+            QSqlQuery hold(producer.database());
+            QVERIFY(
+                hold.exec(QStringLiteral("UPDATE tblMessages SET MobileNo = '1' WHERE RecId = 1")));
+            int beats = 0;
+            QTimer heartbeat;
+            QObject::connect(&heartbeat, &QTimer::timeout, [&beats] { ++beats; });
+            heartbeat.start(100);
+            const QDateTime now = QDateTime::currentDateTime();
+            QCOMPARE(store->claim({rows[0]}, now).at(0), Write::Changed);
+            QVERIFY2(beats >= 3, qPrintable(QString::number(beats)));
+            QVERIFY(producer.database().rollback());
+            QCOMPARE(store->claim({rows[1]}, now).at(0), Write::Done);
+            QCOMPARE(db.outcome(1)[QStringLiteral("processstatus")].toString(), QString());
+        }
     }
 
     void oldClaimsAreFound() {
@@ -227,10 +270,7 @@ private Q_SLOTS:
             add(1, QStringLiteral("Message Is Being Sent."), now.addSecs(-3600));
             add(2, QStringLiteral("Message Is Being Sent."), now.addSecs(-60));
             add(3, QStringLiteral("Message May Have Been Sent."), now.addSecs(-3600));
-            DatabaseConnection connection;
-            connection.open(db.dsn(), db.user(), db.password());
-            const QList<MessageSnapshot::Claim> claims =
-                MessageSnapshot::claimsBefore(connection, now.addSecs(-900));
+            const QList<MessageStore::Claim> claims = opened(db)->claimsBefore(now.addSecs(-900));
             QCOMPARE(claims.size(), 1);
             QCOMPARE(claims[0].recId.toInt(), 1);
             QCOMPARE(claims[0].since, now.addSecs(-3600));
@@ -310,20 +350,17 @@ private Q_SLOTS:
         TestDatabase lite(TestDatabase::Kind::SQLite);
         lite.recreate();
         lite.insert({{QStringLiteral("RecId"), 4}});
-        DatabaseConnection c;
-        c.open(QStringLiteral("Orders"), QString(), QString(), path);
-        MessageSnapshot snapshot(c, MessageTable::selectionStatement(1));
-        QCOMPARE(snapshot.size(), 1);
-        QCOMPARE(snapshot.recordId(0), 4);
+        const auto rows = selected(*opened(QStringLiteral("Orders"), {}, {}, path), 1);
+        QCOMPARE(rows.size(), size_t(1));
+        QCOMPARE(rows[0].recordId(), 4);
     }
 
     void missingTableFailsTheStatement() {
         TestDatabase pg(TestDatabase::Kind::PostgreSQL);
         pg.exec(QStringLiteral("DROP TABLE IF EXISTS tblMessages"));
-        DatabaseConnection c;
-        c.open(pg.dsn(), pg.user(), pg.password());
+        const auto store = opened(pg);
         QString description;
-        QCOMPARE(errorNumberOf([&] { MessageSnapshot s(c, MessageTable::selectionStatement(1)); },
+        QCOMPARE(errorNumberOf([&] { store->select(MessageTable::selectionStatement(1)); },
                                &description),
                  ErrorNumber::ProviderError);
         QVERIFY2(description.contains(QStringLiteral("tblmessages")) &&

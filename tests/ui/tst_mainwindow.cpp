@@ -108,6 +108,19 @@ private Q_SLOTS:
         QVERIFY(rig.sms.sent.isEmpty());
     }
 
+    // A box raised while processing runs (the refused close, a failed setting) returns at
+    // once: the cycle and its deadlines go on under it.
+    void boxesDuringProcessingDoNotHoldTheCycle() {
+        Rig rig;
+        MessageBoxes::setAnswers(nullptr);
+        rig.window->showMessage(QStringLiteral("Cannot save the setting."));
+        QWidget* box = QApplication::activeModalWidget();
+        QVERIFY(box != nullptr);
+        QVERIFY(box->isVisible());
+        box->close();
+        MessageBoxes::setAnswers(&rig.answers);
+    }
+
     void paneKeepsTheNewestLines() {
         Rig rig;
         auto* pane = rig.child<QPlainTextEdit>("ProcessText");
