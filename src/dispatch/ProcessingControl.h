@@ -30,6 +30,10 @@ public:
 
     // Rows out at once in a cycle.
     void setWindow(int rows) { cycle_.setWindow(rows); }
+    void setStoreFactory(DispatchCycle::StoreFactory factory) {
+        cycle_.setStoreFactory(std::move(factory));
+    }
+    void setStopDeadline(const StopDeadline* stop) { cycle_.setStopDeadline(stop); }
 
     bool isStarted() const { return started_; }
     bool StopRequested() const override { return stopRequested_; }

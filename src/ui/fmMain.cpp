@@ -349,6 +349,11 @@ void fmMain::Timer2_Timer() {
     }
 }
 
+void fmMain::setStopDeadline(StopDeadline* stop) {
+    stop_ = stop;
+    control_->setStopDeadline(stop);
+}
+
 void fmMain::requestShutdown() {
     shutdownRequested_ = true;
     if (stop_ != nullptr) {

@@ -85,7 +85,7 @@ public:
     void setHeadless(bool headless) { headless_ = headless; }
     // Set on shutdown: messages in flight get this long, then their sends are abandoned.
     static constexpr int kStopGraceMs = 10000;
-    void setStopDeadline(StopDeadline* stop) { stop_ = stop; }
+    void setStopDeadline(StopDeadline* stop);
 
     // LogView
     void appendToPane(const QString& entry) override;

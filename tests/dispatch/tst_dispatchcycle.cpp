@@ -15,6 +15,7 @@
 #include "dispatch/ProcessWindow.h"
 #include "dispatch/ProcessingControl.h"
 #include "support/FakeClock.h"
+#include "support/FakeWindow.h"
 #include "support/ReceivedMessages.h"
 #include "support/RecordingLogView.h"
 #include "support/TempProfile.h"
@@ -28,25 +29,7 @@ using test::TestDatabase;
 
 namespace {
 
-class FakeWindow : public ProcessWindow {
-public:
-    void setStatusText(const QString& text) override { statuses << text; }
-    void setProcessingControls(bool processing) override {
-        controls << processing;
-        configurationAvailable = !processing;
-    }
-    void setConfigurationAvailable(bool available) override { configurationAvailable = available; }
-    bool configurationAvailable = true;
-    void showConfigurationModal() override {
-        ++configurationShown;
-        if (onConfiguration)
-            onConfiguration();
-    }
-    QStringList statuses;
-    QList<bool> controls;
-    int configurationShown = 0;
-    std::function<void()> onConfiguration;
-};
+using test::FakeWindow;
 
 // Everything one dispatch cycle needs, with the real channels and the databases the run
 // started.
@@ -336,50 +319,6 @@ private Q_SLOTS:
         QCOMPARE(rig.newLines().filter(QStringLiteral("Processing message")).size(), 3);
         QCOMPARE(db.outcome(3)[QStringLiteral("processeddate")].toDateTime().time(),
                  QTime(9, 31, 0));
-    }
-
-    // Stop while rows are out: those already at the gateway finish and are saved, in row
-    // order; the rest keep waiting; Configuration stays off until the last save.
-    void stopDuringTheSecondOfFiveRows() {
-        TestDatabase db(TestDatabase::Kind::SQLite);
-        db.recreate();
-        for (int id = 1; id <= 5; ++id)
-            db.insert(
-                sms(id, QStringLiteral("m%1").arg(id), QStringLiteral("+4470090000%1").arg(id)));
-        Rig rig(db);
-        rig.control.setWindow(2);
-        bool stopped = false;
-        bool heldWhileSaving = false;
-        rig.view.onYield = [&] {
-            if (!stopped && rig.view.pane.contains(
-                                QStringLiteral("Message is sent via SMS for Record Id: 2"))) {
-                stopped = true;
-                rig.control.cmdStop_Click();
-                heldWhileSaving = !rig.window.configurationAvailable;
-            }
-        };
-        rig.control.cmdStart_Click();
-        QVERIFY(stopped);
-        QVERIFY(heldWhileSaving);
-        QVERIFY(rig.window.configurationAvailable);
-        for (int id = 1; id <= 3; ++id)
-            expectOutcome(db, id, QStringLiteral("Y"), "Message Is Sent Via SMS.");
-        for (int id = 4; id <= 5; ++id) expectWaiting(db, id);
-        QVERIFY(!rig.control.isTimer1On());
-        QCOMPARE(rig.window.controls, (QList<bool>{true, false}));
-        const QStringList lines = rig.logLines();
-        QCOMPARE(lines.mid(lines.indexOf(QStringLiteral(
-                     "Message is sent via SMS for Record Id: 2 on Mobile No.: +44700900002"))),
-                 (QStringList{
-                      QStringLiteral(
-                          "Message is sent via SMS for Record Id: 2 on Mobile No.: +44700900002"),
-                      QStringLiteral("Process Stopped..."), QStringLiteral("Idle...")} +
-                  rowStart(3) +
-                  QStringList{QStringLiteral("Message Type is SMS."),
-                              QStringLiteral("Sending message via SMS."),
-                              QStringLiteral("Message is sent via SMS for Record Id: 3 on Mobile "
-                                             "No.: +44700900003")} +
-                  kEnding));
     }
 
     void startDuringAStoppedCycleDoesNotNest() {
@@ -704,77 +643,6 @@ private Q_SLOTS:
         QCOMPARE(peer.count(QStringLiteral("4420003")), 1);
         QCOMPARE(peer.count(QStringLiteral("4420777")), 2);  // rows 2 and 4, once each
         QCOMPARE(statusOf(db, 2), QStringLiteral("Message Is Being Sent."));
-    }
-
-    // While a send stalls the event loop runs: timers fire and Stop is taken; the rows out
-    // finish in row order, a throttling gateway still gets every row once.
-    void slowThrottlingAndStalledGateways() {
-        TestDatabase db(TestDatabase::Kind::PostgreSQL);
-        db.recreate();
-        db.insert(sms(1, QStringLiteral("stalls"), QStringLiteral("4421777")));
-        for (int id = 2; id <= 20; ++id)
-            db.insert(sms(id, QStringLiteral("m%1").arg(id), QStringLiteral("44210%1").arg(id)));
-        SmsPeer peer;
-        Rig rig(db);
-        rig.control.setWindow(5);
-        // Rows 1 to 5 are out once the gateway has five messages; row 1 gets no answer.
-        bool firedDuringTheSend = false;
-        QTimer watch;
-        QObject::connect(&watch, &QTimer::timeout, [&] {
-            int out = peer.count(QStringLiteral("4421777"));
-            for (int id = 2; id <= 5; ++id) out += peer.count(QStringLiteral("44210%1").arg(id));
-            if (out == 5 && rig.control.isStarted()) {
-                firedDuringTheSend = rig.control.isCycleRunning();
-                rig.control.cmdStop_Click();
-            }
-        });
-        watch.start(10);
-        rig.control.cmdStart_Click();
-        watch.stop();
-        QVERIFY(firedDuringTheSend);
-        QVERIFY(!rig.control.isStarted());
-        // Stopped while the first rows were out: those finished, the others wait.
-        expectOutcome(db, 1, QStringLiteral("N"), "Message May Have Been Sent.");
-        for (int id = 2; id <= 5; ++id)
-            expectOutcome(db, id, QStringLiteral("Y"), "Message Is Sent Via SMS.");
-        expectWaiting(db, 6);
-        QStringList order;
-        for (const QString& line : rig.newLines().filter(QStringLiteral("Processing message")))
-            order << line.mid(line.lastIndexOf(QLatin1Char(' ')) + 1);
-        QCOMPARE(order, (QStringList{QStringLiteral("1"), QStringLiteral("2"), QStringLiteral("3"),
-                                     QStringLiteral("4"), QStringLiteral("5")}));
-        rig.config.cellUserName = QStringLiteral("throttle");
-        rig.control.cmdStart_Click();
-        rig.control.cmdStop_Click();
-        for (int id = 2; id <= 20; ++id) {
-            QCOMPARE(peer.count(QStringLiteral("44210%1").arg(id)), 1);
-            expectOutcome(db, id, QStringLiteral("Y"), "Message Is Sent Via SMS.");
-        }
-        QCOMPARE(peer.count(QStringLiteral("4421777")), 1);
-    }
-
-    // A claim left behind (the process died between a send and its save) is reported once per
-    // run with what to do, and never sent by itself.
-    void oldClaimsAreReportedOnce() {
-        TestDatabase db(TestDatabase::Kind::SQLite);
-        db.recreate();
-        db.insert(sms(1, QStringLiteral("m"), QStringLiteral("4417001")));
-        db.exec(QStringLiteral("UPDATE tblMessages SET ProcessStatus = 'Message Is Being Sent.', "
-                               "ProcessedDate = ?"),
-                {QDateTime(QDate(2026, 12, 6), QTime(9, 0, 0))});
-        Rig rig(db);
-        rig.config.dontSendProcessedMsgs = 0;
-        const QString report = QStringLiteral(
-            "Record Id: 1 is marked 'Message Is Being Sent.' since 06-12-2026 09:00:00 and its "
-            "message may have gone out. To send it again, empty its ProcessStatus.");
-        rig.control.Timer1_Timer();
-        const QStringList expected = QStringList{QStringLiteral("Process Started."), report,
-                                                 QStringLiteral("No message exists to be sent.")} +
-                                     kEnding;
-        QCOMPARE(rig.newLines(), expected);
-        rig.control.Timer1_Timer();
-        QVERIFY(!rig.newLines().contains(report));
-        QCOMPARE(statusOf(db, 1), QStringLiteral("Message Is Being Sent."));
     }
 
     // A binary MessageText is not guessed into text and sent.

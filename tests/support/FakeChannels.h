@@ -1,34 +1,58 @@
 #pragma once
 
 #include <QStringList>
+#include <functional>
+#include <map>
 
 #include "dispatch/EmailChannel.h"
 #include "dispatch/SmsChannel.h"
 
 namespace korvane::test {
 
-// Channels that give one answer to everything and remember what they were asked to send.
+// Channels that answer by destination (sent unless told otherwise) and remember what they
+// were asked to send; onSend runs as each message is handed over.
 class FakeSms : public SmsChannel {
 public:
     int submit(const SmsGateway&, const QString& number, const QString& text) override {
         sent << number + QLatin1Char(':') + text;
+        numbers << number;
+        if (onSend) {
+            onSend(number);
+        }
         return static_cast<int>(sent.size());
     }
-    SendResult outcome(int) override { return result; }
-    void endSession() override {}
+    SendResult outcome(int ticket) override {
+        ++outcomes;
+        auto it = results.find(numbers.at(ticket - 1));
+        return it != results.end() ? it->second : result;
+    }
+    void endSession() override { ++sessionsEnded; }
     QStringList sent;
     SendResult result{Delivery::Sent, QString()};
+    std::map<QString, SendResult> results;
+    std::function<void(const QString&)> onSend;
+    int outcomes = 0;
+    int sessionsEnded = 0;
+
+private:
+    QStringList numbers;
 };
 
 class FakeEmail : public EmailChannel {
 public:
     SendResult sendEmail(const MailMessage& message, const SmtpServer&) override {
         sent << message.to + QLatin1Char(':') + message.subject;
-        return result;
+        if (onSend) {
+            onSend(message.to);
+        }
+        auto it = results.find(message.to);
+        return it != results.end() ? it->second : result;
     }
     void endSession() override {}
     QStringList sent;
     SendResult result{Delivery::Sent, QString()};
+    std::map<QString, SendResult> results;
+    std::function<void(const QString&)> onSend;
 };
 
 }  // namespace korvane::test

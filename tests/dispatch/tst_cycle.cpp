@@ -1,0 +1,381 @@
+#include <QFile>
+#include <QtTest>
+
+#include "core/ActivityLog.h"
+#include "core/RunConfiguration.h"
+#include "dispatch/ProcessingControl.h"
+#include "support/FakeChannels.h"
+#include "support/FakeClock.h"
+#include "support/FakeTable.h"
+#include "support/FakeWindow.h"
+#include "support/RecordingLogView.h"
+#include "support/TempProfile.h"
+
+using namespace korvane;
+using test::FakeTable;
+using Column = MessageTable::Column;
+using Write = MessageStore::Write;
+
+namespace {
+
+// One dispatch cycle over an in-memory table with fake channels: no server anywhere.
+struct Rig {
+    test::TempProfile profile;
+    test::FakeClock clock{QDateTime(QDate(2026, 12, 6), QTime(9, 30, 0))};
+    test::RecordingLogView view;
+    ActivityLog log{profile.logsDir(), clock, &view};
+    test::FakeSms sms;
+    test::FakeEmail email;
+    RunConfiguration config;
+    test::FakeWindow window;
+    FakeTable table;
+    ProcessingControl control{config, log, window, sms, email, clock};
+    QStringList unclaimedSends;  // a message handed over before its row was claimed
+
+    Rig() {
+        config.dsnName = QStringLiteral("Orders");
+        config.cellServer = QStringLiteral("gateway");
+        config.cellPort = QStringLiteral("2775");
+        config.cellUserName = QStringLiteral("Shop");
+        config.smtpServer = QStringLiteral("mail");
+        config.smtpPort = QStringLiteral("25");
+        config.dontSendProcessedMsgs = 1;
+        control.setStoreFactory([this] { return std::make_unique<test::FakeStore>(table); });
+        sms.onSend = [this](const QString& number) { checkClaimed(Column::MobileNo, number); };
+        email.onSend = [this](const QString& to) { checkClaimed(Column::EmailTo, to); };
+    }
+    void checkClaimed(Column column, const QString& value) {
+        for (const FakeTable::Values& row : table.rows) {
+            if (MessageTable::toText(row[size_t(column)]) == value &&
+                MessageTable::toText(row[size_t(Column::ProcessStatus)]) !=
+                    QLatin1String(MessageTable::Outcome::kBeingSent)) {
+                unclaimedSends << value;
+            }
+        }
+    }
+    void cycle() { control.Timer1_Timer(); }
+    QStringList lines() const { return profile.logLines(QStringLiteral("Log_061226.log")); }
+    // The entries of one row, from its blank line to the next blank line or the cycle's end.
+    QStringList rowLines(int id) const {
+        const QStringList all = lines();
+        qsizetype at = all.indexOf(QStringLiteral("Processing message for Record Id: %1").arg(id));
+        QStringList mine;
+        for (++at; at >= 1 && at < all.size() && !all[at].isEmpty() &&
+                   all[at] != QStringLiteral("Process Completed...");
+             ++at) {
+            mine << all[at];
+        }
+        return mine;
+    }
+};
+
+QStringList list(std::initializer_list<const char*> texts) {
+    QStringList result;
+    for (const char* text : texts) {
+        result << QString::fromUtf8(text);
+    }
+    return result;
+}
+
+const QString kInDoubtLine = QStringLiteral("Error Occurred: 1001 --> no answer");
+const QString kRefusedLine = QStringLiteral("Message is not accepted by Telvoro Server.");
+
+}  // namespace
+
+class CycleTest : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    // Every kind of row: what goes out, the log lines it writes and what it ends as.
+    void outcomeOfEachKindOfRow_data() {
+        QTest::addColumn<QVariant>("row");  // FakeTable::Values
+        QTest::addColumn<int>("delivery");  // what the channel answers
+        QTest::addColumn<QString>("failure");
+        QTest::addColumn<QString>("isSent");
+        QTest::addColumn<QString>("status");
+        QTest::addColumn<QStringList>("log");
+        QTest::addColumn<int>("sent");
+        auto row = [](const FakeTable::Values& values) { return QVariant::fromValue(values); };
+        const QString smsTo = QStringLiteral("+447700900001");
+        FakeTable::Values cc = FakeTable::email(1, QStringLiteral("to@x.test"));
+        cc[size_t(Column::EmailCC)] = QStringLiteral("cc@x.test");
+        cc[size_t(Column::EmailBCC)] = QStringLiteral("bcc@x.test");
+        FakeTable::Values attached = FakeTable::email(1, QStringLiteral("to@x.test"));
+        attached[size_t(Column::EmailAttachment)] = QStringLiteral("/nowhere/invoice.pdf");
+        const QString sms = QStringLiteral("Message Type is SMS.");
+        const QString sending = QStringLiteral("Sending message via SMS.");
+        const QString mail = QStringLiteral("Message Type is Email.");
+        const QString mailing = QStringLiteral("Sending message via Email.");
+
+        QTest::newRow("empty text")
+            << row(FakeTable::row(1, QStringLiteral("SMS"), QString())) << 0 << QString()
+            << QStringLiteral("N") << QStringLiteral("Message Text Is Empty.")
+            << QStringList{QStringLiteral("Message text is empty, so no message sent.")} << 0;
+        QTest::newRow("undefined type")
+            << row(FakeTable::row(1, QStringLiteral("Fax"), QStringLiteral("x"))) << 0 << QString()
+            << QStringLiteral("N") << QStringLiteral("Message Type Is Not Defined.")
+            << QStringList{QStringLiteral("Message Type is not defined, so no message sent.")} << 0;
+        QTest::newRow("sms without number")
+            << row(FakeTable::sms(1, QStringLiteral("  "))) << 0 << QString() << QStringLiteral("N")
+            << QStringLiteral("Mobile No. Is Not Defined.")
+            << QStringList{sms, QStringLiteral("Mobile No. is not defined, so no message sent.")}
+            << 0;
+        QTest::newRow("sms binary text")
+            << row(FakeTable::sms(1, smsTo, QByteArray("\x01\x02", 2))) << 0 << QString()
+            << QStringLiteral("N") << QStringLiteral("Message Is Not Sent Via SMS.")
+            << QStringList{sms,
+                           QStringLiteral("Error Occurred: 3002 --> MessageText is not text (a "
+                                          "binary value), so no message sent."),
+                           QStringLiteral("Message is not sent via SMS for Record Id: 1 on Mobile "
+                                          "No.: +447700900001")}
+            << 0;
+        QTest::newRow("sms sent")
+            << row(FakeTable::sms(1, smsTo)) << int(Delivery::Sent) << QString()
+            << QStringLiteral("Y") << QStringLiteral("Message Is Sent Via SMS.")
+            << QStringList{sms, sending,
+                           QStringLiteral("Message is sent via SMS for Record Id: 1 on Mobile No.: "
+                                          "+447700900001")}
+            << 1;
+        QTest::newRow("sms refused")
+            << row(FakeTable::sms(1, smsTo)) << int(Delivery::NotSent) << kRefusedLine
+            << QStringLiteral("N") << QStringLiteral("Message Is Not Sent Via SMS.")
+            << QStringList{sms, sending, kRefusedLine,
+                           QStringLiteral("Message is not sent via SMS for Record Id: 1 on Mobile "
+                                          "No.: +447700900001")}
+            << 1;
+        QTest::newRow("sms in doubt")
+            << row(FakeTable::sms(1, smsTo)) << int(Delivery::InDoubt) << kInDoubtLine
+            << QStringLiteral("N") << QStringLiteral("Message May Have Been Sent.")
+            << QStringList{sms, sending, kInDoubtLine,
+                           QStringLiteral("Message may have been sent via SMS for Record Id: 1 on "
+                                          "Mobile No.: +447700900001, so it is not sent again.")}
+            << 1;
+        QTest::newRow("email without to")
+            << row(FakeTable::email(1, QStringLiteral(" "), QString())) << 0 << QString()
+            << QStringLiteral("N")
+            << QStringLiteral("Reciever's Email Id (EmailTo) Is Not Defined.")
+            << QStringList{mail, QStringLiteral("Reciever's email id (EmailTo) is not defined, so "
+                                                "no message sent.")}
+            << 0;
+        QTest::newRow("email without from")
+            << row(FakeTable::email(1, QStringLiteral("to@x.test"), QString())) << 0 << QString()
+            << QStringLiteral("N")
+            << QStringLiteral("Sender's Email Id (EmailFrom) Is Not Defined.")
+            << QStringList{mail, QStringLiteral("Sender's email id (EmailFrom) is not defined, so "
+                                                "no message sent.")}
+            << 0;
+        QTest::newRow("email attachment missing")
+            << row(attached) << 0 << QString() << QStringLiteral("N")
+            << QStringLiteral("Attachment File Does Not Exist Or Not Found.")
+            << QStringList{mail, QStringLiteral("Attachment file '/nowhere/invoice.pdf' does not "
+                                                "exist or not found.")}
+            << 0;
+        QTest::newRow("email sent")
+            << row(cc) << int(Delivery::Sent) << QString() << QStringLiteral("Y")
+            << QStringLiteral("Message Is Sent Via Email.")
+            << QStringList{mail,
+                           mailing,
+                           QStringLiteral("Message is sent via Email to following Email Address "
+                                          "for Record Id: 1"),
+                           QStringLiteral("Email To: to@x.test"),
+                           QStringLiteral("Email CC: cc@x.test"),
+                           QStringLiteral("Email BCC: bcc@x.test")}
+            << 1;
+        QTest::newRow("email refused")
+            << row(FakeTable::email(1, QStringLiteral("to@x.test"))) << int(Delivery::NotSent)
+            << QStringLiteral("Error Occurred: 55 --> RCPT failed: 550") << QStringLiteral("N")
+            << QStringLiteral("Message Is Not Sent Via Email.")
+            << QStringList{mail, mailing, QStringLiteral("Error Occurred: 55 --> RCPT failed: 550"),
+                           QStringLiteral("Message is not sent via Email for Record Id: 1 to email "
+                                          "id : to@x.test")}
+            << 1;
+        QTest::newRow("email in doubt")
+            << row(FakeTable::email(1, QStringLiteral("to@x.test"))) << int(Delivery::InDoubt)
+            << kInDoubtLine << QStringLiteral("N") << QStringLiteral("Message May Have Been Sent.")
+            << QStringList{mail, mailing, kInDoubtLine,
+                           QStringLiteral("Message may have been sent via Email for Record Id: 1 "
+                                          "to email id : to@x.test, so it is not sent again.")}
+            << 1;
+    }
+    void outcomeOfEachKindOfRow() {
+        QFETCH(QVariant, row);
+        QFETCH(int, delivery);
+        QFETCH(QString, failure);
+        QFETCH(QString, isSent);
+        QFETCH(QString, status);
+        QFETCH(QStringList, log);
+        QFETCH(int, sent);
+        Rig rig;
+        rig.table.rows.push_back(row.value<FakeTable::Values>());
+        rig.sms.result = rig.email.result = SendResult{Delivery(delivery), failure};
+        rig.cycle();
+        QCOMPARE(rig.sms.sent.size() + rig.email.sent.size(), sent);
+        QCOMPARE(rig.unclaimedSends, QStringList());
+        QCOMPARE(rig.table.isSent(1), isSent);
+        QCOMPARE(rig.table.status(1), status);
+        QCOMPARE(rig.table.find(1)->at(size_t(Column::ProcessedDate)).toDateTime(),
+                 rig.clock.now());
+        QCOMPARE(rig.rowLines(1), log);
+        // A row that went out was claimed first and saved on its claim; the others in one write.
+        QCOMPARE(rig.table.writes,
+                 sent ? (QStringList{QStringLiteral("claim 1"), QStringLiteral("finish 1")})
+                      : QStringList{QStringLiteral("record 1")});
+    }
+
+    // The claim finds the row changed or its RecId shared: nothing goes out, nothing is
+    // written, and the next row is served.
+    void claimThatFindsTheRowTaken_data() {
+        QTest::addColumn<int>("answer");
+        QTest::addColumn<QString>("line");
+        QTest::newRow("changed") << int(Write::Changed)
+                                 << QStringLiteral(
+                                        "Record Id: 1 was changed or taken by another "
+                                        "process since it was read, so it is left as "
+                                        "it is.");
+        QTest::newRow("shared") << int(Write::Shared)
+                                << QStringLiteral(
+                                       "Error Occurred: 3001 --> Record Id: 1 names "
+                                       "more than one row of tblMessages, so it is "
+                                       "left as it is.");
+    }
+    void claimThatFindsTheRowTaken() {
+        QFETCH(int, answer);
+        QFETCH(QString, line);
+        Rig rig;
+        rig.table.rows = {FakeTable::sms(1, QStringLiteral("+441")),
+                          FakeTable::sms(2, QStringLiteral("+442"))};
+        rig.table.claimAnswers[1] = Write(answer);
+        rig.cycle();
+        QCOMPARE(rig.sms.sent, QStringList{QStringLiteral("+442:hi")});
+        QCOMPARE(rig.rowLines(1), (QStringList{QStringLiteral("Message Type is SMS."), line}));
+        QCOMPARE(rig.table.status(1), QString());
+        QCOMPARE(rig.table.status(2), QStringLiteral("Message Is Sent Via SMS."));
+    }
+
+    // Rows behind the SMS window are logged and saved in row order; the row at the head logs
+    // as it goes, the ones behind it only once it is done. A row with nothing to send waits
+    // its turn behind the SMS rows before it.
+    void windowKeepsRowOrder() {
+        Rig rig;
+        rig.control.setWindow(3);
+        rig.table.rows = {
+            FakeTable::sms(1, QStringLiteral("+441")), FakeTable::sms(2, QStringLiteral("+442")),
+            FakeTable::row(3, QStringLiteral("SMS"), QString()),
+            FakeTable::sms(4, QStringLiteral("+444")), FakeTable::sms(5, QStringLiteral("+445"))};
+        QStringList logAtSecondSend;
+        rig.sms.onSend = [&](const QString& number) {
+            if (number == QStringLiteral("+442")) {
+                logAtSecondSend = rig.lines();
+            }
+        };
+        rig.cycle();
+        QVERIFY(logAtSecondSend.contains(QStringLiteral("Sending message via SMS.")));
+        QVERIFY(!logAtSecondSend.contains(QStringLiteral("Processing message for Record Id: 2")));
+        QCOMPARE(rig.table.writes, list({"claim 1", "claim 2", "finish 1", "claim 4", "finish 2",
+                                         "record 3", "claim 5", "finish 4", "finish 5"}));
+        const QStringList lines = rig.lines();
+        qsizetype last = -1;
+        for (int id = 1; id <= 5; ++id) {
+            const qsizetype at =
+                lines.indexOf(QStringLiteral("Processing message for Record Id: %1").arg(id));
+            QVERIFY(at > last);
+            last = at;
+        }
+        QVERIFY(lines.indexOf(QStringLiteral("Message Text Is Empty.")) < 0);
+        QCOMPARE(rig.rowLines(3),
+                 QStringList{QStringLiteral("Message text is empty, so no message sent.")});
+    }
+
+    // Stop while rows are out: they finish and are saved, nothing more is claimed, and the
+    // timer stays off.
+    void stopWithRowsInFlight() {
+        Rig rig;
+        rig.control.setWindow(3);
+        for (int id = 1; id <= 6; ++id) {
+            rig.table.rows.push_back(FakeTable::sms(id, QStringLiteral("+44%1").arg(id)));
+        }
+        rig.sms.onSend = [&](const QString& number) {
+            if (number == QStringLiteral("+442")) {
+                rig.control.cmdStop_Click();
+            }
+        };
+        rig.control.cmdStart_Click();
+        QCOMPARE(rig.sms.sent, list({"+441:hi", "+442:hi"}));
+        QCOMPARE(rig.table.writes, list({"claim 1", "claim 2", "finish 1", "finish 2"}));
+        for (int id = 3; id <= 6; ++id) {
+            QCOMPARE(rig.table.status(id), QString());
+        }
+        QVERIFY(!rig.control.isTimer1On());
+        QVERIFY(rig.window.configurationAvailable);
+        const QStringList lines = rig.lines();
+        QCOMPARE(lines.mid(lines.size() - 4), list({"Process Completed...", "Idle...", "", ""}));
+    }
+
+    // A save that fails after a send: the row stays claimed and is never sent again, the
+    // rows out with it are still saved, the cycle takes the error path, and the claim is
+    // reported once when it is old.
+    void saveFailingAfterASend() {
+        Rig rig;
+        rig.control.setWindow(3);
+        for (int id = 1; id <= 3; ++id) {
+            rig.table.rows.push_back(FakeTable::sms(id, QStringLiteral("+44%1").arg(id)));
+        }
+        rig.table.failingSaves = {1};
+        rig.cycle();
+        QCOMPARE(rig.table.status(1), QStringLiteral("Message Is Being Sent."));
+        QCOMPARE(rig.table.status(2), QStringLiteral("Message Is Sent Via SMS."));
+        QCOMPARE(rig.table.status(3), QStringLiteral("Message Is Sent Via SMS."));
+        QStringList lines = rig.lines();
+        QVERIFY(
+            lines.contains(QStringLiteral("Error Occurred: -2147217864 --> Row cannot be saved.")));
+        QVERIFY(!lines.contains(QStringLiteral("Process Completed...")));
+        QCOMPARE(rig.window.statuses.last(), QStringLiteral("Idle..."));
+        QVERIFY(rig.control.isTimer1On());
+
+        rig.table.failingSaves.clear();
+        rig.clock.set(rig.clock.now().addSecs(16 * 60));
+        rig.cycle();
+        rig.cycle();
+        QCOMPARE(rig.sms.sent.size(), 3);
+        const QString report = QStringLiteral(
+            "Record Id: 1 is marked 'Message Is Being Sent.' since 06-12-2026 09:30:00 and its "
+            "message may have gone out. To send it again, empty its ProcessStatus.");
+        QCOMPARE(rig.lines().count(report), 1);
+    }
+
+    // The table is read a page at a time; every row is served once, in order.
+    void manyRowsArePaged() {
+        Rig rig;
+        const int rows = 2 * DispatchCycle::kPageRows + 3;
+        for (int id = rows; id >= 1; --id) {
+            rig.table.rows.push_back(FakeTable::row(id, QStringLiteral("SMS"), QString()));
+        }
+        rig.cycle();
+        QCOMPARE(rig.table.writes.size(), rows);
+        QCOMPARE(rig.table.writes.first(), QStringLiteral("record 1"));
+        QCOMPARE(rig.table.writes.last(), QStringLiteral("record %1").arg(rows));
+        QCOMPARE(rig.table.pagesRead, 4);
+    }
+
+    // The data source does not open: the error line, the idle state, and another try at the
+    // next tick; one that says it is closed takes the short ending.
+    void dataSourceThatDoesNotOpen() {
+        Rig rig;
+        rig.table.openError =
+            KorvaneError(ErrorNumber::ProviderError, QStringLiteral("Data source name not found"));
+        rig.cycle();
+        QCOMPARE(rig.lines().mid(1),
+                 list({"Error Occurred: -2147467259 --> Data source name not found", "Idle..."}));
+        QVERIFY(rig.control.isTimer1On());
+        rig.table.openError.reset();
+        rig.table.opens = false;
+        rig.cycle();
+        QCOMPARE(rig.lines().mid(3), list({"Process Started.",
+                                           "Connection is not opened, Please verify DSN "
+                                           "Name.",
+                                           "Idle..."}));
+    }
+};
+
+QTEST_GUILESS_MAIN(CycleTest)
+#include "tst_cycle.moc"

@@ -1,0 +1,183 @@
+#pragma once
+
+#include <QStringList>
+#include <map>
+#include <optional>
+#include <set>
+#include <vector>
+
+#include "dispatch/MessageStore.h"
+
+namespace korvane::test {
+
+// tblMessages in memory, with the rules the real statements and guards follow: the selection
+// in RecId order without held rows, claims and records guarded on the row as read, saves on
+// the claim. Tests force claim answers and failing saves by RecId.
+struct FakeTable {
+    using Column = MessageTable::Column;
+    using Values = TableRow::Values;
+
+    std::vector<Values> rows;
+    std::map<qint32, MessageStore::Write> claimAnswers;
+    std::set<qint32> failingSaves;
+    std::optional<KorvaneError> openError;
+    bool opens = true;
+    QStringList writes;  // "claim 3", "record 4", "finish 3", in order
+    int pagesRead = 0;
+
+    static Values row(int id, const QString& type, const QVariant& text) {
+        Values values;
+        values[size_t(Column::RecId)] = id;
+        values[size_t(Column::MessageType)] = type;
+        values[size_t(Column::MessageText)] = text;
+        values[size_t(Column::IsSent)] = QStringLiteral("N");
+        return values;
+    }
+    static Values sms(int id, const QString& number, const QVariant& text = QStringLiteral("hi")) {
+        Values values = row(id, QStringLiteral("SMS"), text);
+        values[size_t(Column::MobileNo)] = number;
+        return values;
+    }
+    static Values email(int id, const QString& to,
+                        const QString& from = QStringLiteral("a@x.test")) {
+        Values values = row(id, QStringLiteral("EMAIL"), QStringLiteral("body"));
+        values[size_t(Column::EmailTo)] = to;
+        values[size_t(Column::EmailFrom)] = from;
+        values[size_t(Column::EmailSubject)] = QStringLiteral("subject");
+        return values;
+    }
+    Values* find(qint32 id) {
+        for (Values& values : rows) {
+            if (values[size_t(Column::RecId)].toInt() == id) {
+                return &values;
+            }
+        }
+        return nullptr;
+    }
+    QString text(qint32 id, Column column) {
+        return MessageTable::toText(find(id)->at(size_t(column)));
+    }
+    QString status(qint32 id) { return text(id, Column::ProcessStatus); }
+    QString isSent(qint32 id) { return text(id, Column::IsSent); }
+};
+
+class FakeStore : public MessageStore {
+public:
+    explicit FakeStore(FakeTable& table) : table_(table) {}
+
+    void open(const DataSourceSettings&) override {
+        if (table_.openError) {
+            throw *table_.openError;
+        }
+        open_ = table_.opens;
+    }
+    bool isOpen() override { return open_; }
+    void select(const QString& statement) override {
+        const bool onlyUnprocessed = statement.contains(QStringLiteral("ProcessStatus IS NULL"));
+        selection_.clear();
+        for (const FakeTable::Values& values : table_.rows) {
+            const QString isSent = MessageTable::toText(values[size_t(Column::IsSent)]);
+            const QString status = MessageTable::toText(values[size_t(Column::ProcessStatus)]);
+            if ((isSent == QStringLiteral("N") || isSent.isEmpty()) &&
+                !(onlyUnprocessed && !status.isEmpty()) && !MessageTable::isHeld(status)) {
+                selection_.push_back(values);
+            }
+        }
+        std::stable_sort(selection_.begin(), selection_.end(), [](const auto& a, const auto& b) {
+            return a[size_t(Column::RecId)].toLongLong() < b[size_t(Column::RecId)].toLongLong();
+        });
+    }
+    std::vector<TableRow> nextPage(int limit) override {
+        ++table_.pagesRead;
+        std::vector<TableRow> page;
+        TableRow::Present all;
+        all.fill(true);
+        while (next_ < selection_.size() && static_cast<int>(page.size()) < limit) {
+            page.emplace_back(selection_[next_++], all);
+        }
+        return page;
+    }
+    std::vector<Write> claim(const std::vector<TableRow>& rows, const QDateTime& at) override {
+        std::vector<Write> results;
+        for (const TableRow& row : rows) {
+            const qint32 id = row.recordId();
+            table_.writes << QStringLiteral("claim %1").arg(id);
+            auto forced = table_.claimAnswers.find(id);
+            if (forced != table_.claimAnswers.end()) {
+                results.push_back(forced->second);
+            } else {
+                results.push_back(write(row, QString(),
+                                        QString::fromLatin1(MessageTable::Outcome::kBeingSent), at,
+                                        false, true));
+            }
+        }
+        return results;
+    }
+    Write record(const Outcome& outcome, const QDateTime& at) override {
+        table_.writes << QStringLiteral("record %1").arg(outcome.row.recordId());
+        return write(outcome.row, outcome.isSent, outcome.status, at, false, false);
+    }
+    std::vector<std::optional<KorvaneError>> finish(const std::vector<Outcome>& outcomes,
+                                                    const QDateTime& at) override {
+        std::vector<std::optional<KorvaneError>> results;
+        for (const Outcome& outcome : outcomes) {
+            const qint32 id = outcome.row.recordId();
+            table_.writes << QStringLiteral("finish %1").arg(id);
+            if (table_.failingSaves.count(id) != 0 ||
+                write(outcome.row, outcome.isSent, outcome.status, at, true, false) !=
+                    Write::Done) {
+                results.emplace_back(KorvaneError(ErrorNumber::RowNotLocated,
+                                                  QStringLiteral("Row cannot be saved.")));
+            } else {
+                results.emplace_back();
+            }
+        }
+        return results;
+    }
+    QList<Claim> claimsBefore(const QDateTime& cutoff) override {
+        QList<Claim> claims;
+        for (const FakeTable::Values& values : table_.rows) {
+            const QDateTime since = values[size_t(Column::ProcessedDate)].toDateTime();
+            if (MessageTable::toText(values[size_t(Column::ProcessStatus)]) ==
+                    QLatin1String(MessageTable::Outcome::kBeingSent) &&
+                since < cutoff) {
+                claims.append(Claim{values[size_t(Column::RecId)], since});
+            }
+        }
+        return claims;
+    }
+
+private:
+    using Column = MessageTable::Column;
+
+    // Guarded as the real statements: on the claim, or on IsSent and ProcessStatus as read.
+    Write write(const TableRow& row, const QString& isSent, const QString& status,
+                const QDateTime& at, bool onClaim, bool claiming) {
+        FakeTable::Values* stored = table_.find(row.recordId());
+        const QString storedStatus =
+            MessageTable::toText(stored->at(size_t(Column::ProcessStatus)));
+        const bool unchanged =
+            onClaim ? storedStatus == QLatin1String(MessageTable::Outcome::kBeingSent)
+                    : storedStatus == row.text(Column::ProcessStatus) &&
+                          MessageTable::toText(stored->at(size_t(Column::IsSent))) ==
+                              row.text(Column::IsSent);
+        if (!unchanged) {
+            return Write::Changed;
+        }
+        if (!claiming) {
+            (*stored)[size_t(Column::IsSent)] = isSent;
+        }
+        (*stored)[size_t(Column::ProcessStatus)] = status;
+        (*stored)[size_t(Column::ProcessedDate)] = at;
+        return Write::Done;
+    }
+
+    FakeTable& table_;
+    bool open_ = false;
+    std::vector<FakeTable::Values> selection_;
+    size_t next_ = 0;
+};
+
+}  // namespace korvane::test
+
+Q_DECLARE_METATYPE(korvane::TableRow::Values)
