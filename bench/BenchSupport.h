@@ -64,6 +64,16 @@ inline double peakMegabytes() {
     return static_cast<double>(usage.ru_maxrss) / 1024.0;
 }
 
+// CPU time of this process so far, user and system.
+inline double cpuSeconds() {
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    auto seconds = [](const timeval& t) {
+        return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) / 1e6;
+    };
+    return seconds(usage.ru_utime) + seconds(usage.ru_stime);
+}
+
 inline QString env(const char* name) {
     const QString value = qEnvironmentVariable(name);
     if (value.isEmpty()) {

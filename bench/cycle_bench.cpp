@@ -2,7 +2,9 @@
 // PostgreSQL and MariaDB, against the local servers; compared with the raw sends and saves of
 // the same rows measured in the same run, with and without the claim before each send. Then
 // 1, 2 and 3 instances sharing one PostgreSQL table.
+#include <QFile>
 #include <QSqlQuery>
+#include <algorithm>
 #include <QTemporaryDir>
 #include <QThread>
 
@@ -189,6 +191,50 @@ void delayed(RunConfiguration config, ActivityLog& log, SmsChannel& sms, EmailCh
     }
 }
 
+// Korvane's full cycle against a gateway whose contract takes at most N submits a second:
+// its rate from the gateway's own receipt times, as a share of the quota, what the rows end
+// as, and the CPU it costs.
+void quota(RunConfiguration config, ActivityLog& log, SmsChannel& sms, EmailChannel& email,
+           const Clock& clock) {
+    const int perSecond = bench::env("KORVANE_BENCH_QUOTA").toInt();
+    const QString store = bench::env("KORVANE_BENCH_QUOTA_STORE");
+    config.cellPort = bench::env("KORVANE_BENCH_QUOTA_PORT");
+    const int rows = 6 * perSecond;
+    NoWindow window;
+    ProcessingControl control(config, log, window, sms, email, clock);
+    fill(config, false, rows);
+    const double cpuBefore = bench::cpuSeconds();
+    const double seconds = bench::timed([&] { control.Timer1_Timer(); });
+    const double cpu = bench::cpuSeconds() - cpuBefore;
+    QList<qint64> times;
+    QFile received(store);
+    if (received.open(QIODevice::ReadOnly)) {
+        while (!received.atEnd()) {
+            const QByteArray line = received.readLine();
+            const qsizetype at = line.indexOf("\"at\":");
+            times << line.mid(at + 5).split(',').first().split('}').first().toLongLong();
+        }
+    }
+    std::sort(times.begin(), times.end());
+    const double rate = times.size() > 1 ? 1000.0 * double(times.size() - 1) /
+                                               double(times.last() - times.first())
+                                         : 0;
+    DatabaseConnection db;
+    db.open(config.dsnName, config.dsnDbUser, config.dsnDbPassword);
+    QSqlQuery query(db.database());
+    query.exec(QStringLiteral("SELECT ProcessStatus, COUNT(*) FROM tblMessages GROUP BY "
+                              "ProcessStatus"));
+    QStringList outcomes;
+    while (query.next()) {
+        outcomes << query.value(1).toString() + QLatin1Char(' ') + query.value(0).toString();
+    }
+    std::printf(
+        "cycle_bench quota %d/s, D = 20 ms: %d rows in %.1f s, %.1f accepted/s at the gateway "
+        "(ratio to the quota %.2f, target >= 0.9); CPU %.2f s per 1,000 rows; rows: %s\n",
+        perSecond, rows, seconds, rate, rate / perSecond, 1000 * cpu / rows,
+        qPrintable(outcomes.join(QStringLiteral(", "))));
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -210,6 +256,13 @@ int main(int argc, char** argv) {
     config.smtpPort = bench::env("KORVANE_TEST_SMTP_PORT");
     config.dontSendProcessedMsgs = 1;
 
+    if (qEnvironmentVariableIsSet("KORVANE_BENCH_QUOTA")) {
+        config.dsnName = bench::env("KORVANE_TEST_PG_DSN");
+        config.dsnDbUser = bench::env("KORVANE_TEST_PG_USER");
+        config.dsnDbPassword = bench::env("KORVANE_TEST_PG_PASSWORD");
+        quota(config, log, sms, email, logging.clock);
+        return 0;
+    }
     if (qEnvironmentVariableIsSet("KORVANE_BENCH_DELAYS")) {
         config.dsnName = bench::env("KORVANE_TEST_PG_DSN");
         config.dsnDbUser = bench::env("KORVANE_TEST_PG_USER");

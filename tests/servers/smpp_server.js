@@ -10,8 +10,10 @@
 //   destination containing "777"            -> submit recorded, never answered
 //   destination containing "778"            -> first part recorded and accepted, then the
 //                                              connection drops at the next part
-// Usage: node smpp_server.js --port N [--store file.jsonl] [--print] [--delay MS]
+// Usage: node smpp_server.js --port N [--store file.jsonl] [--print] [--delay MS] [--quota N]
 // --delay answers every request MS milliseconds late, as a real gateway over a network does.
+// --quota takes at most N submits in any second and answers the rest ESME_RTHROTTLED, as a
+// provider's contract does.
 'use strict';
 const smpp = require('smpp');
 const fs = require('fs');
@@ -25,6 +27,15 @@ const port = Number(option('--port') || 2775);
 const store = option('--store');
 const print = args.includes('--print');
 const delay = Number(option('--delay') || 0);
+const quota = Number(option('--quota') || 0);
+const taken = [];  // when the submits of the last second were taken
+const overQuota = () => {
+    const now = Date.now();
+    while (taken.length && taken[0] <= now - 1000) taken.shift();
+    if (taken.length >= quota) return true;
+    taken.push(now);
+    return false;
+};
 let messageId = 0;
 let sessions = 0;
 
@@ -78,10 +89,11 @@ const server = smpp.createServer((session) => {
             data_coding: pdu.data_coding,
             esm_class: pdu.esm_class,
             message: typeof sm.message === 'string' ? sm.message : String(sm.message),
+            at: Date.now(),
             udh: sm.udh && sm.udh.length ? Array.from(sm.udh[0]) : undefined,
         };
         const destination = String(pdu.destination_addr);
-        if (systemId === 'throttle' && ++submits % 3 === 0) {
+        if ((systemId === 'throttle' && ++submits % 3 === 0) || (quota > 0 && overQuota())) {
             answer(pdu, pdu.response({command_status: smpp.ESME_RTHROTTLED}));
             return;
         }
