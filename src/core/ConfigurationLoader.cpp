@@ -1,34 +1,59 @@
 #include "core/ConfigurationLoader.h"
 
+#include <algorithm>
+
 #include "core/SettingsStore.h"
 
 namespace korvane {
 
-namespace SettingKeys {
-const char* const kApplication = "Application";
-const char* const kRunAppOnStartup = "RunAppOnStartup";
-const char* const kDontSendProcessedMsgs = "DontSendProcessedMsgs";
-}  // namespace SettingKeys
-
 StartupOptionBox::~StartupOptionBox() = default;
 
-const std::vector<TextSetting>& textSettings() {
-    static const std::vector<TextSetting> settings = {
-        {"DSNSettings", "DSNPath", "Korvane", &RunConfiguration::dsnPath},
-        {"DSNSettings", "DSNName", "Korvane", &RunConfiguration::dsnName},
-        {"DSNSettings", "DSNDBUser", "", &RunConfiguration::dsnDbUser},
-        {"DSNSettings", "DSNDBPassword", "", &RunConfiguration::dsnDbPassword},
-        {"DSNSettings", "DSNType", "File", &RunConfiguration::dsnType},
-        {"Telvoro", "CellServer", "127.0.0.1", &RunConfiguration::cellServer},
-        {"Telvoro", "CellPort", "7070", &RunConfiguration::cellPort},
-        {"Telvoro", "CellUserName", "guest", &RunConfiguration::cellUserName},
-        {"Telvoro", "CellPassword", "quill", &RunConfiguration::cellPassword},
-        {"Email", "SMTPServer", "127.0.0.1", &RunConfiguration::smtpServer},
-        {"Email", "SMTPPort", "25", &RunConfiguration::smtpPort},
-        {"Email", "SMTPUserName", "", &RunConfiguration::smtpUserName},
-        {"Email", "SMTPPassword", "", &RunConfiguration::smtpPassword},
+namespace {
+using C = RunConfiguration;
+constexpr QString C::*kNoText = nullptr;
+constexpr qint32 C::*kNoFlag = nullptr;
+}  // namespace
+
+const std::vector<Setting>& settings() {
+    static const std::vector<Setting> all = {
+        {"DSNSettings", "DSNPath", "Korvane", &C::dsnPath, kNoFlag, nullptr},
+        {"DSNSettings", "DSNName", "Korvane", &C::dsnName, kNoFlag, "txtDSN"},
+        {"DSNSettings", "DSNDBUser", "", &C::dsnDbUser, kNoFlag, "txtDBUser"},
+        {"DSNSettings", "DSNDBPassword", "", &C::dsnDbPassword, kNoFlag, "txtDBPassword"},
+        {"DSNSettings", "DSNType", DsnType::kFile, &C::dsnType, kNoFlag, nullptr},
+        {"Telvoro", "CellServer", "127.0.0.1", &C::cellServer, kNoFlag, "txtCellServer"},
+        {"Telvoro", "CellPort", "7070", &C::cellPort, kNoFlag, "txtCellPort"},
+        {"Telvoro", "CellUserName", "guest", &C::cellUserName, kNoFlag, "txtCellUser"},
+        {"Telvoro", "CellPassword", "quill", &C::cellPassword, kNoFlag, "txtCellPassword"},
+        {"Email", "SMTPServer", "127.0.0.1", &C::smtpServer, kNoFlag, "txtSMTPServer"},
+        {"Email", "SMTPPort", "25", &C::smtpPort, kNoFlag, "txtSMTPPort"},
+        {"Email", "SMTPUserName", "", &C::smtpUserName, kNoFlag, "txtSMTPUser"},
+        {"Email", "SMTPPassword", "", &C::smtpPassword, kNoFlag, "txtSMTPPassword"},
+        {"Application", "RunAppOnStartup", "0", kNoText, &C::runAppOnStartup,
+         "chkRunAppOnStartup"},
+        {"Application", "DontSendProcessedMsgs", "1", kNoText, &C::dontSendProcessedMsgs,
+         "chkDontSendProcessedMsgs"},
     };
-    return settings;
+    return all;
+}
+
+const Setting& settingOf(qint32 RunConfiguration::*flag) {
+    const std::vector<Setting>& all = settings();
+    return *std::find_if(all.begin(), all.end(),
+                         [flag](const Setting& setting) { return setting.flag == flag; });
+}
+
+QString Setting::read(const SettingsStore& store) const {
+    return store.read(QLatin1String(section), QLatin1String(key),
+                      QString::fromLatin1(defaultValue));
+}
+
+void Setting::load(const SettingsStore& store, RunConfiguration& config) const {
+    if (isFlag()) {
+        config.*flag = parseFlag(read(store), QString::fromLatin1(defaultValue).toInt());
+    } else {
+        config.*text = read(store);
+    }
 }
 
 qint32 parseFlag(const QString& text, qint32 defaultValue) {
@@ -37,46 +62,22 @@ qint32 parseFlag(const QString& text, qint32 defaultValue) {
     return ok ? value : defaultValue;
 }
 
-qint32 readRunAppOnStartup(const SettingsStore& store) {
-    return parseFlag(store.read(QLatin1String(SettingKeys::kApplication),
-                                QLatin1String(SettingKeys::kRunAppOnStartup), QStringLiteral("0")),
-                     0);
-}
-
-qint32 readDontSendProcessedMsgs(const SettingsStore& store) {
-    return parseFlag(
-        store.read(QLatin1String(SettingKeys::kApplication),
-                   QLatin1String(SettingKeys::kDontSendProcessedMsgs), QStringLiteral("1")),
-        1);
-}
-
 bool LoadConfiguration(const SettingsStore& store, RunConfiguration& config,
                        StartupOptionBox& mainWindowBox) {
-    for (const TextSetting& setting : textSettings()) {
-        config.*setting.field =
-            store.read(QLatin1String(setting.section), QLatin1String(setting.key),
-                       QString::fromLatin1(setting.defaultValue));
+    for (const Setting& setting : settings()) {
+        setting.load(store, config);
     }
-    config.runAppOnStartup = readRunAppOnStartup(store);
     // Any number but 0 ticks the box; its change handling then stores "1".
     mainWindowBox.setRunAppOnStartup(config.runAppOnStartup != 0);
-    const bool autoStartPending = mainWindowBox.runAppOnStartup();
-    config.dontSendProcessedMsgs = readDontSendProcessedMsgs(store);
-    return autoStartPending;
+    return mainWindowBox.runAppOnStartup();
 }
 
-void storeRunAppOnStartup(SettingsStore& store, RunConfiguration& config, bool checked) {
-    config.runAppOnStartup = checked ? 1 : 0;
-    store.write(QLatin1String(SettingKeys::kApplication),
-                QLatin1String(SettingKeys::kRunAppOnStartup),
-                QString::number(config.runAppOnStartup));
-}
-
-void storeDontSendProcessedMsgs(SettingsStore& store, RunConfiguration& config, bool checked) {
-    config.dontSendProcessedMsgs = checked ? 1 : 0;
-    store.write(QLatin1String(SettingKeys::kApplication),
-                QLatin1String(SettingKeys::kDontSendProcessedMsgs),
-                QString::number(config.dontSendProcessedMsgs));
+void storeFlag(SettingsStore& store, RunConfiguration& config, qint32 RunConfiguration::*flag,
+               bool checked) {
+    const Setting& setting = settingOf(flag);
+    config.*flag = checked ? 1 : 0;
+    store.write(QLatin1String(setting.section), QLatin1String(setting.key),
+                QString::number(config.*flag));
 }
 
 }  // namespace korvane

@@ -10,29 +10,32 @@ namespace korvane {
 
 class SettingsStore;
 
-// One stored text setting: where it lives, its default and the field it fills.
-struct TextSetting {
+// One stored setting: where it lives, its default, the RunConfiguration member it fills and
+// the configuration window's box that shows it. Text settings are stored together when the
+// configuration window closes; flags at once when their box changes.
+struct Setting {
     const char* section;
     const char* key;
     const char* defaultValue;
-    QString RunConfiguration::*field;
+    QString RunConfiguration::*text;  // a text setting, or
+    qint32 RunConfiguration::*flag;   // a flag
+    const char* box;                  // the box's object name; nullptr: set another way
+
+    bool isFlag() const { return flag != nullptr; }
+    // The stored value, or the default where there is none.
+    QString read(const SettingsStore& store) const;
+    // Into the configuration, as read from the store.
+    void load(const SettingsStore& store, RunConfiguration& config) const;
 };
 
-namespace SettingKeys {
-extern const char* const kApplication;
-extern const char* const kRunAppOnStartup;
-extern const char* const kDontSendProcessedMsgs;
-}  // namespace SettingKeys
-
-// The thirteen text settings in the order they are read.
-const std::vector<TextSetting>& textSettings();
+// Every setting, in the order they are read: adding one is a line here and its box.
+const std::vector<Setting>& settings();
+// The setting of a configuration member.
+const Setting& settingOf(qint32 RunConfiguration::*flag);
 
 // A stored flag: a whole number in 32-bit range is taken as it is; anything else (hand-edited
 // text, an empty value, a number out of range) reads as the key's default.
 qint32 parseFlag(const QString& text, qint32 defaultValue);
-
-qint32 readRunAppOnStartup(const SettingsStore& store);
-qint32 readDontSendProcessedMsgs(const SettingsStore& store);
 
 // The main window's "Run Application On Startup" box, as start-up sees it.
 class StartupOptionBox {
@@ -48,7 +51,7 @@ bool LoadConfiguration(const SettingsStore& store, RunConfiguration& config,
                        StartupOptionBox& mainWindowBox);
 
 // Stores a check box's flag at once, as both windows' boxes do.
-void storeRunAppOnStartup(SettingsStore& store, RunConfiguration& config, bool checked);
-void storeDontSendProcessedMsgs(SettingsStore& store, RunConfiguration& config, bool checked);
+void storeFlag(SettingsStore& store, RunConfiguration& config, qint32 RunConfiguration::*flag,
+               bool checked);
 
 }  // namespace korvane

@@ -5,6 +5,12 @@
 
 namespace korvane {
 
+// How the data source is named: a file data source (a .dsn file, dsnPath) or a machine one.
+namespace DsnType {
+constexpr const char* kFile = "File";
+constexpr const char* kSystem = "Sys";
+}  // namespace DsnType
+
 // The in-memory copy of every setting that the dispatch cycle and the senders read.
 struct RunConfiguration {
     QString dsnPath;
@@ -22,6 +28,11 @@ struct RunConfiguration {
     QString smtpPassword;
     qint32 runAppOnStartup = 0;
     qint32 dontSendProcessedMsgs = 0;
+
+    // The .dsn file to open, when the data source is a file one.
+    QString fileDsnPath() const {
+        return dsnType == QLatin1String(DsnType::kFile) ? dsnPath : QString();
+    }
 
     // The program's one instance, alive for the whole run.
     static RunConfiguration& instance();

@@ -86,9 +86,8 @@ void DispatchCycle::run() {
 
 // Opens the data source and runs the selection; false when the connection did not open.
 bool DispatchCycle::connect(MessageStore& store) {
-    store.open(DataSourceSettings{
-        config_.dsnName, config_.dsnDbUser, config_.dsnDbPassword,
-        config_.dsnType == QStringLiteral("File") ? config_.dsnPath : QString()});
+    store.open(DataSourceSettings{config_.dsnName, config_.dsnDbUser, config_.dsnDbPassword,
+                                  config_.fileDsnPath()});
     yield();
     if (!store.isOpen()) {
         log(QStringLiteral("Connection is not opened, Please verify DSN Name."));

@@ -167,16 +167,19 @@ void fmConfig::buildWindow() {
     connect(txtDSN_, &QLineEdit::textChanged, this, [this](const QString& text) {
         cmdTestConnection_->setEnabled(!text.trimmed().isEmpty());
     });
-    connect(chkRunAppOnStartup_, &QCheckBox::toggled, this, [this](bool checked) {
-        reportFailure(services_.log,
-                      [&] { storeRunAppOnStartup(services_.store, services_.config, checked); });
-        services_.mainWindowBox.setRunAppOnStartup(checked);
-    });
-    connect(chkDontSendProcessedMsgs_, &QCheckBox::toggled, this, [this](bool checked) {
-        reportFailure(services_.log, [&] {
-            storeDontSendProcessedMsgs(services_.store, services_.config, checked);
-        });
-    });
+    // Flags are stored as soon as their box changes.
+    for (const Setting& setting : settings()) {
+        if (setting.isFlag() && setting.box != nullptr) {
+            connect(findChild<QCheckBox*>(QLatin1String(setting.box)), &QCheckBox::toggled, this,
+                    [this, flag = setting.flag](bool checked) {
+                        reportFailure(services_.log, [&] {
+                            storeFlag(services_.store, services_.config, flag, checked);
+                        });
+                    });
+        }
+    }
+    connect(chkRunAppOnStartup_, &QCheckBox::toggled, this,
+            [this](bool checked) { services_.mainWindowBox.setRunAppOnStartup(checked); });
     connect(cmdSelect_, &QPushButton::clicked, this, &fmConfig::cmdSelect_Click);
     connect(cmdTestConnection_, &QPushButton::clicked, this, &fmConfig::cmdTestConnection_Click);
     connect(cmdTestSMS_, &QPushButton::clicked, this, &fmConfig::cmdTestSMS_Click);
@@ -189,31 +192,21 @@ void fmConfig::buildWindow() {
 }
 
 void fmConfig::Form_Load() {
-    SettingsStore& store = services_.store;
-    RunConfiguration& config = services_.config;
-    const std::vector<TextSetting>& settings = textSettings();
-    for (const TextSetting& setting : settings) {
-        config.*setting.field =
-            store.read(QLatin1String(setting.section), QLatin1String(setting.key),
-                       QString::fromLatin1(setting.defaultValue));
+    for (const Setting& setting : settings()) {
+        setting.load(services_.store, services_.config);
+        if (setting.box == nullptr) {
+            continue;
+        }
+        if (setting.isFlag()) {
+            findChild<QCheckBox*>(QLatin1String(setting.box))
+                ->setChecked(services_.config.*setting.flag != 0);
+        } else {
+            findChild<QLineEdit*>(QLatin1String(setting.box))
+                ->setText(services_.config.*setting.text);
+        }
     }
-    txtDSN_->setText(config.dsnName);
     // Also when the stored name is empty and the box therefore does not change.
     cmdTestConnection_->setEnabled(!txtDSN_->text().trimmed().isEmpty());
-    txtDBUser_->setText(config.dsnDbUser);
-    txtDBPassword_->setText(config.dsnDbPassword);
-    txtCellServer_->setText(config.cellServer);
-    txtCellPort_->setText(config.cellPort);
-    txtCellUser_->setText(config.cellUserName);
-    txtCellPassword_->setText(config.cellPassword);
-    txtSMTPServer_->setText(config.smtpServer);
-    txtSMTPPort_->setText(config.smtpPort);
-    txtSMTPUser_->setText(config.smtpUserName);
-    txtSMTPPassword_->setText(config.smtpPassword);
-    config.runAppOnStartup = readRunAppOnStartup(store);
-    chkRunAppOnStartup_->setChecked(config.runAppOnStartup != 0);
-    config.dontSendProcessedMsgs = readDontSendProcessedMsgs(store);
-    chkDontSendProcessedMsgs_->setChecked(config.dontSendProcessedMsgs != 0);
     guarded(
         [this] { services_.log.WriteLog(QStringLiteral("Configuration loaded."), true, false); });
 }
@@ -231,31 +224,19 @@ void fmConfig::Form_Unload() {
     guarded([this] {
         services_.log.WriteLog(QStringLiteral("Saving configuration settings..."), true, false);
     });
-    // The boxes by the setting they show; the data-source path and type come from the "..."
-    // selection, kept in the configuration.
-    const std::vector<std::pair<QString RunConfiguration::*, QLineEdit*>> boxes = {
-        {&RunConfiguration::dsnName, txtDSN_},
-        {&RunConfiguration::dsnDbUser, txtDBUser_},
-        {&RunConfiguration::dsnDbPassword, txtDBPassword_},
-        {&RunConfiguration::cellServer, txtCellServer_},
-        {&RunConfiguration::cellPort, txtCellPort_},
-        {&RunConfiguration::cellUserName, txtCellUser_},
-        {&RunConfiguration::cellPassword, txtCellPassword_},
-        {&RunConfiguration::smtpServer, txtSMTPServer_},
-        {&RunConfiguration::smtpPort, txtSMTPPort_},
-        {&RunConfiguration::smtpUserName, txtSMTPUser_},
-        {&RunConfiguration::smtpPassword, txtSMTPPassword_}};
+    // The data-source path and type have no box: they come from the "..." selection, kept in
+    // the configuration.
     std::vector<SettingsStore::Entry> entries;
-    for (const TextSetting& setting : textSettings()) {
-        const auto box = std::find_if(boxes.begin(), boxes.end(), [&](const auto& pair) {
-            return pair.first == setting.field;
-        });
-        if (box != boxes.end()) {
-            config.*setting.field = box->second->text();
+    for (const Setting& setting : settings()) {
+        if (setting.isFlag()) {
+            continue;
+        }
+        if (setting.box != nullptr) {
+            config.*setting.text = findChild<QLineEdit*>(QLatin1String(setting.box))->text();
         }
         entries.push_back(SettingsStore::Entry{QString::fromLatin1(setting.section),
                                                QString::fromLatin1(setting.key),
-                                               config.*setting.field});
+                                               config.*setting.text});
     }
     QString outcome = QStringLiteral("Configuration settings saved.");
     bool failed = false;
@@ -287,10 +268,10 @@ void fmConfig::cmdSelect_Click() {
                 throw KorvaneError(5, QStringLiteral("Invalid procedure call or argument"));
             }
             txtDSN_->setText(file.left(dot));
-            services_.config.dsnType = QStringLiteral("File");
+            services_.config.dsnType = QLatin1String(DsnType::kFile);
         } else {
             txtDSN_->setText(result);
-            services_.config.dsnType = QStringLiteral("Sys");
+            services_.config.dsnType = QLatin1String(DsnType::kSystem);
         }
     } catch (const KorvaneError& error) {
         guarded([&] { services_.log.WriteLog(errorLine(error), true, true); });
@@ -298,8 +279,7 @@ void fmConfig::cmdSelect_Click() {
 }
 
 void fmConfig::cmdTestConnection_Click() {
-    const QString fileDsn =
-        services_.config.dsnType == QStringLiteral("File") ? services_.config.dsnPath : QString();
+    const QString fileDsn = services_.config.fileDsnPath();
     guarded([&] {
         tests_.testConnection(txtDSN_->text(), txtDBUser_->text(), txtDBPassword_->text(), fileDsn);
     });

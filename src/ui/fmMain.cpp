@@ -112,7 +112,10 @@ void fmMain::buildWindow() {
     look::setTextColor(chkRunAppOnStartup_, look::kPlum);
     connect(chkRunAppOnStartup_, &QCheckBox::toggled, this, [this](bool checked) {
         reportFailure(services_.log,
-                      [&] { storeRunAppOnStartup(services_.store, services_.config, checked); });
+                      [&] {
+                          storeFlag(services_.store, services_.config,
+                                    &RunConfiguration::runAppOnStartup, checked);
+                      });
     });
 
     cmdStart_ = new QPushButton(QStringLiteral("&Start"), client);

@@ -18,7 +18,7 @@ public:
         if (checked != checked_) {
             checked_ = checked;
             ++changes;
-            storeRunAppOnStartup(store_, config_, checked);
+            storeFlag(store_, config_, &RunConfiguration::runAppOnStartup, checked);
         }
     }
     bool runAppOnStartup() const override { return checked_; }

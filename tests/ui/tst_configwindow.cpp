@@ -150,7 +150,7 @@ private Q_SLOTS:
         QCOMPARE(rig.stored("DSNSettings", "DSNDBPassword"), QStringLiteral("p;a=s\"s"));
         QCOMPARE(rig.stored("DSNSettings", "DSNName"), QString());
         QCOMPARE(rig.config.dsnName, QString());
-        for (const TextSetting& setting : textSettings()) {
+        for (const Setting& setting : settings()) {
             QVERIFY2(rig.store.contains(QLatin1String(setting.section), QLatin1String(setting.key)),
                      setting.key);
         }
