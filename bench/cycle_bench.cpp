@@ -4,9 +4,9 @@
 // 1, 2 and 3 instances sharing one PostgreSQL table.
 #include <QFile>
 #include <QSqlQuery>
-#include <algorithm>
 #include <QTemporaryDir>
 #include <QThread>
+#include <algorithm>
 
 #include "BenchSupport.h"
 #include "channels/CurlMailTransport.h"
@@ -72,7 +72,7 @@ void run(const char* database, RunConfiguration config, ActivityLog& log, SmsCha
         fill(config, isEmail);
         OdbcMessageStore store;
         store.open(DataSourceSettings{config.dsnName, config.dsnDbUser, config.dsnDbPassword, {}});
-        store.select(MessageTable::selectionStatement(1));
+        store.select(1);
         const std::vector<TableRow> rows = store.nextPage(kRows);
         const int count = static_cast<int>(rows.size());
         const QString status = QStringLiteral("Message Is Sent Via SMS.");
@@ -107,15 +107,16 @@ void run(const char* database, RunConfiguration config, ActivityLog& log, SmsCha
                     send();
                     claimed += bench::timed([&] {
                         if (auto failed =
-                                store.finish({{at, QStringLiteral("Y"), status}}, clock.now())
-                                    .at(0)) {
+                                store.save({{at, QStringLiteral("Y"), status}}, clock.now())
+                                    .at(0)
+                                    .error) {
                             throw *failed;
                         }
                     });
                 } else {
                     send();
                     unclaimed += bench::timed([&] {
-                        store.record({at, QStringLiteral("Y"), status}, clock.now());
+                        store.save({{at, QStringLiteral("Y"), status, false}}, clock.now());
                     });
                 }
             } catch (const KorvaneError& error) {
@@ -216,14 +217,15 @@ void quota(RunConfiguration config, ActivityLog& log, SmsChannel& sms, EmailChan
         }
     }
     std::sort(times.begin(), times.end());
-    const double rate = times.size() > 1 ? 1000.0 * double(times.size() - 1) /
-                                               double(times.last() - times.first())
-                                         : 0;
+    const double rate =
+        times.size() > 1 ? 1000.0 * double(times.size() - 1) / double(times.last() - times.first())
+                         : 0;
     DatabaseConnection db;
     db.open(config.dsnName, config.dsnDbUser, config.dsnDbPassword);
     QSqlQuery query(db.database());
-    query.exec(QStringLiteral("SELECT ProcessStatus, COUNT(*) FROM tblMessages GROUP BY "
-                              "ProcessStatus"));
+    query.exec(
+        QStringLiteral("SELECT ProcessStatus, COUNT(*) FROM tblMessages GROUP BY "
+                       "ProcessStatus"));
     QStringList outcomes;
     while (query.next()) {
         outcomes << query.value(1).toString() + QLatin1Char(' ') + query.value(0).toString();

@@ -220,6 +220,15 @@ SendResult SmsSender::outcome(int ticket) {
     return result;
 }
 
+bool SmsSender::isSettled(int ticket) {
+    auto it = messages_.find(ticket);
+    if (it == messages_.end() || it->second.done) {
+        return true;
+    }
+    pump(false);
+    return it->second.done;
+}
+
 int SmsSender::inFlight() const {
     int count = 0;
     for (const auto& [ticket, message] : messages_) {
@@ -232,7 +241,7 @@ int SmsSender::inFlight() const {
 
 // One step of the engine: what came in, what ran out, what can go out now; it waits on the
 // event loop only when none of these did anything.
-void SmsSender::pump() {
+void SmsSender::pump(bool mayWait) {
     bool progressed = takeReplies();
     if (session_ && !session_->failure().isEmpty()) {
         loseSession(session_->failureNumber(), session_->failure());
@@ -243,7 +252,7 @@ void SmsSender::pump() {
     for (auto& [ticket, message] : messages_) {
         settle(message);
     }
-    if (!progressed) {
+    if (!progressed && mayWait) {
         wait();
     }
 }

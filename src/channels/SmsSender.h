@@ -39,6 +39,8 @@ public:
     int submit(const SmsGateway& gateway, const QString& mobileNumber, const QString& text);
     // Waits for the message's outcome; the failure line is for the caller to log.
     SendResult outcome(int ticket);
+    // Whether the outcome is known: takes in what has come, never waits.
+    bool isSettled(int ticket);
     // Waits for what is in flight, then unbinds; the next submit binds again.
     void endSession();
     SendResult send(const SmsGateway& gateway, const QString& mobileNumber, const QString& text) {
@@ -88,7 +90,7 @@ private:
 
     QString openSession(const SmsGateway& gateway);
     bool liveSession() const;
-    void pump();
+    void pump(bool mayWait = true);
     bool takeReplies();
     void onReply(Message& message, Part& part, quint32 status, bool nack);
     bool expire();

@@ -76,7 +76,7 @@ void BackgroundStore::runOnThread(const std::function<void()>& job, QDeadlineTim
 }
 
 template <typename Result>
-Result BackgroundStore::call(const std::function<Result(OdbcMessageStore&)>& job, Bound bound) {
+Result BackgroundStore::call(const std::function<Result(OdbcMessageStore&)>& job, size_t writes) {
     std::optional<Result> result;
     std::exception_ptr failure;
     runOnThread(
@@ -87,8 +87,9 @@ Result BackgroundStore::call(const std::function<Result(OdbcMessageStore&)>& job
                 failure = std::current_exception();
             }
         },
-        bound == Bound::LockTimeout ? QDeadlineTimer(lockTimeoutS_ * 1000 + kCancelGraceMs)
-                                    : QDeadlineTimer(QDeadlineTimer::Forever));
+        writes > 0
+            ? QDeadlineTimer(static_cast<qint64>(writes) * (lockTimeoutS_ * 1000 + kCancelGraceMs))
+            : QDeadlineTimer(QDeadlineTimer::Forever));
     if (failure) {
         std::rethrow_exception(failure);
     }
@@ -106,9 +107,9 @@ bool BackgroundStore::isOpen() {
     return call<bool>([](OdbcMessageStore& store) { return store.isOpen(); });
 }
 
-void BackgroundStore::select(const QString& statement) {
+void BackgroundStore::select(qint32 dontSendProcessedMsgs) {
     call<bool>([&](OdbcMessageStore& store) {
-        store.select(statement);
+        store.select(dontSendProcessedMsgs);
         return true;
     });
 }
@@ -120,18 +121,23 @@ std::vector<TableRow> BackgroundStore::nextPage(int limit) {
 
 std::vector<MessageStore::Write> BackgroundStore::claim(const std::vector<TableRow>& rows,
                                                         const QDateTime& at) {
-    return call<std::vector<Write>>([&](OdbcMessageStore& store) { return store.claim(rows, at); });
+    return call<std::vector<Write>>([&](OdbcMessageStore& store) { return store.claim(rows, at); },
+                                    rows.size());
 }
 
-MessageStore::Write BackgroundStore::record(const Outcome& outcome, const QDateTime& at) {
-    return call<Write>([&](OdbcMessageStore& store) { return store.record(outcome, at); },
-                       Bound::LockTimeout);
+std::vector<MessageStore::Saved> BackgroundStore::save(const std::vector<Outcome>& outcomes,
+                                                       const QDateTime& at) {
+    return call<std::vector<Saved>>(
+        [&](OdbcMessageStore& store) { return store.save(outcomes, at); }, outcomes.size());
 }
 
-std::vector<std::optional<KorvaneError>> BackgroundStore::finish(
-    const std::vector<Outcome>& outcomes, const QDateTime& at) {
-    return call<std::vector<std::optional<KorvaneError>>>(
-        [&](OdbcMessageStore& store) { return store.finish(outcomes, at); }, Bound::LockTimeout);
+void BackgroundStore::release(const std::vector<TableRow>& rows) {
+    call<bool>(
+        [&](OdbcMessageStore& store) {
+            store.release(rows);
+            return true;
+        },
+        rows.size());
 }
 
 QList<MessageStore::Claim> BackgroundStore::claimsBefore(const QDateTime& cutoff) {

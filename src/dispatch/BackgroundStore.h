@@ -29,20 +29,18 @@ public:
 
     void open(const DataSourceSettings& source) override;
     bool isOpen() override;
-    void select(const QString& statement) override;
+    void select(qint32 dontSendProcessedMsgs) override;
     std::vector<TableRow> nextPage(int limit) override;
     std::vector<Write> claim(const std::vector<TableRow>& rows, const QDateTime& at) override;
-    Write record(const Outcome& outcome, const QDateTime& at) override;
-    std::vector<std::optional<KorvaneError>> finish(const std::vector<Outcome>& outcomes,
-                                                    const QDateTime& at) override;
+    std::vector<Saved> save(const std::vector<Outcome>& outcomes, const QDateTime& at) override;
+    void release(const std::vector<TableRow>& rows) override;
     QList<Claim> claimsBefore(const QDateTime& cutoff) override;
 
 private:
-    // A write: cancelled when it outlasts the lock timeout, for drivers whose own
-    // timeouts do not hold.
-    enum class Bound { None, LockTimeout };
+    // writes: how many guarded writes the job makes; it is cancelled when it outlasts their
+    // lock timeouts, for drivers whose own timeouts do not hold. 0: never.
     template <typename Result>
-    Result call(const std::function<Result(OdbcMessageStore&)>& job, Bound bound = Bound::None);
+    Result call(const std::function<Result(OdbcMessageStore&)>& job, size_t writes = 0);
     void runOnThread(const std::function<void()>& job, QDeadlineTimer cancelAt);
     void run();
 

@@ -1,17 +1,14 @@
 #pragma once
 
 #include <QString>
-#include <QStringList>
-#include <QVariant>
 #include <algorithm>
-#include <deque>
 #include <functional>
 #include <memory>
-#include <optional>
 #include <set>
 
 #include "core/Messages.h"
 #include "dispatch/MessageStore.h"
+#include "dispatch/RowWindow.h"
 
 namespace korvane {
 
@@ -52,51 +49,14 @@ public:
     void setStopDeadline(const StopDeadline* stop) { stop_ = stop; }
 
 private:
-    // A row between its start and its save, with the log entries it has still to write.
-    struct Pending {
-        enum class Kind {
-            Record,   // nothing to send: the outcome is written over the waiting state
-            Claimed,  // sent (or tried): the outcome is written over the claim
-            Sms,      // at the gateway, outcome to come
-            Nothing,  // another process has it: nothing to write
-        };
-        TableRow row;
-        qint32 id = 0;
-        Kind kind = Kind::Nothing;
-        QString status;
-        QString isSent;
-        int ticket = 0;
-        QString where;         // "<id> on Mobile No.: <number>"
-        bool head = false;     // nothing ahead of it: its entries are written as they come
-        bool claimed = false;  // from here to its save the log must not stop it
-        QStringList lines;     // entries held for row order
-        std::optional<KorvaneError> logFailure;  // raised once the row is saved
-        void setOutcome(Kind to, const char* outcome, const QString& sent);
-    };
-
     bool connect(MessageStore& store);
     void sendWaitingRows(MessageStore& store);
     void reportOldClaims(MessageStore& store);
-    void startRow(MessageStore& store, TableRow row);
-    void finishRow(MessageStore& store);
-    void save(MessageStore& store, Pending& pending);
-    bool claim(MessageStore& store, Pending& pending);
-    void startSms(MessageStore& store, Pending& pending, const QString& text);
-    void reportSms(Pending& pending, const SendResult& result);
-    void sendEmail(MessageStore& store, Pending& pending, const QString& text);
-    MailMessage mailOf(const TableRow& row, const QString& text) const;
-    bool emailIncomplete(Pending& pending, const MailMessage& mail);
-    void reportEmail(Pending& pending, const MailMessage& mail, const SendResult& result);
-    void reportWrite(Pending& pending, MessageStore::Write write);
-    // Why the stored text cannot be sent as it stands, or "".
-    static QString unsendableText(const QVariant& stored, const QString& text);
-    void finishAfterError(MessageStore* store);
+    void finishAfterError();
     void endSessions();
     void shortIdleEnding();
     void errorPath(const QString& line);
     void log(const QString& text);
-    void note(Pending& pending, const QString& text);
-    void writeRowLine(Pending& pending, const QString& text);
     void yield();
 
     CycleControl& control_;
@@ -109,7 +69,7 @@ private:
     const StopDeadline* stop_ = nullptr;
     StoreFactory makeStore_;
     std::set<QString> reportedClaims_;
-    std::deque<Pending> pending_;
+    std::unique_ptr<RowWindow> rows_;  // the rows out, while a cycle sends
     int rowsOut_ = 10;
 };
 

@@ -32,10 +32,19 @@ public:
                   // changed it), or the database would not let go of it in time
         Shared,   // RecId names several rows; nothing was written
     };
+    // A row's outcome to save: over its claim, or (nothing was sent) over the row as read.
     struct Outcome {
         TableRow row;
         QString isSent;
         QString status;
+        bool claimed = true;
+    };
+    // What became of one saved row: written, or why not. A claimed row that cannot be saved
+    // has an error (it stays claimed); a row that was not claimed may find itself changed or
+    // its RecId shared.
+    struct Saved {
+        Write write = Write::Done;
+        std::optional<KorvaneError> error;
     };
     struct Claim {
         QVariant recId;
@@ -47,20 +56,23 @@ public:
     // Raises KorvaneError with the driver's own text when the data source cannot be opened.
     virtual void open(const DataSourceSettings& source) = 0;
     virtual bool isOpen() = 0;
-    // Runs the selection; raises when the statement fails (missing table, bad SQL).
-    virtual void select(const QString& statement) = 0;
-    // The next waiting rows in the selection's order, at most limit; empty when none is left.
-    // Rows being sent or in doubt are left out.
+    // Starts the selection (dontSendProcessedMsgs chooses the statement); rows then come a
+    // page at a time, in the statement's order.
+    virtual void select(qint32 dontSendProcessedMsgs) = 0;
+    // The next waiting rows, at most limit; empty when none is left. Raises when the statement
+    // fails (missing table, bad SQL). Rows being sent or in doubt are left out.
     virtual std::vector<TableRow> nextPage(int limit) = 0;
-    // Marks waiting rows as being sent, guarded on IsSent and ProcessStatus as read.
+    // Marks waiting rows as being sent, guarded on IsSent and ProcessStatus as read, in one
+    // transaction; one result for each row. A row whose lock does not come in time counts as
+    // changed. Raises (nothing claimed) when a statement fails.
     virtual std::vector<Write> claim(const std::vector<TableRow>& rows, const QDateTime& at) = 0;
-    // The outcome of a row that was not claimed (nothing was sent), guarded as claim().
-    virtual Write record(const Outcome& outcome, const QDateTime& at) = 0;
-    // The outcomes of claimed rows, guarded on the claim alone, so that whatever the
-    // producer's ProcessedDate holds the save finds it. One entry per row: empty when saved,
-    // else why not (the row then stays claimed).
-    virtual std::vector<std::optional<KorvaneError>> finish(const std::vector<Outcome>& outcomes,
-                                                            const QDateTime& at) = 0;
+    // Writes outcomes in one transaction: claimed rows guarded on the claim alone, so that
+    // whatever the producer's ProcessedDate holds the save finds it; the others guarded as a
+    // claim is. A row that cannot be saved is left out and the rest saved without it.
+    virtual std::vector<Saved> save(const std::vector<Outcome>& outcomes, const QDateTime& at) = 0;
+    // Claimed rows whose message was surely never handed over: back to their values as read.
+    // Rows that cannot be given back stay claimed.
+    virtual void release(const std::vector<TableRow>& rows) = 0;
     // Rows claimed before cutoff: an instance stopped between a send and its save.
     virtual QList<Claim> claimsBefore(const QDateTime& cutoff) = 0;
 };

@@ -16,6 +16,22 @@ QString selectionStatement(qint32 dontSendProcessedMsgs) {
         "(ProcessStatus IS NULL OR ProcessStatus = '') ORDER BY RecId");
 }
 
+QString pageStatement(qint32 dontSendProcessedMsgs, Page page) {
+    const QString statement = selectionStatement(dontSendProcessedMsgs);
+    const qsizetype order =
+        statement.lastIndexOf(QStringLiteral("order by"), -1, Qt::CaseInsensitive);
+    const QString where = statement.left(order).trimmed();
+    switch (page) {
+        case Page::First:
+            return statement;
+        case Page::AfterKey:
+            return where + QStringLiteral(" AND RecId > ? ") + statement.mid(order);
+        case Page::NullKeys:
+            return where + QStringLiteral(" AND RecId IS NULL");
+    }
+    return statement;
+}
+
 QString columnName(Column column) {
     static const char* const names[kColumnCount] = {
         "RecId",     "MessageText",   "MessageType",  "MobileNo", "EmailTo",

@@ -28,17 +28,27 @@ QDateTime wholeSeconds(const QDateTime& at) {
     return QDateTime(at.date(), QTime(at.time().hour(), at.time().minute(), at.time().second()));
 }
 
-void* statementHandle(const QSqlQuery& query) {
-    const QVariant handle = query.result() != nullptr ? query.result()->handle() : QVariant();
+SQLHANDLE handleOf(const QVariant& handle) {
     return handle.metaType() == QMetaType::fromType<SQLHANDLE>()
                ? *static_cast<const SQLHANDLE*>(handle.constData())
                : nullptr;
+}
+
+QString infoText(SQLHANDLE connection, SQLUSMALLINT item) {
+    SQLWCHAR text[128] = {0};
+    SQLSMALLINT length = 0;
+    SQLGetInfoW(connection, item, text, sizeof(text), &length);
+    return QString::fromUtf16(reinterpret_cast<const char16_t*>(text));
 }
 }  // namespace
 
 void OdbcMessageStore::open(const DataSourceSettings& source) {
     connection_.open(source.dsnName, source.user, source.password, source.fileDsnPath);
-    boundLockWaits();
+    QSqlDatabase db = connection_.database();
+    if (SQLHANDLE handle = handleOf(db.driver() ? db.driver()->handle() : QVariant())) {
+        dbms_ = infoText(handle, SQL_DBMS_NAME);
+        boundLockWaits();
+    }
 }
 
 // How long a statement waits for a lock held by another transaction: SQLite as long as the
@@ -46,39 +56,85 @@ void OdbcMessageStore::open(const DataSourceSettings& source) {
 // others take the statements' query timeout. The SQLite driver waits for a busy database
 // twice over (measured: twice the busy timeout and some 4 s more), hence half of it there.
 void OdbcMessageStore::boundLockWaits() {
-    QSqlDatabase db = connection_.database();
-    const QVariant handle = db.driver() != nullptr ? db.driver()->handle() : QVariant();
-    if (handle.metaType() != QMetaType::fromType<SQLHANDLE>()) {
-        return;
-    }
-    SQLWCHAR name[128] = {0};
-    SQLSMALLINT length = 0;
-    SQLGetInfoW(*static_cast<const SQLHANDLE*>(handle.constData()), SQL_DRIVER_NAME, name,
-                sizeof(name), &length);
-    const QString driver = QString::fromUtf16(reinterpret_cast<const char16_t*>(name));
-    QSqlQuery query(db);
-    if (driver.contains(QStringLiteral("sqlite"), Qt::CaseInsensitive)) {
+    QSqlQuery query(connection_.database());
+    if (dbms_.contains(QStringLiteral("SQLite"), Qt::CaseInsensitive)) {
         query.exec(QStringLiteral("PRAGMA busy_timeout = %1").arg(lockTimeoutS_ * 500));
-    } else if (driver.contains(QStringLiteral("maodbc"), Qt::CaseInsensitive) ||
-               driver.contains(QStringLiteral("myodbc"), Qt::CaseInsensitive)) {
+    } else if (dbms_.contains(QStringLiteral("MariaDB"), Qt::CaseInsensitive) ||
+               dbms_.contains(QStringLiteral("MySQL"), Qt::CaseInsensitive)) {
         query.exec(QStringLiteral("SET SESSION innodb_lock_wait_timeout = %1").arg(lockTimeoutS_));
     }
 }
 
-void OdbcMessageStore::select(const QString& statement) {
-    rows_.clear();
+void OdbcMessageStore::select(qint32 dontSendProcessedMsgs) {
+    dontSend_ = dontSendProcessedMsgs;
+    lastKey_ = QVariant();
+    sawNullKey_ = false;
+    stage_ = Stage::First;
+}
+
+// Pages by key rather than by offset: rows claimed or written meanwhile do not shift the
+// next page, and each page is an index range scan, however far into the backlog it is.
+std::vector<TableRow> OdbcMessageStore::nextPage(int limit) {
+    using MessageTable::Page;
+    std::vector<TableRow> page;
+    while (page.empty() && stage_ != Stage::Done) {
+        int read = 0;
+        if (stage_ == Stage::NullKeys) {
+            // Where the database sorts rows without a RecId last, they come here, last, as in
+            // the statement's own order; where it sorts them first, the first page had them.
+            stage_ = Stage::Done;
+            if (sawNullKey_) {
+                return page;
+            }
+            return readPage(MessageTable::pageStatement(dontSend_, Page::NullKeys), QVariant(),
+                            limit, read);
+        }
+        const bool first = stage_ == Stage::First;
+        page =
+            readPage(MessageTable::pageStatement(dontSend_, first ? Page::First : Page::AfterKey),
+                     first ? QVariant() : lastKey_, limit, read);
+        stage_ = read < limit ? Stage::NullKeys : Stage::AfterKey;
+    }
+    return page;
+}
+
+// The row limit goes into the statement where the database's dialect is known, so that the
+// server sends no more; SQL_ATTR_MAX_ROWS, ODBC's own limit, is set for every driver as well.
+QString OdbcMessageStore::limited(const QString& sql, int limit) const {
+    const auto is = [this](const char* name) {
+        return dbms_.contains(QLatin1String(name), Qt::CaseInsensitive);
+    };
+    if (is("SQLite") || is("PostgreSQL") || is("MariaDB") || is("MySQL")) {
+        return sql + QStringLiteral(" LIMIT %1").arg(limit);
+    }
+    if (is("SQL Server")) {
+        return sql + QStringLiteral(" OFFSET 0 ROWS FETCH NEXT %1 ROWS ONLY").arg(limit);
+    }
+    return sql;
+}
+
+std::vector<TableRow> OdbcMessageStore::readPage(const QString& sql, const QVariant& key, int limit,
+                                                 int& rowsRead) {
     QSqlQuery query(connection_.database());
     query.setForwardOnly(true);
-    if (!query.prepare(statement)) {
+    if (!query.prepare(limited(sql, limit))) {
         throw sqlFailure(query.lastError(), connection_, &query);
     }
-    cancel_.enter(statementHandle(query));
+    if (!key.isNull()) {
+        query.addBindValue(key);
+    }
+    SQLHANDLE statement = handleOf(query.result()->handle());
+    if (statement != nullptr) {
+        SQLSetStmtAttr(statement, SQL_ATTR_MAX_ROWS,
+                       reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(limit)), 0);
+    }
+    cancel_.enter(statement);
     const bool ran = query.exec();
     cancel_.leave();
     if (!ran) {
         throw sqlFailure(query.lastError(), connection_, &query);
     }
-
+    std::vector<TableRow> rows;
     // Columns by name, whatever case the database folds them to.
     std::array<int, MessageTable::kColumnCount> index{};
     TableRow::Present present{};
@@ -98,7 +154,13 @@ void OdbcMessageStore::select(const QString& statement) {
     // way round are never looked at, and 100,000 waiting rows must stay small.
     const int type = static_cast<int>(Column::MessageType);
     const int status = static_cast<int>(Column::ProcessStatus);
-    while (query.next()) {
+    const int recId = static_cast<int>(Column::RecId);
+    while (rowsRead < limit && query.next()) {
+        ++rowsRead;
+        if (index[recId] >= 0) {
+            lastKey_ = query.value(index[recId]);
+            sawNullKey_ = sawNullKey_ || lastKey_.isNull();
+        }
         if (index[status] >= 0 && MessageTable::isHeld(query.value(index[status]).toString())) {
             continue;
         }
@@ -120,29 +182,22 @@ void OdbcMessageStore::select(const QString& statement) {
                 }
             }
         }
-        rows_.emplace_back(std::move(row), present);
+        rows.emplace_back(std::move(row), present);
     }
     if (query.lastError().isValid()) {
         throw sqlFailure(query.lastError(), connection_, &query);
     }
+    return rows;
 }
 
-std::vector<TableRow> OdbcMessageStore::nextPage(int limit) {
-    std::vector<TableRow> page;
-    while (!rows_.empty() && static_cast<int>(page.size()) < limit) {
-        page.push_back(std::move(rows_.front()));
-        rows_.pop_front();
-    }
-    return page;
-}
-
-MessageStore::Write OdbcMessageStore::update(const TableRow& row, const QString& assignments,
-                                             QVariantList values, bool onClaim) {
+// UPDATE ... WHERE RecId = ? and the row still as read (or, on the claim, still claimed).
+OdbcMessageStore::Update OdbcMessageStore::guarded(const TableRow& row, const QString& assignments,
+                                                   QVariantList values, bool onClaim) {
     QString sql = QStringLiteral("UPDATE tblMessages SET ") + assignments +
                   QStringLiteral(" WHERE RecId = ?");
     values << row.value(Column::RecId);
-    const Column guarded[] = {Column::IsSent, Column::ProcessStatus};
-    for (Column column : guarded) {
+    const Column guards[] = {Column::IsSent, Column::ProcessStatus};
+    for (Column column : guards) {
         if (onClaim && column == Column::IsSent) {
             continue;
         }
@@ -156,82 +211,132 @@ MessageStore::Write OdbcMessageStore::update(const TableRow& row, const QString&
             values << original;
         }
     }
+    return Update{sql, values};
+}
 
+void OdbcMessageStore::begin() {
     QSqlDatabase db = connection_.database();
-    const bool transactional = db.driver()->hasFeature(QSqlDriver::Transactions);
-    if (transactional && !db.transaction()) {
+    if (db.driver()->hasFeature(QSqlDriver::Transactions) && !db.transaction()) {
         throw sqlFailure(db.lastError(), connection_);
     }
-    auto rollback = [&] {
-        // The connection may be what failed: the first failure is the one worth reporting.
-        if (transactional && !db.rollback()) {
-            connection_.close();
-        }
-    };
-    qint64 changed = 0;
-    try {
-        changed =
-            OdbcStatement(db, connection_.password(), &cancel_, lockTimeoutS_).execute(sql, values);
-    } catch (const KorvaneError&) {
-        rollback();
-        throw;
-    }
-    if (changed != 1) {
-        rollback();
-        return changed == 0 ? Write::Changed : Write::Shared;
-    }
-    if (transactional && !db.commit()) {
+}
+
+void OdbcMessageStore::commit() {
+    QSqlDatabase db = connection_.database();
+    if (db.driver()->hasFeature(QSqlDriver::Transactions) && !db.commit()) {
         const KorvaneError failure = sqlFailure(db.lastError(), connection_);
         rollback();
         throw failure;
     }
-    return Write::Done;
+}
+
+void OdbcMessageStore::rollback() {
+    QSqlDatabase db = connection_.database();
+    // The connection may be what failed: the first failure is the one worth reporting.
+    if (db.driver()->hasFeature(QSqlDriver::Transactions) && !db.rollback()) {
+        connection_.close();
+    }
+}
+
+std::vector<OdbcMessageStore::Done> OdbcMessageStore::inOneTransaction(
+    const std::vector<Update>& updates, bool keepGoing) {
+    std::vector<Done> results(updates.size());
+    std::vector<bool> takenOut(updates.size(), false);
+    for (;;) {
+        begin();
+        std::optional<size_t> failed;
+        for (size_t i = 0; i < updates.size() && !failed; ++i) {
+            if (takenOut[i]) {
+                continue;
+            }
+            Done& done = results[i];
+            done = Done{};
+            try {
+                done.changed = OdbcStatement(connection_.database(), connection_.password(),
+                                             &cancel_, lockTimeoutS_)
+                                   .execute(updates[i].sql, updates[i].values);
+            } catch (const LockTimeout& error) {
+                done.error = error;
+                done.timedOut = true;
+            } catch (const KorvaneError& error) {
+                if (!keepGoing) {
+                    rollback();
+                    throw;
+                }
+                done.error = error;
+            }
+            if (done.error || done.changed > 1) {
+                failed = i;
+            }
+        }
+        if (!failed) {
+            commit();
+            return results;
+        }
+        takenOut[*failed] = true;
+        rollback();
+    }
 }
 
 std::vector<MessageStore::Write> OdbcMessageStore::claim(const std::vector<TableRow>& rows,
                                                          const QDateTime& at) {
-    std::vector<Write> results;
+    std::vector<Update> updates;
     for (const TableRow& row : rows) {
-        try {
-            results.push_back(update(
-                row, QStringLiteral("ProcessStatus = ?, ProcessedDate = ?"),
-                {QString::fromLatin1(MessageTable::Outcome::kBeingSent), wholeSeconds(at)}, false));
-        } catch (const LockTimeout&) {
-            // Another transaction holds the row: as good as taken, and nothing was sent.
-            results.push_back(Write::Changed);
-        }
+        updates.push_back(guarded(
+            row, QStringLiteral("ProcessStatus = ?, ProcessedDate = ?"),
+            {QString::fromLatin1(MessageTable::Outcome::kBeingSent), wholeSeconds(at)}, false));
+    }
+    std::vector<Write> results;
+    for (const Done& done : inOneTransaction(updates, false)) {
+        // A row whose lock did not come in time is as good as taken, and nothing was sent.
+        results.push_back(done.changed == 1  ? Write::Done
+                          : done.changed > 1 ? Write::Shared
+                                             : Write::Changed);
     }
     return results;
 }
 
-MessageStore::Write OdbcMessageStore::record(const Outcome& outcome, const QDateTime& at) {
-    return update(outcome.row, QStringLiteral("IsSent = ?, ProcessStatus = ?, ProcessedDate = ?"),
-                  {outcome.isSent, outcome.status, wholeSeconds(at)}, false);
-}
-
-std::vector<std::optional<KorvaneError>> OdbcMessageStore::finish(
-    const std::vector<Outcome>& outcomes, const QDateTime& at) {
-    std::vector<std::optional<KorvaneError>> results;
+std::vector<MessageStore::Saved> OdbcMessageStore::save(const std::vector<Outcome>& outcomes,
+                                                        const QDateTime& at) {
+    std::vector<Update> updates;
     for (const Outcome& outcome : outcomes) {
-        try {
-            const Write result = update(
-                outcome.row, QStringLiteral("IsSent = ?, ProcessStatus = ?, ProcessedDate = ?"),
-                {outcome.isSent, outcome.status, wholeSeconds(at)}, true);
-            if (result == Write::Done) {
-                results.emplace_back();
-                continue;
-            }
-            results.emplace_back(KorvaneError(
+        updates.push_back(
+            guarded(outcome.row, QStringLiteral("IsSent = ?, ProcessStatus = ?, ProcessedDate = ?"),
+                    {outcome.isSent, outcome.status, wholeSeconds(at)}, outcome.claimed));
+    }
+    const std::vector<Done> done = inOneTransaction(updates, true);
+    std::vector<Saved> results;
+    for (size_t i = 0; i < outcomes.size(); ++i) {
+        Saved& saved = results.emplace_back();
+        if (done[i].error && (outcomes[i].claimed || !done[i].timedOut)) {
+            saved.error = done[i].error;
+        } else if (!outcomes[i].claimed) {
+            // Nothing was sent: a row found changed, busy or shared is left as it is.
+            saved.write = done[i].changed == 1  ? Write::Done
+                          : done[i].changed > 1 ? Write::Shared
+                                                : Write::Changed;
+        } else if (done[i].changed != 1) {
+            saved.error = KorvaneError(
                 ErrorNumber::RowNotLocated,
                 QStringLiteral("Row cannot be saved: RecId %1 no longer holds exactly one row "
                                "marked '%2'.")
-                    .arg(MessageTable::toText(outcome.row.asRead(Column::RecId)),
-                         QString::fromLatin1(MessageTable::Outcome::kBeingSent))));
-        } catch (const KorvaneError& error) {
-            results.emplace_back(error);
+                    .arg(MessageTable::toText(outcomes[i].row.asRead(Column::RecId)),
+                         QString::fromLatin1(MessageTable::Outcome::kBeingSent)));
         }
     }
     return results;
+}
+
+void OdbcMessageStore::release(const std::vector<TableRow>& rows) {
+    std::vector<Update> updates;
+    for (const TableRow& row : rows) {
+        updates.push_back(
+            guarded(row, QStringLiteral("IsSent = ?, ProcessStatus = ?, ProcessedDate = ?"),
+                    {row.asRead(Column::IsSent), row.asRead(Column::ProcessStatus),
+                     row.asRead(Column::ProcessedDate)},
+                    true));
+    }
+    inOneTransaction(updates, true);
 }
 
 QList<MessageStore::Claim> OdbcMessageStore::claimsBefore(const QDateTime& cutoff) {

@@ -1,6 +1,6 @@
 #pragma once
 
-#include <deque>
+#include <functional>
 
 #include "dispatch/DatabaseConnection.h"
 #include "dispatch/MessageStore.h"
@@ -8,9 +8,9 @@
 
 namespace korvane {
 
-// tblMessages through QODBC on the calling thread. The selection is read at once (a static
-// snapshot) holding only the columns Korvane uses; every write is one guarded UPDATE in its
-// own transaction. Lock waits end after OdbcStatement::kQueryTimeoutS where the driver allows.
+// tblMessages through QODBC on the calling thread. The waiting rows are read a page at a time
+// by RecId, holding only the columns Korvane uses; each batch of writes is one transaction of
+// guarded UPDATEs. Lock waits end after OdbcStatement::kQueryTimeoutS where the driver allows.
 class OdbcMessageStore : public MessageStore {
 public:
     explicit OdbcMessageStore(int lockTimeoutS = OdbcStatement::kQueryTimeoutS)
@@ -18,26 +18,49 @@ public:
 
     void open(const DataSourceSettings& source) override;
     bool isOpen() override { return connection_.isOpen(); }
-    void select(const QString& statement) override;
+    void select(qint32 dontSendProcessedMsgs) override;
     std::vector<TableRow> nextPage(int limit) override;
     std::vector<Write> claim(const std::vector<TableRow>& rows, const QDateTime& at) override;
-    Write record(const Outcome& outcome, const QDateTime& at) override;
-    std::vector<std::optional<KorvaneError>> finish(const std::vector<Outcome>& outcomes,
-                                                    const QDateTime& at) override;
+    std::vector<Saved> save(const std::vector<Outcome>& outcomes, const QDateTime& at) override;
+    void release(const std::vector<TableRow>& rows) override;
     QList<Claim> claimsBefore(const QDateTime& cutoff) override;
 
     // Cancels the statement running now; safe from any thread.
     void cancel() { cancel_.cancel(); }
 
 private:
-    Write update(const TableRow& row, const QString& assignments, QVariantList values,
-                 bool onClaim);
+    struct Update {
+        QString sql;
+        QVariantList values;
+    };
+    // What one row's UPDATE did in its batch.
+    struct Done {
+        qint64 changed = 0;
+        std::optional<KorvaneError> error;
+        bool timedOut = false;
+    };
+    static Update guarded(const TableRow& row, const QString& assignments, QVariantList values,
+                          bool onClaim);
+    // One transaction for all; a row that fails, or would change several rows, is taken out
+    // and the rest run again without it. keepGoing false: the first failure rolls back all and
+    // is raised.
+    std::vector<Done> inOneTransaction(const std::vector<Update>& updates, bool keepGoing);
+    void begin();
+    void commit();
+    void rollback();
+    std::vector<TableRow> readPage(const QString& sql, const QVariant& key, int limit,
+                                   int& rowsRead);
+    QString limited(const QString& sql, int limit) const;
     void boundLockWaits();
 
     DatabaseConnection connection_;
     CancelPoint cancel_;
     int lockTimeoutS_;
-    std::deque<TableRow> rows_;  // no regrowth copies for large snapshots
+    QString dbms_;
+    qint32 dontSend_ = 1;
+    QVariant lastKey_;
+    bool sawNullKey_ = false;
+    enum class Stage { First, AfterKey, NullKeys, Done } stage_ = Stage::Done;
 };
 
 }  // namespace korvane

@@ -15,6 +15,8 @@ public:
                        const QString& text) = 0;
     // Waits for the message's outcome; the failure line is for the caller to log.
     virtual SendResult outcome(int ticket) = 0;
+    // Whether the outcome is known already; never waits.
+    virtual bool isSettled(int ticket) = 0;
     // Unbinds; the next submit binds again.
     virtual void endSession() = 0;
 

@@ -17,6 +17,7 @@ public:
         return sender_.submit(gateway, mobileNumber, text);
     }
     SendResult outcome(int ticket) override { return sender_.outcome(ticket); }
+    bool isSettled(int ticket) override { return sender_.isSettled(ticket); }
     void endSession() override { sender_.endSession(); }
 
 private:

@@ -33,8 +33,12 @@ std::unique_ptr<BackgroundStore> opened(TestDatabase& db) {
 
 // Every row the selection returns.
 std::vector<TableRow> selected(MessageStore& store, qint32 dontSend) {
-    store.select(MessageTable::selectionStatement(dontSend));
-    return store.nextPage(1000);
+    store.select(dontSend);
+    std::vector<TableRow> rows;
+    for (auto page = store.nextPage(3); !page.empty(); page = store.nextPage(3)) {
+        rows.insert(rows.end(), page.begin(), page.end());
+    }
+    return rows;
 }
 
 QList<qint32> selectedIds(TestDatabase& db, qint32 dontSend) {
@@ -80,6 +84,50 @@ private Q_SLOTS:
             add(8, null, QStringLiteral(" Message May Have Been Sent."));
             QCOMPARE(selectedIds(db, 1), (QList<qint32>{2, 5, 9}));
             QCOMPARE(selectedIds(db, 0), (QList<qint32>{1, 2, 3, 5, 9}));
+        }
+    }
+
+    // Pages by RecId: each waiting row once and in order, rows changed or added by another
+    // connection meanwhile taken as they are when their page is read, and a row without a
+    // RecId where the database's order puts it.
+    void pagesFollowTheKey() {
+        for (auto kind : TestDatabase::kAll) {
+            TestDatabase db(kind);
+            // A key that may be Null: no primary key.
+            db.recreate(QStringLiteral("CREATE TABLE tblMessages (RecId INTEGER, IsSent CHAR(1), "
+                                       "ProcessStatus VARCHAR(50), ProcessedDate %1)")
+                            .arg(kind == TestDatabase::Kind::MariaDB
+                                     ? QStringLiteral("DATETIME")
+                                     : QStringLiteral("TIMESTAMP")));
+            for (int id : {1, 2, 3, 4, 5, 6, 7}) {
+                db.insert({{QStringLiteral("RecId"), id}});
+            }
+            db.insert({{QStringLiteral("RecId"), QVariant()}});
+            const auto store = opened(db);
+            store->select(1);
+            QList<QVariant> ids;
+            auto read = [&] {
+                const std::vector<TableRow> page = store->nextPage(3);
+                for (const TableRow& row : page) {
+                    ids << row.asRead(Column::RecId);
+                }
+                return !page.empty();
+            };
+            QVERIFY(read());
+            db.exec(
+                QStringLiteral("UPDATE tblMessages SET ProcessStatus = 'Message Is Being "
+                               "Sent.' WHERE RecId = 5"));
+            db.insert({{QStringLiteral("RecId"), 9}});
+            while (read()) {
+            }
+            QStringList seen;
+            for (const QVariant& id : ids) {
+                seen << (id.isNull() ? QStringLiteral("null") : id.toString());
+            }
+            const bool nullsFirst = kind != TestDatabase::Kind::PostgreSQL;
+            QCOMPARE(seen.join(QLatin1Char(' ')), nullsFirst
+                                                      ? QStringLiteral("null 1 2 3 4 6 7 9")
+                                                      : QStringLiteral("1 2 3 4 6 7 9 null"));
         }
     }
 
@@ -155,12 +203,18 @@ private Q_SLOTS:
             QCOMPARE(rows.size(), size_t(5));
             auto claim = [&](int row) { return store->claim({rows[size_t(row)]}, at).at(0); };
             auto record = [&](int row, const QString& status) {
-                return store->record({rows[size_t(row)], QStringLiteral("N"), status}, at);
+                const MessageStore::Saved saved =
+                    store->save({{rows[size_t(row)], QStringLiteral("N"), status, false}}, at)
+                        .at(0);
+                if (saved.error) {
+                    throw *saved.error;
+                }
+                return saved.write;
             };
             auto finish = [&](int row, const QString& isSent, const QString& status,
                               const QDateTime& when) {
                 if (auto failed =
-                        store->finish({{rows[size_t(row)], isSent, status}}, when).at(0)) {
+                        store->save({{rows[size_t(row)], isSent, status}}, when).at(0).error) {
                     throw *failed;
                 }
             };
@@ -221,7 +275,9 @@ private Q_SLOTS:
         const std::vector<TableRow> rows = selected(*store, 1);
         const QDateTime now = QDateTime::currentDateTime();
         QCOMPARE(store->claim({rows[0]}, now).at(0), Write::Shared);
-        QCOMPARE(store->record({rows[1], QStringLiteral("N"), QStringLiteral("x")}, now),
+        QCOMPARE(store->save({{rows[1], QStringLiteral("N"), QStringLiteral("x"), false}}, now)
+                     .at(0)
+                     .write,
                  Write::Shared);
         QCOMPARE(lite.count(QStringLiteral("ProcessStatus IS NULL")), 2);
     }
@@ -360,8 +416,12 @@ private Q_SLOTS:
         pg.exec(QStringLiteral("DROP TABLE IF EXISTS tblMessages"));
         const auto store = opened(pg);
         QString description;
-        QCOMPARE(errorNumberOf([&] { store->select(MessageTable::selectionStatement(1)); },
-                               &description),
+        QCOMPARE(errorNumberOf(
+                     [&] {
+                         store->select(1);
+                         store->nextPage(10);
+                     },
+                     &description),
                  ErrorNumber::ProviderError);
         QVERIFY2(description.contains(QStringLiteral("tblmessages")) &&
                      description.endsWith(QStringLiteral("(SQLSTATE 42P01)")),

@@ -26,11 +26,13 @@ public:
         auto it = results.find(numbers.at(ticket - 1));
         return it != results.end() ? it->second : result;
     }
+    bool isSettled(int) override { return settleAtOnce; }
     void endSession() override { ++sessionsEnded; }
     QStringList sent;
     SendResult result{Delivery::Sent, QString()};
     std::map<QString, SendResult> results;
     std::function<void(const QString&)> onSend;
+    bool settleAtOnce = true;  // false: an outcome is known only once it is waited for
     int outcomes = 0;
     int sessionsEnded = 0;
 

@@ -22,7 +22,8 @@ struct FakeTable {
     std::set<qint32> failingSaves;
     std::optional<KorvaneError> openError;
     bool opens = true;
-    QStringList writes;  // "claim 3", "record 4", "finish 3", in order
+    QStringList writes;        // "claim 3", "record 4", "finish 3", "release 5", in order
+    QStringList transactions;  // "claim 1 2", "save 1 2 3": the rows of each transaction
     int pagesRead = 0;
 
     static Values row(int id, const QString& type, const QVariant& text) {
@@ -72,14 +73,15 @@ public:
         open_ = table_.opens;
     }
     bool isOpen() override { return open_; }
-    void select(const QString& statement) override {
-        const bool onlyUnprocessed = statement.contains(QStringLiteral("ProcessStatus IS NULL"));
+    void select(qint32 dontSendProcessedMsgs) override {
         selection_.clear();
+        next_ = 0;
         for (const FakeTable::Values& values : table_.rows) {
             const QString isSent = MessageTable::toText(values[size_t(Column::IsSent)]);
             const QString status = MessageTable::toText(values[size_t(Column::ProcessStatus)]);
             if ((isSent == QStringLiteral("N") || isSent.isEmpty()) &&
-                !(onlyUnprocessed && !status.isEmpty()) && !MessageTable::isHeld(status)) {
+                !(dontSendProcessedMsgs != 0 && !status.isEmpty()) &&
+                !MessageTable::isHeld(status)) {
                 selection_.push_back(values);
             }
         }
@@ -99,40 +101,57 @@ public:
     }
     std::vector<Write> claim(const std::vector<TableRow>& rows, const QDateTime& at) override {
         std::vector<Write> results;
+        QStringList batch;
         for (const TableRow& row : rows) {
             const qint32 id = row.recordId();
             table_.writes << QStringLiteral("claim %1").arg(id);
+            batch << QString::number(id);
             auto forced = table_.claimAnswers.find(id);
-            if (forced != table_.claimAnswers.end()) {
-                results.push_back(forced->second);
-            } else {
-                results.push_back(write(row, QString(),
-                                        QString::fromLatin1(MessageTable::Outcome::kBeingSent), at,
-                                        false, true));
-            }
+            results.push_back(forced != table_.claimAnswers.end()
+                                  ? forced->second
+                                  : write(row, QString(),
+                                          QString::fromLatin1(MessageTable::Outcome::kBeingSent),
+                                          at, false, true));
         }
+        table_.transactions << QStringLiteral("claim ") + batch.join(QLatin1Char(' '));
         return results;
     }
-    Write record(const Outcome& outcome, const QDateTime& at) override {
-        table_.writes << QStringLiteral("record %1").arg(outcome.row.recordId());
-        return write(outcome.row, outcome.isSent, outcome.status, at, false, false);
-    }
-    std::vector<std::optional<KorvaneError>> finish(const std::vector<Outcome>& outcomes,
-                                                    const QDateTime& at) override {
-        std::vector<std::optional<KorvaneError>> results;
+    std::vector<Saved> save(const std::vector<Outcome>& outcomes, const QDateTime& at) override {
+        std::vector<Saved> results;
+        QStringList batch;
         for (const Outcome& outcome : outcomes) {
             const qint32 id = outcome.row.recordId();
-            table_.writes << QStringLiteral("finish %1").arg(id);
-            if (table_.failingSaves.count(id) != 0 ||
-                write(outcome.row, outcome.isSent, outcome.status, at, true, false) !=
-                    Write::Done) {
-                results.emplace_back(KorvaneError(ErrorNumber::RowNotLocated,
-                                                  QStringLiteral("Row cannot be saved.")));
-            } else {
-                results.emplace_back();
+            table_.writes << (outcome.claimed ? QStringLiteral("finish %1")
+                                              : QStringLiteral("record %1"))
+                                 .arg(id);
+            batch << QString::number(id);
+            Saved& saved = results.emplace_back();
+            if (table_.failingSaves.count(id) != 0) {
+                saved.error = KorvaneError(ErrorNumber::RowNotLocated,
+                                           QStringLiteral("Row cannot be saved."));
+                continue;
+            }
+            saved.write =
+                write(outcome.row, outcome.isSent, outcome.status, at, outcome.claimed, false);
+            if (outcome.claimed && saved.write != Write::Done) {
+                saved.error = KorvaneError(ErrorNumber::RowNotLocated,
+                                           QStringLiteral("Row cannot be saved."));
             }
         }
+        table_.transactions << QStringLiteral("save ") + batch.join(QLatin1Char(' '));
         return results;
+    }
+    void release(const std::vector<TableRow>& rows) override {
+        QStringList batch;
+        for (const TableRow& row : rows) {
+            table_.writes << QStringLiteral("release %1").arg(row.recordId());
+            batch << QString::number(row.recordId());
+            FakeTable::Values* stored = table_.find(row.recordId());
+            for (Column column : {Column::IsSent, Column::ProcessStatus, Column::ProcessedDate}) {
+                (*stored)[size_t(column)] = row.asRead(column);
+            }
+        }
+        table_.transactions << QStringLiteral("release ") + batch.join(QLatin1Char(' '));
     }
     QList<Claim> claimsBefore(const QDateTime& cutoff) override {
         QList<Claim> claims;

@@ -1,0 +1,46 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+#include <optional>
+
+#include "core/KorvaneError.h"
+#include "core/Messages.h"
+#include "dispatch/TableRow.h"
+
+namespace korvane {
+
+// A row of the running cycle between its start and its save, with the log entries it has
+// still to write.
+struct PendingRow {
+    enum class Kind {
+        Record,      // nothing to send: the outcome is written over the row as read
+        SmsReady,    // an SMS to claim and hand to the gateway
+        EmailReady,  // an e-mail to claim and send
+        Sms,         // at the gateway, outcome to come
+        Claimed,     // sent (or tried): the outcome is written over the claim
+        Nothing,     // another process has it, or it waits for the next cycle: nothing to write
+    };
+    TableRow row;
+    qint32 id = 0;
+    Kind kind = Kind::Nothing;
+    QString status;
+    QString isSent;
+    QString text;    // the message text
+    QString mobile;  // SMS rows
+    QString where;   // "<id> on Mobile No.: <number>"
+    MailMessage mail;
+    int ticket = 0;
+    bool head = false;     // nothing ahead of it: its entries are written as they come
+    bool claimed = false;  // from here to its save the log must not stop it
+    QStringList lines;     // entries held for row order
+    std::optional<KorvaneError> logFailure;  // raised once the row is saved
+
+    void setOutcome(Kind to, const char* outcome, const QString& sent) {
+        kind = to;
+        status = QString::fromLatin1(outcome);
+        isSent = sent;
+    }
+};
+
+}  // namespace korvane

@@ -1,0 +1,403 @@
+#include "dispatch/RowWindow.h"
+
+#include <QFileInfo>
+
+#include "core/ActivityLog.h"
+#include "core/Clock.h"
+#include "core/Files.h"
+#include "core/RunConfiguration.h"
+#include "dispatch/CycleControl.h"
+#include "dispatch/EmailChannel.h"
+#include "dispatch/SmsChannel.h"
+
+namespace korvane {
+
+using MessageTable::Column;
+namespace Outcome = MessageTable::Outcome;
+
+namespace {
+const QString kNo = QStringLiteral("N");
+const QString kYes = QStringLiteral("Y");
+
+QString waitsLine(qint32 id) {
+    return QStringLiteral(
+               "Record Id: %1 waits for the next cycle: processing stopped before its "
+               "message went out.")
+        .arg(id);
+}
+}  // namespace
+
+RowWindow::RowWindow(MessageStore& store, Channels channels, int rowsOut)
+    : store_(store), c_(channels), rowsOut_(std::max(1, rowsOut)) {}
+
+void RowWindow::serve(std::vector<TableRow>& page) {
+    size_t next = 0;
+    while (next < page.size() && !c_.control.StopRequested()) {
+        // As many SMS rows as the window has room for are claimed together; any other row
+        // ends the batch and goes on its own.
+        const size_t room =
+            std::max<size_t>(1, size_t(rowsOut_) - std::min(pending_.size(), size_t(rowsOut_)));
+        std::vector<PendingRow*> batch;
+        PendingRow* other = nullptr;
+        while (next < page.size() && batch.size() < room) {
+            PendingRow& row = start(std::move(page[next++]));
+            if (row.kind != Kind::SmsReady) {
+                other = &row;
+                break;
+            }
+            batch.push_back(&row);
+        }
+        launchSms(batch);
+        if (other != nullptr && other->kind == Kind::EmailReady) {
+            sendEmail(*other);
+        }
+        settle(false);
+    }
+}
+
+void RowWindow::drain() {
+    while (!pending_.empty()) {
+        settle(true);
+    }
+}
+
+void RowWindow::drainAfterError() {
+    quiet_ = true;
+    while (!pending_.empty()) {
+        try {
+            settle(true);
+        } catch (const KorvaneError&) {
+        }
+    }
+}
+
+PendingRow& RowWindow::start(TableRow row) {
+    PendingRow& pending = pending_.emplace_back();
+    pending.head = pending_.size() == 1;
+    pending.row = std::move(row);
+    pending.id = pending.row.recordId();
+    note(pending, QStringLiteral("\r\n"));
+    note(pending,
+         QStringLiteral("Processing message for Record Id: ") + QString::number(pending.id));
+    c_.log.yield();
+    pending.text = pending.row.text(Column::MessageText);
+    const QString kind = pending.row.text(Column::MessageType).trimmed().toUpper();
+    if (pending.text.isEmpty()) {
+        note(pending, QStringLiteral("Message text is empty, so no message sent."));
+        pending.setOutcome(Kind::Record, Outcome::kTextEmpty, kNo);
+    } else if (kind == QStringLiteral("SMS")) {
+        prepareSms(pending);
+    } else if (kind == QStringLiteral("EMAIL")) {
+        prepareEmail(pending);
+    } else {
+        note(pending, QStringLiteral("Message Type is not defined, so no message sent."));
+        pending.setOutcome(Kind::Record, Outcome::kTypeUndefined, kNo);
+    }
+    return pending;
+}
+
+void RowWindow::prepareSms(PendingRow& pending) {
+    note(pending, QStringLiteral("Message Type is SMS."));
+    pending.mobile = pending.row.text(Column::MobileNo);
+    if (pending.mobile.trimmed().isEmpty()) {
+        note(pending, QStringLiteral("Mobile No. is not defined, so no message sent."));
+        pending.setOutcome(Kind::Record, Outcome::kMobileMissing, kNo);
+        return;
+    }
+    pending.where =
+        QString::number(pending.id) + QStringLiteral(" on Mobile No.: ") + pending.mobile;
+    if (const QString problem =
+            unsendableText(pending.row.value(Column::MessageText), pending.text);
+        !problem.isEmpty()) {
+        note(pending, errorLine(ErrorNumber::MessageNotText,
+                                problem + QStringLiteral(", so no message sent.")));
+        note(pending,
+             QStringLiteral("Message is not sent via SMS for Record Id: ") + pending.where);
+        pending.setOutcome(Kind::Record, Outcome::kSmsNotSent, kNo);
+        return;
+    }
+    pending.kind = Kind::SmsReady;
+}
+
+void RowWindow::prepareEmail(PendingRow& pending) {
+    note(pending, QStringLiteral("Message Type is Email."));
+    const TableRow& row = pending.row;
+    MailMessage& mail = pending.mail;
+    mail.to = row.text(Column::EmailTo);
+    mail.from = row.text(Column::EmailFrom);
+    mail.subject = row.text(Column::EmailSubject);
+    mail.cc = row.text(Column::EmailCC);
+    mail.bcc = row.text(Column::EmailBCC);
+    mail.attachmentPath = MessageTable::prepareAttachmentPath(row.text(Column::EmailAttachment));
+    mail.body = pending.text;
+    pending.kind = emailIncomplete(pending) ? Kind::Record : Kind::EmailReady;
+}
+
+// The checks before an e-mail goes out; true when one failed and set the row's outcome.
+bool RowWindow::emailIncomplete(PendingRow& pending) {
+    const MailMessage& mail = pending.mail;
+    if (mail.to.trimmed().isEmpty()) {
+        note(pending,
+             QStringLiteral("Reciever's email id (EmailTo) is not defined, so no message sent."));
+        pending.setOutcome(Kind::Record, Outcome::kEmailToMissing, kNo);
+    } else if (mail.from.trimmed().isEmpty()) {
+        note(pending,
+             QStringLiteral("Sender's email id (EmailFrom) is not defined, so no message sent."));
+        pending.setOutcome(Kind::Record, Outcome::kEmailFromMissing, kNo);
+    } else if (!mail.attachmentPath.isEmpty() && !isOrdinaryFile(mail.attachmentPath)) {
+        note(pending, QStringLiteral("Attachment file '") + mail.attachmentPath +
+                          QStringLiteral("' does not exist or not found."));
+        c_.log.yield();
+        pending.setOutcome(Kind::Record, Outcome::kAttachmentMissing, kNo);
+    } else if (const QString problem =
+                   unsendableText(pending.row.value(Column::MessageText), mail.body);
+               !problem.isEmpty()) {
+        note(pending, errorLine(ErrorNumber::MessageNotText,
+                                problem + QStringLiteral(", so no message sent.")));
+        note(pending, QStringLiteral("Message is not sent via Email for Record Id: ") +
+                          QString::number(pending.id) + QStringLiteral(" to email id : ") +
+                          mail.to);
+        pending.setOutcome(Kind::Record, Outcome::kEmailNotSent, kNo);
+    } else {
+        return false;
+    }
+    return true;
+}
+
+// Claims the batch in one transaction and hands each claimed row to the gateway at once. A
+// row claimed and not handed over (Stop pressed meanwhile) is given back as it was read.
+void RowWindow::launchSms(const std::vector<PendingRow*>& batch) {
+    if (batch.empty()) {
+        return;
+    }
+    std::vector<TableRow> rows;
+    for (const PendingRow* pending : batch) {
+        rows.push_back(pending->row);
+    }
+    const std::vector<MessageStore::Write> claims = store_.claim(rows, c_.clock.now());
+    for (size_t i = 0; i < batch.size(); ++i) {
+        batch[i]->claimed = claims[i] == MessageStore::Write::Done;
+    }
+    std::vector<TableRow> unsent;
+    const SmsGateway gateway{c_.config.cellServer, c_.config.cellPort, c_.config.cellUserName,
+                             c_.config.cellPassword};
+    for (size_t i = 0; i < batch.size(); ++i) {
+        PendingRow& pending = *batch[i];
+        if (!pending.claimed) {
+            reportWrite(pending, claims[i]);
+            pending.kind = Kind::Nothing;
+        } else if (c_.control.StopRequested()) {
+            unsent.push_back(pending.row);
+            pending.kind = Kind::Nothing;
+            note(pending, waitsLine(pending.id));
+        } else {
+            note(pending, QStringLiteral("Sending message via SMS."));
+            pending.kind = Kind::Sms;
+            pending.ticket = c_.sms.submit(gateway, pending.mobile, pending.text);
+        }
+    }
+    if (!unsent.empty()) {
+        store_.release(unsent);
+    }
+}
+
+void RowWindow::sendEmail(PendingRow& pending) {
+    if (c_.control.StopRequested()) {
+        pending.kind = Kind::Nothing;
+        note(pending, waitsLine(pending.id));
+        return;
+    }
+    const MessageStore::Write claim = store_.claim({pending.row}, c_.clock.now()).at(0);
+    if (claim != MessageStore::Write::Done) {
+        reportWrite(pending, claim);
+        pending.kind = Kind::Nothing;
+        return;
+    }
+    pending.claimed = true;
+    note(pending, QStringLiteral("Sending message via Email."));
+    reportEmail(pending,
+                c_.email.sendEmail(pending.mail,
+                                   SmtpServer{c_.config.smtpServer, c_.config.smtpPort,
+                                              c_.config.smtpUserName, c_.config.smtpPassword}));
+    c_.log.yield();
+}
+
+// Finishes the rows at the front whose outcome is known: the head, waited for when the
+// window is full (or drain), and every row behind it that needs no wait. They are saved
+// together; a row with nothing sent ends the batch, so that what its write found is logged
+// before the next row.
+void RowWindow::settle(bool drain) {
+    std::vector<PendingRow> done;
+    while (!pending_.empty()) {
+        PendingRow& front = pending_.front();
+        const bool full = drain || pending_.size() >= size_t(rowsOut_);
+        if (front.kind == Kind::Sms && !full && !c_.sms.isSettled(front.ticket)) {
+            break;
+        }
+        if (front.kind == Kind::SmsReady || front.kind == Kind::EmailReady) {
+            // Only after an error: claimed, never handed over.
+            if (front.claimed) {
+                store_.release({front.row});
+            }
+            front.kind = Kind::Nothing;
+        }
+        becomeHead(front);
+        if (front.kind == Kind::Sms) {
+            reportSms(front, c_.sms.outcome(front.ticket));
+        }
+        done.push_back(std::move(front));
+        pending_.pop_front();
+        if (done.back().kind == Kind::Record) {
+            break;
+        }
+    }
+    save(done);
+    if (!pending_.empty()) {
+        becomeHead(pending_.front());
+    }
+}
+
+void RowWindow::save(std::vector<PendingRow>& done) {
+    std::vector<MessageStore::Outcome> outcomes;
+    std::vector<PendingRow*> rows;
+    for (PendingRow& pending : done) {
+        if (pending.kind == Kind::Record || pending.kind == Kind::Claimed) {
+            outcomes.push_back(
+                {pending.row, pending.isSent, pending.status, pending.kind == Kind::Claimed});
+            rows.push_back(&pending);
+        }
+    }
+    std::optional<KorvaneError> failure;
+    if (!outcomes.empty()) {
+        const std::vector<MessageStore::Saved> saved = store_.save(outcomes, c_.clock.now());
+        for (size_t i = 0; i < saved.size(); ++i) {
+            if (saved[i].error) {
+                failure = failure ? failure : saved[i].error;  // the row stays claimed
+            } else if (!outcomes[i].claimed) {
+                reportWrite(*rows[i], saved[i].write);
+            }
+        }
+    }
+    for (const PendingRow& pending : done) {
+        failure = failure ? failure : pending.logFailure;
+    }
+    if (failure) {
+        throw *failure;
+    }
+    if (!done.empty()) {
+        c_.log.yield();
+    }
+}
+
+void RowWindow::reportSms(PendingRow& pending, const SendResult& result) {
+    if (!result.failure.isEmpty()) {
+        note(pending, result.failure);
+    }
+    if (result.delivery == Delivery::Sent) {
+        note(pending, QStringLiteral("Message is sent via SMS for Record Id: ") + pending.where);
+        pending.setOutcome(Kind::Claimed, Outcome::kSmsSent, kYes);
+    } else if (result.delivery == Delivery::InDoubt) {
+        note(pending, QStringLiteral("Message may have been sent via SMS for Record Id: ") +
+                          pending.where + QStringLiteral(", so it is not sent again."));
+        pending.setOutcome(Kind::Claimed, Outcome::kInDoubt, kNo);
+    } else {
+        note(pending,
+             QStringLiteral("Message is not sent via SMS for Record Id: ") + pending.where);
+        pending.setOutcome(Kind::Claimed, Outcome::kSmsNotSent, kNo);
+    }
+}
+
+void RowWindow::reportEmail(PendingRow& pending, const SendResult& result) {
+    const QString id = QString::number(pending.id);
+    const MailMessage& mail = pending.mail;
+    if (!result.failure.isEmpty()) {
+        note(pending, result.failure);
+    }
+    if (result.delivery == Delivery::NotSent) {
+        note(pending, QStringLiteral("Message is not sent via Email for Record Id: ") + id +
+                          QStringLiteral(" to email id : ") + mail.to);
+        pending.setOutcome(Kind::Claimed, Outcome::kEmailNotSent, kNo);
+        return;
+    }
+    if (result.delivery == Delivery::InDoubt) {
+        note(pending, QStringLiteral("Message may have been sent via Email for Record Id: ") + id +
+                          QStringLiteral(" to email id : ") + mail.to +
+                          QStringLiteral(", so it is not sent again."));
+        pending.setOutcome(Kind::Claimed, Outcome::kInDoubt, kNo);
+        return;
+    }
+    note(pending,
+         QStringLiteral("Message is sent via Email to following Email Address for Record Id: ") +
+             id);
+    note(pending, QStringLiteral("Email To: ") + mail.to);
+    if (!mail.cc.isEmpty()) {
+        note(pending, QStringLiteral("Email CC: ") + mail.cc);
+    }
+    if (!mail.bcc.isEmpty()) {
+        note(pending, QStringLiteral("Email BCC: ") + mail.bcc);
+    }
+    if (!mail.attachmentPath.isEmpty()) {
+        note(pending,
+             QStringLiteral("File Attached: ") + QFileInfo(mail.attachmentPath).fileName());
+    }
+    pending.setOutcome(Kind::Claimed, Outcome::kEmailSent, kYes);
+}
+
+void RowWindow::reportWrite(PendingRow& pending, MessageStore::Write write) {
+    if (write == MessageStore::Write::Changed) {
+        note(pending, QStringLiteral("Record Id: ") + QString::number(pending.id) +
+                          QStringLiteral(" was changed or taken by another process since it was "
+                                         "read, so it is left as it is."));
+    } else if (write == MessageStore::Write::Shared) {
+        note(pending, errorLine(ErrorNumber::RecordIdShared,
+                                QStringLiteral("Record Id: %1 names more than one row of "
+                                               "tblMessages, so it is left as it is.")
+                                    .arg(pending.id)));
+    }
+}
+
+QString RowWindow::unsendableText(const QVariant& stored, const QString& text) {
+    // Sent as far as the first NUL, or as the bytes' guessed text, it would not be the message.
+    if (stored.userType() == QMetaType::QByteArray) {
+        return QStringLiteral("MessageText is not text (a binary value)");
+    }
+    if (text.contains(QChar(0))) {
+        return QStringLiteral("MessageText contains NUL characters");
+    }
+    return QString();
+}
+
+// A row's entry: written now by the row at the head, held for row order by the rows behind.
+void RowWindow::note(PendingRow& pending, const QString& text) {
+    if (pending.head) {
+        write(pending, text);
+    } else {
+        pending.lines << text;
+    }
+}
+
+// Once a row is claimed a log that cannot be written must not keep its outcome out of the
+// row: the failure is held until the row is saved.
+void RowWindow::write(PendingRow& pending, const QString& text) {
+    if (!pending.claimed && !quiet_) {
+        c_.log.WriteLog(text, true, false);
+        return;
+    }
+    c_.log.holdFailures();
+    c_.log.WriteLog(text, true, false);
+    if (std::optional<KorvaneError> failure = c_.log.releaseFailures();
+        failure && !pending.logFailure && !quiet_) {
+        pending.logFailure = failure;
+    }
+}
+
+// Nothing is ahead of the row any more: what it held goes out, and from here its entries are
+// written as they come.
+void RowWindow::becomeHead(PendingRow& pending) {
+    pending.head = true;
+    for (const QString& line : std::exchange(pending.lines, QStringList())) {
+        write(pending, line);
+    }
+}
+
+}  // namespace korvane

@@ -1,0 +1,71 @@
+#pragma once
+
+#include <deque>
+#include <vector>
+
+#include "dispatch/MessageStore.h"
+#include "dispatch/PendingRow.h"
+
+namespace korvane {
+
+class ActivityLog;
+class Clock;
+class CycleControl;
+class EmailChannel;
+class SmsChannel;
+struct RunConfiguration;
+
+// The rows of one cycle between their start and their save. SMS rows go out up to a window
+// ahead: as many as there is room for are claimed in one transaction and handed to the
+// gateway at once; outcomes known at the same step are saved in one transaction. Every row
+// is logged and saved in row order: the row at the head writes its entries as they come, the
+// rows behind it hold theirs until it is done.
+class RowWindow {
+public:
+    struct Channels {
+        const RunConfiguration& config;
+        ActivityLog& log;
+        CycleControl& control;
+        SmsChannel& sms;
+        EmailChannel& email;
+        const Clock& clock;
+    };
+    RowWindow(MessageStore& store, Channels channels, int rowsOut);
+
+    // Serves the rows of a page in order, until the page ends or Stop is pressed.
+    void serve(std::vector<TableRow>& page);
+    // Waits for every row still out and saves it.
+    void drain();
+    // After an error: every row still out is finished as far as it goes, and one whose save
+    // fails too stays claimed; claimed rows never handed over are given back.
+    void drainAfterError();
+
+private:
+    using Kind = PendingRow::Kind;
+
+    PendingRow& start(TableRow row);
+    void prepareSms(PendingRow& pending);
+    void prepareEmail(PendingRow& pending);
+    bool emailIncomplete(PendingRow& pending);
+    void launchSms(const std::vector<PendingRow*>& batch);
+    void sendEmail(PendingRow& pending);
+    bool claim(PendingRow& pending);
+    void settle(bool drain);
+    void save(std::vector<PendingRow>& done);
+    void reportSms(PendingRow& pending, const SendResult& result);
+    void reportEmail(PendingRow& pending, const SendResult& result);
+    void reportWrite(PendingRow& pending, MessageStore::Write write);
+    void note(PendingRow& pending, const QString& text);
+    void write(PendingRow& pending, const QString& text);
+    void becomeHead(PendingRow& pending);
+    // Why the stored text cannot be sent as it stands, or "".
+    static QString unsendableText(const QVariant& stored, const QString& text);
+
+    MessageStore& store_;
+    Channels c_;
+    int rowsOut_;
+    std::deque<PendingRow> pending_;
+    bool quiet_ = false;  // after an error: entries that fail are dropped
+};
+
+}  // namespace korvane
