@@ -144,8 +144,9 @@ void shared(RunConfiguration config) {
     for (int count = 1; count <= 3; ++count) {
         fill(config, false);
         QList<QThread*> instances;
+        std::vector<Counters> counters(static_cast<size_t>(count));
         for (int i = 0; i < count; ++i) {
-            instances << QThread::create([config] {
+            instances << QThread::create([config, &counters, i] {
                 bench::Logging logging;
                 CurlMailTransport transport;
                 EmailSender sender(transport);
@@ -155,6 +156,7 @@ void shared(RunConfiguration config) {
                 NoWindow window;
                 ProcessingControl control(config, logging.log, window, sms, email, logging.clock);
                 control.Timer1_Timer();
+                counters[static_cast<size_t>(i)] = control.counters();
             });
         }
         const double seconds = bench::timed([&] {
@@ -162,9 +164,17 @@ void shared(RunConfiguration config) {
             for (QThread* instance : instances) instance->wait();
         });
         qDeleteAll(instances);
+        quint64 attempts = 0;
+        quint64 sent = 0;
+        for (const Counters& one : counters) {
+            attempts += one.claimAttempts;
+            sent += one.messages[Counters::Sms][Counters::Sent];
+        }
         std::printf(
-            "cycle_bench shared     %d instance(s) on one PostgreSQL table: %.0f SMS rows/s\n",
-            count, kRows / seconds);
+            "cycle_bench shared     %d instance(s) on one PostgreSQL table: %.0f SMS rows/s, "
+            "%.2f claim attempts per sent row (target <= 1.2)\n",
+            count, static_cast<double>(sent) / seconds,
+            sent ? static_cast<double>(attempts) / static_cast<double>(sent) : 0.0);
     }
 }
 

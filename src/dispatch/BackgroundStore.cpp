@@ -114,6 +114,11 @@ void BackgroundStore::select(qint32 dontSendProcessedMsgs) {
     });
 }
 
+qint64 BackgroundStore::countWaiting(qint32 dontSendProcessedMsgs) {
+    return call<qint64>(
+        [&](OdbcMessageStore& store) { return store.countWaiting(dontSendProcessedMsgs); });
+}
+
 std::vector<TableRow> BackgroundStore::nextPage(int limit) {
     return call<std::vector<TableRow>>(
         [&](OdbcMessageStore& store) { return store.nextPage(limit); });

@@ -30,6 +30,7 @@ public:
     void open(const DataSourceSettings& source) override;
     bool isOpen() override;
     void select(qint32 dontSendProcessedMsgs) override;
+    qint64 countWaiting(qint32 dontSendProcessedMsgs) override;
     std::vector<TableRow> nextPage(int limit) override;
     std::vector<Write> claim(const std::vector<TableRow>& rows, const QDateTime& at) override;
     std::vector<Saved> save(const std::vector<Outcome>& outcomes, const QDateTime& at) override;

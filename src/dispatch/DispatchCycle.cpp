@@ -1,5 +1,7 @@
 #include "dispatch/DispatchCycle.h"
 
+#include <QElapsedTimer>
+
 #include "core/ActivityLog.h"
 #include "core/Clock.h"
 #include "core/KorvaneError.h"
@@ -39,6 +41,7 @@ void DispatchCycle::yield() {
 void DispatchCycle::run() {
     std::unique_ptr<MessageStore> store;
     QString failure;
+    QElapsedTimer took;
     try {
         log(QStringLiteral("Process Started."));
         yield();
@@ -50,10 +53,12 @@ void DispatchCycle::run() {
         yield();
         control_.setTimer1(false);
         window_.setStatusText(QStringLiteral("Processing..."));
+        took.start();
         store = makeStore_();
         if (!connect(*store)) {
             store.reset();
             shortIdleEnding();
+            ended(took, false);
             return;
         }
         sendWaitingRows(*store);
@@ -67,6 +72,7 @@ void DispatchCycle::run() {
         log(kIdle);
         log(QStringLiteral("\r\n"));
         window_.setStatusText(kIdle);
+        ended(took, true);
         yield();
         return;
     } catch (const KorvaneError& error) {
@@ -77,6 +83,21 @@ void DispatchCycle::run() {
     finishAfterError();
     store.reset();
     errorPath(failure);
+    ended(took, false);
+}
+
+void DispatchCycle::ended(const QElapsedTimer& took, bool reachedTable) {
+    if (!took.isValid()) {
+        return;  // stopped at the configuration check
+    }
+    ++counters_.cyclesEnded;
+    counters_.cycleErrors += reachedTable ? 0 : 1;
+    counters_.failedInARow = reachedTable ? 0 : counters_.failedInARow + 1;
+    counters_.lastCycleEnd = clock_.now();
+    if (reachedTable) {
+        counters_.lastProgress = counters_.lastCycleEnd;
+    }
+    counters_.countDuration(static_cast<double>(took.nsecsElapsed()) / 1e9);
 }
 
 // Opens the data source and runs the selection; false when the connection did not open.
@@ -90,6 +111,7 @@ bool DispatchCycle::connect(MessageStore& store) {
     }
     yield();
     store.select(config_.dontSendProcessedMsgs);
+    counters_.waitingRows = store.countWaiting(config_.dontSendProcessedMsgs);
     control_.setTimer1(false);
     reportOldClaims(store);
     return true;
@@ -103,7 +125,8 @@ void DispatchCycle::sendWaitingRows(MessageStore& store) {
     }
     yield();
     rows_ = std::make_unique<RowWindow>(
-        store, RowWindow::Channels{config_, log_, control_, sms_, email_, clock_}, rowsOut_);
+        store, RowWindow::Channels{config_, log_, control_, sms_, email_, clock_, counters_},
+        rowsOut_);
     while (!page.empty()) {
         rows_->serve(page);
         if (control_.StopRequested()) {

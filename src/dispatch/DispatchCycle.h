@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QElapsedTimer>
 #include <QString>
 #include <algorithm>
 #include <functional>
@@ -47,12 +48,15 @@ public:
     void setStoreFactory(StoreFactory factory) { makeStore_ = std::move(factory); }
     // Database calls still running when it passes are cancelled.
     void setStopDeadline(const StopDeadline* stop) { stop_ = stop; }
+    const Counters& counters() const { return counters_; }
 
 private:
     bool connect(MessageStore& store);
     void sendWaitingRows(MessageStore& store);
     void reportOldClaims(MessageStore& store);
     void finishAfterError();
+    // Counts a cycle that went as far as connecting; reachedTable: it read the table.
+    void ended(const QElapsedTimer& took, bool reachedTable);
     void endSessions();
     void shortIdleEnding();
     void errorPath(const QString& line);
@@ -69,6 +73,7 @@ private:
     const StopDeadline* stop_ = nullptr;
     StoreFactory makeStore_;
     std::set<QString> reportedClaims_;
+    Counters counters_;
     std::unique_ptr<RowWindow> rows_;  // the rows out, while a cycle sends
     int rowsOut_ = 10;
 };

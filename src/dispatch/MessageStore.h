@@ -59,6 +59,8 @@ public:
     // Starts the selection (dontSendProcessedMsgs chooses the statement); rows then come a
     // page at a time, in the statement's order.
     virtual void select(qint32 dontSendProcessedMsgs) = 0;
+    // How many rows the selection's predicate finds now.
+    virtual qint64 countWaiting(qint32 dontSendProcessedMsgs) = 0;
     // The next waiting rows, at most limit; empty when none is left. Raises when the statement
     // fails (missing table, bad SQL). Rows being sent or in doubt are left out.
     virtual std::vector<TableRow> nextPage(int limit) = 0;

@@ -28,6 +28,9 @@ QString pageStatement(qint32 dontSendProcessedMsgs, Page page) {
             return where + QStringLiteral(" AND RecId > ? ") + statement.mid(order);
         case Page::NullKeys:
             return where + QStringLiteral(" AND RecId IS NULL");
+        case Page::Count:
+            return QStringLiteral("SELECT COUNT(*) ") +
+                   where.mid(where.indexOf(QStringLiteral("from"), 0, Qt::CaseInsensitive));
     }
     return statement;
 }

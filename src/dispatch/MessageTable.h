@@ -13,7 +13,7 @@ QString selectionStatement(qint32 dontSendProcessedMsgs);
 
 // The selection read a page at a time: its WHERE predicate as it stands, narrowed to the rows
 // after the last RecId read (one ? parameter) or to the rows without a RecId, in RecId order.
-enum class Page { First, AfterKey, NullKeys };
+enum class Page { First, AfterKey, NullKeys, Count };
 QString pageStatement(qint32 dontSendProcessedMsgs, Page page);
 
 enum class Column {

@@ -72,6 +72,16 @@ void OdbcMessageStore::select(qint32 dontSendProcessedMsgs) {
     stage_ = Stage::First;
 }
 
+qint64 OdbcMessageStore::countWaiting(qint32 dontSendProcessedMsgs) {
+    QSqlQuery query(connection_.database());
+    if (!query.exec(
+            MessageTable::pageStatement(dontSendProcessedMsgs, MessageTable::Page::Count)) ||
+        !query.next()) {
+        throw sqlFailure(query.lastError(), connection_, &query);
+    }
+    return query.value(0).toLongLong();
+}
+
 // Pages by key rather than by offset: rows claimed or written meanwhile do not shift the
 // next page, and each page is an index range scan, however far into the backlog it is.
 std::vector<TableRow> OdbcMessageStore::nextPage(int limit) {

@@ -34,6 +34,7 @@ public:
         cycle_.setStoreFactory(std::move(factory));
     }
     void setStopDeadline(const StopDeadline* stop) { cycle_.setStopDeadline(stop); }
+    const Counters& counters() const { return cycle_.counters(); }
 
     bool isStarted() const { return started_; }
     bool StopRequested() const override { return stopRequested_; }

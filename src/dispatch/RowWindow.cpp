@@ -1,6 +1,7 @@
 #include "dispatch/RowWindow.h"
 
 #include <QFileInfo>
+#include <QRandomGenerator>
 
 #include "core/ActivityLog.h"
 #include "core/Clock.h"
@@ -47,11 +48,17 @@ void RowWindow::serve(std::vector<TableRow>& page) {
             }
             batch.push_back(&row);
         }
-        launchSms(batch);
+        const size_t taken = launchSms(batch);
         if (other != nullptr && other->kind == Kind::EmailReady) {
             sendEmail(*other);
         }
         settle(false);
+        if (taken >= 1 && 2 * taken >= batch.size() && next < page.size()) {
+            // Most of the batch was taken: another instance works its way through the same
+            // rows. Jumping a random way ahead puts this one where nobody claims yet; the
+            // rows passed over are the other's, or wait for the next cycle.
+            next += QRandomGenerator::global()->bounded(quint32(page.size() - next) / 2 + 1);
+        }
     }
 }
 
@@ -166,10 +173,11 @@ bool RowWindow::emailIncomplete(PendingRow& pending) {
 
 // Claims the batch in one transaction and hands each claimed row to the gateway at once. A
 // row claimed and not handed over (Stop pressed meanwhile) is given back as it was read.
-void RowWindow::launchSms(const std::vector<PendingRow*>& batch) {
+size_t RowWindow::launchSms(const std::vector<PendingRow*>& batch) {
     if (batch.empty()) {
-        return;
+        return 0;
     }
+    c_.counters.claimAttempts += batch.size();
     std::vector<TableRow> rows;
     for (const PendingRow* pending : batch) {
         rows.push_back(pending->row);
@@ -178,6 +186,7 @@ void RowWindow::launchSms(const std::vector<PendingRow*>& batch) {
     for (size_t i = 0; i < batch.size(); ++i) {
         batch[i]->claimed = claims[i] == MessageStore::Write::Done;
     }
+    size_t taken = 0;
     std::vector<TableRow> unsent;
     const SmsGateway gateway{c_.config.cellServer, c_.config.cellPort, c_.config.cellUserName,
                              c_.config.cellPassword};
@@ -186,6 +195,8 @@ void RowWindow::launchSms(const std::vector<PendingRow*>& batch) {
         if (!pending.claimed) {
             reportWrite(pending, claims[i]);
             pending.kind = Kind::Nothing;
+            ++c_.counters.messages[Counters::Sms][Counters::Skipped];
+            ++taken;
         } else if (c_.control.StopRequested()) {
             unsent.push_back(pending.row);
             pending.kind = Kind::Nothing;
@@ -199,6 +210,7 @@ void RowWindow::launchSms(const std::vector<PendingRow*>& batch) {
     if (!unsent.empty()) {
         store_.release(unsent);
     }
+    return taken;
 }
 
 void RowWindow::sendEmail(PendingRow& pending) {
@@ -207,10 +219,12 @@ void RowWindow::sendEmail(PendingRow& pending) {
         note(pending, waitsLine(pending.id));
         return;
     }
+    ++c_.counters.claimAttempts;
     const MessageStore::Write claim = store_.claim({pending.row}, c_.clock.now()).at(0);
     if (claim != MessageStore::Write::Done) {
         reportWrite(pending, claim);
         pending.kind = Kind::Nothing;
+        ++c_.counters.messages[Counters::Email][Counters::Skipped];
         return;
     }
     pending.claimed = true;
@@ -281,6 +295,9 @@ void RowWindow::save(std::vector<PendingRow>& done) {
     for (const PendingRow& pending : done) {
         failure = failure ? failure : pending.logFailure;
     }
+    if (!outcomes.empty()) {
+        c_.counters.lastProgress = c_.clock.now();
+    }
     if (failure) {
         throw *failure;
     }
@@ -289,7 +306,15 @@ void RowWindow::save(std::vector<PendingRow>& done) {
     }
 }
 
+void RowWindow::count(Counters::Channel channel, Delivery delivery) {
+    const Counters::Result result = delivery == Delivery::Sent      ? Counters::Sent
+                                    : delivery == Delivery::InDoubt ? Counters::InDoubt
+                                                                    : Counters::NotSent;
+    ++c_.counters.messages[channel][result];
+}
+
 void RowWindow::reportSms(PendingRow& pending, const SendResult& result) {
+    count(Counters::Sms, result.delivery);
     if (!result.failure.isEmpty()) {
         note(pending, result.failure);
     }
@@ -310,6 +335,7 @@ void RowWindow::reportSms(PendingRow& pending, const SendResult& result) {
 void RowWindow::reportEmail(PendingRow& pending, const SendResult& result) {
     const QString id = QString::number(pending.id);
     const MailMessage& mail = pending.mail;
+    count(Counters::Email, result.delivery);
     if (!result.failure.isEmpty()) {
         note(pending, result.failure);
     }

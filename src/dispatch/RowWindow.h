@@ -3,6 +3,7 @@
 #include <deque>
 #include <vector>
 
+#include "dispatch/Counters.h"
 #include "dispatch/MessageStore.h"
 #include "dispatch/PendingRow.h"
 
@@ -29,6 +30,7 @@ public:
         SmsChannel& sms;
         EmailChannel& email;
         const Clock& clock;
+        Counters& counters;
     };
     RowWindow(MessageStore& store, Channels channels, int rowsOut);
 
@@ -47,7 +49,9 @@ private:
     void prepareSms(PendingRow& pending);
     void prepareEmail(PendingRow& pending);
     bool emailIncomplete(PendingRow& pending);
-    void launchSms(const std::vector<PendingRow*>& batch);
+    // Returns how many of the batch another process had taken.
+    size_t launchSms(const std::vector<PendingRow*>& batch);
+    void count(Counters::Channel channel, Delivery delivery);
     void sendEmail(PendingRow& pending);
     bool claim(PendingRow& pending);
     void settle(bool drain);

@@ -305,6 +305,12 @@ private Q_SLOTS:
         QCOMPARE(rig.table.status(2), QStringLiteral("Message Is Being Sent."));
         QCOMPARE(rig.table.status(4), QString());
         QCOMPARE(rig.table.status(6), QStringLiteral("Message Is Sent Via SMS."));
+        const Counters& counters = rig.control.counters();
+        QCOMPARE(counters.claimAttempts, quint64(6));
+        QCOMPARE(counters.messages[Counters::Sms][Counters::Sent], quint64(5));
+        QCOMPARE(counters.messages[Counters::Sms][Counters::Skipped], quint64(1));
+        QCOMPARE(counters.cycleErrors, quint64(1));
+        QCOMPARE(counters.waitingRows, qint64(6));
         // Every row's lines went out before the batch was saved; then the error path.
         const QStringList lines = rig.lines();
         QVERIFY(

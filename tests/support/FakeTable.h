@@ -89,6 +89,7 @@ public:
             return a[size_t(Column::RecId)].toLongLong() < b[size_t(Column::RecId)].toLongLong();
         });
     }
+    qint64 countWaiting(qint32) override { return static_cast<qint64>(selection_.size()); }
     std::vector<TableRow> nextPage(int limit) override {
         ++table_.pagesRead;
         std::vector<TableRow> page;

@@ -1,0 +1,45 @@
+#pragma once
+
+#include <QDateTime>
+#include <QtGlobal>
+#include <array>
+
+namespace korvane {
+
+// What processing has done since the program started, kept where each outcome is decided;
+// read by whatever reports it (the service status line, the metrics endpoint).
+struct Counters {
+    enum Channel { Sms, Email, kChannels };
+    enum Result { Sent, NotSent, InDoubt, Skipped, kResults };  // Skipped: changed or taken
+
+    std::array<std::array<quint64, kResults>, kChannels> messages{};
+    quint64 claimAttempts = 0;  // rows a claim was tried on
+    quint64 cyclesEnded = 0;
+    quint64 cycleErrors = 0;   // cycles that ended on the error path
+    quint64 failedInARow = 0;  // the last cycles that could not reach the table
+    QDateTime lastCycleEnd;
+    QDateTime lastProgress;   // a row saved or a cycle ended
+    qint64 waitingRows = -1;  // what the last selection found (-1: none yet)
+    // Cycle durations: counts per upper bound in seconds, the last bucket open-ended.
+    static constexpr std::array<double, 8> kDurationBounds{0.1, 0.5, 1, 5, 10, 30, 60, 300};
+    std::array<quint64, kDurationBounds.size() + 1> durations{};
+    double durationSum = 0;
+
+    quint64 total(Result result) const {
+        quint64 sum = 0;
+        for (const auto& channel : messages) {
+            sum += channel[result];
+        }
+        return sum;
+    }
+    void countDuration(double seconds) {
+        size_t bucket = 0;
+        while (bucket < kDurationBounds.size() && seconds > kDurationBounds[bucket]) {
+            ++bucket;
+        }
+        ++durations[bucket];
+        durationSum += seconds;
+    }
+};
+
+}  // namespace korvane
