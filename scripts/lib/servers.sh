@@ -1,5 +1,6 @@
 # Starts the servers that the tests and benchmarks use, on loopback in a private folder,
 # and exports where they are (KORVANE_TEST_*), private ODBC files and a private profile.
+# PostgreSQL runs with fsync=off (fine for tests) unless KORVANE_PG_FSYNC=on.
 # Sourced by scripts/test and scripts/bench; stops everything on exit.
 # shellcheck shell=bash
 
@@ -51,7 +52,8 @@ fi
 "${as_pg[@]}" "$pgbin/initdb" -D "$run/pg/data" -U postgres --auth-local=trust \
     --auth-host=scram-sha-256 >"$run/initdb.log" 2>&1 || { cat "$run/initdb.log"; exit 1; }
 "${as_pg[@]}" "$pgbin/pg_ctl" -D "$run/pg/data" -l "$run/pg/server.log" -w \
-    -o "-p $pg_port -k $run/pg -c listen_addresses=127.0.0.1 -c fsync=off" start >/dev/null
+    -o "-p $pg_port -k $run/pg -c listen_addresses=127.0.0.1 -c fsync=${KORVANE_PG_FSYNC:-off}" \
+    start >/dev/null
 pg_started=1
 pg_password='Kor;va}n=e'
 "${as_pg[@]}" psql -q -h "$run/pg" -p "$pg_port" -U postgres -d postgres \
