@@ -20,7 +20,7 @@
 #include "dispatch/OdbcMessageStore.h"
 #include "dispatch/ProcessWindow.h"
 #include "dispatch/ProcessingControl.h"
-#include "ui/ChannelAdapters.h"
+#include "app/ChannelAdapters.h"
 
 using namespace korvane;
 
@@ -243,19 +243,7 @@ void quota(RunConfiguration config, ActivityLog& log, SmsChannel& sms, EmailChan
     const double cpuBefore = bench::cpuSeconds();
     const double seconds = bench::timed([&] { control.Timer1_Timer(); });
     const double cpu = bench::cpuSeconds() - cpuBefore;
-    QList<qint64> times;
-    QFile received(store);
-    if (received.open(QIODevice::ReadOnly)) {
-        while (!received.atEnd()) {
-            const QByteArray line = received.readLine();
-            const qsizetype at = line.indexOf("\"at\":");
-            times << line.mid(at + 5).split(',').first().split('}').first().toLongLong();
-        }
-    }
-    std::sort(times.begin(), times.end());
-    const double rate =
-        times.size() > 1 ? 1000.0 * double(times.size() - 1) / double(times.last() - times.first())
-                         : 0;
+    const double rate = peerRate(store, 0);
     DatabaseConnection db;
     db.open(config.dsnName, config.dsnDbUser, config.dsnDbPassword);
     QSqlQuery query(db.database());

@@ -10,7 +10,7 @@
 #include "core/Clock.h"
 #include "core/RunConfiguration.h"
 #include "core/SettingsStore.h"
-#include "ui/ChannelAdapters.h"
+#include "app/ChannelAdapters.h"
 #include "ui/MessageBoxes.h"
 #include "ui/fmConfig.h"
 #include "ui/fmMain.h"

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QDateTime>
+#include <QVariant>
 #include <QtGlobal>
 #include <array>
 
@@ -20,6 +21,10 @@ struct Counters {
     QDateTime lastCycleEnd;
     QDateTime lastProgress;   // a row saved or a cycle ended
     qint64 waitingRows = -1;  // what the last selection found (-1: none yet)
+    qint64 staleClaims = 0;   // rows claimed longer than the claim age, at the last cycle
+    // The oldest waiting row (the first the selection returned) and when it was first seen.
+    QVariant oldestWaitingKey;
+    QDateTime oldestWaitingSince;
     // Cycle durations: counts per upper bound in seconds, the last bucket open-ended.
     static constexpr std::array<double, 8> kDurationBounds{0.1, 0.5, 1, 5, 10, 30, 60, 300};
     std::array<quint64, kDurationBounds.size() + 1> durations{};

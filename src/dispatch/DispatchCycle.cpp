@@ -119,6 +119,12 @@ bool DispatchCycle::connect(MessageStore& store) {
 
 void DispatchCycle::sendWaitingRows(MessageStore& store) {
     std::vector<TableRow> page = store.nextPage(kPageRows);
+    const QVariant oldest =
+        page.empty() ? QVariant() : page.front().asRead(MessageTable::Column::RecId);
+    if (oldest.isNull() || oldest != counters_.oldestWaitingKey) {
+        counters_.oldestWaitingKey = oldest;
+        counters_.oldestWaitingSince = oldest.isNull() ? QDateTime() : clock_.now();
+    }
     if (page.empty()) {
         log(QStringLiteral("No message exists to be sent."));
         return;
@@ -143,7 +149,9 @@ void DispatchCycle::sendWaitingRows(MessageStore& store) {
 
 void DispatchCycle::reportOldClaims(MessageStore& store) {
     const QDateTime now = clock_.now();
-    for (const MessageStore::Claim& claim : store.claimsBefore(now.addSecs(-kClaimAgeS))) {
+    const QList<MessageStore::Claim> claims = store.claimsBefore(now.addSecs(-kClaimAgeS));
+    counters_.staleClaims = claims.size();
+    for (const MessageStore::Claim& claim : claims) {
         const QString id = MessageTable::toText(claim.recId);
         if (!reportedClaims_.insert(id).second) {
             continue;

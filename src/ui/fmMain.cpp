@@ -111,11 +111,10 @@ void fmMain::buildWindow() {
     chkRunAppOnStartup_->setFont(look::verdana(9, true));
     look::setTextColor(chkRunAppOnStartup_, look::kPlum);
     connect(chkRunAppOnStartup_, &QCheckBox::toggled, this, [this](bool checked) {
-        reportFailure(services_.log,
-                      [&] {
-                          storeFlag(services_.store, services_.config,
-                                    &RunConfiguration::runAppOnStartup, checked);
-                      });
+        reportFailure(services_.log, [&] {
+            storeFlag(services_.store, services_.config, &RunConfiguration::runAppOnStartup,
+                      checked);
+        });
     });
 
     cmdStart_ = new QPushButton(QStringLiteral("&Start"), client);
@@ -358,6 +357,9 @@ void fmMain::setStopDeadline(StopDeadline* stop) {
 }
 
 void fmMain::requestShutdown() {
+    if (!shutdownRequested_) {
+        Q_EMIT stopping();
+    }
     shutdownRequested_ = true;
     if (stop_ != nullptr) {
         stop_->set(QDeadlineTimer(kStopGraceMs));
@@ -454,6 +456,7 @@ void fmMain::setStatusText(const QString& text) {
     lblStatus_->setText(text);
     lblStatus_->adjustSize();
     lblStatus_->repaint();
+    Q_EMIT statusTextChanged(text);
 }
 
 void fmMain::setProcessingControls(bool processing) {

@@ -107,6 +107,12 @@ protected:
     void changeEvent(QEvent* event) override;
     bool event(QEvent* event) override;
 
+Q_SIGNALS:
+    // lblStatus changed: a service manager's status line follows it.
+    void statusTextChanged(const QString& text);
+    // The program is on its way out (SIGTERM, the session ending, the window closed).
+    void stopping();
+
 private:
     void buildWindow();
     void buildTray();

@@ -8,6 +8,9 @@
 #include <csignal>
 #endif
 
+#include "app/ChannelAdapters.h"
+#include "app/MetricsServer.h"
+#include "app/ServiceNotifier.h"
 #include "channels/CurlMailTransport.h"
 #include "core/ActivityLog.h"
 #include "core/Clock.h"
@@ -15,7 +18,7 @@
 #include "core/SettingsStore.h"
 #include "core/StopDeadline.h"
 #include "dispatch/ProcessingControl.h"
-#include "ui/ChannelAdapters.h"
+#include "ui/Guarded.h"
 #include "ui/MessageBoxes.h"
 #include "ui/SingleInstance.h"
 #include "ui/fmMain.h"
@@ -48,6 +51,51 @@ void stopOnSignals(korvane::fmMain& window) {
 #else
 void stopOnSignals(korvane::fmMain&) {}
 #endif
+
+// A service manager's status line and watchdog, and the metrics endpoint when
+// KORVANE_METRICS asks for it.
+struct ServiceReports {
+    korvane::ServiceNotifier notifier;
+    std::unique_ptr<korvane::MetricsServer> metrics;
+
+    ServiceReports(korvane::fmMain& window, const korvane::SmsSender& sms,
+                   const korvane::CurlMailTransport& transport, const korvane::Clock& clock,
+                   korvane::ActivityLog& log) {
+        korvane::ProcessingControl& processing = window.processing();
+        QObject::connect(&window, &korvane::fmMain::statusTextChanged, &notifier,
+                         [this, &processing](const QString& text) {
+                             notifier.status(korvane::statusLine(text, processing.counters()));
+                         });
+        QObject::connect(&window, &korvane::fmMain::stopping, &notifier,
+                         [this] { notifier.stopping(); });
+        QObject::connect(qApp, &QCoreApplication::aboutToQuit, &notifier,
+                         [this] { notifier.stopping(); });
+        if (!qEnvironmentVariableIsSet("KORVANE_METRICS")) {
+            return;
+        }
+        QString why;
+        const auto address =
+            korvane::MetricsServer::parse(qEnvironmentVariable("KORVANE_METRICS"), why);
+        metrics = std::make_unique<korvane::MetricsServer>([&, &processing = processing] {
+            korvane::ServiceState state;
+            state.counters = processing.counters();
+            state.started = processing.isStarted();
+            state.cycleRunning = processing.isCycleRunning();
+            state.throttleAnswers = sms.throttleAnswers();
+            state.smppBinds = sms.binds();
+            state.smtpConnections = transport.connections();
+            state.now = clock.now();
+            return state;
+        });
+        const QString line =
+            address && metrics->listen(*address, why)
+                ? QStringLiteral("Metrics and health checks are served on %1 port %2.")
+                      .arg(address->host.toString())
+                      .arg(metrics->port())
+                : why;
+        korvane::guarded([&] { log.WriteLog(line, true, false); });
+    }
+};
 
 // Scripted runs (tests, the headless demo) answer message boxes by printing them.
 korvane::MessageBoxes::Answers scriptedAnswers;
@@ -106,6 +154,8 @@ int main(int argc, char** argv) {
     window.setStopDeadline(&stop);
     window.setHeadless(headless);
     stopOnSignals(window);
+    ServiceReports reports(window, sms, transport, clock, log);
     window.Form_Load();
+    reports.notifier.ready();
     return QApplication::exec();  // the window's exit status, through QCoreApplication::exit
 }

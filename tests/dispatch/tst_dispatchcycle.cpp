@@ -21,7 +21,7 @@
 #include "support/TempProfile.h"
 #include "support/TestDatabase.h"
 #include "support/TestEnvironment.h"
-#include "ui/ChannelAdapters.h"
+#include "app/ChannelAdapters.h"
 
 using namespace korvane;
 using test::ReceivedMessages;

@@ -49,6 +49,8 @@ done
 # Verified where the binary and the man page are: the scratch root.
 mkdir -p "$work/unit"
 sed "s|^ExecStart=/usr/bin/|ExecStart=$root/usr/bin/|" "$unit" >"$work/unit/korvane.service"
+grep -qx "Type=notify" "$unit" && grep -qx "WatchdogSec=90" "$unit" ||
+    fail "the unit is not Type=notify with a watchdog"
 MANPATH="$root/usr/share/man" systemd-analyze verify "$work/unit/korvane.service" ||
     fail "systemd-analyze verify"
 man_warnings=$(LC_ALL=C.UTF-8 MANWIDTH=80 man --warnings -l "$root/usr/share/man/man1/korvane.1.gz" 2>&1 >/dev/null)

@@ -17,7 +17,7 @@
 #include "support/RecordingLogView.h"
 #include "support/TempProfile.h"
 #include "support/TestEnvironment.h"
-#include "ui/ChannelAdapters.h"
+#include "app/ChannelAdapters.h"
 #include "ui/MessageBoxes.h"
 #include "ui/fmConfig.h"
 

@@ -1,0 +1,111 @@
+#include "app/ServiceState.h"
+
+namespace korvane {
+
+namespace {
+
+void family(QByteArray& out, const char* name, const char* type, const char* help) {
+    out += QByteArray("# HELP ") + name + ' ' + help + "\n# TYPE " + name + ' ' + type + '\n';
+}
+
+void sample(QByteArray& out, const QByteArray& name, double value) {
+    out += name + ' ' + QByteArray::number(value, 'g', 15) + '\n';
+}
+
+double seconds(const QDateTime& at) {
+    return at.isValid() ? static_cast<double>(at.toMSecsSinceEpoch()) / 1000.0 : 0;
+}
+
+}  // namespace
+
+QByteArray metricsText(const ServiceState& state) {
+    const Counters& c = state.counters;
+    QByteArray out;
+    family(out, "korvane_messages_total", "counter",
+           "Messages by channel and outcome since start (skipped: changed or taken).");
+    const char* channels[] = {"sms", "email"};
+    const char* outcomes[] = {"sent", "not_sent", "in_doubt", "skipped"};
+    for (int ch = 0; ch < Counters::kChannels; ++ch) {
+        for (int r = 0; r < Counters::kResults; ++r) {
+            sample(out,
+                   QByteArray("korvane_messages_total{channel=\"") + channels[ch] +
+                       "\",outcome=\"" + outcomes[r] + "\"}",
+                   double(c.messages[size_t(ch)][size_t(r)]));
+        }
+    }
+    family(out, "korvane_claim_attempts_total", "counter", "Rows a claim was tried on.");
+    sample(out, "korvane_claim_attempts_total", double(c.claimAttempts));
+    family(out, "korvane_throttle_answers_total", "counter",
+           "Submits the SMS gateway answered throttled or queue full.");
+    sample(out, "korvane_throttle_answers_total", double(state.throttleAnswers));
+    family(out, "korvane_smpp_binds_total", "counter", "SMPP sessions bound.");
+    sample(out, "korvane_smpp_binds_total", double(state.smppBinds));
+    family(out, "korvane_smtp_connections_total", "counter", "SMTP connections opened.");
+    sample(out, "korvane_smtp_connections_total", double(state.smtpConnections));
+    family(out, "korvane_cycle_duration_seconds", "histogram", "How long dispatch cycles took.");
+    quint64 cumulative = 0;
+    for (size_t i = 0; i < Counters::kDurationBounds.size(); ++i) {
+        cumulative += c.durations[i];
+        sample(out,
+               "korvane_cycle_duration_seconds_bucket{le=\"" +
+                   QByteArray::number(Counters::kDurationBounds[i]) + "\"}",
+               double(cumulative));
+    }
+    cumulative += c.durations.back();
+    sample(out, "korvane_cycle_duration_seconds_bucket{le=\"+Inf\"}", double(cumulative));
+    sample(out, "korvane_cycle_duration_seconds_sum", c.durationSum);
+    sample(out, "korvane_cycle_duration_seconds_count", double(cumulative));
+    family(out, "korvane_cycle_errors_total", "counter", "Cycles that ended on the error path.");
+    sample(out, "korvane_cycle_errors_total", double(c.cycleErrors));
+    family(out, "korvane_last_cycle_end_timestamp_seconds", "gauge",
+           "When the last cycle ended (0: none yet).");
+    sample(out, "korvane_last_cycle_end_timestamp_seconds", seconds(c.lastCycleEnd));
+    family(out, "korvane_waiting_rows", "gauge", "Waiting rows the last selection found.");
+    sample(out, "korvane_waiting_rows", double(std::max<qint64>(0, c.waitingRows)));
+    family(out, "korvane_oldest_waiting_seconds", "gauge",
+           "Since this instance first saw the oldest row that is still waiting.");
+    sample(out, "korvane_oldest_waiting_seconds",
+           c.oldestWaitingSince.isValid() ? double(c.oldestWaitingSince.msecsTo(state.now)) / 1000.0
+                                          : 0);
+    family(out, "korvane_stale_claims", "gauge",
+           "Rows marked 'Message Is Being Sent.' for more than 15 minutes.");
+    sample(out, "korvane_stale_claims", double(c.staleClaims));
+    family(out, "korvane_processing", "gauge", "1 while processing is started.");
+    sample(out, "korvane_processing", state.started ? 1 : 0);
+    return out;
+}
+
+Health judgeHealth(const ServiceState& state) {
+    const Counters& c = state.counters;
+    const qint64 sinceProgress = c.lastProgress.isValid() ? c.lastProgress.secsTo(state.now) : -1;
+    if (!state.started) {
+        return Health{false, QStringLiteral("processing is stopped")};
+    }
+    if (c.failedInARow >= kFailedCyclesUnhealthy) {
+        return Health{
+            false,
+            QStringLiteral("the last %1 cycles could not reach the table").arg(c.failedInARow)};
+    }
+    if (sinceProgress >= 0 && sinceProgress <= kProgressS) {
+        return Health{true, QStringLiteral("making progress")};
+    }
+    if (state.cycleRunning && sinceProgress >= 0 && sinceProgress <= kLongestSendS) {
+        return Health{true, QStringLiteral("a send is in progress")};
+    }
+    if (state.cycleRunning && sinceProgress < 0) {
+        return Health{true, QStringLiteral("the first cycle is running")};
+    }
+    return Health{false, sinceProgress < 0
+                             ? QStringLiteral("no cycle has ended yet")
+                             : QStringLiteral("no progress for %1 s").arg(sinceProgress)};
+}
+
+QString statusLine(const QString& statusText, const Counters& counters) {
+    return QStringLiteral("%1 (sent %2, not sent %3, in doubt %4)")
+        .arg(statusText)
+        .arg(counters.total(Counters::Sent))
+        .arg(counters.total(Counters::NotSent))
+        .arg(counters.total(Counters::InDoubt));
+}
+
+}  // namespace korvane

@@ -1,0 +1,42 @@
+#pragma once
+
+#include <QByteArray>
+#include <QDateTime>
+#include <QString>
+
+#include "dispatch/Counters.h"
+
+namespace korvane {
+
+// Korvane as an operator sees it at one moment: what processing counted, whether it runs,
+// and what the channels opened. No secret, address or message text is in it.
+struct ServiceState {
+    Counters counters;
+    bool started = false;
+    bool cycleRunning = false;
+    quint64 throttleAnswers = 0;
+    quint64 smppBinds = 0;
+    quint64 smtpConnections = 0;
+    QDateTime now;
+};
+
+struct Health {
+    bool ok = false;
+    QString reason;  // one line
+};
+
+// The state in the Prometheus text format.
+QByteArray metricsText(const ServiceState& state);
+// Healthy while processing is started and has made progress lately: a row saved or a cycle
+// ended within kProgressS, or a cycle still running within the longest a send may take.
+Health judgeHealth(const ServiceState& state);
+
+constexpr int kProgressS = 60;
+constexpr int kLongestSendS = 300 + 60;
+// Cycles in a row that could not reach the table before the database counts as unreachable.
+constexpr int kFailedCyclesUnhealthy = 3;
+
+// "Idle... (sent 3, not sent 0, in doubt 1)": the status line a service manager shows.
+QString statusLine(const QString& statusText, const Counters& counters);
+
+}  // namespace korvane
