@@ -1,11 +1,8 @@
 #include "channels/SmsSender.h"
 
 #include <QCoreApplication>
-#include <QRandomGenerator>
-#include <QRegularExpression>
 #include <algorithm>
 
-#include "channels/SmsEncoding.h"
 #include "core/Conversion.h"
 #include "core/KorvaneError.h"
 #include "core/Responsive.h"
@@ -19,73 +16,9 @@ const char* const SmsSender::kConnectFailed =
     "Cannot connect to Telvoro Server... Please check Telvoro Server address And/Or Port No.";
 const char* const SmsSender::kLoginFailed =
     "Cannot connect to Telvoro Server... Please check telvoro User Name And/Or Password.";
-const char* const SmsSender::kSenderRefused = "Please check telvoro sender name.";
-const char* const SmsSender::kNumberRefused = "Please check mobile number.";
-const char* const SmsSender::kMessageRefused = "Please check message.";
 const char* const SmsSender::kSendRefused = "Message is not accepted by Telvoro Server.";
 
 namespace {
-
-constexpr quint8 kTonUnknown = 0;
-constexpr quint8 kTonInternational = 1;
-constexpr quint8 kTonAlphanumeric = 5;
-constexpr quint8 kNpiIsdn = 1;
-constexpr quint8 kEsmUdhIndicator = 0x40;
-
-struct Address {
-    quint8 ton = 0;
-    quint8 npi = 0;
-    QByteArray digits;
-};
-
-bool parseNumber(const QString& text, Address& address) {
-    static const QRegularExpression number(QStringLiteral("^\\+?[0-9]{1,20}$"));
-    if (!number.match(text).hasMatch()) {
-        return false;
-    }
-    const bool international = text.startsWith(QLatin1Char('+'));
-    address.ton = international ? kTonInternational : kTonUnknown;
-    address.npi = kNpiIsdn;
-    address.digits = (international ? text.mid(1) : text).toLatin1();
-    return true;
-}
-
-// A sender is a phone number or an alphanumeric name of at most 11 characters.
-bool parseSender(const QString& name, Address& address) {
-    static const QRegularExpression alphanumeric(QStringLiteral("^[A-Za-z0-9 ._&-]{1,11}$"));
-    if (parseNumber(name, address)) {
-        return true;
-    }
-    if (!alphanumeric.match(name).hasMatch()) {
-        return false;
-    }
-    address = Address{kTonAlphanumeric, 0, name.toLatin1()};
-    return true;
-}
-
-QByteArray submitBody(const Address& sender, const Address& destination, const EncodedSms& sms,
-                      const QByteArray& part) {
-    PduWriter body;
-    body.cString(QByteArray())  // service_type
-        .u8(sender.ton)
-        .u8(sender.npi)
-        .cString(sender.digits)
-        .u8(destination.ton)
-        .u8(destination.npi)
-        .cString(destination.digits)
-        .u8(sms.concatenated ? kEsmUdhIndicator : 0)
-        .u8(0)                  // protocol_id
-        .u8(0)                  // priority_flag
-        .cString(QByteArray())  // schedule_delivery_time
-        .cString(QByteArray())  // validity_period
-        .u8(0)                  // registered_delivery
-        .u8(0)                  // replace_if_present_flag
-        .u8(sms.dataCoding)
-        .u8(0)  // sm_default_msg_id
-        .u8(static_cast<quint8>(part.size()))
-        .bytes(part);
-    return body.finish(0, 0, 0).mid(kHeaderSize);
-}
 
 bool sameGateway(const SmsGateway& a, const SmsGateway& b) {
     return a.server == b.server && a.port == b.port && a.user == b.user && a.password == b.password;
@@ -98,23 +31,6 @@ SmsSender::SmsSender(SmppTimeouts timeouts, const StopDeadline* stop, int window
 
 SmsSender::~SmsSender() {
     endSession();
-}
-
-bool SmsSender::Message::has(PartState state) const {
-    return std::any_of(parts.begin(), parts.end(),
-                       [state](const Part& part) { return part.state == state; });
-}
-
-bool SmsSender::Message::pending() const {
-    return !done && (has(PartState::Waiting) || has(PartState::InFlight) || has(PartState::Retry));
-}
-
-void SmsSender::Message::giveUp() {
-    for (Part& part : parts) {
-        if (part.state == PartState::Waiting || part.state == PartState::Retry) {
-            part.state = PartState::Refused;
-        }
-    }
 }
 
 bool SmsSender::liveSession() const {
@@ -177,26 +93,9 @@ int SmsSender::submit(const SmsGateway& gateway, const QString& mobileNumber, co
     if (const QString failure = openSession(gateway); !failure.isEmpty()) {
         return refuse(failure);
     }
-    Address sender;
-    Address destination;
-    if (!parseSender(gateway.user, sender)) {
-        return refuse(QString::fromLatin1(kSenderRefused));
-    }
-    if (!parseNumber(mobileNumber.trimmed(), destination)) {
-        return refuse(QString::fromLatin1(kNumberRefused));
-    }
-    if (text.isEmpty()) {
-        return refuse(QString::fromLatin1(kMessageRefused));
-    }
-    const EncodedSms sms =
-        encodeSms(text, static_cast<quint8>(QRandomGenerator::global()->bounded(256)));
-    if (sms.parts.empty()) {
-        return refuse(errorLine(ErrorNumber::GatewayProtocol,
-                                QStringLiteral("The message is too long: it needs more than "
-                                               "255 SMS parts.")));
-    }
-    for (const QByteArray& part : sms.parts) {
-        message.parts.emplace_back().body = submitBody(sender, destination, sms, part);
+    if (const QString refusal = message.build(gateway.user, mobileNumber, text);
+        !refusal.isEmpty()) {
+        return refuse(refusal);
     }
     // Only a complete message joins the others: the engine never settles a half-built one.
     Message& added = messages_.emplace(ticket, std::move(message)).first->second;
@@ -229,12 +128,15 @@ bool SmsSender::isSettled(int ticket) {
     return it->second.done;
 }
 
+bool SmsSender::anyPending() const {
+    return std::any_of(messages_.begin(), messages_.end(),
+                       [](const auto& entry) { return entry.second.pending(); });
+}
+
 int SmsSender::inFlight() const {
     int count = 0;
     for (const auto& [ticket, message] : messages_) {
-        count += static_cast<int>(
-            std::count_if(message.parts.begin(), message.parts.end(),
-                          [](const Part& part) { return part.state == PartState::InFlight; }));
+        count += message.count(PartState::InFlight);
     }
     return count;
 }
@@ -250,7 +152,7 @@ void SmsSender::pump(bool mayWait) {
     progressed = expire() || progressed;
     progressed = writeParts() || progressed;
     for (auto& [ticket, message] : messages_) {
-        settle(message);
+        message.settle(QString::fromLatin1(kSendRefused));
     }
     if (!progressed && mayWait) {
         wait();
@@ -300,9 +202,7 @@ void SmsSender::onReply(Message& message, Part& part, quint32 status, bool nack)
 
 // Deadlines that passed: the program ending, answers overdue, throttled messages out of time.
 bool SmsSender::expire() {
-    if (stop_ != nullptr && stop_->passed() &&
-        std::any_of(messages_.begin(), messages_.end(),
-                    [](const auto& entry) { return entry.second.pending(); })) {
+    if (stop_ != nullptr && stop_->passed() && anyPending()) {
         const QString line =
             errorLine(ErrorNumber::GatewayTimeout,
                       QStringLiteral("Korvane is ending and Telvoro Server had not answered yet."));
@@ -430,41 +330,6 @@ void SmsSender::loseSession(qint32 number, const QString& description) {
     }
 }
 
-// The one place a message's outcome is derived from its parts.
-void SmsSender::settle(Message& message) {
-    if (message.done || message.pending()) {
-        return;
-    }
-    const auto count = [&](PartState state) {
-        return static_cast<int>(std::count_if(message.parts.begin(), message.parts.end(),
-                                              [state](const Part& p) { return p.state == state; }));
-    };
-    const int total = static_cast<int>(message.parts.size());
-    const int accepted = count(PartState::Accepted);
-    const int lost = count(PartState::Lost);
-    message.done = true;
-    if (total > 0 && accepted == total) {
-        message.result = SendResult{Delivery::Sent, QString()};
-    } else if (accepted == 0 && lost == 0) {
-        // Nothing of it reached the gateway, or the gateway refused all it got.
-        message.result = SendResult{Delivery::NotSent, message.failure.isEmpty()
-                                                           ? QString::fromLatin1(kSendRefused)
-                                                           : message.failure};
-    } else {
-        // Some of it may be with the recipient: sending it again could repeat it.
-        const QString why =
-            !message.failure.isEmpty()
-                ? message.failure
-                : errorLine(ErrorNumber::GatewayProtocol,
-                            QStringLiteral("Telvoro Server refused part of the message."));
-        message.result = SendResult{
-            Delivery::InDoubt,
-            why + QStringLiteral(" %1 of %2 parts accepted; the message may have been sent.")
-                      .arg(accepted)
-                      .arg(total)};
-    }
-}
-
 // The next time the engine has something to do: an answer due, the pause ending, a
 // throttled message running out of time, the program's end.
 QDeadlineTimer SmsSender::nextWake() const {
@@ -513,8 +378,7 @@ void SmsSender::wait() {
 }
 
 void SmsSender::endSession() {
-    while (std::any_of(messages_.begin(), messages_.end(),
-                       [](const auto& entry) { return entry.second.pending(); })) {
+    while (anyPending()) {
         pump();
     }
     if (session_) {

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "channels/SmppSession.h"
+#include "channels/SmsMessage.h"
 #include "core/Messages.h"
 
 namespace korvane {
@@ -56,37 +57,15 @@ public:
 
     static const char* const kConnectFailed;
     static const char* const kLoginFailed;
-    static const char* const kSenderRefused;
-    static const char* const kNumberRefused;
-    static const char* const kMessageRefused;
+    static constexpr const char* kSenderRefused = SmsMessage::kSenderRefused;
+    static constexpr const char* kNumberRefused = SmsMessage::kNumberRefused;
+    static constexpr const char* kMessageRefused = SmsMessage::kMessageRefused;
     static const char* const kSendRefused;
 
 private:
-    enum class PartState {
-        Waiting,   // not written yet: waiting for room, a pause or a session
-        InFlight,  // written, not answered
-        Retry,     // answered "throttled": nothing taken, to be offered again after the pause
-        Accepted,
-        Refused,  // answered with an error, or given up before the gateway took it
-        Lost,     // written, and no answer will come: may have been taken
-    };
-    struct Part {
-        QByteArray body;
-        PartState state = PartState::Waiting;
-        quint32 sequence = 0;
-        QDeadlineTimer due;  // answer expected by, while in flight
-    };
-    struct Message {
-        SmsGateway gateway;
-        std::vector<Part> parts;
-        QDeadlineTimer throttleLimit{QDeadlineTimer::Forever};
-        QString failure;  // why it may not be sent, from what happened to its parts
-        bool done = false;
-        SendResult result;
-        bool has(PartState state) const;
-        bool pending() const;  // a part still to be written or answered
-        void giveUp();         // parts not yet taken will never be
-    };
+    using Message = SmsMessage;
+    using Part = SmsMessage::Part;
+    using PartState = SmsMessage::PartState;
 
     QString openSession(const SmsGateway& gateway);
     bool liveSession() const;
@@ -97,9 +76,9 @@ private:
     bool writeParts();
     void failUnwritten(const QString& line);
     void loseSession(qint32 number, const QString& description);
-    void settle(Message& message);
     void wait();
     int inFlight() const;
+    bool anyPending() const;
     bool paused() const { return !pausedUntil_.isForever() && !pausedUntil_.hasExpired(); }
     QDeadlineTimer nextWake() const;
 

@@ -29,8 +29,7 @@ const std::vector<Setting>& settings() {
         {"Email", "SMTPPort", "25", &C::smtpPort, kNoFlag, "txtSMTPPort"},
         {"Email", "SMTPUserName", "", &C::smtpUserName, kNoFlag, "txtSMTPUser"},
         {"Email", "SMTPPassword", "", &C::smtpPassword, kNoFlag, "txtSMTPPassword"},
-        {"Application", "RunAppOnStartup", "0", kNoText, &C::runAppOnStartup,
-         "chkRunAppOnStartup"},
+        {"Application", "RunAppOnStartup", "0", kNoText, &C::runAppOnStartup, "chkRunAppOnStartup"},
         {"Application", "DontSendProcessedMsgs", "1", kNoText, &C::dontSendProcessedMsgs,
          "chkDontSendProcessedMsgs"},
     };

@@ -123,6 +123,43 @@ QString OdbcMessageStore::limited(const QString& sql, int limit) const {
     return sql;
 }
 
+namespace {
+
+using Indexes = std::array<int, MessageTable::kColumnCount>;
+
+// Columns by name, whatever case the database folds them to; -1 where the table has none.
+Indexes columnsOf(const QSqlRecord& record, TableRow::Present& present) {
+    Indexes index{};
+    for (int c = 0; c < MessageTable::kColumnCount; ++c) {
+        index[c] = record.indexOf(MessageTable::columnName(static_cast<Column>(c)));
+        present[c] = index[c] >= 0;
+    }
+    return index;
+}
+
+// Only what the row's type will read is kept: e-mail columns of SMS rows and the other way
+// round are never looked at, and a page of waiting rows must stay small.
+TableRow::Values valuesOf(const QSqlQuery& query, const Indexes& index) {
+    const int type = static_cast<int>(Column::MessageType);
+    TableRow::Values row;
+    for (int c = 0; c < MessageTable::kColumnCount; ++c) {
+        if (index[c] >= 0) {
+            row[c] = query.value(index[c]);
+        }
+    }
+    const QString kind = MessageTable::toText(row[type]).trimmed().toUpper();
+    for (int c = static_cast<int>(Column::MobileNo); c <= static_cast<int>(Column::EmailAttachment);
+         ++c) {
+        if (c == static_cast<int>(Column::MobileNo) ? kind != QStringLiteral("SMS")
+                                                    : kind != QStringLiteral("EMAIL")) {
+            row[c] = QVariant();
+        }
+    }
+    return row;
+}
+
+}  // namespace
+
 std::vector<TableRow> OdbcMessageStore::readPage(const QString& sql, const QVariant& key, int limit,
                                                  int& rowsRead) {
     QSqlQuery query(connection_.database());
@@ -144,55 +181,20 @@ std::vector<TableRow> OdbcMessageStore::readPage(const QString& sql, const QVari
     if (!ran) {
         throw sqlFailure(query.lastError(), connection_, &query);
     }
-    std::vector<TableRow> rows;
-    // Columns by name, whatever case the database folds them to.
-    std::array<int, MessageTable::kColumnCount> index{};
     TableRow::Present present{};
-    const QSqlRecord record = query.record();
-    for (int c = 0; c < MessageTable::kColumnCount; ++c) {
-        index[c] = -1;
-        const QString wanted = MessageTable::columnName(static_cast<Column>(c));
-        for (int f = 0; f < record.count(); ++f) {
-            if (record.fieldName(f).compare(wanted, Qt::CaseInsensitive) == 0) {
-                index[c] = f;
-                break;
-            }
-        }
-        present[c] = index[c] >= 0;
-    }
-    // Only what each row's type will read is kept: e-mail columns of SMS rows and the other
-    // way round are never looked at, and 100,000 waiting rows must stay small.
-    const int type = static_cast<int>(Column::MessageType);
-    const int status = static_cast<int>(Column::ProcessStatus);
-    const int recId = static_cast<int>(Column::RecId);
+    const Indexes index = columnsOf(query.record(), present);
+    const int status = index[static_cast<int>(Column::ProcessStatus)];
+    const int recId = index[static_cast<int>(Column::RecId)];
+    std::vector<TableRow> rows;
     while (rowsRead < limit && query.next()) {
         ++rowsRead;
-        if (index[recId] >= 0) {
-            lastKey_ = query.value(index[recId]);
+        if (recId >= 0) {
+            lastKey_ = query.value(recId);
             sawNullKey_ = sawNullKey_ || lastKey_.isNull();
         }
-        if (index[status] >= 0 && MessageTable::isHeld(query.value(index[status]).toString())) {
-            continue;
+        if (status < 0 || !MessageTable::isHeld(query.value(status).toString())) {
+            rows.emplace_back(valuesOf(query, index), present);
         }
-        TableRow::Values row;
-        for (int c = 0; c < MessageTable::kColumnCount; ++c) {
-            if (index[c] >= 0 && c != type) {
-                row[c] = query.value(index[c]);
-            }
-        }
-        if (index[type] >= 0) {
-            row[type] = query.value(index[type]);
-            const QString kind = MessageTable::toText(row[type]).trimmed().toUpper();
-            const bool sms = kind == QStringLiteral("SMS");
-            const bool email = kind == QStringLiteral("EMAIL");
-            for (int c = static_cast<int>(Column::MobileNo);
-                 c <= static_cast<int>(Column::EmailAttachment); ++c) {
-                if (c == static_cast<int>(Column::MobileNo) ? !sms : !email) {
-                    row[c] = QVariant();
-                }
-            }
-        }
-        rows.emplace_back(std::move(row), present);
     }
     if (query.lastError().isValid()) {
         throw sqlFailure(query.lastError(), connection_, &query);

@@ -49,6 +49,57 @@ QString diagnostics(SQLSMALLINT type, SQLHANDLE handle, QString& state) {
     return messages.join(QLatin1Char(' '));
 }
 
+// The bound buffers must stay where they are until the statement has run.
+struct Bound {
+    std::deque<QString> texts;
+    std::deque<SQLBIGINT> numbers;
+    std::deque<SQL_TIMESTAMP_STRUCT> stamps;
+    std::deque<SQLLEN> indicators;
+};
+
+SQLRETURN bind(SQLHSTMT statement, SQLUSMALLINT number, const QVariant& value, Bound& bound) {
+    SQLLEN& indicator = bound.indicators.emplace_back();
+    switch (value.isNull() ? QMetaType::UnknownType : value.userType()) {
+        case QMetaType::UnknownType:
+            indicator = SQL_NULL_DATA;
+            return SQLBindParameter(statement, number, SQL_PARAM_INPUT, SQL_C_WCHAR, SQL_WVARCHAR,
+                                    1, 0, nullptr, 0, &indicator);
+        case QMetaType::Int:
+        case QMetaType::UInt:
+        case QMetaType::LongLong:
+        case QMetaType::Short:
+        case QMetaType::UShort:
+            bound.numbers.push_back(value.toLongLong());
+            indicator = 0;
+            return SQLBindParameter(statement, number, SQL_PARAM_INPUT, SQL_C_SBIGINT, SQL_BIGINT,
+                                    0, 0, &bound.numbers.back(), 0, &indicator);
+        case QMetaType::QDateTime: {
+            const QDateTime at = value.toDateTime();
+            bound.stamps.push_back(
+                SQL_TIMESTAMP_STRUCT{static_cast<SQLSMALLINT>(at.date().year()),
+                                     static_cast<SQLUSMALLINT>(at.date().month()),
+                                     static_cast<SQLUSMALLINT>(at.date().day()),
+                                     static_cast<SQLUSMALLINT>(at.time().hour()),
+                                     static_cast<SQLUSMALLINT>(at.time().minute()),
+                                     static_cast<SQLUSMALLINT>(at.time().second()), 0});
+            indicator = sizeof(SQL_TIMESTAMP_STRUCT);
+            return SQLBindParameter(statement, number, SQL_PARAM_INPUT, SQL_C_TYPE_TIMESTAMP,
+                                    SQL_TYPE_TIMESTAMP, 19, 0, &bound.stamps.back(), 0, &indicator);
+        }
+        default: {
+            // Any other value in its text form (a RecId stored as text, say).
+            bound.texts.push_back(value.toString());
+            QString& text = bound.texts.back();
+            const auto bytes = static_cast<SQLLEN>(text.size() * 2);
+            indicator = bytes;
+            const auto columnSize = static_cast<SQLULEN>(std::max<qsizetype>(1, text.size()));
+            return SQLBindParameter(statement, number, SQL_PARAM_INPUT, SQL_C_WCHAR, SQL_WVARCHAR,
+                                    columnSize, 0, const_cast<ushort*>(text.utf16()), bytes,
+                                    &indicator);
+        }
+    }
+}
+
 }  // namespace
 
 void CancelPoint::enter(void* statement) {
@@ -109,61 +160,10 @@ qint64 OdbcStatement::execute(const QString& sql, const QVariantList& params) co
         raise(SQL_HANDLE_DBC, connection);
     }
 
-    // The bound buffers must stay where they are until the statement has run.
-    std::deque<QString> texts;
-    std::deque<SQLBIGINT> numbers;
-    std::deque<SQL_TIMESTAMP_STRUCT> stamps;
-    std::vector<SQLLEN> indicators(static_cast<size_t>(params.size()));
+    Bound bound;
     for (qsizetype i = 0; i < params.size(); ++i) {
-        const QVariant& value = params[i];
-        SQLLEN& indicator = indicators[static_cast<size_t>(i)];
-        const auto number = static_cast<SQLUSMALLINT>(i + 1);
-        SQLRETURN r = SQL_SUCCESS;
-        switch (value.isNull() ? QMetaType::UnknownType : value.userType()) {
-            case QMetaType::UnknownType:
-                indicator = SQL_NULL_DATA;
-                r = SQLBindParameter(statement.handle, number, SQL_PARAM_INPUT, SQL_C_WCHAR,
-                                     SQL_WVARCHAR, 1, 0, nullptr, 0, &indicator);
-                break;
-            case QMetaType::Int:
-            case QMetaType::UInt:
-            case QMetaType::LongLong:
-            case QMetaType::Short:
-            case QMetaType::UShort:
-                numbers.push_back(value.toLongLong());
-                indicator = 0;
-                r = SQLBindParameter(statement.handle, number, SQL_PARAM_INPUT, SQL_C_SBIGINT,
-                                     SQL_BIGINT, 0, 0, &numbers.back(), 0, &indicator);
-                break;
-            case QMetaType::QDateTime: {
-                const QDateTime at = value.toDateTime();
-                stamps.push_back(SQL_TIMESTAMP_STRUCT{static_cast<SQLSMALLINT>(at.date().year()),
-                                                      static_cast<SQLUSMALLINT>(at.date().month()),
-                                                      static_cast<SQLUSMALLINT>(at.date().day()),
-                                                      static_cast<SQLUSMALLINT>(at.time().hour()),
-                                                      static_cast<SQLUSMALLINT>(at.time().minute()),
-                                                      static_cast<SQLUSMALLINT>(at.time().second()),
-                                                      0});
-                indicator = sizeof(SQL_TIMESTAMP_STRUCT);
-                r = SQLBindParameter(statement.handle, number, SQL_PARAM_INPUT,
-                                     SQL_C_TYPE_TIMESTAMP, SQL_TYPE_TIMESTAMP, 19, 0,
-                                     &stamps.back(), 0, &indicator);
-                break;
-            }
-            default: {
-                // Any other value in its text form (a RecId stored as text, say).
-                texts.push_back(value.toString());
-                QString& text = texts.back();
-                const auto bytes = static_cast<SQLLEN>(text.size() * 2);
-                indicator = bytes;
-                const auto columnSize = static_cast<SQLULEN>(std::max<qsizetype>(1, text.size()));
-                r = SQLBindParameter(statement.handle, number, SQL_PARAM_INPUT, SQL_C_WCHAR,
-                                     SQL_WVARCHAR, columnSize, 0, const_cast<ushort*>(text.utf16()),
-                                     bytes, &indicator);
-                break;
-            }
-        }
-        if (!SQL_SUCCEEDED(r)) {
+        if (!SQL_SUCCEEDED(
+                bind(statement.handle, static_cast<SQLUSMALLINT>(i + 1), params[i], bound))) {
             raise(SQL_HANDLE_STMT, statement.handle);
         }
     }

@@ -1,6 +1,5 @@
 #include "dispatch/RowWindow.h"
 
-#include <QFileInfo>
 #include <QRandomGenerator>
 
 #include "core/ActivityLog.h"
@@ -9,6 +8,7 @@
 #include "core/RunConfiguration.h"
 #include "dispatch/CycleControl.h"
 #include "dispatch/EmailChannel.h"
+#include "dispatch/RowLines.h"
 #include "dispatch/SmsChannel.h"
 
 namespace korvane {
@@ -114,7 +114,7 @@ void RowWindow::prepareSms(PendingRow& pending) {
     pending.where =
         QString::number(pending.id) + QStringLiteral(" on Mobile No.: ") + pending.mobile;
     if (const QString problem =
-            unsendableText(pending.row.value(Column::MessageText), pending.text);
+            RowLines::unsendableText(pending.row.value(Column::MessageText), pending.text);
         !problem.isEmpty()) {
         note(pending, errorLine(ErrorNumber::MessageNotText,
                                 problem + QStringLiteral(", so no message sent.")));
@@ -157,7 +157,7 @@ bool RowWindow::emailIncomplete(PendingRow& pending) {
         c_.log.yield();
         pending.setOutcome(Kind::Record, Outcome::kAttachmentMissing, kNo);
     } else if (const QString problem =
-                   unsendableText(pending.row.value(Column::MessageText), mail.body);
+                   RowLines::unsendableText(pending.row.value(Column::MessageText), mail.body);
                !problem.isEmpty()) {
         note(pending, errorLine(ErrorNumber::MessageNotText,
                                 problem + QStringLiteral(", so no message sent.")));
@@ -306,91 +306,31 @@ void RowWindow::save(std::vector<PendingRow>& done) {
     }
 }
 
+void RowWindow::reportSms(PendingRow& pending, const SendResult& result) {
+    count(Counters::Sms, result.delivery);
+    for (const QString& line : RowLines::smsOutcome(pending, result)) {
+        note(pending, line);
+    }
+}
+
+void RowWindow::reportEmail(PendingRow& pending, const SendResult& result) {
+    count(Counters::Email, result.delivery);
+    for (const QString& line : RowLines::emailOutcome(pending, result)) {
+        note(pending, line);
+    }
+}
+
+void RowWindow::reportWrite(PendingRow& pending, MessageStore::Write write) {
+    for (const QString& line : RowLines::writeOutcome(pending, write)) {
+        note(pending, line);
+    }
+}
+
 void RowWindow::count(Counters::Channel channel, Delivery delivery) {
     const Counters::Result result = delivery == Delivery::Sent      ? Counters::Sent
                                     : delivery == Delivery::InDoubt ? Counters::InDoubt
                                                                     : Counters::NotSent;
     ++c_.counters.messages[channel][result];
-}
-
-void RowWindow::reportSms(PendingRow& pending, const SendResult& result) {
-    count(Counters::Sms, result.delivery);
-    if (!result.failure.isEmpty()) {
-        note(pending, result.failure);
-    }
-    if (result.delivery == Delivery::Sent) {
-        note(pending, QStringLiteral("Message is sent via SMS for Record Id: ") + pending.where);
-        pending.setOutcome(Kind::Claimed, Outcome::kSmsSent, kYes);
-    } else if (result.delivery == Delivery::InDoubt) {
-        note(pending, QStringLiteral("Message may have been sent via SMS for Record Id: ") +
-                          pending.where + QStringLiteral(", so it is not sent again."));
-        pending.setOutcome(Kind::Claimed, Outcome::kInDoubt, kNo);
-    } else {
-        note(pending,
-             QStringLiteral("Message is not sent via SMS for Record Id: ") + pending.where);
-        pending.setOutcome(Kind::Claimed, Outcome::kSmsNotSent, kNo);
-    }
-}
-
-void RowWindow::reportEmail(PendingRow& pending, const SendResult& result) {
-    const QString id = QString::number(pending.id);
-    const MailMessage& mail = pending.mail;
-    count(Counters::Email, result.delivery);
-    if (!result.failure.isEmpty()) {
-        note(pending, result.failure);
-    }
-    if (result.delivery == Delivery::NotSent) {
-        note(pending, QStringLiteral("Message is not sent via Email for Record Id: ") + id +
-                          QStringLiteral(" to email id : ") + mail.to);
-        pending.setOutcome(Kind::Claimed, Outcome::kEmailNotSent, kNo);
-        return;
-    }
-    if (result.delivery == Delivery::InDoubt) {
-        note(pending, QStringLiteral("Message may have been sent via Email for Record Id: ") + id +
-                          QStringLiteral(" to email id : ") + mail.to +
-                          QStringLiteral(", so it is not sent again."));
-        pending.setOutcome(Kind::Claimed, Outcome::kInDoubt, kNo);
-        return;
-    }
-    note(pending,
-         QStringLiteral("Message is sent via Email to following Email Address for Record Id: ") +
-             id);
-    note(pending, QStringLiteral("Email To: ") + mail.to);
-    if (!mail.cc.isEmpty()) {
-        note(pending, QStringLiteral("Email CC: ") + mail.cc);
-    }
-    if (!mail.bcc.isEmpty()) {
-        note(pending, QStringLiteral("Email BCC: ") + mail.bcc);
-    }
-    if (!mail.attachmentPath.isEmpty()) {
-        note(pending,
-             QStringLiteral("File Attached: ") + QFileInfo(mail.attachmentPath).fileName());
-    }
-    pending.setOutcome(Kind::Claimed, Outcome::kEmailSent, kYes);
-}
-
-void RowWindow::reportWrite(PendingRow& pending, MessageStore::Write write) {
-    if (write == MessageStore::Write::Changed) {
-        note(pending, QStringLiteral("Record Id: ") + QString::number(pending.id) +
-                          QStringLiteral(" was changed or taken by another process since it was "
-                                         "read, so it is left as it is."));
-    } else if (write == MessageStore::Write::Shared) {
-        note(pending, errorLine(ErrorNumber::RecordIdShared,
-                                QStringLiteral("Record Id: %1 names more than one row of "
-                                               "tblMessages, so it is left as it is.")
-                                    .arg(pending.id)));
-    }
-}
-
-QString RowWindow::unsendableText(const QVariant& stored, const QString& text) {
-    // Sent as far as the first NUL, or as the bytes' guessed text, it would not be the message.
-    if (stored.userType() == QMetaType::QByteArray) {
-        return QStringLiteral("MessageText is not text (a binary value)");
-    }
-    if (text.contains(QChar(0))) {
-        return QStringLiteral("MessageText contains NUL characters");
-    }
-    return QString();
 }
 
 // A row's entry: written now by the row at the head, held for row order by the rows behind.

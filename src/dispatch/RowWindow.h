@@ -62,8 +62,6 @@ private:
     void note(PendingRow& pending, const QString& text);
     void write(PendingRow& pending, const QString& text);
     void becomeHead(PendingRow& pending);
-    // Why the stored text cannot be sent as it stands, or "".
-    static QString unsendableText(const QVariant& stored, const QString& text);
 
     MessageStore& store_;
     Channels c_;

@@ -1,8 +1,8 @@
 #include <QtTest>
 
+#include "channels/CurlMailTransport.h"
 #include "channels/MailAddress.h"
 #include "channels/MailComposer.h"
-#include "channels/CurlMailTransport.h"
 #include "core/KorvaneError.h"
 
 using namespace korvane;

@@ -7,6 +7,7 @@
 #include <QStyle>
 #include <QtTest>
 
+#include "app/ChannelAdapters.h"
 #include "channels/CurlMailTransport.h"
 #include "core/ActivityLog.h"
 #include "core/ConfigurationLoader.h"
@@ -17,7 +18,6 @@
 #include "support/RecordingLogView.h"
 #include "support/TempProfile.h"
 #include "support/TestEnvironment.h"
-#include "app/ChannelAdapters.h"
 #include "ui/MessageBoxes.h"
 #include "ui/fmConfig.h"
 

@@ -1,0 +1,91 @@
+#include "channels/SmsMessage.h"
+
+#include <QRandomGenerator>
+#include <algorithm>
+
+#include "channels/SmsEncoding.h"
+#include "channels/SubmitPdu.h"
+#include "core/KorvaneError.h"
+
+namespace korvane {
+
+using namespace smpp;
+
+bool SmsMessage::has(PartState state) const {
+    return count(state) > 0;
+}
+
+int SmsMessage::count(PartState state) const {
+    return static_cast<int>(std::count_if(
+        parts.begin(), parts.end(), [state](const Part& part) { return part.state == state; }));
+}
+
+bool SmsMessage::pending() const {
+    return !done && (has(PartState::Waiting) || has(PartState::InFlight) || has(PartState::Retry));
+}
+
+void SmsMessage::giveUp() {
+    for (Part& part : parts) {
+        if (part.state == PartState::Waiting || part.state == PartState::Retry) {
+            part.state = PartState::Refused;
+        }
+    }
+}
+
+void SmsMessage::settle(const QString& refused) {
+    if (done || pending()) {
+        return;
+    }
+    const int total = static_cast<int>(parts.size());
+    const int accepted = count(PartState::Accepted);
+    const int lost = count(PartState::Lost);
+    done = true;
+    if (total > 0 && accepted == total) {
+        // Every part taken; a message none of whose parts was written never gets here.
+        result = SendResult{Delivery::Sent, QString()};
+    } else if (accepted == 0 && lost == 0) {
+        // Nothing of it reached the gateway, or the gateway refused all it got.
+        result = SendResult{Delivery::NotSent, failure.isEmpty() ? refused : failure};
+    } else {
+        // Some of it may be with the recipient: sending it again could repeat it.
+        const QString why = !failure.isEmpty()
+                                ? failure
+                                : errorLine(ErrorNumber::GatewayProtocol,
+                                            QStringLiteral("Telvoro Server refused part of the "
+                                                           "message."));
+        result = SendResult{
+            Delivery::InDoubt,
+            why + QStringLiteral(" %1 of %2 parts accepted; the message may have been sent.")
+                      .arg(accepted)
+                      .arg(total)};
+    }
+}
+
+// The message's parts as submit_sm bodies; why it cannot be sent, or "".
+QString SmsMessage::build(const QString& senderName, const QString& mobileNumber,
+                          const QString& text) {
+    SmppAddress sender;
+    SmppAddress destination;
+    if (!parseSender(senderName, sender)) {
+        return QString::fromLatin1(SmsMessage::kSenderRefused);
+    }
+    if (!parseNumber(mobileNumber.trimmed(), destination)) {
+        return QString::fromLatin1(SmsMessage::kNumberRefused);
+    }
+    if (text.isEmpty()) {
+        return QString::fromLatin1(SmsMessage::kMessageRefused);
+    }
+    const EncodedSms sms =
+        encodeSms(text, static_cast<quint8>(QRandomGenerator::global()->bounded(256)));
+    if (sms.parts.empty()) {
+        return errorLine(ErrorNumber::GatewayProtocol,
+                         QStringLiteral("The message is too long: it needs more than 255 SMS "
+                                        "parts."));
+    }
+    for (const QByteArray& part : sms.parts) {
+        parts.emplace_back().body = submitBody(sender, destination, sms, part);
+    }
+    return QString();
+}
+
+}  // namespace korvane

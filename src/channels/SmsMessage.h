@@ -1,0 +1,53 @@
+#pragma once
+
+#include <QByteArray>
+#include <QDeadlineTimer>
+#include <QString>
+#include <vector>
+
+#include "core/Messages.h"
+
+namespace korvane {
+
+// One SMS on its way through the gateway: its parts, each in exactly one state, and the
+// message's outcome, derived from them in one place.
+struct SmsMessage {
+    static constexpr const char* kSenderRefused = "Please check telvoro sender name.";
+    static constexpr const char* kNumberRefused = "Please check mobile number.";
+    static constexpr const char* kMessageRefused = "Please check message.";
+
+    enum class PartState {
+        Waiting,   // not written yet: waiting for room, a pause or a session
+        InFlight,  // written, not answered
+        Retry,     // answered "throttled": nothing taken, to be offered again after the pause
+        Accepted,
+        Refused,  // answered with an error, or given up before the gateway took it
+        Lost,     // written, and no answer will come: may have been taken
+    };
+    struct Part {
+        QByteArray body;
+        PartState state = PartState::Waiting;
+        quint32 sequence = 0;
+        QDeadlineTimer due;  // answer expected by, while in flight
+    };
+
+    SmsGateway gateway;
+    std::vector<Part> parts;
+    QDeadlineTimer throttleLimit{QDeadlineTimer::Forever};
+    QString failure;  // why it may not be sent, from what happened to its parts
+    bool done = false;
+    SendResult result;
+
+    // Its parts as submit_sm bodies; why it cannot be sent as it stands, or "".
+    QString build(const QString& senderName, const QString& mobileNumber, const QString& text);
+    bool has(PartState state) const;
+    int count(PartState state) const;
+    // A part still to be written or answered.
+    bool pending() const;
+    // Parts not yet taken will never be.
+    void giveUp();
+    // Once no part is pending: the outcome. refused: the line when the gateway refused all.
+    void settle(const QString& refused);
+};
+
+}  // namespace korvane
