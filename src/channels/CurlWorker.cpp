@@ -205,32 +205,16 @@ int CurlWorker::closeSocket(void* self, int socket) {
     return ::close(socket);
 }
 
-void CurlWorker::perform(SmtpTransfer& transfer) {
-    if (curl_ == nullptr) {
-        curl_ = curl_easy_init();
-    }
-    CURL* curl = static_cast<CURL*>(curl_);
-    Slist rcpt;
-    for (const QByteArray& recipient : transfer.recipients) {
-        curl_slist* longer = curl ? curl_slist_append(rcpt.get(), recipient.constData()) : nullptr;
-        if (longer == nullptr) {
-            transfer.result = curl ? CURLE_OUT_OF_MEMORY : CURLE_FAILED_INIT;
-            transfer.error =
-                QString::fromLatin1(curl_easy_strerror(static_cast<CURLcode>(transfer.result)));
-            return;
-        }
-        rcpt.release();
-        rcpt.reset(longer);
-    }
-    // The handle keeps its connection for the next mail; every option is set anew.
-    curl_easy_reset(curl);
-    char errorBuffer[CURL_ERROR_SIZE] = {0};
-    Watch watch{&transfer};
+void CurlWorker::setOptions(void* handle, SmtpTransfer& transfer, void* watchData,
+                            void* recipientList, char* errorBuffer) {
+    CURL* curl = static_cast<CURL*>(handle);
+    auto* recipients = static_cast<curl_slist*>(recipientList);
+    auto& watch = *static_cast<Watch*>(watchData);
     curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, errorBuffer);
     curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
     curl_easy_setopt(curl, CURLOPT_URL, transfer.url.constData());
     curl_easy_setopt(curl, CURLOPT_MAIL_FROM, transfer.from.constData());
-    curl_easy_setopt(curl, CURLOPT_MAIL_RCPT, rcpt.get());
+    curl_easy_setopt(curl, CURLOPT_MAIL_RCPT, recipients);
     curl_easy_setopt(curl, CURLOPT_UPLOAD, 1L);
     curl_easy_setopt(curl, CURLOPT_READFUNCTION, readUpload);
     curl_easy_setopt(curl, CURLOPT_READDATA, &watch);
@@ -258,7 +242,30 @@ void CurlWorker::perform(SmtpTransfer& transfer) {
             curl_easy_setopt(curl, CURLOPT_PASSWORD, transfer.password.constData());
         }
     }
+}
 
+void CurlWorker::perform(SmtpTransfer& transfer) {
+    if (curl_ == nullptr) {
+        curl_ = curl_easy_init();
+    }
+    CURL* curl = static_cast<CURL*>(curl_);
+    Slist rcpt;
+    for (const QByteArray& recipient : transfer.recipients) {
+        curl_slist* longer = curl ? curl_slist_append(rcpt.get(), recipient.constData()) : nullptr;
+        if (longer == nullptr) {
+            transfer.result = curl ? CURLE_OUT_OF_MEMORY : CURLE_FAILED_INIT;
+            transfer.error =
+                QString::fromLatin1(curl_easy_strerror(static_cast<CURLcode>(transfer.result)));
+            return;
+        }
+        rcpt.release();
+        rcpt.reset(longer);
+    }
+    // The handle keeps its connection for the next mail; every option is set anew.
+    curl_easy_reset(curl);
+    char errorBuffer[CURL_ERROR_SIZE] = {0};
+    Watch watch{&transfer};
+    setOptions(curl, transfer, &watch, rcpt.get(), errorBuffer);
     const CURLcode result = curl_easy_perform(curl);
     transfer.result = result;
     curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &transfer.reply);

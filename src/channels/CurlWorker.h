@@ -43,6 +43,9 @@ private:
     };
     void run();
     void perform(SmtpTransfer& transfer);
+    // Every option of one transfer (curl's types stay out of this header).
+    void setOptions(void* curl, SmtpTransfer& transfer, void* watch, void* recipients,
+                    char* errorBuffer);
     void closeConnection(bool politely);
     static int openSocket(void* self, int purpose, void* address);
     static int closeSocket(void* self, int socket);

@@ -31,6 +31,8 @@ public:
     }
     GRef(const GRef&) = delete;
     GRef& operator=(const GRef&) = delete;
+    GRef(GRef&& other) noexcept : object_(std::exchange(other.object_, nullptr)) {}
+    GRef& operator=(GRef&&) = delete;
     T* get() const { return object_; }
 
 private:
@@ -80,6 +82,91 @@ QByteArray domainOf(const QString& address) {
 
 }  // namespace
 
+namespace {
+
+// The attachment as a part that reads its file while the message is written out: never held
+// in memory whole, and never left out, since the message would then be a different one.
+GRef<GMimePart> attachmentPart(const QString& attachment) {
+    if (!isOrdinaryFile(attachment)) {
+        throw KorvaneError(
+            ErrorNumber::AttachmentUnreadable,
+            QStringLiteral("Attachment '%1' is not an ordinary file.").arg(attachment));
+    }
+    GError* error = nullptr;
+    GMimeStream* source =
+        g_mime_stream_fs_open(QFile::encodeName(attachment).constData(), O_RDONLY, 0, &error);
+    if (source == nullptr) {
+        const QString why = error != nullptr ? QString::fromUtf8(error->message) : QString();
+        g_clear_error(&error);
+        throw KorvaneError(ErrorNumber::AttachmentUnreadable,
+                           QStringLiteral("Cannot read attachment '%1': %2").arg(attachment, why));
+    }
+    const QStringList mimeType =
+        QMimeDatabase().mimeTypeForFile(attachment).name().split(QLatin1Char('/'));
+    const QByteArray type = mimeType.value(0, QStringLiteral("application")).toLatin1();
+    const QByteArray subtype = mimeType.value(1, QStringLiteral("octet-stream")).toLatin1();
+    GRef<GMimePart> part(partWithStream(type.constData(), subtype.constData(), source));
+    g_mime_part_set_filename(part.get(), QFileInfo(attachment).fileName().toUtf8().constData());
+    g_mime_part_set_content_encoding(part.get(), GMIME_CONTENT_ENCODING_BASE64);
+    return part;
+}
+
+// The body as text/plain in UTF-8; its own line ends are normalised and GMime writes CR LF.
+GRef<GMimePart> bodyPart(const QString& text) {
+    QString bodyText = text;
+    bodyText.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    GRef<GMimePart> body(partWithContent("text", "plain", bodyText.toUtf8()));
+    g_mime_object_set_content_type_parameter(GMIME_OBJECT(body.get()), "charset", "utf-8");
+    g_mime_part_set_content_encoding(body.get(), g_mime_part_get_best_content_encoding(
+                                                     body.get(), GMIME_ENCODING_CONSTRAINT_7BIT));
+    return body;
+}
+
+// The headers: addresses, a subject on one line, the date and a message id.
+void setHeaders(GMimeMessage* message, const MailMessage& m, const std::vector<MailAddress>& from,
+                const std::vector<MailAddress>& to, const std::vector<MailAddress>& cc) {
+    addMailboxes(g_mime_message_get_from(message), from);
+    addMailboxes(g_mime_message_get_to(message), to);
+    addMailboxes(g_mime_message_get_cc(message), cc);
+    // A line break in a subject from the table must not start a header of its own.
+    QString subject = m.subject;
+    subject.replace(QLatin1Char('\r'), QLatin1Char(' '))
+        .replace(QLatin1Char('\n'), QLatin1Char(' '));
+    g_mime_message_set_subject(message, subject.toUtf8().constData(), "utf-8");
+    const QDateTime when = m.date.isValid() ? m.date : QDateTime::currentDateTime();
+    GDateTime* date = g_date_time_new_from_unix_local(when.toSecsSinceEpoch());
+    g_mime_message_set_date(message, date);
+    g_date_time_unref(date);
+    char* messageId = g_mime_utils_generate_message_id(domainOf(from.front().address).constData());
+    g_mime_message_set_message_id(message, messageId);
+    g_free(messageId);
+}
+
+// Written to a temporary file that the transport reads as it sends: an attachment of any size
+// costs disk, not memory.
+std::shared_ptr<QTemporaryFile> writeOut(GMimeMessage* message) {
+    auto file = std::make_shared<QTemporaryFile>();
+    if (!file->open()) {
+        throw KorvaneError(
+            ErrorNumber::MailComposition,
+            QStringLiteral("The message could not be composed: ") + file->errorString());
+    }
+    GMimeFormatOptions* options = g_mime_format_options_clone(nullptr);
+    g_mime_format_options_set_newline_format(options, GMIME_NEWLINE_FORMAT_DOS);
+    GRef<GMimeStream> out(g_mime_stream_fs_new(::dup(file->handle())));
+    const gssize written = g_mime_object_write_to_stream(GMIME_OBJECT(message), options, out.get());
+    g_mime_format_options_free(options);
+    if (written < 0 || g_mime_stream_flush(out.get()) != 0) {
+        throw KorvaneError(ErrorNumber::MailComposition,
+                           QStringLiteral("The message could not be composed: the attachment or "
+                                          "the temporary folder could not be read or written."));
+    }
+    file->seek(0);
+    return file;
+}
+
+}  // namespace
+
 ComposedMail composeMail(const MailMessage& m) {
     ensureGMime();
     const std::vector<MailAddress> from = parseAddressList(m.from, QStringLiteral("From"));
@@ -92,7 +179,6 @@ ComposedMail composeMail(const MailMessage& m) {
     if (!m.bcc.trimmed().isEmpty()) {
         bcc = parseAddressList(m.bcc, QStringLiteral("BCC"));
     }
-
     ComposedMail composed;
     composed.envelopeFrom = from.front().address.toUtf8();
     for (const std::vector<MailAddress>& list : {std::cref(to), std::cref(cc), std::cref(bcc)}) {
@@ -100,89 +186,20 @@ ComposedMail composeMail(const MailMessage& m) {
             composed.recipients << mailbox.address.toUtf8();
         }
     }
-
     GRef<GMimeMessage> message(g_mime_message_new(TRUE));
-    addMailboxes(g_mime_message_get_from(message.get()), from);
-    addMailboxes(g_mime_message_get_to(message.get()), to);
-    addMailboxes(g_mime_message_get_cc(message.get()), cc);
-    // A line break in a subject from the table must not start a header of its own.
-    QString subject = m.subject;
-    subject.replace(QLatin1Char('\r'), QLatin1Char(' '))
-        .replace(QLatin1Char('\n'), QLatin1Char(' '));
-    g_mime_message_set_subject(message.get(), subject.toUtf8().constData(), "utf-8");
-
-    const QDateTime when = m.date.isValid() ? m.date : QDateTime::currentDateTime();
-    GDateTime* date = g_date_time_new_from_unix_local(when.toSecsSinceEpoch());
-    g_mime_message_set_date(message.get(), date);
-    g_date_time_unref(date);
-    char* messageId = g_mime_utils_generate_message_id(domainOf(from.front().address).constData());
-    g_mime_message_set_message_id(message.get(), messageId);
-    g_free(messageId);
-
-    // The body's own line ends are normalised; GMime writes CR LF.
-    QString bodyText = m.body;
-    bodyText.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
-    GRef<GMimePart> body(partWithContent("text", "plain", bodyText.toUtf8()));
-    g_mime_object_set_content_type_parameter(GMIME_OBJECT(body.get()), "charset", "utf-8");
-    g_mime_part_set_content_encoding(body.get(), g_mime_part_get_best_content_encoding(
-                                                     body.get(), GMIME_ENCODING_CONSTRAINT_7BIT));
-
+    setHeaders(message.get(), m, from, to, cc);
+    GRef<GMimePart> body = bodyPart(m.body);
     const QString attachment = m.attachmentPath.trimmed();
     if (!attachment.isEmpty()) {
-        // Never sent without the file it names: that would be a different message.
-        if (!isOrdinaryFile(attachment)) {
-            throw KorvaneError(
-                ErrorNumber::AttachmentUnreadable,
-                QStringLiteral("Attachment '%1' is not an ordinary file.").arg(attachment));
-        }
-        GError* error = nullptr;
-        // Read from the file while the message is written out, never held in memory whole.
-        GMimeStream* source =
-            g_mime_stream_fs_open(QFile::encodeName(attachment).constData(), O_RDONLY, 0, &error);
-        if (source == nullptr) {
-            const QString why = error != nullptr ? QString::fromUtf8(error->message) : QString();
-            g_clear_error(&error);
-            throw KorvaneError(
-                ErrorNumber::AttachmentUnreadable,
-                QStringLiteral("Cannot read attachment '%1': %2").arg(attachment, why));
-        }
-        const QStringList mimeType =
-            QMimeDatabase().mimeTypeForFile(attachment).name().split(QLatin1Char('/'));
-        const QByteArray type = mimeType.value(0, QStringLiteral("application")).toLatin1();
-        const QByteArray subtype = mimeType.value(1, QStringLiteral("octet-stream")).toLatin1();
-        GRef<GMimePart> filePart(partWithStream(type.constData(), subtype.constData(), source));
-        g_mime_part_set_filename(filePart.get(),
-                                 QFileInfo(attachment).fileName().toUtf8().constData());
-        g_mime_part_set_content_encoding(filePart.get(), GMIME_CONTENT_ENCODING_BASE64);
+        GRef<GMimePart> file = attachmentPart(attachment);
         GRef<GMimeMultipart> mixed(g_mime_multipart_new_with_subtype("mixed"));
         g_mime_multipart_add(mixed.get(), GMIME_OBJECT(body.get()));
-        g_mime_multipart_add(mixed.get(), GMIME_OBJECT(filePart.get()));
+        g_mime_multipart_add(mixed.get(), GMIME_OBJECT(file.get()));
         g_mime_message_set_mime_part(message.get(), GMIME_OBJECT(mixed.get()));
     } else {
         g_mime_message_set_mime_part(message.get(), GMIME_OBJECT(body.get()));
     }
-
-    // Written to a temporary file that the transport reads as it sends: an attachment of any
-    // size costs disk, not memory.
-    auto file = std::make_shared<QTemporaryFile>();
-    if (!file->open()) {
-        throw KorvaneError(
-            ErrorNumber::MailComposition,
-            QStringLiteral("The message could not be composed: ") + file->errorString());
-    }
-    GMimeFormatOptions* options = g_mime_format_options_clone(nullptr);
-    g_mime_format_options_set_newline_format(options, GMIME_NEWLINE_FORMAT_DOS);
-    GRef<GMimeStream> out(g_mime_stream_fs_new(::dup(file->handle())));
-    const gssize written =
-        g_mime_object_write_to_stream(GMIME_OBJECT(message.get()), options, out.get());
-    g_mime_format_options_free(options);
-    if (written < 0 || g_mime_stream_flush(out.get()) != 0) {
-        throw KorvaneError(ErrorNumber::MailComposition,
-                           QStringLiteral("The message could not be composed: the attachment or "
-                                          "the temporary folder could not be read or written."));
-    }
-    file->seek(0);
-    composed.data = std::move(file);
+    composed.data = writeOut(message.get());
     return composed;
 }
 

@@ -1,4 +1,6 @@
 #include "ui/Look.h"
+#include <QGuiApplication>
+#include <QScreen>
 
 #include <QPalette>
 #include <QWidget>
@@ -66,6 +68,12 @@ QIcon appIcon() {
         icon.addFile(QStringLiteral(":/korvane/korvane-%1.png").arg(size), QSize(size, size));
     }
     return icon;
+}
+
+void centreOnScreen(QWidget* window) {
+    if (QScreen* screen = QGuiApplication::primaryScreen()) {
+        window->move(screen->availableGeometry().center() - window->rect().center());
+    }
 }
 
 }  // namespace korvane::look

@@ -29,4 +29,7 @@ void setFace(QWidget* widget);
 // The program's icon, from 16x16 to 256x256.
 QIcon appIcon();
 
+// Moves a window to the middle of the primary screen.
+void centreOnScreen(QWidget* window);
+
 }  // namespace korvane::look

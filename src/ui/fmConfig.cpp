@@ -6,7 +6,6 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QScreen>
 #include <algorithm>
 #include <cstdio>
 
@@ -85,20 +84,36 @@ void fmConfig::buildWindow() {
     look::setFace(this);
     setFixedSize(look::px(6990), look::px(5655));
 
-    auto frame = [this](const char* name, const QString& title, int top, int height) {
-        auto* group = new QGroupBox(title, this);
-        group->setObjectName(QString::fromLatin1(name));
-        place(group, 0, top, 6975, height);
-        group->setFont(look::verdana(8.25, true));
-        look::setCaptionColor(group, look::kPlum);
-        return group;
-    };
-    // Children of a frame keep the window's own font and colour.
-    auto plain = [this](QWidget* widget) {
-        widget->setFont(font());
-        look::setTextColor(widget, Qt::black);
-    };
+    buildDsnFrame();
+    buildSmsFrame();
+    buildEmailFrame();
 
+    for (QLineEdit* box : findChildren<QLineEdit*>()) {
+        plain(box);
+    }
+
+    buildOptions();
+    connectControls();
+    look::centreOnScreen(this);
+    txtDSN_->setFocus();
+}
+
+QGroupBox* fmConfig::frame(const char* name, const QString& title, int top, int height) {
+    auto* group = new QGroupBox(title, this);
+    group->setObjectName(QString::fromLatin1(name));
+    place(group, 0, top, 6975, height);
+    group->setFont(look::verdana(8.25, true));
+    look::setCaptionColor(group, look::kPlum);
+    return group;
+}
+
+// Children of a frame keep the window's own font and colour.
+void fmConfig::plain(QWidget* widget) {
+    widget->setFont(font());
+    look::setTextColor(widget, Qt::black);
+}
+
+void fmConfig::buildDsnFrame() {
     QGroupBox* Frame1 = frame("Frame1", QStringLiteral("DSN Settings"), 120, 1575);
     plain(label(Frame1, "Label1", QStringLiteral("DSN Name"), 180, 270, 1050, 195));
     txtDSN_ = textBox(Frame1, "txtDSN", 1680, 315, 4635, 285);
@@ -111,7 +126,9 @@ void fmConfig::buildWindow() {
     cmdTestConnection_ =
         button(Frame1, "cmdTestConnection", QStringLiteral("Test Connection"), 5280, 1020);
     lblWait_ = waitLabel(Frame1, "lblWait", 2505, 1020);
+}
 
+void fmConfig::buildSmsFrame() {
     QGroupBox* Frame2 =
         frame("Frame2", QStringLiteral("Telvoro Configuration (SMS Settings)"), 1800, 1575);
     plain(label(Frame2, "Label2_0", QStringLiteral("Server Address"), 120, 300, 1635, 255));
@@ -124,7 +141,9 @@ void fmConfig::buildWindow() {
     txtCellPassword_ = textBox(Frame2, "txtCellPassword", 4860, 675, 1995, 285, true);
     cmdTestSMS_ = button(Frame2, "cmdTestSMS", QStringLiteral("Test SMS"), 5280, 1020);
     lblWaitSMS_ = waitLabel(Frame2, "lblWaitSMS", 2498, 1020);
+}
 
+void fmConfig::buildEmailFrame() {
     QGroupBox* Frame3 =
         frame("Frame3", QStringLiteral("Email Configuration (SMTP Settings)"), 3480, 1515);
     plain(label(Frame3, "Label2_5", QStringLiteral("Server Address"), 120, 300, 1575, 255));
@@ -137,11 +156,9 @@ void fmConfig::buildWindow() {
     txtSMTPPassword_ = textBox(Frame3, "txtSMTPPassword", 4860, 600, 1995, 285, true);
     cmdTestEmail_ = button(Frame3, "cmdTestEmail", QStringLiteral("Test Email"), 5280, 960);
     lblWaitEmail_ = waitLabel(Frame3, "lblWaitEmail", 2505, 960);
+}
 
-    for (QLineEdit* box : findChildren<QLineEdit*>()) {
-        plain(box);
-    }
-
+void fmConfig::buildOptions() {
     chkRunAppOnStartup_ = new QCheckBox(QStringLiteral("Run Application On Startup"), this);
     chkRunAppOnStartup_->setObjectName(QStringLiteral("chkRunAppOnStartup"));
     place(chkRunAppOnStartup_, 60, 5040, 3375, 255);
@@ -163,7 +180,9 @@ void fmConfig::buildWindow() {
     for (int i = 1; i < order.size(); ++i) {
         setTabOrder(order[i - 1], order[i]);
     }
+}
 
+void fmConfig::connectControls() {
     connect(txtDSN_, &QLineEdit::textChanged, this, [this](const QString& text) {
         cmdTestConnection_->setEnabled(!text.trimmed().isEmpty());
     });
@@ -184,11 +203,6 @@ void fmConfig::buildWindow() {
     connect(cmdTestConnection_, &QPushButton::clicked, this, &fmConfig::cmdTestConnection_Click);
     connect(cmdTestSMS_, &QPushButton::clicked, this, &fmConfig::cmdTestSMS_Click);
     connect(cmdTestEmail_, &QPushButton::clicked, this, &fmConfig::cmdTestEmail_Click);
-
-    if (QScreen* screen = QGuiApplication::primaryScreen()) {
-        move(screen->availableGeometry().center() - rect().center());
-    }
-    txtDSN_->setFocus();
 }
 
 void fmConfig::Form_Load() {

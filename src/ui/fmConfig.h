@@ -10,6 +10,8 @@ class QLabel;
 class QLineEdit;
 class QPushButton;
 
+class QGroupBox;
+
 namespace korvane {
 
 class ActivityLog;
@@ -55,6 +57,13 @@ public:
 
 private:
     void buildWindow();
+    void buildOptions();
+    void buildDsnFrame();
+    void buildSmsFrame();
+    void buildEmailFrame();
+    QGroupBox* frame(const char* name, const QString& title, int top, int height);
+    void plain(QWidget* widget);
+    void connectControls();
     void Form_Load();
     void Form_Unload();
     QLineEdit* textBox(QWidget* parent, const char* name, int left, int top, int width, int height,

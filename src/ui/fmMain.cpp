@@ -9,11 +9,7 @@
 #include <QMenuBar>
 #include <QPlainTextEdit>
 #include <QPushButton>
-#include <QScreen>
-#include <QSessionManager>
 #include <QSystemTrayIcon>
-#include <QTextCursor>
-#include <cstdio>
 
 #include "Version.h"
 #include "core/ActivityLog.h"
@@ -22,6 +18,7 @@
 #include "core/SettingsStore.h"
 #include "core/StopDeadline.h"
 #include "dispatch/ProcessingControl.h"
+#include "ui/DesktopSession.h"
 #include "ui/Guarded.h"
 #include "ui/Look.h"
 #include "ui/MessageBoxes.h"
@@ -31,11 +28,6 @@ namespace korvane {
 
 using look::place;
 
-namespace {
-const QString kRestore = QStringLiteral("&Restore");
-const QString kMinimize = QStringLiteral("Mi&nimize");
-}  // namespace
-
 fmMain::fmMain(Services services, QWidget* parent)
     : QMainWindow(parent),
       services_(services),
@@ -43,34 +35,20 @@ fmMain::fmMain(Services services, QWidget* parent)
                                                    services.sms, services.email, services.clock)) {
     setObjectName(QStringLiteral("fmMain"));
     buildWindow();
-    buildTray();
+    tray_ = new TrayIcon(this);
     services_.log.setView(this);
-    paneTimer_.setSingleShot(true);
-    paneTimer_.setInterval(kPaneBatchMs);
-    connect(&paneTimer_, &QTimer::timeout, this, &fmMain::flushPane);
     Timer2_.setObjectName(QStringLiteral("Timer2"));
     Timer2_.setInterval(200);
     connect(&Timer2_, &QTimer::timeout, this, &fmMain::Timer2_Timer);
-    connect(qApp, &QCoreApplication::aboutToQuit, this, [this] {
-        // The desktop session may end the program without closing the window first.
-        if (!unloaded_) {
-            unloaded_ = true;
-            guarded([this] { logLine(QStringLiteral("Application unloaded.")); });
-            tray_->hide();
-        }
-    });
-    connect(qApp, &QGuiApplication::commitDataRequest, this, [this](QSessionManager& manager) {
-        // The desktop session is ending: the close rule decides, as for any other close.
-        if (control_->isStarted()) {
-            if (manager.allowsInteraction()) {
-                MessageBoxes::information(
-                    this,
-                    QStringLiteral("Please Stop the process before closing the application."));
-                manager.release();
+    watchDesktopSession(
+        this, [this] { return control_->isStarted(); },
+        [this] {
+            if (!unloaded_) {
+                unloaded_ = true;
+                guarded([this] { logLine(QStringLiteral("Application unloaded.")); });
+                tray_->hide();
             }
-            manager.cancel();
-        }
-    });
+        });
 }
 
 fmMain::~fmMain() {
@@ -117,6 +95,25 @@ void fmMain::buildWindow() {
         });
     });
 
+    buildButtons(client);
+    ProcessText_ = new QPlainTextEdit(client);
+    ProcessText_->setObjectName(QStringLiteral("ProcessText"));
+    place(ProcessText_, 0, 480, 10190, 5060);
+    ProcessText_->setReadOnly(true);
+    pane_ = new LogPane(ProcessText_, kPaneLines);
+    ProcessText_->setFont(look::verdana(9.75));
+    ProcessText_->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+
+    setTabOrder(cmdStart_, cmdStop_);
+    setTabOrder(cmdStop_, ProcessText_);
+    setTabOrder(ProcessText_, chkRunAppOnStartup_);
+
+    buildMenu();
+    adjustSize();
+    setFixedSize(sizeHint());
+}
+
+void fmMain::buildButtons(QWidget* client) {
     cmdStart_ = new QPushButton(QStringLiteral("&Start"), client);
     cmdStart_->setObjectName(QStringLiteral("cmdStart"));
     place(cmdStart_, 6900, 60, 1575, 375);
@@ -130,19 +127,9 @@ void fmMain::buildWindow() {
     cmdStop_->setFont(look::verdana(9.75, true));
     cmdStop_->setAutoDefault(true);  // Enter on the focused Stop button presses Stop
     connect(cmdStop_, &QPushButton::clicked, this, &fmMain::cmdStop_Click);
+}
 
-    ProcessText_ = new QPlainTextEdit(client);
-    ProcessText_->setObjectName(QStringLiteral("ProcessText"));
-    place(ProcessText_, 0, 480, 10190, 5060);
-    ProcessText_->setReadOnly(true);
-    ProcessText_->setMaximumBlockCount(kPaneLines);
-    ProcessText_->setFont(look::verdana(9.75));
-    ProcessText_->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
-
-    setTabOrder(cmdStart_, cmdStop_);
-    setTabOrder(cmdStop_, ProcessText_);
-    setTabOrder(ProcessText_, chkRunAppOnStartup_);
-
+void fmMain::buildMenu() {
     QMenu* mnuMain = menuBar()->addMenu(QStringLiteral("&Main"));
     mnuMain->setObjectName(QStringLiteral("mnuMain"));
     mnuStart_ = mnuMain->addAction(QStringLiteral("&Start Process"));
@@ -162,46 +149,11 @@ void fmMain::buildWindow() {
         action->setShortcutContext(Qt::WindowShortcut);
         addAction(action);
     }
-
-    adjustSize();
-    setFixedSize(sizeHint());
-}
-
-void fmMain::buildTray() {
-    mnuPopupSys_ = new QMenu(QStringLiteral("&SysTray"), this);
-    mnuPopupSys_->setObjectName(QStringLiteral("mnuPopupSys"));
-    mnuKorvaneTitle_ = mnuPopupSys_->addAction(QStringLiteral("Korvane"));
-    mnuKorvaneTitle_->setObjectName(QStringLiteral("mnuKorvaneTitle"));
-    mnuKorvaneTitle_->setEnabled(false);
-    mnuPopupSys_->addSeparator()->setObjectName(QStringLiteral("mnuSep"));
-    mnuPopRestore_ = mnuPopupSys_->addAction(kRestore);
-    mnuPopRestore_->setObjectName(QStringLiteral("mnuPopRestore"));
-    connect(mnuPopRestore_, &QAction::triggered, this, &fmMain::mnuPopRestore_Click);
-    mnuPopExit_ = mnuPopupSys_->addAction(QStringLiteral("E&xit"));
-    mnuPopExit_->setObjectName(QStringLiteral("mnuPopExit"));
-    connect(mnuPopExit_, &QAction::triggered, this, &fmMain::mnuPopExit_Click);
-
-    tray_ = new QSystemTrayIcon(windowIcon(), this);
-    tray_->setObjectName(QStringLiteral("TrayIcon"));
-    tray_->setToolTip(QStringLiteral("Korvane"));
-    tray_->setContextMenu(mnuPopupSys_);
-    connect(tray_, &QSystemTrayIcon::activated, this,
-            [this](QSystemTrayIcon::ActivationReason why) {
-                if (configurationOpen_) {
-                    return;
-                }
-                if (why == QSystemTrayIcon::Trigger || why == QSystemTrayIcon::DoubleClick) {
-                    restoreFromTray();
-                }
-            });
 }
 
 void fmMain::Form_Load() {
-    setWindowTitle(QStringLiteral("Korvane Ver. %1.%2.%3")
-                       .arg(KORVANE_VERSION_MAJOR)
-                       .arg(KORVANE_VERSION_MINOR)
-                       .arg(KORVANE_VERSION_PATCH));
-    mnuKorvaneTitle_->setText(windowTitle());
+    setWindowTitle(QStringLiteral("Korvane Ver. " KORVANE_VERSION_STRING));
+    tray_->setTitle(windowTitle());
     setProcessingControls(false);
     control_->setTimer1(false);
     autoStartPending_ = LoadConfiguration(services_.store, services_.config, *this);
@@ -209,9 +161,7 @@ void fmMain::Form_Load() {
         logLine(QStringLiteral("Application loaded."));
         logLine(QStringLiteral("Idle..."));
     });
-    if (QScreen* screen = QGuiApplication::primaryScreen()) {
-        move(screen->availableGeometry().center() - rect().center());
-    }
+    look::centreOnScreen(this);
     show();
     repaint();
     tray_->show();
@@ -288,11 +238,6 @@ void fmMain::showConfigurationModal() {
     openConfiguration();
 }
 
-bool fmMain::noScreenPlatform() {
-    const QString platform = QGuiApplication::platformName();
-    return platform == QStringLiteral("offscreen") || platform == QStringLiteral("minimal");
-}
-
 void fmMain::endHeadless() {
     exitStatus_ = kExitConfiguration;
     requestShutdown();
@@ -300,12 +245,12 @@ void fmMain::endHeadless() {
 
 void fmMain::openConfiguration() {
     configurationOpen_ = true;
-    tray_->setContextMenu(nullptr);
+    tray_->setAvailable(false);
     struct Reopen {
         fmMain* window;
         ~Reopen() {
             window->configurationOpen_ = false;
-            window->tray_->setContextMenu(window->mnuPopupSys_);
+            window->tray_->setAvailable(true);
         }
     } reopen{this};
     if (opener_) {
@@ -320,28 +265,8 @@ void fmMain::openConfiguration() {
     configuration_ = nullptr;
 }
 
-void fmMain::restoreFromTray() {
-    showNormal();
-    raise();
-    activateWindow();
-}
-
-void fmMain::mnuPopRestore_Click() {
-    if (mnuPopRestore_->text() == kRestore) {
-        mnuPopRestore_->setText(kMinimize);
-        restoreFromTray();
-    } else {
-        mnuPopRestore_->setText(kRestore);
-        showMinimized();
-    }
-}
-
-void fmMain::mnuPopExit_Click() {
-    close();
-}
-
 void fmMain::Timer2_Timer() {
-    mnuPopRestore_->setText(isMinimized() || isHidden() ? kRestore : kMinimize);
+    tray_->follow();
     lblStatus_->setHidden(!lblStatus_->isHidden());
     if (shutdownRequested_ && !control_->isCycleRunning() && !configurationOpen_) {
         if (control_->isStarted()) {
@@ -422,26 +347,11 @@ bool fmMain::event(QEvent* event) {
 }
 
 void fmMain::appendToPane(const QString& entry) {
-    QString text = entry;
-    text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
-    if (text.endsWith(QLatin1Char('\n'))) {
-        text.chop(1);  // each entry is one block
-    }
-    // Painting every entry would cost more than sending: the pane takes them in batches.
-    paneBacklog_ << text;
-    if (!paneTimer_.isActive()) {
-        paneTimer_.start();
-    }
+    pane_->append(entry);
 }
 
 void fmMain::flushPane() {
-    paneTimer_.stop();
-    if (paneBacklog_.isEmpty()) {
-        return;
-    }
-    ProcessText_->appendPlainText(paneBacklog_.join(QLatin1Char('\n')));
-    paneBacklog_.clear();
-    ProcessText_->moveCursor(QTextCursor::End);
+    pane_->flush();
 }
 
 void fmMain::showMessage(const QString& text) {

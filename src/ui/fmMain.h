@@ -9,6 +9,8 @@
 #include "core/ConfigurationLoader.h"
 #include "core/LogView.h"
 #include "dispatch/ProcessWindow.h"
+#include "ui/LogPane.h"
+#include "ui/TrayIcon.h"
 
 class QAction;
 class QDialog;
@@ -49,7 +51,6 @@ class fmMain : public QMainWindow, public LogView, public ProcessWindow, public 
 public:
     static constexpr int kPaneLines = 10000;
     // New entries reach the pane at most this often.
-    static constexpr int kPaneBatchMs = 50;
 
     explicit fmMain(Services services, QWidget* parent = nullptr);
     ~fmMain() override;
@@ -60,14 +61,14 @@ public:
     void cmdStart_Click();
     void cmdStop_Click();
     void mnuConfig_Click();
-    void mnuPopRestore_Click();
-    void mnuPopExit_Click();
+    void mnuPopRestore_Click() { tray_->mnuPopRestore_Click(); }
+    void mnuPopExit_Click() { close(); }
     void Timer2_Timer();
 
     bool autoStartPending() const { return autoStartPending_; }
     ProcessingControl& processing() { return *control_; }
-    QSystemTrayIcon* trayIcon() const { return tray_; }
-    QMenu* trayMenu() const { return mnuPopupSys_; }
+    QSystemTrayIcon* trayIcon() const { return tray_->icon(); }
+    QMenu* trayMenu() const { return tray_->menu(); }
     bool isConfigurationOpen() const { return configurationOpen_; }
     // Tests open their own configuration window here.
     void setConfigurationOpener(std::function<void()> opener) { opener_ = std::move(opener); }
@@ -78,8 +79,6 @@ public:
     // What the program ends with: 0, or kExitConfiguration when it ended headless because
     // nothing could run.
     int exitStatus() const { return exitStatus_; }
-    // Platforms without a screen: nobody can see a window or press a button.
-    static bool noScreenPlatform();
     // Running as a service: an invisible window must not wait for a user (the program's
     // start sets it; tests drive the window offscreen as a user would).
     void setHeadless(bool headless) { headless_ = headless; }
@@ -115,8 +114,8 @@ Q_SIGNALS:
 
 private:
     void buildWindow();
-    void buildTray();
-    void restoreFromTray();
+    void buildMenu();
+    void buildButtons(QWidget* client);
     void maybeAutoStart();
     // Ends a run without a screen in which nothing could ever run, with kExitConfiguration.
     void endHeadless();
@@ -134,11 +133,7 @@ private:
     QAction* mnuStart_ = nullptr;
     QAction* mnuStop_ = nullptr;
     QAction* mnuConfig_ = nullptr;
-    QMenu* mnuPopupSys_ = nullptr;
-    QAction* mnuKorvaneTitle_ = nullptr;
-    QAction* mnuPopRestore_ = nullptr;
-    QAction* mnuPopExit_ = nullptr;
-    QSystemTrayIcon* tray_ = nullptr;
+    TrayIcon* tray_ = nullptr;
     QTimer Timer2_;
     std::function<void()> opener_;
     QPointer<QDialog> configuration_;
@@ -147,8 +142,7 @@ private:
     bool shutdownRequested_ = false;
     bool unloaded_ = false;
     int exitStatus_ = 0;
-    QTimer paneTimer_;
-    QStringList paneBacklog_;
+    LogPane* pane_ = nullptr;
     bool headless_ = false;
     StopDeadline* stop_ = nullptr;
 };

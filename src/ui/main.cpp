@@ -135,7 +135,10 @@ int main(int argc, char** argv) {
     korvane::SystemClock clock;
     korvane::SettingsStore store;
     korvane::ActivityLog log(korvane::ActivityLog::defaultLogsDirectory(), clock);
-    const bool headless = korvane::fmMain::noScreenPlatform();
+    const QString platform = QGuiApplication::platformName();
+    // Drawn nowhere: nobody could press Start or fill in the configuration.
+    const bool headless =
+        platform == QStringLiteral("offscreen") || platform == QStringLiteral("minimal");
     log.setEchoToStandardError(headless);
     korvane::StopDeadline stop;
     korvane::CurlMailTransport transport(&stop);
