@@ -5,12 +5,12 @@
 #include <QPixmap>
 #include <QTimer>
 
+#include "app/ChannelAdapters.h"
 #include "channels/CurlMailTransport.h"
 #include "core/ActivityLog.h"
 #include "core/Clock.h"
 #include "core/RunConfiguration.h"
 #include "core/SettingsStore.h"
-#include "app/ChannelAdapters.h"
 #include "ui/MessageBoxes.h"
 #include "ui/fmConfig.h"
 #include "ui/fmMain.h"
@@ -33,7 +33,8 @@ int main(int argc, char** argv) {
     korvane::fmMain window(korvane::Services{store, config, log, smsChannel, emailChannel, clock});
     window.setConfigurationOpener([&] {
         korvane::fmConfig dialog(
-            korvane::ConfigServices{store, config, log, smsChannel, emailChannel, window}, &window);
+            korvane::ConfigServices{{store, config, log, smsChannel, emailChannel, clock}, window},
+            &window);
         dialog.show();
         QApplication::processEvents();
         dialog.grab().save(out + QStringLiteral("/configuration-window.png"));

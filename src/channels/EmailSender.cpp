@@ -20,10 +20,7 @@ void EmailSender::setTimeouts(long connectS, long responseS, long totalS) {
 SendResult EmailSender::sendEmail(const MailMessage& message, const SmtpServer& server) {
     try {
         SmtpSettings settings = timeouts_;
-        settings.server = server.server;
-        settings.port = server.port;
-        settings.userName = server.userName;
-        settings.password = server.password;
+        static_cast<SmtpServer&>(settings) = server;
         const ComposedMail mail = composeMail(message);
         transport_.send(settings, mail.envelopeFrom, mail.recipients, *mail.data);
     } catch (const DeliveryInDoubt& error) {

@@ -5,14 +5,12 @@
 #include <QList>
 #include <QString>
 
+#include "core/Messages.h"
+
 namespace korvane {
 
-// The SMTP server and account as typed in the configuration; the port stays text.
-struct SmtpSettings {
-    QString server;
-    QString port;
-    QString userName;
-    QString password;
+// The SMTP server and account as configured, and how long each step may take.
+struct SmtpSettings : SmtpServer {
     long connectTimeoutS = 30;
     long responseTimeoutS = 60;
     long totalTimeoutS = 300;

@@ -10,6 +10,7 @@
 #include "core/Clock.h"
 #include "core/KorvaneError.h"
 #include "core/LogView.h"
+#include "core/SettingsStore.h"
 
 namespace korvane {
 
@@ -163,7 +164,7 @@ QString ActivityLog::logsDirectoryFor(const QString& programDir) {
         return besideProgram;
     }
     const QString dataHome = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
-    const QString perUser = dataHome + QStringLiteral("/Dravik_Korvane");
+    const QString perUser = dataHome + QLatin1Char('/') + SettingsStore::kApplicationName;
     QDir().mkpath(perUser);
     return perUser + QStringLiteral("/Logs");
 }

@@ -37,7 +37,6 @@ public:
     void yield();
     void setView(LogView* view) { view_ = view; }
     LogView* view() const { return view_; }
-    const QString& logsDirectory() const { return logsDirectory_; }
 
     QString stamp(const QDateTime& at) const;
     QString fileNameFor(const QDate& day) const;

@@ -3,6 +3,8 @@
 #include <QDir>
 #include <QStandardPaths>
 
+#include "core/SettingsStore.h"
+
 namespace korvane {
 
 SingleInstance::SingleInstance() : lock_(lockPath()) {
@@ -15,7 +17,7 @@ QString SingleInstance::lockPath() {
     if (folder.isEmpty()) {
         folder = QDir::tempPath();
     }
-    return folder + QStringLiteral("/Dravik_Korvane.lock");
+    return folder + QLatin1Char('/') + SettingsStore::kApplicationName + QStringLiteral(".lock");
 }
 
 bool SingleInstance::tryAcquire() {

@@ -4,6 +4,7 @@
 #include <functional>
 
 #include "ui/ChannelTests.h"
+#include "ui/Services.h"
 
 class QCheckBox;
 class QLabel;
@@ -20,15 +21,6 @@ class SettingsStore;
 class SmsChannel;
 class StartupOptionBox;
 struct RunConfiguration;
-
-struct ConfigServices {
-    SettingsStore& store;
-    RunConfiguration& config;
-    ActivityLog& log;
-    SmsChannel& sms;
-    EmailChannel& email;
-    StartupOptionBox& mainWindowBox;
-};
 
 // The modal configuration window: every setting, the data source button and the three test
 // buttons. It loads from the store when created and saves every text setting on every close.

@@ -257,9 +257,7 @@ void fmMain::openConfiguration() {
         opener_();
         return;
     }
-    fmConfig configuration(ConfigServices{services_.store, services_.config, services_.log,
-                                          services_.sms, services_.email, *this},
-                           this);
+    fmConfig configuration(ConfigServices{services_, *this}, this);
     configuration_ = &configuration;  // a QPointer: cleared when the window goes
     configuration.exec();
     configuration_ = nullptr;

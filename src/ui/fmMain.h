@@ -10,6 +10,7 @@
 #include "core/LogView.h"
 #include "dispatch/ProcessWindow.h"
 #include "ui/LogPane.h"
+#include "ui/Services.h"
 #include "ui/TrayIcon.h"
 
 class QAction;
@@ -31,16 +32,6 @@ class SettingsStore;
 class SmsChannel;
 class StopDeadline;
 struct RunConfiguration;
-
-// What the windows work with; created once by main().
-struct Services {
-    SettingsStore& store;
-    RunConfiguration& config;
-    ActivityLog& log;
-    SmsChannel& sms;
-    EmailChannel& email;
-    const Clock& clock;
-};
 
 // The main window: status line, live log pane, Start/Stop, the start-up option, the menu and
 // the tray icon. It only shows state and forwards actions; processing lives in

@@ -137,8 +137,7 @@ private Q_SLOTS:
     void logsFolderBesideTheProgramUnlessInstalled() {
         test::TempProfile profile;
         qputenv("XDG_DATA_HOME", profile.path(QStringLiteral("data")).toLocal8Bit());
-        const QString perUser =
-            profile.path(QStringLiteral("data")) + QStringLiteral("/Dravik_Korvane/Logs");
+        const QString perUser = profile.programLogsDir();
         // A build tree: beside the program, also when Logs is a file (the write then raises).
         const QString build = profile.path(QStringLiteral("build"));
         QDir().mkpath(build);

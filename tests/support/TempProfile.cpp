@@ -1,5 +1,7 @@
 #include "support/TempProfile.h"
 
+#include "core/SettingsStore.h"
+
 #include <QDir>
 #include <QFile>
 #include <QSettings>
@@ -40,8 +42,14 @@ QString TempProfile::installedProgram(const QString& built) const {
     return copy;
 }
 
+QString TempProfile::programLogsDir() const {
+    return path(QStringLiteral("data/")) + SettingsStore::kApplicationName +
+           QStringLiteral("/Logs");
+}
+
 QString TempProfile::settingsFile() const {
-    return configHome() + QStringLiteral("/Dravik_Korvane.conf");
+    return configHome() + QLatin1Char('/') + SettingsStore::kApplicationName +
+           QStringLiteral(".conf");
 }
 
 QStringList TempProfile::logLines(const QString& fileName) const {

@@ -20,7 +20,7 @@ public:
     QProcessEnvironment programEnvironment() const;
     // A copy of the built program that logs into this profile.
     QString installedProgram(const QString& built) const;
-    QString programLogsDir() const { return path(QStringLiteral("data/Dravik_Korvane/Logs")); }
+    QString programLogsDir() const;
     // Every line of the day's log file with the stamps cut off.
     QStringList logLines(const QString& fileName) const;
 

@@ -54,7 +54,7 @@ struct Rig {
     ~Rig() { MessageBoxes::setAnswers(nullptr); }
     void open() {
         window = std::make_unique<fmConfig>(
-            ConfigServices{store, config, log, smsChannel, emailChannel, mainBox});
+            ConfigServices{{store, config, log, smsChannel, emailChannel, clock}, mainBox});
         window->show();
     }
     QLineEdit* box(const char* name) const {

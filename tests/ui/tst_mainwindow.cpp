@@ -329,7 +329,8 @@ private Q_SLOTS:
         const QString runtime = env.value(QStringLiteral("XDG_RUNTIME_DIR"));
 
         // A lock left by a crashed run names a process that is gone: it does not block.
-        QFile stale(runtime + QStringLiteral("/Dravik_Korvane.lock"));
+        QFile stale(runtime + QLatin1Char('/') + SettingsStore::kApplicationName +
+                    QStringLiteral(".lock"));
         QVERIFY(stale.open(QIODevice::WriteOnly));
         stale.write("999999\nkorvane\n" + QSysInfo::machineHostName().toUtf8() + "\n");
         stale.close();

@@ -1,0 +1,29 @@
+#pragma once
+
+namespace korvane {
+
+class ActivityLog;
+class Clock;
+class EmailChannel;
+class SettingsStore;
+class SmsChannel;
+class StartupOptionBox;
+struct RunConfiguration;
+
+// What the windows work with; created once by main().
+struct Services {
+    SettingsStore& store;
+    RunConfiguration& config;
+    ActivityLog& log;
+    SmsChannel& sms;
+    EmailChannel& email;
+    const Clock& clock;
+};
+
+// The configuration window's: the same, and the main window's start-up box that its own box
+// keeps in step.
+struct ConfigServices : Services {
+    StartupOptionBox& mainWindowBox;
+};
+
+}  // namespace korvane
