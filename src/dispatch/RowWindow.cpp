@@ -57,7 +57,7 @@ void RowWindow::serve(std::vector<TableRow>& page) {
             // Most of the batch was taken: another instance works its way through the same
             // rows. Jumping a random way ahead puts this one where nobody claims yet; the
             // rows passed over are the other's, or wait for the next cycle.
-            next += QRandomGenerator::global()->bounded(quint32(page.size() - next) / 2 + 1);
+            next += QRandomGenerator::global()->bounded(quint32(page.size() - next) + 1);
         }
     }
 }
