@@ -96,42 +96,6 @@ private Q_SLOTS:
         QCOMPARE(got[3][QStringLiteral("udh")].toArray().at(4).toInt(), 2);
     }
 
-    // One bind serves many messages with several in flight; a gateway that throttles gets the
-    // same messages again later, each taken once.
-    void oneSessionManyMessagesInFlight() {
-        for (const QString& account : {QStringLiteral("guest"), QStringLiteral("throttle")}) {
-            const qint64 mark = ReceivedMessages::smsMark(store_);
-            SmsSender sender(SmppTimeouts(), nullptr, 4);
-            const SmsGateway gateway{QStringLiteral("127.0.0.1"), port_, account,
-                                     QStringLiteral("quill")};
-            QList<int> tickets;
-            for (int i = 0; i < 30; ++i) {
-                tickets << sender.submit(gateway,
-                                         QStringLiteral("44771%1").arg(i, 3, 10, QLatin1Char('0')),
-                                         QStringLiteral("message %1").arg(i));
-            }
-            for (int ticket : tickets) {
-                const SendResult result = sender.outcome(ticket);
-                QVERIFY2(result.delivery == Delivery::Sent,
-                         qPrintable(account + QLatin1Char(' ') + QString::number(ticket) +
-                                    result.failure));
-            }
-            sender.endSession();
-            QVERIFY(
-                sender.send(gateway, QStringLiteral("44772000"), QStringLiteral("next")).delivery ==
-                Delivery::Sent);
-            const QList<QJsonObject> got = ReceivedMessages::sms(store_, mark);
-            QCOMPARE(got.size(), 31);
-            QSet<QString> numbers;
-            for (int i = 0; i < 30; ++i) {
-                numbers << got[i][QStringLiteral("destination_addr")].toString();
-                QCOMPARE(got[i][QStringLiteral("session")], got[0][QStringLiteral("session")]);
-            }
-            QCOMPARE(numbers.size(), 30);
-            QVERIFY(got[30][QStringLiteral("session")] != got[0][QStringLiteral("session")]);
-        }
-    }
-
     // A message at the gateway when the program must end: in doubt, at the stop deadline.
     void stopDeadlineEndsAnUnansweredSend() {
         StopDeadline stop;
