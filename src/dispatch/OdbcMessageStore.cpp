@@ -49,6 +49,7 @@ void OdbcMessageStore::open(const DataSourceSettings& source) {
         dbms_ = infoText(handle, SQL_DBMS_NAME);
         boundLockWaits();
     }
+    writes_.learn(dbms_);
 }
 
 // How long a statement waits for a lock held by another transaction: SQLite as long as the
@@ -202,104 +203,32 @@ std::vector<TableRow> OdbcMessageStore::readPage(const QString& sql, const QVari
     return rows;
 }
 
-// UPDATE ... WHERE RecId = ? and the row still as read (or, on the claim, still claimed).
-OdbcMessageStore::Update OdbcMessageStore::guarded(const TableRow& row, const QString& assignments,
-                                                   QVariantList values, bool onClaim) {
-    QString sql = QStringLiteral("UPDATE tblMessages SET ") + assignments +
-                  QStringLiteral(" WHERE RecId = ?");
-    values << row.value(Column::RecId);
-    const Column guards[] = {Column::IsSent, Column::ProcessStatus};
-    for (Column column : guards) {
-        if (onClaim && column == Column::IsSent) {
-            continue;
-        }
-        const QVariant original =
-            onClaim ? QVariant(QString::fromLatin1(MessageTable::Outcome::kBeingSent))
-                    : row.value(column);
-        // Null is tested in the text: "? IS NULL" with a Null parameter fails on some drivers.
-        sql += QStringLiteral(" AND ") + MessageTable::columnName(column) +
-               (original.isNull() ? QStringLiteral(" IS NULL") : QStringLiteral(" = ?"));
-        if (!original.isNull()) {
-            values << original;
-        }
+// The guards: the row still as read, or (saving over a claim) still claimed. IsSent is left
+// out on the claim's own save: whatever a producer keeps there, the claim found it.
+GuardedWrites::Update OdbcMessageStore::guarded(const TableRow& row, const QString& assignments,
+                                                QVariantList values, bool onClaim) {
+    GuardedWrites::Update update{assignments, std::move(values), row.value(Column::RecId), {}};
+    if (!onClaim) {
+        update.guards.emplace_back(MessageTable::columnName(Column::IsSent),
+                                   row.value(Column::IsSent));
     }
-    return Update{sql, values};
-}
-
-void OdbcMessageStore::begin() {
-    QSqlDatabase db = connection_.database();
-    if (db.driver()->hasFeature(QSqlDriver::Transactions) && !db.transaction()) {
-        throw sqlFailure(db.lastError(), connection_);
-    }
-}
-
-void OdbcMessageStore::commit() {
-    QSqlDatabase db = connection_.database();
-    if (db.driver()->hasFeature(QSqlDriver::Transactions) && !db.commit()) {
-        const KorvaneError failure = sqlFailure(db.lastError(), connection_);
-        rollback();
-        throw failure;
-    }
-}
-
-void OdbcMessageStore::rollback() {
-    QSqlDatabase db = connection_.database();
-    // The connection may be what failed: the first failure is the one worth reporting.
-    if (db.driver()->hasFeature(QSqlDriver::Transactions) && !db.rollback()) {
-        connection_.close();
-    }
-}
-
-std::vector<OdbcMessageStore::Done> OdbcMessageStore::inOneTransaction(
-    const std::vector<Update>& updates, bool keepGoing) {
-    std::vector<Done> results(updates.size());
-    std::vector<bool> takenOut(updates.size(), false);
-    for (;;) {
-        begin();
-        std::optional<size_t> failed;
-        for (size_t i = 0; i < updates.size() && !failed; ++i) {
-            if (takenOut[i]) {
-                continue;
-            }
-            Done& done = results[i];
-            done = Done{};
-            try {
-                done.changed = OdbcStatement(connection_.database(), connection_.password(),
-                                             &cancel_, lockTimeoutS_)
-                                   .execute(updates[i].sql, updates[i].values);
-            } catch (const LockTimeout& error) {
-                done.error = error;
-                done.timedOut = true;
-            } catch (const KorvaneError& error) {
-                if (!keepGoing) {
-                    rollback();
-                    throw;
-                }
-                done.error = error;
-            }
-            if (done.error || done.changed > 1) {
-                failed = i;
-            }
-        }
-        if (!failed) {
-            commit();
-            return results;
-        }
-        takenOut[*failed] = true;
-        rollback();
-    }
+    update.guards.emplace_back(
+        MessageTable::columnName(Column::ProcessStatus),
+        onClaim ? QVariant(QString::fromLatin1(MessageTable::Outcome::kBeingSent))
+                : row.value(Column::ProcessStatus));
+    return update;
 }
 
 std::vector<MessageStore::Write> OdbcMessageStore::claim(const std::vector<TableRow>& rows,
                                                          const QDateTime& at) {
-    std::vector<Update> updates;
+    std::vector<GuardedWrites::Update> updates;
     for (const TableRow& row : rows) {
         updates.push_back(guarded(
             row, QStringLiteral("ProcessStatus = ?, ProcessedDate = ?"),
             {QString::fromLatin1(MessageTable::Outcome::kBeingSent), wholeSeconds(at)}, false));
     }
     std::vector<Write> results;
-    for (const Done& done : inOneTransaction(updates, false)) {
+    for (const GuardedWrites::Done& done : writes_.run(updates, false)) {
         // A row whose lock did not come in time is as good as taken, and nothing was sent.
         results.push_back(done.changed == 1  ? Write::Done
                           : done.changed > 1 ? Write::Shared
@@ -310,13 +239,13 @@ std::vector<MessageStore::Write> OdbcMessageStore::claim(const std::vector<Table
 
 std::vector<MessageStore::Saved> OdbcMessageStore::save(const std::vector<Outcome>& outcomes,
                                                         const QDateTime& at) {
-    std::vector<Update> updates;
+    std::vector<GuardedWrites::Update> updates;
     for (const Outcome& outcome : outcomes) {
         updates.push_back(
             guarded(outcome.row, QStringLiteral("IsSent = ?, ProcessStatus = ?, ProcessedDate = ?"),
                     {outcome.isSent, outcome.status, wholeSeconds(at)}, outcome.claimed));
     }
-    const std::vector<Done> done = inOneTransaction(updates, true);
+    const std::vector<GuardedWrites::Done> done = writes_.run(updates, true);
     std::vector<Saved> results;
     for (size_t i = 0; i < outcomes.size(); ++i) {
         Saved& saved = results.emplace_back();
@@ -340,7 +269,7 @@ std::vector<MessageStore::Saved> OdbcMessageStore::save(const std::vector<Outcom
 }
 
 void OdbcMessageStore::release(const std::vector<TableRow>& rows) {
-    std::vector<Update> updates;
+    std::vector<GuardedWrites::Update> updates;
     for (const TableRow& row : rows) {
         updates.push_back(
             guarded(row, QStringLiteral("IsSent = ?, ProcessStatus = ?, ProcessedDate = ?"),
@@ -348,7 +277,7 @@ void OdbcMessageStore::release(const std::vector<TableRow>& rows) {
                      row.asRead(Column::ProcessedDate)},
                     true));
     }
-    inOneTransaction(updates, true);
+    writes_.run(updates, true);
 }
 
 QList<MessageStore::Claim> OdbcMessageStore::claimsBefore(const QDateTime& cutoff) {

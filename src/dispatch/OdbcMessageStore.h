@@ -1,8 +1,7 @@
 #pragma once
 
-#include <functional>
-
 #include "dispatch/DatabaseConnection.h"
+#include "dispatch/GuardedWrites.h"
 #include "dispatch/MessageStore.h"
 #include "dispatch/OdbcStatement.h"
 
@@ -10,11 +9,12 @@ namespace korvane {
 
 // tblMessages through QODBC on the calling thread. The waiting rows are read a page at a time
 // by RecId, holding only the columns Korvane uses; each batch of writes is one transaction of
-// guarded UPDATEs. Lock waits end after OdbcStatement::kQueryTimeoutS where the driver allows.
+// guarded UPDATEs (GuardedWrites). Lock waits end after OdbcStatement::kQueryTimeoutS where the
+// driver allows.
 class OdbcMessageStore : public MessageStore {
 public:
     explicit OdbcMessageStore(int lockTimeoutS = OdbcStatement::kQueryTimeoutS)
-        : lockTimeoutS_(lockTimeoutS) {}
+        : lockTimeoutS_(lockTimeoutS), writes_(connection_, cancel_, lockTimeoutS) {}
 
     void open(const DataSourceSettings& source) override;
     bool isOpen() override { return connection_.isOpen(); }
@@ -30,25 +30,8 @@ public:
     void cancel() { cancel_.cancel(); }
 
 private:
-    struct Update {
-        QString sql;
-        QVariantList values;
-    };
-    // What one row's UPDATE did in its batch.
-    struct Done {
-        qint64 changed = 0;
-        std::optional<KorvaneError> error;
-        bool timedOut = false;
-    };
-    static Update guarded(const TableRow& row, const QString& assignments, QVariantList values,
-                          bool onClaim);
-    // One transaction for all; a row that fails, or would change several rows, is taken out
-    // and the rest run again without it. keepGoing false: the first failure rolls back all and
-    // is raised.
-    std::vector<Done> inOneTransaction(const std::vector<Update>& updates, bool keepGoing);
-    void begin();
-    void commit();
-    void rollback();
+    static GuardedWrites::Update guarded(const TableRow& row, const QString& assignments,
+                                         QVariantList values, bool onClaim);
     std::vector<TableRow> readPage(const QString& sql, const QVariant& key, int limit,
                                    int& rowsRead);
     QString limited(const QString& sql, int limit) const;
@@ -57,6 +40,7 @@ private:
     DatabaseConnection connection_;
     CancelPoint cancel_;
     int lockTimeoutS_;
+    GuardedWrites writes_;
     QString dbms_;
     qint32 dontSend_ = 1;
     QVariant lastKey_;

@@ -138,7 +138,8 @@ OdbcStatement::OdbcStatement(const QSqlDatabase& database, QString password, Can
                              int timeoutS)
     : database_(database), password_(std::move(password)), cancel_(cancel), timeoutS_(timeoutS) {}
 
-qint64 OdbcStatement::execute(const QString& sql, const QVariantList& params) const {
+qint64 OdbcStatement::execute(const QString& sql, const QVariantList& params,
+                              QStringList* returned) const {
     const QVariant driverHandle =
         database_.driver() != nullptr ? database_.driver()->handle() : QVariant();
     if (!database_.isOpen() || driverHandle.metaType() != QMetaType::fromType<SQLHANDLE>()) {
@@ -190,6 +191,21 @@ qint64 OdbcStatement::execute(const QString& sql, const QVariantList& params) co
     SQLLEN changed = 0;
     if (!SQL_SUCCEEDED(SQLRowCount(statement.handle, &changed))) {
         raise(SQL_HANDLE_STMT, statement.handle);
+    }
+    if (returned != nullptr) {
+        SQLRETURN fetched = SQL_SUCCESS;
+        while (SQL_SUCCEEDED(fetched = SQLFetch(statement.handle))) {
+            SQLWCHAR value[64] = {0};
+            SQLLEN length = 0;
+            if (!SQL_SUCCEEDED(SQLGetData(statement.handle, 1, SQL_C_WCHAR, value,
+                                          sizeof(value) - sizeof(SQLWCHAR), &length))) {
+                raise(SQL_HANDLE_STMT, statement.handle);
+            }
+            *returned << QString::fromUtf16(reinterpret_cast<const char16_t*>(value));
+        }
+        if (fetched != SQL_NO_DATA) {
+            raise(SQL_HANDLE_STMT, statement.handle);
+        }
     }
     return static_cast<qint64>(changed);
 }

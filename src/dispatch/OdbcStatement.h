@@ -48,8 +48,10 @@ public:
 
     // Runs sql with its ? markers bound to params (Null, text, whole numbers, date and time) and
     // returns the rows it changed. Raises KorvaneError with the driver's diagnostics, or
-    // LockTimeout.
-    qint64 execute(const QString& sql, const QVariantList& params) const;
+    // LockTimeout. returned: where a statement's result rows (UPDATE ... RETURNING) are to go,
+    // the first column's text of each.
+    qint64 execute(const QString& sql, const QVariantList& params,
+                   QStringList* returned = nullptr) const;
 
 private:
     QSqlDatabase database_;

@@ -282,8 +282,9 @@ private Q_SLOTS:
         QCOMPARE(lite.count(QStringLiteral("ProcessStatus IS NULL")), 2);
     }
 
-    // A producer holds a row in an open transaction: the claim gives up after the lock
-    // timeout as if another process had the row, and the window's thread turns all along.
+    // A producer holds a row in an open transaction: the claim gives up on it after the lock
+    // timeout as if another process had the row, the rest of its batch is claimed where the
+    // database locks rows, and the window's thread turns all along.
     void rowLockedByAProducerIsLeftAlone() {
         for (auto kind : TestDatabase::kAll) {
             TestDatabase db(kind);
@@ -305,11 +306,71 @@ private Q_SLOTS:
             QObject::connect(&heartbeat, &QTimer::timeout, [&beats] { ++beats; });
             heartbeat.start(100);
             const QDateTime now = QDateTime::currentDateTime();
-            QCOMPARE(store->claim({rows[0]}, now).at(0), Write::Changed);
-            QVERIFY2(beats >= 3, qPrintable(QString::number(beats)));
+            const std::vector<Write> claims = store->claim(rows, now);
             QVERIFY(producer.database().rollback());
-            QCOMPARE(store->claim({rows[1]}, now).at(0), Write::Done);
+            // SQLite locks the whole file for the producer's transaction.
+            const bool wholeFile = kind == TestDatabase::Kind::SQLite;
+            QCOMPARE(claims, (std::vector<Write>{Write::Changed,
+                                                 wholeFile ? Write::Changed : Write::Done}));
+            QVERIFY2(beats >= 3, qPrintable(QString::number(beats)));
             QCOMPARE(db.outcome(1)[QStringLiteral("processstatus")].toString(), QString());
+            QCOMPARE(db.outcome(2)[QStringLiteral("processstatus")].toString(),
+                     wholeFile ? QString() : QStringLiteral("Message Is Being Sent."));
+        }
+    }
+
+    // A batch of claims and a batch of saves, each row of which another process may have
+    // changed meanwhile: every row gets its own answer, and only the rows still as expected
+    // are written.
+    void batchesTellEachRowApart() {
+        for (auto kind : TestDatabase::kAll) {
+            TestDatabase db(kind);
+            db.recreate();
+            for (int id = 1; id <= 6; ++id) {
+                db.insert({{QStringLiteral("RecId"), id},
+                           {QStringLiteral("MessageText"), QStringLiteral("m")}});
+            }
+            const auto store = opened(db);
+            const std::vector<TableRow> rows = selected(*store, 1);
+            const QDateTime at(QDate(2026, 12, 6), QTime(10, 11, 12));
+            auto status = [&](int id) {
+                return db.outcome(id)[QStringLiteral("processstatus")].toString();
+            };
+            const QString claimed = QStringLiteral("Message Is Being Sent.");
+            const QString elsewhere = QStringLiteral("Taken elsewhere");
+            db.exec(QStringLiteral("UPDATE tblMessages SET ProcessStatus = ? WHERE RecId = 3"),
+                    {elsewhere});
+            QCOMPARE(store->claim({rows[0], rows[1], rows[2], rows[3]}, at),
+                     (std::vector<Write>{Write::Done, Write::Done, Write::Changed, Write::Done}));
+            QCOMPARE(status(3), elsewhere);
+            QCOMPARE(status(4), claimed);
+
+            // Row 2's claim is taken away and row 6 changed before the saves.
+            db.exec(QStringLiteral("UPDATE tblMessages SET ProcessStatus = '' WHERE RecId = 2"));
+            db.exec(QStringLiteral("UPDATE tblMessages SET ProcessStatus = ? WHERE RecId = 6"),
+                    {elsewhere});
+            const QString y = QStringLiteral("Y");
+            const QString n = QStringLiteral("N");
+            const QString sent = QStringLiteral("Message Is Sent Via SMS.");
+            const std::vector<MessageStore::Saved> saved =
+                store->save({{rows[0], y, sent},
+                             {rows[1], y, sent},
+                             {rows[3], n, QStringLiteral("Message Is Not Sent Via SMS.")},
+                             {rows[4], n, QStringLiteral("Message Text Is Empty."), false},
+                             {rows[5], n, QStringLiteral("Message Text Is Empty."), false}},
+                            at);
+            QVERIFY(!saved[0].error && !saved[2].error && !saved[3].error && !saved[4].error);
+            QVERIFY(saved[1].error);
+            QCOMPARE(saved[1].error->number(), ErrorNumber::RowNotLocated);
+            QCOMPARE(saved[3].write, Write::Done);
+            QCOMPARE(saved[4].write, Write::Changed);
+            QCOMPARE(status(1), sent);
+            QCOMPARE(db.outcome(1)[QStringLiteral("issent")].toString(), y);
+            QCOMPARE(status(2), QString());
+            QCOMPARE(status(4), QStringLiteral("Message Is Not Sent Via SMS."));
+            QCOMPARE(status(5), QStringLiteral("Message Text Is Empty."));
+            QCOMPARE(status(6), elsewhere);
+            QCOMPARE(db.count(QStringLiteral("ProcessStatus = 'Message Is Being Sent.'")), 0);
         }
     }
 

@@ -1,0 +1,251 @@
+#include "dispatch/GuardedWrites.h"
+
+#include <sql.h>
+#include <sqlext.h>
+
+#include <QMap>
+#include <QSqlDriver>
+#include <QSqlError>
+
+#include "dispatch/DatabaseConnection.h"
+#include "dispatch/OdbcStatement.h"
+
+namespace korvane {
+
+namespace {
+
+// Null is tested in the text: "? IS NULL" with a Null parameter fails on some drivers.
+QString guardText(const std::vector<std::pair<QString, QVariant>>& guards, QVariantList& values) {
+    QString sql;
+    for (const auto& [column, original] : guards) {
+        sql += QStringLiteral(" AND ") + column +
+               (original.isNull() ? QStringLiteral(" IS NULL") : QStringLiteral(" = ?"));
+        if (!original.isNull()) {
+            values << original;
+        }
+    }
+    return sql;
+}
+
+bool sameChange(const GuardedWrites::Update& a, const GuardedWrites::Update& b) {
+    return a.assignments == b.assignments && a.values == b.values && a.guards == b.guards;
+}
+
+// Rows that change alike, in the order their first row comes.
+std::vector<std::vector<const GuardedWrites::Update*>> groups(
+    const std::vector<GuardedWrites::Update>& updates) {
+    std::vector<std::vector<const GuardedWrites::Update*>> result;
+    for (const GuardedWrites::Update& update : updates) {
+        auto group = std::find_if(result.begin(), result.end(), [&](const auto& members) {
+            return sameChange(*members.front(), update);
+        });
+        if (group == result.end()) {
+            result.push_back({&update});
+        } else {
+            group->push_back(&update);
+        }
+    }
+    return result;
+}
+
+KorvaneError transactionFailure(const DatabaseConnection& connection) {
+    return KorvaneError(ErrorNumber::ProviderError,
+                        describeSqlError(connection.database().lastError(), connection.password()));
+}
+
+// The key columns SQLPrimaryKeys (unique: false) or SQLStatistics (unique: true, each
+// unique index) names for the table, upper-cased; index names keep several columns apart.
+QMap<QString, QStringList> keyColumns(SQLHDBC connection, const QString& table, bool unique) {
+    QMap<QString, QStringList> keys;
+    SQLHSTMT statement = SQL_NULL_HSTMT;
+    if (!SQL_SUCCEEDED(SQLAllocHandle(SQL_HANDLE_STMT, connection, &statement))) {
+        return keys;
+    }
+    std::u16string name = table.toStdU16String();
+    auto* text = reinterpret_cast<SQLWCHAR*>(name.data());
+    const auto length = static_cast<SQLSMALLINT>(name.size());
+    const SQLRETURN r = unique ? SQLStatisticsW(statement, nullptr, 0, nullptr, 0, text, length,
+                                                SQL_INDEX_UNIQUE, SQL_QUICK)
+                               : SQLPrimaryKeysW(statement, nullptr, 0, nullptr, 0, text, length);
+    // Columns: 4 COLUMN_NAME and 6 PK_NAME; 9 COLUMN_NAME and 6 INDEX_NAME.
+    const SQLUSMALLINT column = unique ? 9 : 4;
+    while (SQL_SUCCEEDED(r) && SQL_SUCCEEDED(SQLFetch(statement))) {
+        SQLWCHAR value[256] = {0};
+        SQLWCHAR index[256] = {0};
+        SQLLEN got = 0;
+        SQLGetData(statement, column, SQL_C_WCHAR, value, sizeof(value) - 2, &got);
+        if (got == SQL_NULL_DATA) {
+            continue;  // SQLStatistics' table statistics row
+        }
+        SQLGetData(statement, 6, SQL_C_WCHAR, index, sizeof(index) - 2, &got);
+        keys[QString::fromUtf16(reinterpret_cast<const char16_t*>(index))]
+            << QString::fromUtf16(reinterpret_cast<const char16_t*>(value)).toUpper();
+    }
+    SQLFreeHandle(SQL_HANDLE_STMT, statement);
+    return keys;
+}
+
+}  // namespace
+
+void GuardedWrites::learn(const QString& dbms) {
+    keyUnique_ = false;
+    returning_ = dbms.contains(QStringLiteral("PostgreSQL"), Qt::CaseInsensitive);
+    const QVariant handle = connection_.database().driver() != nullptr
+                                ? connection_.database().driver()->handle()
+                                : QVariant();
+    if (handle.metaType() != QMetaType::fromType<SQLHANDLE>()) {
+        return;
+    }
+    SQLHDBC connection = *static_cast<const SQLHANDLE*>(handle.constData());
+    // The catalog holds the name as the database folds the statements' unquoted one.
+    SQLUSMALLINT folding = SQL_IC_MIXED;
+    SQLGetInfoW(connection, SQL_IDENTIFIER_CASE, &folding, sizeof(folding), nullptr);
+    QString table = QStringLiteral("tblMessages");
+    table = folding == SQL_IC_UPPER   ? table.toUpper()
+            : folding == SQL_IC_LOWER ? table.toLower()
+                                      : table;
+    for (bool unique : {false, true}) {
+        for (const QStringList& columns : keyColumns(connection, table, unique)) {
+            if (columns == QStringList{QStringLiteral("RECID")}) {
+                keyUnique_ = true;
+                return;
+            }
+        }
+    }
+}
+
+std::vector<GuardedWrites::Done> GuardedWrites::run(const std::vector<Update>& updates,
+                                                    bool keepGoing) {
+    if (keyUnique_ && (returning_ || updates.size() > 1)) {
+        if (std::optional<std::vector<Done>> done = runGrouped(updates)) {
+            return *done;
+        }
+    }
+    return runEach(updates, keepGoing);
+}
+
+// Each group as one UPDATE ... WHERE RecId IN (...). With RecId unique, a group that changes
+// as many rows as it names has changed each of them once; where the database names the rows
+// it changed (RETURNING), each row's result is known whatever the count. Anything else is
+// rolled back and left to the row-by-row run, which tells the rows apart.
+std::optional<std::vector<GuardedWrites::Done>> GuardedWrites::runGrouped(
+    const std::vector<Update>& updates) {
+    const auto all = groups(updates);
+    // One statement is a transaction of its own: no round trips for BEGIN and COMMIT.
+    const bool ownTransaction = !(returning_ && all.size() == 1);
+    if (ownTransaction) {
+        begin();
+    }
+    std::vector<Done> results(updates.size());
+    try {
+        for (const auto& members : all) {
+            const Update& first = *members.front();
+            QVariantList values = first.values;
+            QStringList markers;
+            for (const Update* member : members) {
+                values << member->recId;
+                markers << QStringLiteral("?");
+            }
+            const QString sql = QStringLiteral("UPDATE tblMessages SET ") + first.assignments +
+                                QStringLiteral(" WHERE RecId IN (") +
+                                markers.join(QStringLiteral(", ")) + QLatin1Char(')') +
+                                guardText(first.guards, values) +
+                                (returning_ ? QStringLiteral(" RETURNING RecId") : QString());
+            QStringList changed;
+            if (execute(sql, values, returning_ ? &changed : nullptr) != qint64(members.size()) &&
+                !returning_) {
+                rollback();
+                return std::nullopt;
+            }
+            for (const Update* member : members) {
+                results[size_t(member - updates.data())].changed =
+                    returning_ ? changed.count(member->recId.toString()) : 1;
+            }
+        }
+    } catch (const KorvaneError&) {
+        if (ownTransaction) {
+            rollback();
+        }
+        return std::nullopt;
+    }
+    if (ownTransaction) {
+        commit();
+    }
+    return results;
+}
+
+std::vector<GuardedWrites::Done> GuardedWrites::runEach(const std::vector<Update>& updates,
+                                                        bool keepGoing) {
+    std::vector<Done> results(updates.size());
+    std::vector<bool> takenOut(updates.size(), false);
+    for (;;) {
+        begin();
+        std::optional<size_t> failed;
+        for (size_t i = 0; i < updates.size() && !failed; ++i) {
+            if (takenOut[i]) {
+                continue;
+            }
+            const Update& update = updates[i];
+            QVariantList values = update.values;
+            values << update.recId;
+            const QString sql = QStringLiteral("UPDATE tblMessages SET ") + update.assignments +
+                                QStringLiteral(" WHERE RecId = ?") +
+                                guardText(update.guards, values);
+            Done& done = results[i];
+            done = Done{};
+            try {
+                done.changed = execute(sql, values);
+            } catch (const LockTimeout& error) {
+                done.error = error;
+                done.timedOut = true;
+            } catch (const KorvaneError& error) {
+                if (!keepGoing) {
+                    rollback();
+                    throw;
+                }
+                done.error = error;
+            }
+            if (done.error || done.changed > 1) {
+                failed = i;
+            }
+        }
+        if (!failed) {
+            commit();
+            return results;
+        }
+        takenOut[*failed] = true;
+        rollback();
+    }
+}
+
+qint64 GuardedWrites::execute(const QString& sql, const QVariantList& values,
+                              QStringList* returned) {
+    return OdbcStatement(connection_.database(), connection_.password(), &cancel_, lockTimeoutS_)
+        .execute(sql, values, returned);
+}
+
+void GuardedWrites::begin() {
+    QSqlDatabase db = connection_.database();
+    if (db.driver()->hasFeature(QSqlDriver::Transactions) && !db.transaction()) {
+        throw transactionFailure(connection_);
+    }
+}
+
+void GuardedWrites::commit() {
+    QSqlDatabase db = connection_.database();
+    if (db.driver()->hasFeature(QSqlDriver::Transactions) && !db.commit()) {
+        const KorvaneError failure = transactionFailure(connection_);
+        rollback();
+        throw failure;
+    }
+}
+
+void GuardedWrites::rollback() {
+    QSqlDatabase db = connection_.database();
+    // The connection may be what failed: the first failure is the one worth reporting.
+    if (db.driver()->hasFeature(QSqlDriver::Transactions) && !db.rollback()) {
+        connection_.close();
+    }
+}
+
+}  // namespace korvane
