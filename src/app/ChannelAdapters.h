@@ -18,6 +18,7 @@ public:
     }
     SendResult outcome(int ticket) override { return sender_.outcome(ticket); }
     bool isSettled(int ticket) override { return sender_.isSettled(ticket); }
+    int room() override { return sender_.room(); }
     void endSession() override { sender_.endSession(); }
 
 private:

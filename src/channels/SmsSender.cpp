@@ -128,6 +128,21 @@ bool SmsSender::isSettled(int ticket) {
     return it->second.done;
 }
 
+int SmsSender::room() {
+    pump(false);
+    if (paused()) {
+        return 0;
+    }
+    int waiting = 0;
+    for (const auto& [ticket, message] : messages_) {
+        for (const Part& part : message.parts) {
+            waiting += !message.done &&
+                       (part.state == PartState::Waiting || part.state == PartState::Retry);
+        }
+    }
+    return std::max(0, window_ - inFlight() - waiting);
+}
+
 bool SmsSender::anyPending() const {
     return std::any_of(messages_.begin(), messages_.end(),
                        [](const auto& entry) { return entry.second.pending(); });

@@ -42,6 +42,9 @@ public:
     SendResult outcome(int ticket);
     // Whether the outcome is known: takes in what has come, never waits.
     bool isSettled(int ticket);
+    // Parts that would be written at once: the window less what is in flight or waiting to
+    // go, none during a pause. Takes in what has come, never waits.
+    int room();
     // Waits for what is in flight, then unbinds; the next submit binds again.
     void endSession();
     SendResult send(const SmsGateway& gateway, const QString& mobileNumber, const QString& text) {

@@ -1,6 +1,7 @@
 #include "dispatch/RowWindow.h"
 
 #include <QRandomGenerator>
+#include <algorithm>
 
 #include "core/ActivityLog.h"
 #include "core/Clock.h"
@@ -34,10 +35,9 @@ RowWindow::RowWindow(MessageStore& store, Channels channels, int rowsOut)
 void RowWindow::serve(std::vector<TableRow>& page) {
     size_t next = 0;
     while (next < page.size() && !c_.control.StopRequested()) {
-        // As many SMS rows as the window has room for are claimed together; any other row
+        // As many SMS rows as the gateway has room for are claimed together; any other row
         // ends the batch and goes on its own.
-        const size_t room =
-            std::max<size_t>(1, size_t(rowsOut_) - std::min(pending_.size(), size_t(rowsOut_)));
+        const size_t room = this->room();
         std::vector<PendingRow*> batch;
         PendingRow* other = nullptr;
         while (next < page.size() && batch.size() < room) {
@@ -60,6 +60,19 @@ void RowWindow::serve(std::vector<TableRow>& page) {
             next += QRandomGenerator::global()->bounded(quint32(page.size() - next) + 1);
         }
     }
+}
+
+// A row leaves the gateway's window with its answer and the window's place goes to the next
+// row at once; its save follows with the next batch. Rows waiting for their save take no
+// place there, only here: at most as many again as the window holds.
+size_t RowWindow::room() {
+    const size_t most = 2 * size_t(rowsOut_);
+    if (pending_.size() >= most) {
+        return 0;
+    }
+    const size_t free =
+        std::min({size_t(std::max(0, c_.sms.room())), size_t(rowsOut_), most - pending_.size()});
+    return pending_.empty() ? std::max<size_t>(1, free) : free;
 }
 
 void RowWindow::drain() {
@@ -244,7 +257,7 @@ void RowWindow::settle(bool drain) {
     std::vector<PendingRow> done;
     while (!pending_.empty()) {
         PendingRow& front = pending_.front();
-        const bool full = drain || pending_.size() >= size_t(rowsOut_);
+        const bool full = drain || room() == 0;
         if (front.kind == Kind::Sms && !full && !c_.sms.isSettled(front.ticket)) {
             break;
         }

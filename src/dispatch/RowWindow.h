@@ -45,6 +45,7 @@ public:
 private:
     using Kind = PendingRow::Kind;
 
+    size_t room();
     PendingRow& start(TableRow row);
     void prepareSms(PendingRow& pending);
     void prepareEmail(PendingRow& pending);

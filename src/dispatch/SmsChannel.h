@@ -17,6 +17,9 @@ public:
     virtual SendResult outcome(int ticket) = 0;
     // Whether the outcome is known already; never waits.
     virtual bool isSettled(int ticket) = 0;
+    // How many more one-part messages would go out at once, without waiting for the gateway:
+    // the room in its window, none while it has asked for a pause. Never waits.
+    virtual int room() = 0;
     // Unbinds; the next submit binds again.
     virtual void endSession() = 0;
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QStringList>
+#include <algorithm>
 #include <functional>
 #include <map>
 
@@ -27,12 +28,15 @@ public:
         return it != results.end() ? it->second : result;
     }
     bool isSettled(int) override { return settleAtOnce; }
+    // The room left by what was handed over and not yet waited for.
+    int room() override { return std::max(0, window - int(sent.size()) + outcomes); }
     void endSession() override { ++sessionsEnded; }
     QStringList sent;
     SendResult result{Delivery::Sent, QString()};
     std::map<QString, SendResult> results;
     std::function<void(const QString&)> onSend;
     bool settleAtOnce = true;  // false: an outcome is known only once it is waited for
+    int window = 1000;
     int outcomes = 0;
     int sessionsEnded = 0;
 
