@@ -45,6 +45,9 @@ SmppSession::Bind SmppSession::open(const QString& server, qint32 port, const QS
         socket_.abort();
         return Bind::ConnectFailed;
     }
+    // Requests and answers are small and many are in flight: each goes at once rather than
+    // waiting behind the acknowledgement of the one before (Nagle).
+    socket_.setSocketOption(QAbstractSocket::LowDelayOption, 1);
     PduWriter body;
     body.cString(user.toLatin1())
         .cString(password.toLatin1())
