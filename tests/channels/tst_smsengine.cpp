@@ -145,7 +145,8 @@ private Q_SLOTS:
         const int next = sender.submit(to, number(2), QStringLiteral("short"));
         const SendResult first = sender.outcome(longMessage);
         QCOMPARE(int(first.delivery), int(Delivery::InDoubt));
-        QVERIFY(first.failure.contains(QStringLiteral("1 of 2 parts accepted")));
+        QVERIFY2(first.failure.contains(QStringLiteral("1 of 2 parts accepted")),
+                 qPrintable(first.failure));
         const SendResult second = sender.outcome(next);
         QVERIFY2(second.delivery != Delivery::Sent, qPrintable(second.failure));
         QCOMPARE(gateway.answered(smpp::Status::Ok), 1);

@@ -103,7 +103,15 @@ private:
         parse(pdu.body, submit);
         const Step step = script_(n);
         if (step.kind == Step::Kind::Close) {
-            socket->abort();
+            // After the answers already due: a gateway that drops the connection has sent
+            // what it answered before.
+            QPointer<QTcpSocket> closing(socket);
+            QTimer::singleShot(0, this, [closing] {
+                if (closing) {
+                    closing->flush();
+                    closing->abort();
+                }
+            });
             return;
         }
         if (step.kind == Step::Kind::Stall) {
