@@ -136,6 +136,14 @@ std::vector<MessageStore::Saved> BackgroundStore::save(const std::vector<Outcome
         [&](OdbcMessageStore& store) { return store.save(outcomes, at); }, outcomes.size());
 }
 
+MessageStore::Step BackgroundStore::saveAndClaim(const std::vector<Outcome>& outcomes,
+                                                 const std::vector<TableRow>& rows,
+                                                 const QDateTime& at) {
+    return call<Step>(
+        [&](OdbcMessageStore& store) { return store.saveAndClaim(outcomes, rows, at); },
+        outcomes.size() + rows.size());
+}
+
 void BackgroundStore::release(const std::vector<TableRow>& rows) {
     call<bool>(
         [&](OdbcMessageStore& store) {

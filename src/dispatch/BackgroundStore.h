@@ -34,6 +34,8 @@ public:
     std::vector<TableRow> nextPage(int limit) override;
     std::vector<Write> claim(const std::vector<TableRow>& rows, const QDateTime& at) override;
     std::vector<Saved> save(const std::vector<Outcome>& outcomes, const QDateTime& at) override;
+    Step saveAndClaim(const std::vector<Outcome>& outcomes, const std::vector<TableRow>& rows,
+                      const QDateTime& at) override;
     void release(const std::vector<TableRow>& rows) override;
     QList<Claim> claimsBefore(const QDateTime& cutoff) override;
 

@@ -50,6 +50,12 @@ public:
         QVariant recId;
         QDateTime since;  // invalid when the stored date cannot be read
     };
+    // What one step of saves and claims did.
+    struct Step {
+        std::vector<Saved> saved;
+        std::vector<Write> claimed;
+        std::optional<KorvaneError> claimFailure;  // nothing claimed; the saves stand
+    };
 
     virtual ~MessageStore() = default;
 
@@ -72,6 +78,24 @@ public:
     // whatever the producer's ProcessedDate holds the save finds it; the others guarded as a
     // claim is. A row that cannot be saved is left out and the rest saved without it.
     virtual std::vector<Saved> save(const std::vector<Outcome>& outcomes, const QDateTime& at) = 0;
+    // The outcomes known so far saved as save() does, then rows claimed as claim() does, in
+    // one call: each call to a database on its own thread costs its hand-overs and waits.
+    // A claim that fails leaves the saves standing and comes back in claimFailure.
+    virtual Step saveAndClaim(const std::vector<Outcome>& outcomes,
+                              const std::vector<TableRow>& rows, const QDateTime& at) {
+        Step step;
+        if (!outcomes.empty()) {
+            step.saved = save(outcomes, at);
+        }
+        if (!rows.empty()) {
+            try {
+                step.claimed = claim(rows, at);
+            } catch (const KorvaneError& error) {
+                step.claimFailure = error;
+            }
+        }
+        return step;
+    }
     // Claimed rows whose message was surely never handed over: back to their values as read.
     // Rows that cannot be given back stay claimed.
     virtual void release(const std::vector<TableRow>& rows) = 0;

@@ -35,8 +35,10 @@ RowWindow::RowWindow(MessageStore& store, Channels channels, int rowsOut)
 void RowWindow::serve(std::vector<TableRow>& page) {
     size_t next = 0;
     while (next < page.size() && !c_.control.StopRequested()) {
-        // As many SMS rows as the gateway has room for are claimed together; any other row
-        // ends the batch and goes on its own.
+        // What is done is saved first: the answers that come in meanwhile free their places
+        // in the gateway's window for this batch. As many SMS rows as it has room for are
+        // claimed together; any other row ends the batch and goes on its own.
+        settle(false);
         const size_t room = this->room();
         std::vector<PendingRow*> batch;
         PendingRow* other = nullptr;
@@ -52,7 +54,6 @@ void RowWindow::serve(std::vector<TableRow>& page) {
         if (other != nullptr && other->kind == Kind::EmailReady) {
             sendEmail(*other);
         }
-        settle(false);
         if (taken >= 1 && 2 * taken >= batch.size() && next < page.size()) {
             // Most of the batch was taken: another instance works its way through the same
             // rows. Jumping a random way ahead puts this one where nobody claims yet; the
@@ -76,16 +77,18 @@ size_t RowWindow::room() {
 }
 
 void RowWindow::drain() {
-    while (!pending_.empty()) {
+    while (!pending_.empty() || !unsaved_.empty()) {
         settle(true);
+        raise(commit({}).failure);
     }
 }
 
 void RowWindow::drainAfterError() {
     quiet_ = true;
-    while (!pending_.empty()) {
+    while (!pending_.empty() || !unsaved_.empty()) {
         try {
             settle(true);
+            commit({});
         } catch (const KorvaneError&) {
         }
     }
@@ -93,7 +96,7 @@ void RowWindow::drainAfterError() {
 
 PendingRow& RowWindow::start(TableRow row) {
     PendingRow& pending = pending_.emplace_back();
-    pending.head = pending_.size() == 1;
+    pending.head = pending_.size() == 1 && unsaved_.empty();
     pending.row = std::move(row);
     pending.id = pending.row.recordId();
     note(pending, QStringLiteral("\r\n"));
@@ -184,21 +187,25 @@ bool RowWindow::emailIncomplete(PendingRow& pending) {
     return true;
 }
 
-// Claims the batch in one transaction and hands each claimed row to the gateway at once. A
-// row claimed and not handed over (Stop pressed meanwhile) is given back as it was read.
+// Saves what is done and claims the batch in one step, then hands each claimed row to the
+// gateway at once. A row claimed and not handed over (Stop pressed meanwhile, or a save of the
+// same step failed) is given back as it was read.
 size_t RowWindow::launchSms(const std::vector<PendingRow*>& batch) {
-    if (batch.empty()) {
-        return 0;
-    }
     c_.counters.claimAttempts += batch.size();
     std::vector<TableRow> rows;
     for (const PendingRow* pending : batch) {
         rows.push_back(pending->row);
     }
-    const std::vector<MessageStore::Write> claims = store_.claim(rows, c_.clock.now());
-    for (size_t i = 0; i < batch.size(); ++i) {
-        batch[i]->claimed = claims[i] == MessageStore::Write::Done;
+    const Committed step = commit(rows);
+    if (batch.empty()) {
+        raise(step.failure);
+        return 0;
     }
+    for (size_t i = 0; i < batch.size(); ++i) {
+        batch[i]->claimed = !step.claimFailure && step.claimed[i] == MessageStore::Write::Done;
+    }
+    raise(step.failure);  // the error path gives the claimed rows back
+    raise(step.claimFailure);
     size_t taken = 0;
     std::vector<TableRow> unsent;
     const SmsGateway gateway{c_.config.cellServer, c_.config.cellPort, c_.config.cellUserName,
@@ -206,7 +213,7 @@ size_t RowWindow::launchSms(const std::vector<PendingRow*>& batch) {
     for (size_t i = 0; i < batch.size(); ++i) {
         PendingRow& pending = *batch[i];
         if (!pending.claimed) {
-            reportWrite(pending, claims[i]);
+            reportWrite(pending, step.claimed[i]);
             pending.kind = Kind::Nothing;
             ++c_.counters.messages[Counters::Sms][Counters::Skipped];
             ++taken;
@@ -233,7 +240,10 @@ void RowWindow::sendEmail(PendingRow& pending) {
         return;
     }
     ++c_.counters.claimAttempts;
-    const MessageStore::Write claim = store_.claim({pending.row}, c_.clock.now()).at(0);
+    const Committed step = commit({pending.row});
+    raise(step.failure);
+    raise(step.claimFailure);
+    const MessageStore::Write claim = step.claimed.at(0);
     if (claim != MessageStore::Write::Done) {
         reportWrite(pending, claim);
         pending.kind = Kind::Nothing;
@@ -250,11 +260,10 @@ void RowWindow::sendEmail(PendingRow& pending) {
 }
 
 // Finishes the rows at the front whose outcome is known: the head, waited for when the
-// window is full (or drain), and every row behind it that needs no wait. They are saved
-// together; a row with nothing sent ends the batch, so that what its write found is logged
-// before the next row.
+// gateway has no room (or drain), and every row behind it that needs no wait. Their entries
+// are written now and their outcomes saved with the next step. A row with nothing sent ends
+// the run, so that what its write found is logged before the next row.
 void RowWindow::settle(bool drain) {
-    std::vector<PendingRow> done;
     while (!pending_.empty()) {
         PendingRow& front = pending_.front();
         const bool full = drain || room() == 0;
@@ -272,51 +281,55 @@ void RowWindow::settle(bool drain) {
         if (front.kind == Kind::Sms) {
             reportSms(front, c_.sms.outcome(front.ticket));
         }
-        done.push_back(std::move(front));
+        unsaved_.push_back(std::move(front));
         pending_.pop_front();
-        if (done.back().kind == Kind::Record) {
+        if (unsaved_.back().kind == Kind::Record) {
             break;
         }
     }
-    save(done);
-    if (!pending_.empty()) {
-        becomeHead(pending_.front());
-    }
 }
 
-void RowWindow::save(std::vector<PendingRow>& done) {
+// One step: the finished rows' outcomes saved and the given rows claimed. What the saves
+// found is logged; then the next row is at the head. The first save that failed (its row
+// stays claimed) or log failure of a saved row comes back for the caller to raise once it
+// has taken in the claims.
+RowWindow::Committed RowWindow::commit(const std::vector<TableRow>& claims) {
     std::vector<MessageStore::Outcome> outcomes;
     std::vector<PendingRow*> rows;
-    for (PendingRow& pending : done) {
+    for (PendingRow& pending : unsaved_) {
         if (pending.kind == Kind::Record || pending.kind == Kind::Claimed) {
             outcomes.push_back(
                 {pending.row, pending.isSent, pending.status, pending.kind == Kind::Claimed});
             rows.push_back(&pending);
         }
     }
-    std::optional<KorvaneError> failure;
-    if (!outcomes.empty()) {
-        const std::vector<MessageStore::Saved> saved = store_.save(outcomes, c_.clock.now());
-        for (size_t i = 0; i < saved.size(); ++i) {
-            if (saved[i].error) {
-                failure = failure ? failure : saved[i].error;  // the row stays claimed
-            } else if (!outcomes[i].claimed) {
-                reportWrite(*rows[i], saved[i].write);
-            }
+    Committed step;
+    if (!outcomes.empty() || !claims.empty()) {
+        static_cast<MessageStore::Step&>(step) =
+            store_.saveAndClaim(outcomes, claims, c_.clock.now());
+    }
+    for (size_t i = 0; i < step.saved.size(); ++i) {
+        if (step.saved[i].error) {
+            step.failure = step.failure ? step.failure : step.saved[i].error;
+        } else if (!outcomes[i].claimed) {
+            reportWrite(*rows[i], step.saved[i].write);
         }
     }
-    for (const PendingRow& pending : done) {
-        failure = failure ? failure : pending.logFailure;
+    for (const PendingRow& pending : unsaved_) {
+        step.failure = step.failure ? step.failure : pending.logFailure;
     }
     if (!outcomes.empty()) {
         c_.counters.lastProgress = c_.clock.now();
     }
-    if (failure) {
-        throw *failure;
+    const bool saved = !unsaved_.empty();
+    unsaved_.clear();
+    if (!step.failure && !pending_.empty()) {
+        becomeHead(pending_.front());
     }
-    if (!done.empty()) {
+    if (saved && !step.failure) {
         c_.log.yield();
     }
+    return step;
 }
 
 void RowWindow::reportSms(PendingRow& pending, const SendResult& result) {

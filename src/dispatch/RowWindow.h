@@ -16,11 +16,11 @@ class EmailChannel;
 class SmsChannel;
 struct RunConfiguration;
 
-// The rows of one cycle between their start and their save. SMS rows go out up to a window
-// ahead: as many as there is room for are claimed in one transaction and handed to the
-// gateway at once; outcomes known at the same step are saved in one transaction. Every row
-// is logged and saved in row order: the row at the head writes its entries as they come, the
-// rows behind it hold theirs until it is done.
+// The rows of one cycle between their start and their save. SMS rows go out up to the
+// gateway's window ahead: as many as it has room for are claimed together and handed over at
+// once. The outcomes known by then are saved in the same step (one call to the database's
+// thread: the saves, then the claims). Every row is logged and saved in row order: the row at
+// the head writes its entries as they come, the rows behind it hold theirs until it is done.
 class RowWindow {
 public:
     struct Channels {
@@ -55,8 +55,16 @@ private:
     void count(Counters::Channel channel, Delivery delivery);
     void sendEmail(PendingRow& pending);
     bool claim(PendingRow& pending);
+    struct Committed : MessageStore::Step {
+        std::optional<KorvaneError> failure;
+    };
     void settle(bool drain);
-    void save(std::vector<PendingRow>& done);
+    Committed commit(const std::vector<TableRow>& claims);
+    static void raise(const std::optional<KorvaneError>& failure) {
+        if (failure) {
+            throw *failure;
+        }
+    }
     void reportSms(PendingRow& pending, const SendResult& result);
     void reportEmail(PendingRow& pending, const SendResult& result);
     void reportWrite(PendingRow& pending, MessageStore::Write write);
@@ -68,7 +76,8 @@ private:
     Channels c_;
     int rowsOut_;
     std::deque<PendingRow> pending_;
-    bool quiet_ = false;  // after an error: entries that fail are dropped
+    std::vector<PendingRow> unsaved_;  // finished and logged; saved with the next step
+    bool quiet_ = false;               // after an error: entries that fail are dropped
 };
 
 }  // namespace korvane

@@ -321,6 +321,29 @@ private Q_SLOTS:
                 QStringLiteral("Message is sent via SMS for Record Id: 6 on Mobile No.: +446")));
     }
 
+    // A save fails in the step that claims the next rows: the claimed rows are never handed
+    // over but given back, the failed row stays claimed, and the rows already out are saved.
+    void saveFailingInAStepWithClaims() {
+        Rig rig;
+        rig.control.setWindow(2);
+        rig.sms.window = 2;
+        rig.sms.settleAtOnce = false;
+        for (int id = 1; id <= 4; ++id) {
+            rig.table.rows.push_back(FakeTable::sms(id, QStringLiteral("+44%1").arg(id)));
+        }
+        rig.table.failingSaves = {1};
+        rig.cycle();
+        QCOMPARE(rig.sms.sent, list({"+441:hi", "+442:hi"}));
+        QCOMPARE(rig.table.transactions,
+                 list({"claim 1 2", "save 1", "claim 3", "release 3", "save 2"}));
+        QCOMPARE(rig.table.status(1), QStringLiteral("Message Is Being Sent."));
+        QCOMPARE(rig.table.status(2), QStringLiteral("Message Is Sent Via SMS."));
+        QCOMPARE(rig.table.status(3), QString());
+        QCOMPARE(rig.table.status(4), QString());
+        QVERIFY(rig.lines().contains(
+            QStringLiteral("Error Occurred: -2147217864 --> Row cannot be saved.")));
+    }
+
     // Stop while rows are out: they finish and are saved, nothing more is claimed, and the
     // timer stays off.
     void stopWithRowsInFlight() {
