@@ -114,14 +114,13 @@ void GuardedWrites::learn(const QString& dbms) {
     }
 }
 
-std::vector<GuardedWrites::Done> GuardedWrites::run(const std::vector<Update>& updates,
-                                                    bool keepGoing) {
+std::vector<GuardedWrites::Done> GuardedWrites::run(const std::vector<Update>& updates) {
     if (keyUnique_ && (returning_ || updates.size() > 1)) {
         if (std::optional<std::vector<Done>> done = runGrouped(updates)) {
             return *done;
         }
     }
-    return runEach(updates, keepGoing);
+    return runEach(updates);
 }
 
 // Each group as one UPDATE ... WHERE RecId IN (...). With RecId unique, a group that changes
@@ -174,8 +173,7 @@ std::optional<std::vector<GuardedWrites::Done>> GuardedWrites::runGrouped(
     return results;
 }
 
-std::vector<GuardedWrites::Done> GuardedWrites::runEach(const std::vector<Update>& updates,
-                                                        bool keepGoing) {
+std::vector<GuardedWrites::Done> GuardedWrites::runEach(const std::vector<Update>& updates) {
     std::vector<Done> results(updates.size());
     std::vector<bool> takenOut(updates.size(), false);
     for (;;) {
@@ -199,7 +197,7 @@ std::vector<GuardedWrites::Done> GuardedWrites::runEach(const std::vector<Update
                 done.error = error;
                 done.timedOut = true;
             } catch (const KorvaneError& error) {
-                if (!keepGoing) {
+                if (update.raises) {
                     rollback();
                     throw;
                 }

@@ -31,6 +31,7 @@ public:
         QVariantList values;  // for the assignments' markers
         QVariant recId;
         std::vector<std::pair<QString, QVariant>> guards;  // column, value as read (Null too)
+        bool raises = false;  // a failure other than a lock wait rolls back all and is raised
     };
     // What one row's UPDATE did.
     struct Done {
@@ -46,15 +47,17 @@ public:
     // key, or a unique index on it alone) and whether the database (dbms, its name) answers an
     // UPDATE with the rows it changed.
     void learn(const QString& dbms);
+    // Whether each grouped statement names the rows it changed, and so is a transaction of
+    // its own where a batch is one statement.
+    bool answersEachRow() const { return keyUnique_ && returning_; }
 
     // Runs the batch in one transaction; a row that fails, or would change several rows, is
-    // taken out and the rest run again without it. keepGoing false: a failure other than a
-    // lock wait rolls back all and is raised.
-    std::vector<Done> run(const std::vector<Update>& updates, bool keepGoing);
+    // taken out and the rest run again without it.
+    std::vector<Done> run(const std::vector<Update>& updates);
 
 private:
     std::optional<std::vector<Done>> runGrouped(const std::vector<Update>& updates);
-    std::vector<Done> runEach(const std::vector<Update>& updates, bool keepGoing);
+    std::vector<Done> runEach(const std::vector<Update>& updates);
     qint64 execute(const QString& sql, const QVariantList& values, QStringList* returned = nullptr);
     void begin();
     void commit();

@@ -219,53 +219,96 @@ GuardedWrites::Update OdbcMessageStore::guarded(const TableRow& row, const QStri
     return update;
 }
 
-std::vector<MessageStore::Write> OdbcMessageStore::claim(const std::vector<TableRow>& rows,
-                                                         const QDateTime& at) {
-    std::vector<GuardedWrites::Update> updates;
-    for (const TableRow& row : rows) {
-        updates.push_back(guarded(
-            row, QStringLiteral("ProcessStatus = ?, ProcessedDate = ?"),
-            {QString::fromLatin1(MessageTable::Outcome::kBeingSent), wholeSeconds(at)}, false));
+// One transaction for both, so one commit. Where each statement answers for its own rows
+// (PostgreSQL), the saves and the claims go as a statement each instead, transactions of
+// their own: a BEGIN and a COMMIT would cost more round trips than they save.
+MessageStore::Step OdbcMessageStore::saveAndClaim(const std::vector<Outcome>& outcomes,
+                                                  const std::vector<TableRow>& rows,
+                                                  const QDateTime& at) {
+    if (!writes_.answersEachRow() || outcomes.empty() || rows.empty()) {
+        return inOneTransaction(outcomes, rows, at);
     }
-    std::vector<Write> results;
-    for (const GuardedWrites::Done& done : writes_.run(updates, false)) {
-        // A row whose lock did not come in time is as good as taken, and nothing was sent.
-        results.push_back(done.changed == 1  ? Write::Done
-                          : done.changed > 1 ? Write::Shared
-                                             : Write::Changed);
-    }
-    return results;
+    Step step = inOneTransaction(outcomes, {}, at);
+    Step claims = inOneTransaction({}, rows, at);
+    step.claimed = std::move(claims.claimed);
+    step.claimFailure = std::move(claims.claimFailure);
+    return step;
 }
 
-std::vector<MessageStore::Saved> OdbcMessageStore::save(const std::vector<Outcome>& outcomes,
-                                                        const QDateTime& at) {
+// A claim whose statement fails claims nothing: the saves then run again on their own and the
+// failure comes back with them.
+MessageStore::Step OdbcMessageStore::inOneTransaction(const std::vector<Outcome>& outcomes,
+                                                      const std::vector<TableRow>& rows,
+                                                      const QDateTime& at) {
     std::vector<GuardedWrites::Update> updates;
     for (const Outcome& outcome : outcomes) {
         updates.push_back(
             guarded(outcome.row, QStringLiteral("IsSent = ?, ProcessStatus = ?, ProcessedDate = ?"),
                     {outcome.isSent, outcome.status, wholeSeconds(at)}, outcome.claimed));
     }
-    const std::vector<GuardedWrites::Done> done = writes_.run(updates, true);
-    std::vector<Saved> results;
-    for (size_t i = 0; i < outcomes.size(); ++i) {
-        Saved& saved = results.emplace_back();
-        if (done[i].error && (outcomes[i].claimed || !done[i].timedOut)) {
-            saved.error = done[i].error;
-        } else if (!outcomes[i].claimed) {
-            // Nothing was sent: a row found changed, busy or shared is left as it is.
-            saved.write = done[i].changed == 1  ? Write::Done
-                          : done[i].changed > 1 ? Write::Shared
-                                                : Write::Changed;
-        } else if (done[i].changed != 1) {
-            saved.error = KorvaneError(
-                ErrorNumber::RowNotLocated,
-                QStringLiteral("Row cannot be saved: RecId %1 no longer holds exactly one row "
-                               "marked '%2'.")
-                    .arg(MessageTable::toText(outcomes[i].row.asRead(Column::RecId)),
-                         QString::fromLatin1(MessageTable::Outcome::kBeingSent)));
-        }
+    for (const TableRow& row : rows) {
+        updates.push_back(guarded(
+            row, QStringLiteral("ProcessStatus = ?, ProcessedDate = ?"),
+            {QString::fromLatin1(MessageTable::Outcome::kBeingSent), wholeSeconds(at)}, false));
+        updates.back().raises = true;
     }
-    return results;
+    Step step;
+    std::vector<GuardedWrites::Done> done;
+    try {
+        done = writes_.run(updates);
+    } catch (const KorvaneError& error) {
+        if (rows.empty()) {
+            throw;
+        }
+        step.claimFailure = error;
+        updates.resize(outcomes.size());
+        done = writes_.run(updates);
+    }
+    for (size_t i = 0; i < outcomes.size(); ++i) {
+        step.saved.push_back(savedAs(outcomes[i], done[i]));
+    }
+    for (size_t i = outcomes.size(); i < done.size(); ++i) {
+        // A row whose lock did not come in time is as good as taken, and nothing was sent.
+        step.claimed.push_back(writeOf(done[i]));
+    }
+    return step;
+}
+
+MessageStore::Write OdbcMessageStore::writeOf(const GuardedWrites::Done& done) {
+    return done.changed == 1 ? Write::Done : done.changed > 1 ? Write::Shared : Write::Changed;
+}
+
+MessageStore::Saved OdbcMessageStore::savedAs(const Outcome& outcome,
+                                              const GuardedWrites::Done& done) {
+    Saved saved;
+    if (done.error && (outcome.claimed || !done.timedOut)) {
+        saved.error = done.error;
+    } else if (!outcome.claimed) {
+        // Nothing was sent: a row found changed, busy or shared is left as it is.
+        saved.write = writeOf(done);
+    } else if (done.changed != 1) {
+        saved.error = KorvaneError(
+            ErrorNumber::RowNotLocated,
+            QStringLiteral("Row cannot be saved: RecId %1 no longer holds exactly one row "
+                           "marked '%2'.")
+                .arg(MessageTable::toText(outcome.row.asRead(Column::RecId)),
+                     QString::fromLatin1(MessageTable::Outcome::kBeingSent)));
+    }
+    return saved;
+}
+
+std::vector<MessageStore::Write> OdbcMessageStore::claim(const std::vector<TableRow>& rows,
+                                                         const QDateTime& at) {
+    Step step = inOneTransaction({}, rows, at);
+    if (step.claimFailure) {
+        throw *step.claimFailure;
+    }
+    return step.claimed;
+}
+
+std::vector<MessageStore::Saved> OdbcMessageStore::save(const std::vector<Outcome>& outcomes,
+                                                        const QDateTime& at) {
+    return inOneTransaction(outcomes, {}, at).saved;
 }
 
 void OdbcMessageStore::release(const std::vector<TableRow>& rows) {
@@ -277,7 +320,7 @@ void OdbcMessageStore::release(const std::vector<TableRow>& rows) {
                      row.asRead(Column::ProcessedDate)},
                     true));
     }
-    writes_.run(updates, true);
+    writes_.run(updates);
 }
 
 QList<MessageStore::Claim> OdbcMessageStore::claimsBefore(const QDateTime& cutoff) {

@@ -23,6 +23,8 @@ public:
     std::vector<TableRow> nextPage(int limit) override;
     std::vector<Write> claim(const std::vector<TableRow>& rows, const QDateTime& at) override;
     std::vector<Saved> save(const std::vector<Outcome>& outcomes, const QDateTime& at) override;
+    Step saveAndClaim(const std::vector<Outcome>& outcomes, const std::vector<TableRow>& rows,
+                      const QDateTime& at) override;
     void release(const std::vector<TableRow>& rows) override;
     QList<Claim> claimsBefore(const QDateTime& cutoff) override;
 
@@ -30,6 +32,10 @@ public:
     void cancel() { cancel_.cancel(); }
 
 private:
+    Step inOneTransaction(const std::vector<Outcome>& outcomes, const std::vector<TableRow>& rows,
+                          const QDateTime& at);
+    static Write writeOf(const GuardedWrites::Done& done);
+    static Saved savedAs(const Outcome& outcome, const GuardedWrites::Done& done);
     static GuardedWrites::Update guarded(const TableRow& row, const QString& assignments,
                                          QVariantList values, bool onClaim);
     std::vector<TableRow> readPage(const QString& sql, const QVariant& key, int limit,

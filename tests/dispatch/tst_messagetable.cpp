@@ -319,14 +319,14 @@ private Q_SLOTS:
         }
     }
 
-    // A batch of claims and a batch of saves, each row of which another process may have
-    // changed meanwhile: every row gets its own answer, and only the rows still as expected
-    // are written.
+    // A batch of claims, then a step of saves and claims, each row of which another process
+    // may have changed meanwhile: every row gets its own answer, and only the rows still as
+    // expected are written.
     void batchesTellEachRowApart() {
         for (auto kind : TestDatabase::kAll) {
             TestDatabase db(kind);
             db.recreate();
-            for (int id = 1; id <= 6; ++id) {
+            for (int id = 1; id <= 8; ++id) {
                 db.insert({{QStringLiteral("RecId"), id},
                            {QStringLiteral("MessageText"), QStringLiteral("m")}});
             }
@@ -345,20 +345,24 @@ private Q_SLOTS:
             QCOMPARE(status(3), elsewhere);
             QCOMPARE(status(4), claimed);
 
-            // Row 2's claim is taken away and row 6 changed before the saves.
+            // Row 2's claim is taken away, and rows 6 and 8 changed, before the step.
             db.exec(QStringLiteral("UPDATE tblMessages SET ProcessStatus = '' WHERE RecId = 2"));
-            db.exec(QStringLiteral("UPDATE tblMessages SET ProcessStatus = ? WHERE RecId = 6"),
+            db.exec(QStringLiteral(
+                        "UPDATE tblMessages SET ProcessStatus = ? WHERE RecId = 6 OR RecId = 8"),
                     {elsewhere});
             const QString y = QStringLiteral("Y");
             const QString n = QStringLiteral("N");
             const QString sent = QStringLiteral("Message Is Sent Via SMS.");
-            const std::vector<MessageStore::Saved> saved =
-                store->save({{rows[0], y, sent},
-                             {rows[1], y, sent},
-                             {rows[3], n, QStringLiteral("Message Is Not Sent Via SMS.")},
-                             {rows[4], n, QStringLiteral("Message Text Is Empty."), false},
-                             {rows[5], n, QStringLiteral("Message Text Is Empty."), false}},
-                            at);
+            const MessageStore::Step step =
+                store->saveAndClaim({{rows[0], y, sent},
+                                     {rows[1], y, sent},
+                                     {rows[3], n, QStringLiteral("Message Is Not Sent Via SMS.")},
+                                     {rows[4], n, QStringLiteral("Message Text Is Empty."), false},
+                                     {rows[5], n, QStringLiteral("Message Text Is Empty."), false}},
+                                    {rows[6], rows[7]}, at);
+            QVERIFY(!step.claimFailure);
+            QCOMPARE(step.claimed, (std::vector<Write>{Write::Done, Write::Changed}));
+            const std::vector<MessageStore::Saved>& saved = step.saved;
             QVERIFY(!saved[0].error && !saved[2].error && !saved[3].error && !saved[4].error);
             QVERIFY(saved[1].error);
             QCOMPARE(saved[1].error->number(), ErrorNumber::RowNotLocated);
@@ -370,7 +374,9 @@ private Q_SLOTS:
             QCOMPARE(status(4), QStringLiteral("Message Is Not Sent Via SMS."));
             QCOMPARE(status(5), QStringLiteral("Message Text Is Empty."));
             QCOMPARE(status(6), elsewhere);
-            QCOMPARE(db.count(QStringLiteral("ProcessStatus = 'Message Is Being Sent.'")), 0);
+            QCOMPARE(status(7), claimed);
+            QCOMPARE(status(8), elsewhere);
+            QCOMPARE(db.count(QStringLiteral("ProcessStatus = 'Message Is Being Sent.'")), 1);
         }
     }
 
