@@ -130,22 +130,12 @@ bool SmsSender::isSettled(int ticket) {
 
 int SmsSender::room() {
     pump(false);
-    if (paused()) {
-        return 0;
-    }
     int waiting = 0;
     for (const auto& [ticket, message] : messages_) {
-        for (const Part& part : message.parts) {
-            waiting += !message.done &&
-                       (part.state == PartState::Waiting || part.state == PartState::Retry);
-        }
+        waiting +=
+            message.done ? 0 : message.count(PartState::Waiting) + message.count(PartState::Retry);
     }
-    return std::max(0, window_ - inFlight() - waiting);
-}
-
-bool SmsSender::anyPending() const {
-    return std::any_of(messages_.begin(), messages_.end(),
-                       [](const auto& entry) { return entry.second.pending(); });
+    return paused() ? 0 : std::max(0, window_ - inFlight() - waiting);
 }
 
 int SmsSender::inFlight() const {

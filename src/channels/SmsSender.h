@@ -2,6 +2,7 @@
 
 #include <QDeadlineTimer>
 #include <QString>
+#include <algorithm>
 #include <map>
 #include <memory>
 #include <vector>
@@ -81,7 +82,10 @@ private:
     void loseSession(qint32 number, const QString& description);
     void wait();
     int inFlight() const;
-    bool anyPending() const;
+    bool anyPending() const {
+        return std::any_of(messages_.begin(), messages_.end(),
+                           [](const auto& entry) { return entry.second.pending(); });
+    }
     bool paused() const { return !pausedUntil_.isForever() && !pausedUntil_.hasExpired(); }
     QDeadlineTimer nextWake() const;
 

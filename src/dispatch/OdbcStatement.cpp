@@ -100,6 +100,21 @@ SQLRETURN bind(SQLHSTMT statement, SQLUSMALLINT number, const QVariant& value, B
     }
 }
 
+// The text of the first column of every result row; false when a call fails.
+bool fetchFirstColumn(SQLHSTMT statement, QStringList& values) {
+    SQLRETURN fetched = SQL_SUCCESS;
+    while (SQL_SUCCEEDED(fetched = SQLFetch(statement))) {
+        SQLWCHAR value[64] = {0};
+        SQLLEN length = 0;
+        if (!SQL_SUCCEEDED(SQLGetData(statement, 1, SQL_C_WCHAR, value,
+                                      sizeof(value) - sizeof(SQLWCHAR), &length))) {
+            return false;
+        }
+        values << QString::fromUtf16(reinterpret_cast<const char16_t*>(value));
+    }
+    return fetched == SQL_NO_DATA;
+}
+
 }  // namespace
 
 void CancelPoint::enter(void* statement) {
@@ -192,20 +207,8 @@ qint64 OdbcStatement::execute(const QString& sql, const QVariantList& params,
     if (!SQL_SUCCEEDED(SQLRowCount(statement.handle, &changed))) {
         raise(SQL_HANDLE_STMT, statement.handle);
     }
-    if (returned != nullptr) {
-        SQLRETURN fetched = SQL_SUCCESS;
-        while (SQL_SUCCEEDED(fetched = SQLFetch(statement.handle))) {
-            SQLWCHAR value[64] = {0};
-            SQLLEN length = 0;
-            if (!SQL_SUCCEEDED(SQLGetData(statement.handle, 1, SQL_C_WCHAR, value,
-                                          sizeof(value) - sizeof(SQLWCHAR), &length))) {
-                raise(SQL_HANDLE_STMT, statement.handle);
-            }
-            *returned << QString::fromUtf16(reinterpret_cast<const char16_t*>(value));
-        }
-        if (fetched != SQL_NO_DATA) {
-            raise(SQL_HANDLE_STMT, statement.handle);
-        }
+    if (returned != nullptr && !fetchFirstColumn(statement.handle, *returned)) {
+        raise(SQL_HANDLE_STMT, statement.handle);
     }
     return static_cast<qint64>(changed);
 }
