@@ -2,6 +2,7 @@
 
 #include <QRandomGenerator>
 #include <algorithm>
+#include <utility>
 
 #include "core/ActivityLog.h"
 #include "core/Clock.h"
@@ -271,11 +272,12 @@ void RowWindow::settle(bool drain) {
             break;
         }
         if (front.kind == Kind::SmsReady || front.kind == Kind::EmailReady) {
-            // Only after an error: claimed, never handed over.
+            // Only after an error: claimed, never handed over. Marked first, so that a
+            // release that fails too does not hold the row here.
+            front.kind = Kind::Nothing;
             if (front.claimed) {
                 store_.release({front.row});
             }
-            front.kind = Kind::Nothing;
         }
         becomeHead(front);
         if (front.kind == Kind::Sms) {
@@ -294,9 +296,11 @@ void RowWindow::settle(bool drain) {
 // stays claimed) or log failure of a saved row comes back for the caller to raise once it
 // has taken in the claims.
 RowWindow::Committed RowWindow::commit(const std::vector<TableRow>& claims) {
+    // Taken out first: a step that raises has still dealt with them (they stay claimed).
+    std::vector<PendingRow> saving = std::exchange(unsaved_, {});
     std::vector<MessageStore::Outcome> outcomes;
     std::vector<PendingRow*> rows;
-    for (PendingRow& pending : unsaved_) {
+    for (PendingRow& pending : saving) {
         if (pending.kind == Kind::Record || pending.kind == Kind::Claimed) {
             outcomes.push_back(
                 {pending.row, pending.isSent, pending.status, pending.kind == Kind::Claimed});
@@ -315,18 +319,16 @@ RowWindow::Committed RowWindow::commit(const std::vector<TableRow>& claims) {
             reportWrite(*rows[i], step.saved[i].write);
         }
     }
-    for (const PendingRow& pending : unsaved_) {
+    for (const PendingRow& pending : saving) {
         step.failure = step.failure ? step.failure : pending.logFailure;
     }
     if (!outcomes.empty()) {
         c_.counters.lastProgress = c_.clock.now();
     }
-    const bool saved = !unsaved_.empty();
-    unsaved_.clear();
     if (!step.failure && !pending_.empty()) {
         becomeHead(pending_.front());
     }
-    if (saved && !step.failure) {
+    if (!saving.empty() && !step.failure) {
         c_.log.yield();
     }
     return step;

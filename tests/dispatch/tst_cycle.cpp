@@ -373,6 +373,30 @@ private Q_SLOTS:
         QCOMPARE(lines.mid(lines.size() - 4), list({"Process Completed...", "Idle...", "", ""}));
     }
 
+    // The database goes away while rows are out: the cycle takes the error path and ends,
+    // the rows sent stay claimed (they cannot be saved), and nothing more goes out.
+    void databaseLostWithRowsOut() {
+        Rig rig;
+        rig.control.setWindow(3);
+        for (int id = 1; id <= 6; ++id) {
+            rig.table.rows.push_back(FakeTable::sms(id, QStringLiteral("+44%1").arg(id)));
+        }
+        rig.sms.onSend = [&](const QString& number) {
+            if (number == QStringLiteral("+443")) {
+                rig.table.lost = true;
+            }
+        };
+        rig.cycle();
+        QCOMPARE(rig.sms.sent, list({"+441:hi", "+442:hi", "+443:hi"}));
+        for (int id = 1; id <= 3; ++id) {
+            QCOMPARE(rig.table.status(id), QStringLiteral("Message Is Being Sent."));
+        }
+        QCOMPARE(rig.table.status(4), QString());
+        QVERIFY(rig.lines().contains(
+            QStringLiteral("Error Occurred: -2147467259 --> [FakeDriver] Connection lost.")));
+        QCOMPARE(rig.window.statuses.last(), QStringLiteral("Idle..."));
+    }
+
     // A save that fails after a send: the row stays claimed and is never sent again, the
     // rows out with it are still saved, the cycle takes the error path, and the claim is
     // reported once when it is old.

@@ -22,6 +22,7 @@ struct FakeTable {
     std::set<qint32> failingSaves;
     std::optional<KorvaneError> openError;
     bool opens = true;
+    bool lost = false;         // the connection is gone: every write raises
     QStringList writes;        // "claim 3", "record 4", "finish 3", "release 5", in order
     QStringList transactions;  // "claim 1 2", "save 1 2 3": the rows of each transaction
     int pagesRead = 0;
@@ -101,6 +102,7 @@ public:
         return page;
     }
     std::vector<Write> claim(const std::vector<TableRow>& rows, const QDateTime& at) override {
+        raiseIfLost();
         std::vector<Write> results;
         QStringList batch;
         for (const TableRow& row : rows) {
@@ -118,6 +120,7 @@ public:
         return results;
     }
     std::vector<Saved> save(const std::vector<Outcome>& outcomes, const QDateTime& at) override {
+        raiseIfLost();
         std::vector<Saved> results;
         QStringList batch;
         for (const Outcome& outcome : outcomes) {
@@ -143,6 +146,7 @@ public:
         return results;
     }
     void release(const std::vector<TableRow>& rows) override {
+        raiseIfLost();
         QStringList batch;
         for (const TableRow& row : rows) {
             table_.writes << QStringLiteral("release %1").arg(row.recordId());
@@ -169,6 +173,13 @@ public:
 
 private:
     using Column = MessageTable::Column;
+
+    void raiseIfLost() const {
+        if (table_.lost) {
+            throw KorvaneError(ErrorNumber::ProviderError,
+                               QStringLiteral("[FakeDriver] Connection lost."));
+        }
+    }
 
     // Guarded as the real statements: on the claim, or on IsSent and ProcessStatus as read.
     Write write(const TableRow& row, const QString& isSent, const QString& status,
