@@ -6,6 +6,7 @@
 #include <QMap>
 #include <QSqlDriver>
 #include <QSqlError>
+#include <algorithm>
 
 #include "dispatch/DatabaseConnection.h"
 #include "dispatch/OdbcStatement.h"
@@ -25,6 +26,16 @@ QString guardText(const std::vector<std::pair<QString, QVariant>>& guards, QVari
         }
     }
     return sql;
+}
+
+// A key as read against one the database returned as text: as numbers where both are (a
+// NUMERIC key may come back as "7.00"), else as text.
+bool sameKey(const QVariant& read, const QString& returned) {
+    bool readIsNumber = false;
+    bool returnedIsNumber = false;
+    const double a = read.toDouble(&readIsNumber);
+    const double b = returned.toDouble(&returnedIsNumber);
+    return readIsNumber && returnedIsNumber ? a == b : read.toString() == returned;
 }
 
 bool sameChange(const GuardedWrites::Update& a, const GuardedWrites::Update& b) {
@@ -158,7 +169,11 @@ std::optional<std::vector<GuardedWrites::Done>> GuardedWrites::runGrouped(
             }
             for (const Update* member : members) {
                 results[size_t(member - updates.data())].changed =
-                    returning_ ? changed.count(member->recId.toString()) : 1;
+                    returning_ ? std::count_if(changed.begin(), changed.end(),
+                                               [&](const QString& key) {
+                                                   return sameKey(member->recId, key);
+                                               })
+                               : 1;
             }
         }
     } catch (const KorvaneError&) {
