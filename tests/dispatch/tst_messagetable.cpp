@@ -365,6 +365,23 @@ private Q_SLOTS:
         }
     }
 
+    // A key PostgreSQL returns in another form than it was read ("7.00" for 7): each row of
+    // the batch is still known as claimed.
+    void numericKeyIsClaimedInABatch() {
+        TestDatabase pg(TestDatabase::Kind::PostgreSQL);
+        pg.recreate(QStringLiteral(
+            "CREATE TABLE tblMessages (RecId NUMERIC(10, 2) PRIMARY KEY, MessageText TEXT, "
+            "IsSent CHAR(1), ProcessStatus VARCHAR(50), ProcessedDate TIMESTAMP)"));
+        pg.exec(
+            QStringLiteral("INSERT INTO tblMessages (RecId, MessageText, IsSent) VALUES "
+                           "(7, 'a', 'N'), (8, 'b', 'N')"));
+        const auto store = opened(pg);
+        const std::vector<TableRow> rows = selected(*store, 1);
+        QCOMPARE(store->claim(rows, QDateTime::currentDateTime()),
+                 (std::vector<Write>{Write::Done, Write::Done}));
+        QCOMPARE(pg.count(QStringLiteral("ProcessStatus = 'Message Is Being Sent.'")), 2);
+    }
+
     void oldClaimsAreFound() {
         for (auto kind : TestDatabase::kAll) {
             TestDatabase db(kind);
