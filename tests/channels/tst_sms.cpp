@@ -6,7 +6,6 @@
 #include "channels/SmsEncoding.h"
 #include "channels/SmsSender.h"
 #include "core/KorvaneError.h"
-#include "core/StopDeadline.h"
 #include "support/ReceivedMessages.h"
 #include "support/SmppBytes.h"
 #include "support/TestEnvironment.h"
@@ -94,23 +93,6 @@ private Q_SLOTS:
                      got[3][QStringLiteral("message")].toString(),
                  longText);
         QCOMPARE(got[3][QStringLiteral("udh")].toArray().at(4).toInt(), 2);
-    }
-
-    // A message at the gateway when the program must end: in doubt, at the stop deadline.
-    void stopDeadlineEndsAnUnansweredSend() {
-        StopDeadline stop;
-        SmsSender sender(SmppTimeouts(), &stop);
-        const int ticket =
-            sender.submit(SmsGateway{QStringLiteral("127.0.0.1"), port_, QStringLiteral("guest"),
-                                     QStringLiteral("quill")},
-                          QStringLiteral("44773777"), QStringLiteral("never answered"));
-        stop.set(QDeadlineTimer(200));
-        const SendResult result = sender.outcome(ticket);
-        QCOMPARE(result.delivery, Delivery::InDoubt);
-        QVERIFY2(result.failure.startsWith(QStringLiteral(
-                     "Error Occurred: 1001 --> Korvane is ending and Telvoro Server had not "
-                     "answered yet.")),
-                 qPrintable(result.failure));
     }
 
     void gatewayRefusalsBecomeTheirMessages() {

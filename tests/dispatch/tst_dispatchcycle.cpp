@@ -230,36 +230,6 @@ private Q_SLOTS:
         }
     }
 
-    void rowsInRecIdOrderAndRetriesByOption() {
-        TestDatabase db(TestDatabase::Kind::PostgreSQL);
-        db.recreate();
-        db.insert(sms(7, QStringLiteral("seven"), QString()));
-        db.insert(sms(3, QStringLiteral("three"), QString()));
-        db.insert(sms(5, QStringLiteral("five"), QString()));
-        Rig rig(db);
-        rig.control.Timer1_Timer();
-        QStringList order;
-        for (const QString& line : rig.newLines()) {
-            if (line.startsWith(QStringLiteral("Processing message")))
-                order << line.right(1);
-        }
-        QCOMPARE(order,
-                 (QStringList{QStringLiteral("3"), QStringLiteral("5"), QStringLiteral("7")}));
-
-        // Handled once and not sent: left alone with the option on, tried again with it off.
-        rig.control.Timer1_Timer();
-        const QStringList idle = QStringList{QStringLiteral("Process Started."),
-                                             QStringLiteral("No message exists to be sent.")} +
-                                 kEnding;
-        QCOMPARE(rig.newLines(), idle);
-        rig.config.dontSendProcessedMsgs = 0;
-        rig.clock.set(QDateTime(QDate(2026, 12, 6), QTime(9, 31, 0)));
-        rig.control.Timer1_Timer();
-        QCOMPARE(rig.newLines().filter(QStringLiteral("Processing message")).size(), 3);
-        QCOMPARE(db.outcome(3)[QStringLiteral("processeddate")].toDateTime().time(),
-                 QTime(9, 31, 0));
-    }
-
     void startDuringAStoppedCycleDoesNotNest() {
         TestDatabase db(TestDatabase::Kind::SQLite);
         db.recreate();
@@ -326,28 +296,6 @@ private Q_SLOTS:
         QVERIFY(spaced.control.ValidateConfiguration());
     }
 
-    void unreachableSourceIsTriedAgainNextCycle() {
-        TestDatabase db(TestDatabase::Kind::SQLite);
-        db.recreate();
-        db.insert(sms(1, QStringLiteral("x"), QString()));
-        Rig rig(db);
-        rig.config.dsnName = QStringLiteral("NoSuchSource");
-        rig.control.cmdStart_Click();
-        QStringList lines = rig.newLines();
-        QCOMPARE(lines.size(), 4);
-        QVERIFY2(lines[2].startsWith(QStringLiteral("Error Occurred: -2147467259 --> ")) &&
-                     lines[2].contains(QStringLiteral("Data source name not found")),
-                 qPrintable(lines[2]));
-        QCOMPARE(lines[3], QStringLiteral("Idle..."));
-        QCOMPARE(rig.window.statuses.last(), QStringLiteral("Idle..."));
-        QVERIFY(rig.control.isTimer1On());
-
-        rig.config.dsnName = db.dsn();
-        rig.control.Timer1_Timer();
-        QVERIFY(rig.newLines().contains(QStringLiteral("Processing message for Record Id: 1")));
-        expectOutcome(db, 1, QStringLiteral("N"), "Mobile No. Is Not Defined.");
-    }
-
     // Whatever fails after a message went out, it never goes out again, and the rows after it
     // are still served.
     void failuresAfterASendNeverSendItAgain() {
@@ -377,25 +325,6 @@ private Q_SLOTS:
             QCOMPARE(statusOf(db, 1), claimed);
             QCOMPARE(statusOf(db, 2), sent);
             QVERIFY(rig.logLines().filter(QStringLiteral("Error Occurred")).size() == 1);
-        }
-        {  // Two rows share a RecId: neither goes out, the next row does.
-            TestDatabase db(Kind::SQLite);
-            db.recreate(QStringLiteral(
-                "CREATE TABLE tblMessages (RecId INTEGER, MessageType TEXT, MessageText TEXT, "
-                "MobileNo TEXT, IsSent CHAR(1), ProcessStatus VARCHAR(50), ProcessedDate "
-                "TIMESTAMP)"));
-            db.insert(sms(1, QStringLiteral("a"), QStringLiteral("4412001")));
-            db.insert(sms(1, QStringLiteral("b"), QStringLiteral("4412002")));
-            db.insert(sms(2, QStringLiteral("c"), QStringLiteral("4412003")));
-            SmsPeer peer;
-            Rig rig(db);
-            cycles(rig, 2);
-            QCOMPARE(peer.count(QStringLiteral("4412001")) + peer.count(QStringLiteral("4412002")),
-                     0);
-            QCOMPARE(peer.count(QStringLiteral("4412003")), 1);
-            QVERIFY(rig.logLines().contains(
-                QStringLiteral("Error Occurred: 3001 --> Record Id: 1 names more than one row of "
-                               "tblMessages, so it is left as it is.")));
         }
         {  // The log cannot be written while the row is at the gateway.
             TestDatabase db(Kind::SQLite);
