@@ -12,6 +12,12 @@ void sample(QByteArray& out, const QByteArray& name, double value) {
     out += name + ' ' + QByteArray::number(value, 'g', 15) + '\n';
 }
 
+// A metric of one sample: its family and its value.
+void single(QByteArray& out, const char* name, const char* type, const char* help, double value) {
+    family(out, name, type, help);
+    sample(out, name, value);
+}
+
 double seconds(const QDateTime& at) {
     return at.isValid() ? static_cast<double>(at.toMSecsSinceEpoch()) / 1000.0 : 0;
 }
@@ -33,15 +39,15 @@ QByteArray metricsText(const ServiceState& state) {
                    double(c.messages[size_t(ch)][size_t(r)]));
         }
     }
-    family(out, "korvane_claim_attempts_total", "counter", "Rows a claim was tried on.");
-    sample(out, "korvane_claim_attempts_total", double(c.claimAttempts));
-    family(out, "korvane_throttle_answers_total", "counter",
-           "Submits the SMS gateway answered throttled or queue full.");
-    sample(out, "korvane_throttle_answers_total", double(state.throttleAnswers));
-    family(out, "korvane_smpp_binds_total", "counter", "SMPP sessions bound.");
-    sample(out, "korvane_smpp_binds_total", double(state.smppBinds));
-    family(out, "korvane_smtp_connections_total", "counter", "SMTP connections opened.");
-    sample(out, "korvane_smtp_connections_total", double(state.smtpConnections));
+    single(out, "korvane_claim_attempts_total", "counter", "Rows a claim was tried on.",
+           double(c.claimAttempts));
+    single(out, "korvane_throttle_answers_total", "counter",
+           "Submits the SMS gateway answered throttled or queue full.",
+           double(state.throttleAnswers));
+    single(out, "korvane_smpp_binds_total", "counter", "SMPP sessions bound.",
+           double(state.smppBinds));
+    single(out, "korvane_smtp_connections_total", "counter", "SMTP connections opened.",
+           double(state.smtpConnections));
     family(out, "korvane_cycle_duration_seconds", "histogram", "How long dispatch cycles took.");
     quint64 cumulative = 0;
     for (size_t i = 0; i < Counters::kDurationBounds.size(); ++i) {
@@ -55,23 +61,20 @@ QByteArray metricsText(const ServiceState& state) {
     sample(out, "korvane_cycle_duration_seconds_bucket{le=\"+Inf\"}", double(cumulative));
     sample(out, "korvane_cycle_duration_seconds_sum", c.durationSum);
     sample(out, "korvane_cycle_duration_seconds_count", double(cumulative));
-    family(out, "korvane_cycle_errors_total", "counter", "Cycles that ended on the error path.");
-    sample(out, "korvane_cycle_errors_total", double(c.cycleErrors));
-    family(out, "korvane_last_cycle_end_timestamp_seconds", "gauge",
-           "When the last cycle ended (0: none yet).");
-    sample(out, "korvane_last_cycle_end_timestamp_seconds", seconds(c.lastCycleEnd));
-    family(out, "korvane_waiting_rows", "gauge", "Waiting rows the last selection found.");
-    sample(out, "korvane_waiting_rows", double(std::max<qint64>(0, c.waitingRows)));
-    family(out, "korvane_oldest_waiting_seconds", "gauge",
-           "Since this instance first saw the oldest row that is still waiting.");
-    sample(out, "korvane_oldest_waiting_seconds",
+    single(out, "korvane_cycle_errors_total", "counter", "Cycles that ended on the error path.",
+           double(c.cycleErrors));
+    single(out, "korvane_last_cycle_end_timestamp_seconds", "gauge",
+           "When the last cycle ended (0: none yet).", seconds(c.lastCycleEnd));
+    single(out, "korvane_waiting_rows", "gauge", "Waiting rows the last selection found.",
+           double(std::max<qint64>(0, c.waitingRows)));
+    single(out, "korvane_oldest_waiting_seconds", "gauge",
+           "Since this instance first saw the oldest row that is still waiting.",
            c.oldestWaitingSince.isValid() ? double(c.oldestWaitingSince.msecsTo(state.now)) / 1000.0
                                           : 0);
-    family(out, "korvane_stale_claims", "gauge",
-           "Rows marked 'Message Is Being Sent.' for more than 15 minutes.");
-    sample(out, "korvane_stale_claims", double(c.staleClaims));
-    family(out, "korvane_processing", "gauge", "1 while processing is started.");
-    sample(out, "korvane_processing", state.started ? 1 : 0);
+    single(out, "korvane_stale_claims", "gauge",
+           "Rows marked 'Message Is Being Sent.' for more than 15 minutes.", double(c.staleClaims));
+    single(out, "korvane_processing", "gauge", "1 while processing is started.",
+           state.started ? 1 : 0);
     return out;
 }
 

@@ -226,20 +226,21 @@ MessageStore::Step OdbcMessageStore::saveAndClaim(const std::vector<Outcome>& ou
                                                   const std::vector<TableRow>& rows,
                                                   const QDateTime& at) {
     if (!writes_.answersEachRow() || outcomes.empty() || rows.empty()) {
-        return inOneTransaction(outcomes, rows, at);
+        return writeBatch(outcomes, rows, at);
     }
-    Step step = inOneTransaction(outcomes, {}, at);
-    Step claims = inOneTransaction({}, rows, at);
+    Step step = writeBatch(outcomes, {}, at);
+    Step claims = writeBatch({}, rows, at);
     step.claimed = std::move(claims.claimed);
     step.claimFailure = std::move(claims.claimFailure);
     return step;
 }
 
-// A claim whose statement fails claims nothing: the saves then run again on their own and the
-// failure comes back with them.
-MessageStore::Step OdbcMessageStore::inOneTransaction(const std::vector<Outcome>& outcomes,
-                                                      const std::vector<TableRow>& rows,
-                                                      const QDateTime& at) {
+// Saves and claims as one batch of guarded writes (GuardedWrites: one transaction where it
+// takes one). A claim whose statement fails claims nothing: the saves then run again on their
+// own and the failure comes back with them.
+MessageStore::Step OdbcMessageStore::writeBatch(const std::vector<Outcome>& outcomes,
+                                                const std::vector<TableRow>& rows,
+                                                const QDateTime& at) {
     std::vector<GuardedWrites::Update> updates;
     for (const Outcome& outcome : outcomes) {
         updates.push_back(
@@ -299,7 +300,7 @@ MessageStore::Saved OdbcMessageStore::savedAs(const Outcome& outcome,
 
 std::vector<MessageStore::Write> OdbcMessageStore::claim(const std::vector<TableRow>& rows,
                                                          const QDateTime& at) {
-    Step step = inOneTransaction({}, rows, at);
+    Step step = writeBatch({}, rows, at);
     if (step.claimFailure) {
         throw *step.claimFailure;
     }
@@ -308,7 +309,7 @@ std::vector<MessageStore::Write> OdbcMessageStore::claim(const std::vector<Table
 
 std::vector<MessageStore::Saved> OdbcMessageStore::save(const std::vector<Outcome>& outcomes,
                                                         const QDateTime& at) {
-    return inOneTransaction(outcomes, {}, at).saved;
+    return writeBatch(outcomes, {}, at).saved;
 }
 
 void OdbcMessageStore::release(const std::vector<TableRow>& rows) {

@@ -32,8 +32,8 @@ public:
     void cancel() { cancel_.cancel(); }
 
 private:
-    Step inOneTransaction(const std::vector<Outcome>& outcomes, const std::vector<TableRow>& rows,
-                          const QDateTime& at);
+    Step writeBatch(const std::vector<Outcome>& outcomes, const std::vector<TableRow>& rows,
+                    const QDateTime& at);
     static Write writeOf(const GuardedWrites::Done& done);
     static Saved savedAs(const Outcome& outcome, const GuardedWrites::Done& done);
     static GuardedWrites::Update guarded(const TableRow& row, const QString& assignments,
