@@ -73,6 +73,8 @@ QByteArray metricsText(const ServiceState& state) {
                                           : 0);
     single(out, "korvane_stale_claims", "gauge",
            "Rows marked 'Message Is Being Sent.' for more than 15 minutes.", double(c.staleClaims));
+    single(out, "korvane_database_wait_seconds", "gauge",
+           "How long the database call out now has waited (0: none).", state.databaseWaitS);
     single(out, "korvane_processing", "gauge", "1 while processing is started.",
            state.started ? 1 : 0);
     return out;
@@ -83,6 +85,10 @@ Health judgeHealth(const ServiceState& state) {
     const qint64 sinceProgress = c.lastProgress.isValid() ? c.lastProgress.secsTo(state.now) : -1;
     if (!state.started) {
         return Health{false, QStringLiteral("processing is stopped")};
+    }
+    if (state.databaseWaitS > kDatabaseWaitUnhealthyS) {
+        return Health{false, QStringLiteral("the database has not answered for %1 s")
+                                 .arg(qint64(state.databaseWaitS))};
     }
     if (c.failedInARow >= kFailedCyclesUnhealthy) {
         return Health{

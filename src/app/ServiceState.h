@@ -17,6 +17,7 @@ struct ServiceState {
     quint64 throttleAnswers = 0;
     quint64 smppBinds = 0;
     quint64 smtpConnections = 0;
+    double databaseWaitS = 0;  // how long the database call out now has waited; 0: none
     QDateTime now;
 };
 
@@ -33,6 +34,9 @@ Health judgeHealth(const ServiceState& state);
 
 constexpr int kProgressS = 60;
 constexpr int kLongestSendS = 300 + 60;
+// A statement waiting longer than this is a database that stopped answering: lock waits may
+// take about 68 s (a batch meeting a locked row waits up to twice the lock timeout).
+constexpr int kDatabaseWaitUnhealthyS = 90;
 // Cycles in a row that could not reach the table before the database counts as unreachable.
 constexpr int kFailedCyclesUnhealthy = 3;
 

@@ -1,5 +1,6 @@
 #include "core/Responsive.h"
 
+#include <QAbstractEventDispatcher>
 #include <QCoreApplication>
 #include <QTimer>
 
@@ -17,6 +18,16 @@ bool waitResponsively(const std::function<bool()>& done, QDeadlineTimer deadline
         QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
     }
     return true;
+}
+
+std::function<void()> eventLoopWaker() {
+    // The dispatcher lives as long as its thread, the window's, which the program ends with.
+    QAbstractEventDispatcher* dispatcher = QAbstractEventDispatcher::instance();
+    return [dispatcher] {
+        if (dispatcher != nullptr) {
+            dispatcher->wakeUp();
+        }
+    };
 }
 
 }  // namespace korvane

@@ -1,7 +1,10 @@
 #include "dispatch/BackgroundStore.h"
 
+#include <QElapsedTimer>
 #include <atomic>
+#include <condition_variable>
 #include <exception>
+#include <mutex>
 
 #include "core/Responsive.h"
 #include "core/StopDeadline.h"
@@ -9,144 +12,227 @@
 
 namespace korvane {
 
-BackgroundStore::BackgroundStore(const StopDeadline* stop, int lockTimeoutS)
+// What the database's thread and a cancel's share. The store is used, and destroyed, on the
+// database's thread alone; a cancel reaches into it from its own.
+struct BackgroundStore::Worker {
+    std::unique_ptr<CancellableStore> store;
+    std::mutex mutex;
+    std::condition_variable wake;
+    std::function<void()> job;
+    bool quit = false;
+    bool cancelling = false;  // a cancel's thread is using the store
+    bool closing = false;     // the store is going: no cancel starts
+
+    void run() {
+        for (;;) {
+            std::function<void()> next;
+            {
+                std::unique_lock<std::mutex> lock(mutex);
+                wake.wait(lock, [this] { return quit || job; });
+                if (!job) {
+                    break;
+                }
+                next.swap(job);
+            }
+            next();
+        }
+        std::unique_lock<std::mutex> lock(mutex);
+        closing = true;
+        if (cancelling) {
+            // A cancel still reaches into the connection: it is left open rather than closed
+            // under the cancel.
+            static_cast<void>(store.release());
+            return;
+        }
+        lock.unlock();
+        store.reset();  // the connection closes on the thread that opened it
+    }
+};
+
+BackgroundStore::BackgroundStore(const StopDeadline* stop, int lockTimeoutS, QElapsedTimer* waiting)
+    : BackgroundStore(std::make_unique<OdbcMessageStore>(lockTimeoutS), stop, lockTimeoutS,
+                      waiting) {}
+
+BackgroundStore::BackgroundStore(std::unique_ptr<CancellableStore> store, const StopDeadline* stop,
+                                 int lockTimeoutS, QElapsedTimer* waiting)
     : stop_(stop),
       lockTimeoutS_(lockTimeoutS),
-      store_(std::make_unique<OdbcMessageStore>(lockTimeoutS)),
-      thread_([this] { run(); }) {}
+      waiting_(waiting),
+      worker_(std::make_shared<Worker>()) {
+    worker_->store = std::move(store);
+    thread_ = std::thread([worker = worker_] { worker->run(); });
+}
 
 BackgroundStore::~BackgroundStore() {
     {
-        const std::lock_guard<std::mutex> lock(mutex_);
-        quit_ = true;
+        const std::lock_guard<std::mutex> lock(worker_->mutex);
+        worker_->quit = true;
     }
-    wake_.notify_all();
-    thread_.join();
+    worker_->wake.notify_all();
+    if (givenUp_) {
+        thread_.detach();  // it may never return
+    } else {
+        thread_.join();
+    }
 }
 
-void BackgroundStore::run() {
-    for (;;) {
-        std::function<void()> job;
-        {
-            std::unique_lock<std::mutex> lock(mutex_);
-            wake_.wait(lock, [this] { return quit_ || job_; });
-            if (!job_) {
-                break;
-            }
-            job.swap(job_);
-        }
-        job();
-    }
-    store_.reset();  // the connection closes on the thread that opened it
-}
-
-namespace {
-// What the drivers' own lock timeouts get before the statement is cancelled from here.
-constexpr int kCancelGraceMs = 2000;
-}  // namespace
-
-// Hands the job to the thread and waits on the event loop until it has run; cancels the
-// statement running when the program must end, or at cancelAt.
-void BackgroundStore::runOnThread(const std::function<void()>& job, QDeadlineTimer cancelAt) {
-    std::atomic<bool> done{false};
+// At most one cancel at a time; one that never returns holds nobody but its own thread.
+void BackgroundStore::cancelOnOwnThread() {
     {
-        const std::lock_guard<std::mutex> lock(mutex_);
-        job_ = [&] {
-            job();
-            done = true;
-            QMetaObject::invokeMethod(
-                &waker_, [] {}, Qt::QueuedConnection);
+        const std::lock_guard<std::mutex> lock(worker_->mutex);
+        if (worker_->cancelling || worker_->closing) {
+            return;
+        }
+        worker_->cancelling = true;
+    }
+    std::thread([worker = worker_] {
+        worker->store->cancel();
+        const std::lock_guard<std::mutex> lock(worker->mutex);
+        worker->cancelling = false;
+    }).detach();
+}
+
+// Hands the job to the database's thread and waits on the event loop until done() holds.
+// Cancels the statement at cancelAt, or when the program must end; gives the thread up when
+// that cancel brings no answer in time.
+void BackgroundStore::runOnThread(std::function<void(CancellableStore&)> job,
+                                  QDeadlineTimer cancelAt, const std::function<bool()>& done) {
+    if (givenUp_) {
+        throw DatabaseUnanswered(ErrorNumber::ProviderError,
+                                 QStringLiteral("The database has not answered."));
+    }
+    {
+        const std::lock_guard<std::mutex> lock(worker_->mutex);
+        worker_->job = [worker = worker_.get(), job = std::move(job), wake = eventLoopWaker()] {
+            job(*worker->store);
+            wake();
         };
     }
-    wake_.notify_all();
+    worker_->wake.notify_all();
+    QElapsedTimer took;
+    took.start();
+    if (waiting_ != nullptr) {
+        *waiting_ = took;
+    }
     bool cancelled = false;
-    while (!done) {
-        if (!cancelled && (cancelAt.hasExpired() || (stop_ != nullptr && stop_->passed()))) {
-            store_->cancel();
+    QDeadlineTimer giveUpAt(QDeadlineTimer::Forever);
+    while (!done()) {
+        const bool ending = stop_ != nullptr && stop_->passed();
+        if (!cancelled && (ending || cancelAt.hasExpired())) {
+            cancelOnOwnThread();
             cancelled = true;
         }
-        const quint64 changes = stop_ != nullptr ? stop_->changes() : 0;
-        QDeadlineTimer until(QDeadlineTimer::Forever);
-        if (!cancelled) {
-            until = stop_ != nullptr ? stop_->capped(cancelAt) : cancelAt;
+        if (ending && giveUpAt.isForever()) {
+            giveUpAt = QDeadlineTimer(cancelGraceMs_);
         }
-        waitResponsively([&] { return done || (stop_ != nullptr && stop_->changes() != changes); },
-                         until);
+        if (giveUpAt.hasExpired()) {
+            givenUp_ = true;
+            if (waiting_ != nullptr) {
+                waiting_->invalidate();
+            }
+            throw DatabaseUnanswered(
+                ErrorNumber::ProviderError,
+                QStringLiteral("The database has not answered for %1 s, not even to a cancel: "
+                               "Korvane ends without it.")
+                    .arg(took.elapsed() / 1000));
+        }
+        QDeadlineTimer until = ending      ? giveUpAt
+                               : cancelled ? QDeadlineTimer(QDeadlineTimer::Forever)
+                                           : cancelAt;
+        const quint64 changes = stop_ != nullptr ? stop_->changes() : 0;
+        if (stop_ != nullptr && !ending) {
+            until = stop_->capped(until);
+        }
+        waitResponsively(
+            [&] { return done() || (stop_ != nullptr && stop_->changes() != changes); }, until);
+    }
+    if (waiting_ != nullptr) {
+        waiting_->invalidate();
     }
 }
 
 template <typename Result>
-Result BackgroundStore::call(const std::function<Result(OdbcMessageStore&)>& job, size_t writes) {
-    std::optional<Result> result;
-    std::exception_ptr failure;
+Result BackgroundStore::call(std::function<Result(CancellableStore&)> job, size_t writes) {
+    struct Answer {
+        std::optional<Result> result;
+        std::exception_ptr failure;
+        std::atomic<bool> done{false};
+    };
+    auto answer = std::make_shared<Answer>();
     runOnThread(
-        [&] {
+        [answer, job = std::move(job)](CancellableStore& store) {
             try {
-                result = job(*store_);
+                answer->result = job(store);
             } catch (...) {
-                failure = std::current_exception();
+                answer->failure = std::current_exception();
             }
+            answer->done = true;
         },
         writes > 0
-            ? QDeadlineTimer(static_cast<qint64>(writes) * (lockTimeoutS_ * 1000 + kCancelGraceMs))
-            : QDeadlineTimer(QDeadlineTimer::Forever));
-    if (failure) {
-        std::rethrow_exception(failure);
+            ? QDeadlineTimer(static_cast<qint64>(writes) * (lockTimeoutS_ * 1000 + lockGraceMs_))
+            : QDeadlineTimer(QDeadlineTimer::Forever),
+        [&answer] { return answer->done.load(); });
+    if (answer->failure) {
+        std::rethrow_exception(answer->failure);
     }
-    return std::move(*result);
+    return std::move(*answer->result);
 }
 
 void BackgroundStore::open(const DataSourceSettings& source) {
-    call<bool>([&](OdbcMessageStore& store) {
+    call<bool>([source](CancellableStore& store) {
         store.open(source);
         return true;
     });
 }
 
 bool BackgroundStore::isOpen() {
-    return call<bool>([](OdbcMessageStore& store) { return store.isOpen(); });
+    return call<bool>([](CancellableStore& store) { return store.isOpen(); });
 }
 
 void BackgroundStore::select(qint32 dontSendProcessedMsgs) {
-    call<bool>([&](OdbcMessageStore& store) {
+    call<bool>([dontSendProcessedMsgs](CancellableStore& store) {
         store.select(dontSendProcessedMsgs);
         return true;
     });
 }
 
 qint64 BackgroundStore::countWaiting(qint32 dontSendProcessedMsgs) {
-    return call<qint64>(
-        [&](OdbcMessageStore& store) { return store.countWaiting(dontSendProcessedMsgs); });
+    return call<qint64>([dontSendProcessedMsgs](CancellableStore& store) {
+        return store.countWaiting(dontSendProcessedMsgs);
+    });
 }
 
 std::vector<TableRow> BackgroundStore::nextPage(int limit) {
     return call<std::vector<TableRow>>(
-        [&](OdbcMessageStore& store) { return store.nextPage(limit); });
+        [limit](CancellableStore& store) { return store.nextPage(limit); });
 }
 
 std::vector<MessageStore::Write> BackgroundStore::claim(const std::vector<TableRow>& rows,
                                                         const QDateTime& at) {
-    return call<std::vector<Write>>([&](OdbcMessageStore& store) { return store.claim(rows, at); },
-                                    rows.size());
+    return call<std::vector<Write>>(
+        [rows, at](CancellableStore& store) { return store.claim(rows, at); }, rows.size());
 }
 
 std::vector<MessageStore::Saved> BackgroundStore::save(const std::vector<Outcome>& outcomes,
                                                        const QDateTime& at) {
     return call<std::vector<Saved>>(
-        [&](OdbcMessageStore& store) { return store.save(outcomes, at); }, outcomes.size());
+        [outcomes, at](CancellableStore& store) { return store.save(outcomes, at); },
+        outcomes.size());
 }
 
 MessageStore::Step BackgroundStore::saveAndClaim(const std::vector<Outcome>& outcomes,
                                                  const std::vector<TableRow>& rows,
                                                  const QDateTime& at) {
     return call<Step>(
-        [&](OdbcMessageStore& store) { return store.saveAndClaim(outcomes, rows, at); },
+        [outcomes, rows, at](CancellableStore& store) {
+            return store.saveAndClaim(outcomes, rows, at);
+        },
         outcomes.size() + rows.size());
 }
 
 void BackgroundStore::release(const std::vector<TableRow>& rows) {
     call<bool>(
-        [&](OdbcMessageStore& store) {
+        [rows](CancellableStore& store) {
             store.release(rows);
             return true;
         },
@@ -154,7 +240,8 @@ void BackgroundStore::release(const std::vector<TableRow>& rows) {
 }
 
 QList<MessageStore::Claim> BackgroundStore::claimsBefore(const QDateTime& cutoff) {
-    return call<QList<Claim>>([&](OdbcMessageStore& store) { return store.claimsBefore(cutoff); });
+    return call<QList<Claim>>(
+        [cutoff](CancellableStore& store) { return store.claimsBefore(cutoff); });
 }
 
 }  // namespace korvane

@@ -1,29 +1,50 @@
 #pragma once
 
 #include <QDeadlineTimer>
-#include <QObject>
-#include <condition_variable>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <thread>
 
-#include "dispatch/MessageStore.h"
+#include "dispatch/CancellableStore.h"
 #include "dispatch/OdbcStatement.h"
+
+class QElapsedTimer;
 
 namespace korvane {
 
-class OdbcMessageStore;
 class StopDeadline;
 
-// tblMessages through ODBC on a thread of its own: a statement waiting for a lock, or a slow
-// database, never holds up the window. Each call waits for its answer on the event loop;
-// when the program must end, the statement running is cancelled.
+// The database stopped answering while the program must end: its thread is left behind.
+class DatabaseUnanswered : public KorvaneError {
+public:
+    using KorvaneError::KorvaneError;
+};
+
+// tblMessages on a thread of its own: a statement waiting for a lock, or a database that
+// stops answering, never holds up the window. Each call waits for its answer on the event
+// loop. A statement that outlasts its lock timeouts, or runs when the program must end, is
+// cancelled from a third thread, since a driver's cancel may itself wait on the network. When
+// the program must end and even the cancel brings no answer within kCancelGraceMs, the
+// database's thread is given up: the call raises DatabaseUnanswered, so do all later ones,
+// and the thread is left to end whenever the driver lets it.
 class BackgroundStore : public MessageStore {
 public:
+    static constexpr int kLockGraceMs = 2000;
+    static constexpr int kCancelGraceMs = 3000;
+
+    // ODBC (OdbcMessageStore). waiting: runs while a call is out, invalid otherwise.
     explicit BackgroundStore(const StopDeadline* stop = nullptr,
-                             int lockTimeoutS = OdbcStatement::kQueryTimeoutS);
+                             int lockTimeoutS = OdbcStatement::kQueryTimeoutS,
+                             QElapsedTimer* waiting = nullptr);
+    BackgroundStore(std::unique_ptr<CancellableStore> store, const StopDeadline* stop,
+                    int lockTimeoutS, QElapsedTimer* waiting = nullptr);
     ~BackgroundStore() override;
+    // What a lock wait gets past its timeout before a cancel, and a cancel when the program must
+    // end before the thread is given up.
+    void setGraces(int lockGraceMs, int cancelGraceMs) {
+        lockGraceMs_ = lockGraceMs;
+        cancelGraceMs_ = cancelGraceMs;
+    }
     BackgroundStore(const BackgroundStore&) = delete;
     BackgroundStore& operator=(const BackgroundStore&) = delete;
 
@@ -40,22 +61,25 @@ public:
     QList<Claim> claimsBefore(const QDateTime& cutoff) override;
 
 private:
-    // writes: how many guarded writes the job makes; it is cancelled when it outlasts their
-    // lock timeouts, for drivers whose own timeouts do not hold. 0: never.
+    struct Worker;
+
+    // The job gets copies of what it needs: a call given up on returns while it still runs.
+    // writes: how many guarded writes it makes; it is cancelled when it outlasts their lock
+    // timeouts, for drivers whose own timeouts do not hold. 0: never.
     template <typename Result>
-    Result call(const std::function<Result(OdbcMessageStore&)>& job, size_t writes = 0);
-    void runOnThread(const std::function<void()>& job, QDeadlineTimer cancelAt);
-    void run();
+    Result call(std::function<Result(CancellableStore&)> job, size_t writes = 0);
+    void runOnThread(std::function<void(CancellableStore&)> job, QDeadlineTimer cancelAt,
+                     const std::function<bool()>& done);
+    void cancelOnOwnThread();
 
     const StopDeadline* stop_;
     int lockTimeoutS_;
-    QObject waker_;                            // the thread posts to it, which wakes the event loop
-    std::unique_ptr<OdbcMessageStore> store_;  // used, and destroyed, on the thread alone
-    std::mutex mutex_;
-    std::condition_variable wake_;
-    std::function<void()> job_;
-    bool quit_ = false;
+    QElapsedTimer* waiting_;
+    std::shared_ptr<Worker> worker_;  // shared with the threads, which may outlive this
     std::thread thread_;
+    int lockGraceMs_ = kLockGraceMs;
+    int cancelGraceMs_ = kCancelGraceMs;
+    bool givenUp_ = false;
 };
 
 }  // namespace korvane

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QDateTime>
+#include <QElapsedTimer>
 #include <QVariant>
 #include <QtGlobal>
 #include <array>
@@ -25,6 +26,10 @@ struct Counters {
     // The oldest waiting row (the first the selection returned) and when it was first seen.
     QVariant oldestWaitingKey;
     QDateTime oldestWaitingSince;
+    // Runs while a database call is out (invalid between calls).
+    QElapsedTimer databaseWait;
+    // The database stopped answering while the program had to end, and was left behind.
+    bool databaseGivenUp = false;
     // Cycle durations: counts per upper bound in seconds, the last bucket open-ended.
     static constexpr std::array<double, 8> kDurationBounds{0.1, 0.5, 1, 5, 10, 30, 60, 300};
     std::array<quint64, kDurationBounds.size() + 1> durations{};

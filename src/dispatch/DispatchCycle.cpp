@@ -32,7 +32,10 @@ DispatchCycle::DispatchCycle(CycleControl& control, const RunConfiguration& conf
       sms_(sms),
       email_(email),
       clock_(clock),
-      makeStore_([this] { return std::make_unique<BackgroundStore>(stop_); }) {}
+      makeStore_([this] {
+          return std::make_unique<BackgroundStore>(stop_, OdbcStatement::kQueryTimeoutS,
+                                                   &counters_.databaseWait);
+      }) {}
 
 void DispatchCycle::yield() {
     log_.yield();
@@ -75,6 +78,9 @@ void DispatchCycle::run() {
         ended(took, true);
         yield();
         return;
+    } catch (const DatabaseUnanswered& error) {
+        counters_.databaseGivenUp = true;
+        failure = errorLine(error);
     } catch (const KorvaneError& error) {
         failure = errorLine(error);
     } catch (const std::exception& error) {

@@ -47,6 +47,8 @@ void OdbcMessageStore::open(const DataSourceSettings& source) {
     QSqlDatabase db = connection_.database();
     if (SQLHANDLE handle = handleOf(db.driver() ? db.driver()->handle() : QVariant())) {
         dbms_ = infoText(handle, SQL_DBMS_NAME);
+        // SQLite's own busy timeout bounds its waits; its driver cannot be cancelled safely.
+        cancel_.setEnabled(!dbms_.contains(QStringLiteral("SQLite"), Qt::CaseInsensitive));
         boundLockWaits();
     }
     writes_.learn(dbms_);
@@ -266,6 +268,10 @@ MessageStore::Step OdbcMessageStore::writeBatch(const std::vector<Outcome>& outc
         done = writes_.run(updates);
     }
     for (size_t i = 0; i < outcomes.size(); ++i) {
+        if (outcomes[i].claimed && !done[i].error && done[i].changed == 0 &&
+            holdsAlready(outcomes[i])) {
+            done[i].changed = 1;
+        }
         step.saved.push_back(savedAs(outcomes[i], done[i]));
     }
     for (size_t i = outcomes.size(); i < done.size(); ++i) {
@@ -273,6 +279,27 @@ MessageStore::Step OdbcMessageStore::writeBatch(const std::vector<Outcome>& outc
         step.claimed.push_back(writeOf(done[i]));
     }
     return step;
+}
+
+// A save that finds nothing claimed may find its own outcome there: an earlier attempt whose
+// answer was lost (cancelled, a connection cut after the commit) wrote it after all.
+// ProcessedDate is left out: that attempt's time may differ.
+bool OdbcMessageStore::holdsAlready(const Outcome& outcome) {
+    const QString where = QStringLiteral("SELECT COUNT(*) FROM tblMessages WHERE RecId = ?");
+    const QVariant recId = outcome.row.value(Column::RecId);
+    auto count = [this](const QString& sql, const QVariantList& values) {
+        QStringList returned;
+        OdbcStatement(connection_.database(), connection_.password(), &cancel_, lockTimeoutS_)
+            .execute(sql, values, &returned);
+        return returned.value(0).trimmed();
+    };
+    try {
+        return count(where, {recId}) == QLatin1String("1") &&
+               count(where + QStringLiteral(" AND IsSent = ? AND ProcessStatus = ?"),
+                     {recId, outcome.isSent, outcome.status}) == QLatin1String("1");
+    } catch (const KorvaneError&) {
+        return false;  // the save's own failure is the one reported
+    }
 }
 
 MessageStore::Write OdbcMessageStore::writeOf(const GuardedWrites::Done& done) {

@@ -1,8 +1,8 @@
 #pragma once
 
+#include "dispatch/CancellableStore.h"
 #include "dispatch/DatabaseConnection.h"
 #include "dispatch/GuardedWrites.h"
-#include "dispatch/MessageStore.h"
 #include "dispatch/OdbcStatement.h"
 
 namespace korvane {
@@ -11,7 +11,7 @@ namespace korvane {
 // by RecId, holding only the columns Korvane uses; each batch of writes is one transaction of
 // guarded UPDATEs (GuardedWrites). Lock waits end after OdbcStatement::kQueryTimeoutS where the
 // driver allows.
-class OdbcMessageStore : public MessageStore {
+class OdbcMessageStore : public CancellableStore {
 public:
     explicit OdbcMessageStore(int lockTimeoutS = OdbcStatement::kQueryTimeoutS)
         : lockTimeoutS_(lockTimeoutS), writes_(connection_, cancel_, lockTimeoutS) {}
@@ -28,12 +28,13 @@ public:
     void release(const std::vector<TableRow>& rows) override;
     QList<Claim> claimsBefore(const QDateTime& cutoff) override;
 
-    // Cancels the statement running now; safe from any thread.
-    void cancel() { cancel_.cancel(); }
+    // Cancels the statement running now; safe from any thread, a no-op on SQLite.
+    void cancel() override { cancel_.cancel(); }
 
 private:
     Step writeBatch(const std::vector<Outcome>& outcomes, const std::vector<TableRow>& rows,
                     const QDateTime& at);
+    bool holdsAlready(const Outcome& outcome);
     static Write writeOf(const GuardedWrites::Done& done);
     static Saved savedAs(const Outcome& outcome, const GuardedWrites::Done& done);
     static GuardedWrites::Update guarded(const TableRow& row, const QString& assignments,

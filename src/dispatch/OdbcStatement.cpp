@@ -122,15 +122,46 @@ void CancelPoint::enter(void* statement) {
     statement_ = statement;
 }
 
-void CancelPoint::leave() {
+bool CancelPoint::leaveAndHandOver() {
     const std::lock_guard<std::mutex> lock(mutex_);
     statement_ = nullptr;
+    handedOver_ = cancelling_ != nullptr;
+    return handedOver_;
+}
+
+void CancelPoint::leave() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    statement_ = nullptr;
+    cancelled_.wait(lock, [this] { return cancelling_ == nullptr; });
+}
+
+void CancelPoint::setEnabled(bool enabled) {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    enabled_ = enabled;
 }
 
 void CancelPoint::cancel() {
-    const std::lock_guard<std::mutex> lock(mutex_);
-    if (statement_ != nullptr) {
-        SQLCancel(static_cast<SQLHSTMT>(statement_));
+    void* statement = nullptr;
+    {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        if (!enabled_ || statement_ == nullptr || cancelling_ != nullptr) {
+            return;
+        }
+        statement = cancelling_ = statement_;
+        handedOver_ = false;
+    }
+    // Unlocked: the database's thread goes on while the driver reaches the server.
+    SQLCancel(static_cast<SQLHSTMT>(statement));
+    bool free = false;
+    {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        free = handedOver_;
+        cancelling_ = nullptr;
+        handedOver_ = false;
+    }
+    cancelled_.notify_all();
+    if (free) {
+        SQLFreeHandle(SQL_HANDLE_STMT, static_cast<SQLHSTMT>(statement));
     }
 }
 
@@ -191,12 +222,19 @@ qint64 OdbcStatement::execute(const QString& sql, const QVariantList& params,
     if (cancel_ != nullptr) {
         cancel_->enter(statement.handle);
     }
+    // Done with the statement, however this ends: a cancel still using it frees it.
+    struct Leave {
+        CancelPoint* point;
+        StatementHandle& statement;
+        ~Leave() {
+            if (point != nullptr && point->leaveAndHandOver()) {
+                statement.handle = SQL_NULL_HSTMT;
+            }
+        }
+    } leave{cancel_, statement};
     const SQLRETURN r =
         SQLExecDirectW(statement.handle, reinterpret_cast<SQLWCHAR*>(command.data()),
                        static_cast<SQLINTEGER>(command.size()));
-    if (cancel_ != nullptr) {
-        cancel_->leave();
-    }
     if (r == SQL_NO_DATA) {
         return 0;  // a searched UPDATE that matched nothing
     }

@@ -3,6 +3,7 @@
 #include <QSqlDatabase>
 #include <QString>
 #include <QVariantList>
+#include <condition_variable>
 #include <mutex>
 
 #include "core/KorvaneError.h"
@@ -10,17 +11,33 @@
 namespace korvane {
 
 // The statement running on a connection, so that another thread can cancel it (SQLCancel)
-// when the program must end rather than wait for a lock to be let go.
+// when a lock wait outlasts its limits or the program must end. SQLCancel may itself wait on
+// the network (PostgreSQL's driver opens a new connection to the server for it), so the
+// database's thread never waits for a cancel: a statement handle a cancel still uses is freed
+// by the cancel once it returns.
 class CancelPoint {
 public:
+    // The statement the database's thread is about to run.
     void enter(void* statement);
+    // The statement is done. True when a cancel still uses the handle and has taken it over:
+    // the caller must not free it.
+    bool leaveAndHandOver();
+    // The statement is done, its handle owned by someone who frees it right after: waits for
+    // a cancel still using it (reads only, which are cancelled only when the program ends).
     void leave();
-    // Cancels the statement running now, if any; safe from any thread.
+    // Cancels the statement running now, if any, on the calling thread; safe from any thread.
+    // False where cancels are off (SQLite's driver frees a running statement's result without
+    // a lock, so a cancel from another thread is unsafe there).
     void cancel();
+    void setEnabled(bool enabled);
 
 private:
     std::mutex mutex_;
+    std::condition_variable cancelled_;
     void* statement_ = nullptr;
+    void* cancelling_ = nullptr;  // the handle a cancel is using now
+    bool handedOver_ = false;     // the cancel frees cancelling_ when it returns
+    bool enabled_ = true;
 };
 
 // A statement that waited too long for a lock, or was cancelled: the row is as busy as one

@@ -2,6 +2,7 @@
 
 #include "core/ActivityLog.h"
 #include "core/KorvaneError.h"
+#include "core/Responsive.h"
 #include "dispatch/DatabaseConnection.h"
 #include "dispatch/EmailChannel.h"
 #include "dispatch/SmsChannel.h"
@@ -37,14 +38,18 @@ void ChannelTests::testConnection(const QString& dsn, const QString& user, const
     QString result;
     {
         BusyScope busy(view_, TestActionView::Test::Connection);
-        try {
-            DatabaseConnection connection;
-            connection.open(dsn, user, password, fileDsnPath);
-            result = connection.isOpen() ? QStringLiteral("Connection is Succeeded.")
-                                         : QStringLiteral("Connection is Failed.");
-        } catch (const KorvaneError& error) {
-            result = errorLine(error);
-        }
+        // A server that does not answer must not freeze the window: the connection is opened,
+        // and closed, on a thread of its own.
+        result = onOwnThread<QString>([dsn, user, password, fileDsnPath] {
+            try {
+                DatabaseConnection connection;
+                connection.open(dsn, user, password, fileDsnPath);
+                return connection.isOpen() ? QStringLiteral("Connection is Succeeded.")
+                                           : QStringLiteral("Connection is Failed.");
+            } catch (const KorvaneError& error) {
+                return errorLine(error);
+            }
+        });
     }
     log_.WriteLog(result, true, true);
 }

@@ -67,8 +67,11 @@ public:
     void requestShutdown();
     // EX_CONFIG: a service manager that sees it does not start the program again.
     static constexpr int kExitConfiguration = 78;
-    // What the program ends with: 0, or kExitConfiguration when it ended headless because
-    // nothing could run.
+    // EX_TEMPFAIL: the program had to end while the database did not answer; its thread was
+    // left behind, so the program ends without running its destructors.
+    static constexpr int kExitDatabaseUnanswered = 75;
+    // What the program ends with: 0, kExitConfiguration when it ended headless because
+    // nothing could run, or kExitDatabaseUnanswered.
     int exitStatus() const { return exitStatus_; }
     // Running as a service: an invisible window must not wait for a user (the program's
     // start sets it; tests drive the window offscreen as a user would).

@@ -1,5 +1,6 @@
 #include <QApplication>
 #include <cstdio>
+#include <cstdlib>
 
 #ifdef Q_OS_UNIX
 #include <unistd.h>
@@ -84,6 +85,8 @@ struct ServiceReports {
             state.throttleAnswers = sms.throttleAnswers();
             state.smppBinds = sms.binds();
             state.smtpConnections = transport.connections();
+            const QElapsedTimer& wait = state.counters.databaseWait;
+            state.databaseWaitS = wait.isValid() ? double(wait.elapsed()) / 1000.0 : 0;
             state.now = clock.now();
             return state;
         });
@@ -160,5 +163,12 @@ int main(int argc, char** argv) {
     ServiceReports reports(window, sms, transport, clock, log);
     window.Form_Load();
     reports.notifier.ready();
-    return QApplication::exec();  // the window's exit status, through QCoreApplication::exit
+    // The window's exit status, through QCoreApplication::exit.
+    const int status = QApplication::exec();
+    if (status == korvane::fmMain::kExitDatabaseUnanswered) {
+        // A database thread may still be inside its driver: nothing is torn down under it.
+        std::fflush(nullptr);
+        std::_Exit(status);
+    }
+    return status;
 }

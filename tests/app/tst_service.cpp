@@ -83,25 +83,33 @@ private Q_SLOTS:
         QTest::addColumn<bool>("running");
         QTest::addColumn<int>("sinceProgressS");  // -1: none yet
         QTest::addColumn<int>("failedInARow");
+        QTest::addColumn<int>("databaseWaitS");
         QTest::addColumn<bool>("ok");
         QTest::addColumn<QString>("reason");
-        QTest::newRow("stopped") << false << false << 5 << 0 << false << "processing is stopped";
-        QTest::newRow("progress") << true << false << 30 << 0 << true << "making progress";
+        QTest::newRow("stopped") << false << false << 5 << 0 << 0 << false
+                                 << "processing is stopped";
+        QTest::newRow("progress") << true << false << 30 << 0 << 0 << true << "making progress";
         QTest::newRow("idle too long")
-            << true << false << 120 << 0 << false << "no progress for 120 s";
-        QTest::newRow("long send") << true << true << 200 << 0 << true << "a send is in progress";
+            << true << false << 120 << 0 << 0 << false << "no progress for 120 s";
+        QTest::newRow("long send")
+            << true << true << 200 << 0 << 0 << true << "a send is in progress";
         QTest::newRow("send past its bounds")
-            << true << true << 400 << 0 << false << "no progress for 400 s";
+            << true << true << 400 << 0 << 0 << false << "no progress for 400 s";
         QTest::newRow("first cycle")
-            << true << true << -1 << 0 << true << "the first cycle is running";
-        QTest::newRow("database away")
-            << true << false << 10 << 3 << false << "the last 3 cycles could not reach the table";
+            << true << true << -1 << 0 << 0 << true << "the first cycle is running";
+        QTest::newRow("database away") << true << false << 10 << 3 << 0 << false
+                                       << "the last 3 cycles could not reach the table";
+        QTest::newRow("lock wait")
+            << true << true << 80 << 0 << 80 << true << "a send is in progress";
+        QTest::newRow("database frozen")
+            << true << true << 100 << 0 << 95 << false << "the database has not answered for 95 s";
     }
     void health() {
         QFETCH(bool, started);
         QFETCH(bool, running);
         QFETCH(int, sinceProgressS);
         QFETCH(int, failedInARow);
+        QFETCH(int, databaseWaitS);
         QFETCH(bool, ok);
         QFETCH(QString, reason);
         ServiceState state;
@@ -109,6 +117,7 @@ private Q_SLOTS:
         state.started = started;
         state.cycleRunning = running;
         state.counters.failedInARow = quint64(failedInARow);
+        state.databaseWaitS = databaseWaitS;
         if (sinceProgressS >= 0) {
             state.counters.lastProgress = kNow.addSecs(-sinceProgressS);
         }

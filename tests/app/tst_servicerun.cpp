@@ -3,10 +3,13 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <QElapsedTimer>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
+#include <QSocketNotifier>
 #include <QTcpServer>
+#include <QTcpSocket>
 #include <QtTest>
 
 #include "core/SettingsStore.h"
@@ -24,6 +27,38 @@ int freePort() {
     QTcpServer probe;
     probe.listen(QHostAddress::LocalHost);
     return probe.serverPort();
+}
+
+bool listening(int port) {
+    QTcpSocket probe;
+    probe.connectToHost(QHostAddress::LocalHost, quint16(port));
+    return probe.waitForConnected(200);
+}
+
+// The private PostgreSQL server's processes: the postmaster and its children.
+QList<pid_t> postgresProcesses() {
+    QFile pidFile(test::TestEnvironment::value("KORVANE_TEST_RUN_DIR") +
+                  QStringLiteral("/pg/data/postmaster.pid"));
+    if (!pidFile.open(QIODevice::ReadOnly)) {
+        return {};
+    }
+    const pid_t postmaster = pid_t(pidFile.readLine().trimmed().toInt());
+    QList<pid_t> all{postmaster};
+    QProcess children;
+    children.start(QStringLiteral("pgrep"), {QStringLiteral("-P"), QString::number(postmaster)});
+    children.waitForFinished();
+    for (const QByteArray& line : children.readAllStandardOutput().split('\n')) {
+        if (!line.trimmed().isEmpty()) {
+            all << pid_t(line.trimmed().toInt());
+        }
+    }
+    return all;
+}
+
+void signalAll(const QList<pid_t>& pids, int signal) {
+    for (pid_t pid : pids) {
+        ::kill(pid, signal);
+    }
 }
 
 }  // namespace
@@ -122,6 +157,125 @@ private Q_SLOTS:
         QVERIFY2(heard.contains(QStringLiteral("STATUS=Idle... (sent 3, not sent 1, in doubt 0)")),
                  qPrintable(heard.join(QLatin1Char('|'))));
         QCOMPARE(heard.filter(QStringLiteral("STOPPING=1")).size(), 1);
+    }
+
+    // The database freezes (every server process stopped, as behind a partition) while rows
+    // go out, and SIGTERM comes 5 s into the freeze: Korvane ends within its grace and the
+    // cancel's, with the status that says it left the database behind; every row is decided or
+    // still claimed, and no message went out twice.
+    void databaseFrozenAtShutdown() {
+        KORVANE_REQUIRE_ENV("KORVANE_TEST_KORVANE_BINARY");
+        TestDatabase db(TestDatabase::Kind::PostgreSQL);
+        db.recreate();
+        const int rows = 300;
+        for (int id = 1; id <= rows; ++id) {
+            db.insert({{QStringLiteral("RecId"), id},
+                       {QStringLiteral("MessageType"), QStringLiteral("SMS")},
+                       {QStringLiteral("MessageText"), QStringLiteral("freeze %1").arg(id)},
+                       {QStringLiteral("MobileNo"),
+                        QStringLiteral("+4420%1").arg(id, 5, 10, QLatin1Char('0'))}});
+        }
+        test::TempProfile profile;
+        const QString smsStore = profile.path(QStringLiteral("sms.jsonl"));
+        const int smppPort = freePort();
+        QProcess gateway;  // answering after 100 ms, as over a network
+        gateway.start(
+            QStringLiteral("node"),
+            {QStringLiteral(KORVANE_SOURCE_DIR "/tests/servers/smpp_server.js"),
+             QStringLiteral("--port"), QString::number(smppPort), QStringLiteral("--store"),
+             smsStore, QStringLiteral("--delay"), QStringLiteral("100")});
+        QVERIFY(gateway.waitForStarted());
+        QTRY_VERIFY_WITH_TIMEOUT(listening(smppPort), 10000);
+        {
+            SettingsStore settings;
+            auto set = [&](const char* section, const char* key, const QString& value) {
+                settings.write(QLatin1String(section), QLatin1String(key), value);
+            };
+            set("DSNSettings", "DSNName", db.dsn());
+            set("DSNSettings", "DSNDBUser", db.user());
+            set("DSNSettings", "DSNDBPassword", db.password());
+            set("DSNSettings", "DSNType", QStringLiteral("Sys"));
+            set("Telvoro", "CellServer", QStringLiteral("127.0.0.1"));
+            set("Telvoro", "CellPort", QString::number(smppPort));
+            set("Email", "SMTPServer", QStringLiteral("127.0.0.1"));
+            set("Email", "SMTPPort", test::TestEnvironment::value("KORVANE_TEST_SMTP_PORT"));
+            set("Application", "RunAppOnStartup", QStringLiteral("1"));
+        }
+        // The watchdog's pings, timed as they arrive: the loop must keep turning in the freeze.
+        const int notify = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_NONBLOCK, 0);
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        const QByteArray path = profile.path(QStringLiteral("notify")).toLocal8Bit();
+        std::memcpy(address.sun_path, path.constData(), size_t(path.size()));
+        QCOMPARE(::bind(notify, reinterpret_cast<sockaddr*>(&address), sizeof(address)), 0);
+        QElapsedTimer clock;
+        clock.start();
+        qint64 lastPing = -1;
+        qint64 longestGap = 0;
+        QSocketNotifier pings(notify, QSocketNotifier::Read);
+        connect(&pings, &QSocketNotifier::activated, this, [&] {
+            char buffer[512];
+            for (ssize_t got; (got = ::recv(notify, buffer, sizeof(buffer), 0)) > 0;) {
+                if (QByteArray(buffer, int(got)).contains("WATCHDOG=1")) {
+                    if (lastPing >= 0) {
+                        longestGap = std::max(longestGap, clock.elapsed() - lastPing);
+                    }
+                    lastPing = clock.elapsed();
+                }
+            }
+        });
+        QProcessEnvironment env = profile.programEnvironment();
+        env.insert(QStringLiteral("NOTIFY_SOCKET"), QString::fromLocal8Bit(path));
+        env.insert(QStringLiteral("WATCHDOG_USEC"), QStringLiteral("2000000"));
+        QProcess korvane;
+        korvane.setProcessEnvironment(env);
+        korvane.start(
+            profile.installedProgram(test::TestEnvironment::value("KORVANE_TEST_KORVANE_BINARY")),
+            QStringList());
+        QVERIFY(korvane.waitForStarted());
+        QTRY_VERIFY_WITH_TIMEOUT(test::ReceivedMessages::sms(smsStore, 0).size() >= 20, 30000);
+
+        const QList<pid_t> server = postgresProcesses();
+        QVERIFY(server.size() > 1);
+        signalAll(server, SIGSTOP);
+        lastPing = -1;
+        struct Thaw {
+            QList<pid_t> pids;
+            ~Thaw() { signalAll(pids, SIGCONT); }
+        } thaw{server};
+        longestGap = 0;
+        QTest::qWait(5000);
+        const qint64 frozenGap = longestGap;  // the pings stop with STOPPING=1
+        QElapsedTimer ending;
+        ending.start();
+        ::kill(static_cast<pid_t>(korvane.processId()), SIGTERM);
+        QTRY_VERIFY_WITH_TIMEOUT(korvane.state() == QProcess::NotRunning, 30000);
+        const qint64 tookMs = ending.elapsed();
+        signalAll(server, SIGCONT);
+        ::close(notify);
+        qInfo(
+            "ended %lld ms after SIGTERM; longest gap between watchdog pings in the freeze %lld ms",
+            tookMs, frozenGap);
+        QCOMPARE(korvane.exitCode(), 75);
+        QVERIFY(korvane.readAllStandardError().contains("ending without the database"));
+
+        QMap<QString, int> received;
+        for (const QJsonObject& sms : test::ReceivedMessages::sms(smsStore, 0)) {
+            ++received[sms[QStringLiteral("destination_addr")].toString()];
+        }
+        gateway.kill();
+        gateway.waitForFinished();
+        QVERIFY(std::all_of(received.begin(), received.end(), [](int n) { return n == 1; }));
+        // Sent rows are saved or still claimed; rows never sent are untouched or given back.
+        const int saved = db.count(QStringLiteral("IsSent = 'Y'"));
+        const int claimed = db.count(QStringLiteral("ProcessStatus = 'Message Is Being Sent.'"));
+        const int waiting = db.count(QStringLiteral("ProcessStatus IS NULL"));
+        QCOMPARE(saved + claimed + waiting, rows);
+        QVERIFY(saved <= int(received.size()));
+        QVERIFY(saved + claimed >= int(received.size()));
+        QCOMPARE(db.count(QStringLiteral("IsSent = 'N' AND ProcessStatus <> 'Message Is Being "
+                                         "Sent.'")),
+                 0);
     }
 };
 

@@ -1,15 +1,7 @@
 #include <QFile>
 #include <QtTest>
 
-#include "core/ActivityLog.h"
-#include "core/RunConfiguration.h"
-#include "dispatch/ProcessingControl.h"
-#include "support/FakeChannels.h"
-#include "support/FakeClock.h"
-#include "support/FakeTable.h"
-#include "support/FakeWindow.h"
-#include "support/RecordingLogView.h"
-#include "support/TempProfile.h"
+#include "support/CycleRig.h"
 
 using namespace korvane;
 using test::FakeTable;
@@ -18,56 +10,7 @@ using Write = MessageStore::Write;
 
 namespace {
 
-// One dispatch cycle over an in-memory table with fake channels: no server anywhere.
-struct Rig {
-    test::TempProfile profile;
-    test::FakeClock clock{QDateTime(QDate(2026, 12, 6), QTime(9, 30, 0))};
-    test::RecordingLogView view;
-    ActivityLog log{profile.logsDir(), clock, &view};
-    test::FakeSms sms;
-    test::FakeEmail email;
-    RunConfiguration config;
-    test::FakeWindow window;
-    FakeTable table;
-    ProcessingControl control{config, log, window, sms, email, clock};
-    QStringList unclaimedSends;  // a message handed over before its row was claimed
-
-    Rig() {
-        config.dsnName = QStringLiteral("Orders");
-        config.cellServer = QStringLiteral("gateway");
-        config.cellPort = QStringLiteral("2775");
-        config.cellUserName = QStringLiteral("Shop");
-        config.smtpServer = QStringLiteral("mail");
-        config.smtpPort = QStringLiteral("25");
-        config.dontSendProcessedMsgs = 1;
-        control.setStoreFactory([this] { return std::make_unique<test::FakeStore>(table); });
-        sms.onSend = [this](const QString& number) { checkClaimed(Column::MobileNo, number); };
-        email.onSend = [this](const QString& to) { checkClaimed(Column::EmailTo, to); };
-    }
-    void checkClaimed(Column column, const QString& value) {
-        for (const FakeTable::Values& row : table.rows) {
-            if (MessageTable::toText(row[size_t(column)]) == value &&
-                MessageTable::toText(row[size_t(Column::ProcessStatus)]) !=
-                    QLatin1String(MessageTable::Outcome::kBeingSent)) {
-                unclaimedSends << value;
-            }
-        }
-    }
-    void cycle() { control.Timer1_Timer(); }
-    QStringList lines() const { return profile.logLines(QStringLiteral("Log_061226.log")); }
-    // The entries of one row, from its blank line to the next blank line or the cycle's end.
-    QStringList rowLines(int id) const {
-        const QStringList all = lines();
-        qsizetype at = all.indexOf(QStringLiteral("Processing message for Record Id: %1").arg(id));
-        QStringList mine;
-        for (++at; at >= 1 && at < all.size() && !all[at].isEmpty() &&
-                   all[at] != QStringLiteral("Process Completed...");
-             ++at) {
-            mine << all[at];
-        }
-        return mine;
-    }
-};
+using Rig = test::CycleRig;
 
 QStringList list(std::initializer_list<const char*> texts) {
     QStringList result;
@@ -427,6 +370,22 @@ private Q_SLOTS:
             "Record Id: 1 is marked 'Message Is Being Sent.' since 06-12-2026 09:30:00 and its "
             "message may have gone out. To send it again, empty its ProcessStatus.");
         QCOMPARE(rig.lines().count(report), 1);
+    }
+
+    // A save whose outcome an earlier attempt wrote after all (its answer lost to a cancel or
+    // a cut connection) counts as saved: no error, the row's usual lines, the cycle completes.
+    void saveFindingItsOutcomeAlreadyWritten() {
+        Rig rig;
+        rig.table.rows.push_back(FakeTable::sms(1, QStringLiteral("+441")));
+        rig.table.savedByLostAttempt = {1};
+        rig.cycle();
+        QCOMPARE(rig.sms.sent.size(), 1);
+        QCOMPARE(rig.table.status(1), QStringLiteral("Message Is Sent Via SMS."));
+        QCOMPARE(rig.table.isSent(1), QStringLiteral("Y"));
+        QCOMPARE(rig.rowLines(1).last(),
+                 QStringLiteral("Message is sent via SMS for Record Id: 1 on Mobile No.: +441"));
+        QVERIFY(rig.lines().contains(QStringLiteral("Process Completed...")));
+        QVERIFY(rig.lines().filter(QStringLiteral("Error Occurred")).isEmpty());
     }
 
     // The table is read a page at a time; every row is served once, in order.

@@ -20,6 +20,8 @@ struct FakeTable {
     std::vector<Values> rows;
     std::map<qint32, MessageStore::Write> claimAnswers;
     std::set<qint32> failingSaves;
+    // Saves whose outcome an earlier, lost attempt already wrote (committed, its answer lost).
+    std::set<qint32> savedByLostAttempt;
     std::optional<KorvaneError> openError;
     bool opens = true;
     bool lost = false;         // the connection is gone: every write raises
@@ -135,8 +137,14 @@ public:
                                            QStringLiteral("Row cannot be saved."));
                 continue;
             }
+            if (table_.savedByLostAttempt.count(id) != 0) {
+                write(outcome.row, outcome.isSent, outcome.status, at, outcome.claimed, false);
+            }
             saved.write =
                 write(outcome.row, outcome.isSent, outcome.status, at, outcome.claimed, false);
+            if (outcome.claimed && saved.write == Write::Changed && holds(id, outcome)) {
+                saved.write = Write::Done;  // as the real store: the outcome is there already
+            }
             if (outcome.claimed && saved.write != Write::Done) {
                 saved.error = KorvaneError(ErrorNumber::RowNotLocated,
                                            QStringLiteral("Row cannot be saved."));
@@ -179,6 +187,10 @@ private:
             throw KorvaneError(ErrorNumber::ProviderError,
                                QStringLiteral("[FakeDriver] Connection lost."));
         }
+    }
+
+    bool holds(qint32 id, const Outcome& outcome) {
+        return table_.isSent(id) == outcome.isSent && table_.status(id) == outcome.status;
     }
 
     // Guarded as the real statements: on the claim, or on IsSent and ProcessStatus as read.
