@@ -101,19 +101,28 @@ std::shared_ptr<SmtpTransfer> CurlMailTransport::prepare(const SmtpSettings& set
     return transfer;
 }
 
-void CurlMailTransport::send(const SmtpSettings& settings, const QByteArray& envelopeFrom,
-                             const QList<QByteArray>& recipients, QIODevice& data) {
+QString CurlMailTransport::send(const SmtpSettings& settings, const QByteArray& envelopeFrom,
+                                const QList<QByteArray>& recipients, QIODevice& data) {
     const QDeadlineTimer total(settings.totalTimeoutS * 1000);
     const qint64 start = data.pos();
+    QString note;
     for (int attempt = 0;; ++attempt) {
         const auto transfer = prepare(settings, envelopeFrom, recipients, data);
         const QString abandoned = drive(transfer, total);
         if (abandoned.isEmpty() && transfer->result == CURLE_OK) {
-            return;
+            return note;
         }
         if (attempt == 0 && abandoned.isEmpty() && worthAnotherConnection(*transfer) &&
             !total.hasExpired() && data.seek(start)) {
-            continue;  // the kept connection refused; a new one may take it
+            // The kept connection refused; a new one may take it.
+            note = QStringLiteral("The SMTP server closed the kept connection before taking the "
+                                  "message") +
+                   (transfer->refusal.isEmpty()
+                        ? QString()
+                        : QStringLiteral(" (it said: \"%1\")")
+                              .arg(QString::fromUtf8(transfer->refusal).trimmed())) +
+                   QStringLiteral(", so it goes again over a new connection.");
+            continue;
         }
         fail(*transfer, abandoned);
     }
@@ -181,17 +190,34 @@ bool CurlMailTransport::worthAnotherConnection(const SmtpTransfer& transfer) {
             transfer.result == CURLE_SEND_ERROR);
 }
 
+namespace {
+// libcurl's words as a sentence of their own: capital first, full stop last.
+QString sentence(QString text) {
+    text = text.trimmed();
+    if (!text.isEmpty()) {
+        text[0] = text[0].toUpper();
+        if (!text.endsWith(QLatin1Char('.'))) {
+            text += QLatin1Char('.');
+        }
+    }
+    return text;
+}
+}  // namespace
+
 void CurlMailTransport::fail(const SmtpTransfer& transfer, const QString& abandoned) {
     const int result = abandoned.isEmpty() ? transfer.result : CURLE_OPERATION_TIMEDOUT;
-    QString description =
-        abandoned.isEmpty() ? transfer.error : QStringLiteral("Operation timed out: ") + abandoned;
+    const QString said = QString::fromUtf8(transfer.refusal).trimmed();
+    QString description = !abandoned.isEmpty() ? QStringLiteral("Operation timed out: ") + abandoned
+                          // libcurl calls any refusal it did not expect a weird reply
+                          : transfer.result == CURLE_WEIRD_SERVER_REPLY && !said.isEmpty()
+                              ? QStringLiteral("The server refused the message.")
+                              : sentence(transfer.error);
     if (!transfer.done) {
         // Nothing more is known of it.
-    } else if (!transfer.refusal.isEmpty()) {
-        description += QStringLiteral(" (the server said: ") + QString::fromUtf8(transfer.refusal) +
-                       QLatin1Char(')');
+    } else if (!said.isEmpty()) {
+        description += QStringLiteral(" The server said: \"%1\".").arg(said);
     } else if (transfer.reply >= 400 && !description.contains(QString::number(transfer.reply))) {
-        description += QStringLiteral(" (server reply %1)").arg(transfer.reply);
+        description += QStringLiteral(" The server replied %1.").arg(transfer.reply);
     }
     if (result == CURLE_USE_SSL_FAILED && transfer.tlsRequired) {
         description += QStringLiteral(

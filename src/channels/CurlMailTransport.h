@@ -26,8 +26,8 @@ public:
     // One connection serves every message until endSession() or a failure that leaves it in
     // doubt. A message the kept connection refused before its data (a per-connection limit,
     // "421", or a connection the server had closed) goes once more over a new connection.
-    void send(const SmtpSettings& settings, const QByteArray& envelopeFrom,
-              const QList<QByteArray>& recipients, QIODevice& data) override;
+    QString send(const SmtpSettings& settings, const QByteArray& envelopeFrom,
+                 const QList<QByteArray>& recipients, QIODevice& data) override;
     void endSession() override;
     // Connections opened so far.
     unsigned long connections() const;

@@ -18,17 +18,18 @@ void EmailSender::setTimeouts(long connectS, long responseS, long totalS) {
 }
 
 SendResult EmailSender::sendEmail(const MailMessage& message, const SmtpServer& server) {
+    QString note;
     try {
         SmtpSettings settings = timeouts_;
         static_cast<SmtpServer&>(settings) = server;
         const ComposedMail mail = composeMail(message);
-        transport_.send(settings, mail.envelopeFrom, mail.recipients, *mail.data);
+        note = transport_.send(settings, mail.envelopeFrom, mail.recipients, *mail.data);
     } catch (const DeliveryInDoubt& error) {
         return SendResult{Delivery::InDoubt, errorLine(error)};
     } catch (const KorvaneError& error) {
         return SendResult{Delivery::NotSent, errorLine(error)};
     }
-    return SendResult{Delivery::Sent, QString()};
+    return SendResult{Delivery::Sent, QString(), note};
 }
 
 }  // namespace korvane

@@ -186,7 +186,8 @@ void SmsSender::onReply(Message& message, Part& part, quint32 status, bool nack)
         pauseMs_ = kFirstPauseMs;
         return;
     }
-    if (!nack && (status == Status::Throttled || status == Status::MessageQueueFull)) {
+    // A generic_nack carries the same statuses: a throttle is a throttle however it comes.
+    if (status == Status::Throttled || status == Status::MessageQueueFull) {
         // Nothing was taken: offered again after the session's pause. Answers that come
         // during a pause join it.
         ++throttleAnswers_;

@@ -2,6 +2,7 @@
 
 #include <QDateTime>
 #include <QString>
+#include <utility>
 
 namespace korvane {
 
@@ -11,8 +12,11 @@ enum class Delivery { NotSent, Sent, InDoubt };
 
 // A message's outcome; failure is the line that says why (logged by the caller), "" when sent.
 struct SendResult {
-    Delivery delivery = Delivery::NotSent;
+    SendResult(Delivery d = Delivery::NotSent, QString why = QString(), QString aside = QString())
+        : delivery(d), failure(std::move(why)), note(std::move(aside)) {}
+    Delivery delivery;
     QString failure;
+    QString note;  // how it went, when worth a line before the outcome's ("" mostly)
 };
 
 // The SMS gateway as configured: address, port, account (the account is also the sender).

@@ -35,6 +35,9 @@ QStringList emailOutcome(PendingRow& pending, const SendResult& result) {
     QStringList lines;
     const QString id = QString::number(pending.id);
     const MailMessage& mail = pending.mail;
+    if (!result.note.isEmpty()) {
+        lines << result.note;
+    }
     if (!result.failure.isEmpty()) {
         lines << result.failure;
     }

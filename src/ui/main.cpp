@@ -3,6 +3,7 @@
 #include <cstdlib>
 
 #ifdef Q_OS_UNIX
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include <QSocketNotifier>
@@ -52,6 +53,18 @@ void stopOnSignals(korvane::fmMain& window) {
 #else
 void stopOnSignals(korvane::fmMain&) {}
 #endif
+
+// A service gets a soft limit of 1,024 descriptors by default: raised to the hard limit, so
+// that the log, the database and the channels always find one.
+void raiseDescriptorLimit() {
+#ifdef Q_OS_UNIX
+    rlimit limit{};
+    if (::getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur < limit.rlim_max) {
+        limit.rlim_cur = limit.rlim_max;
+        ::setrlimit(RLIMIT_NOFILE, &limit);
+    }
+#endif
+}
 
 // A service manager's status line and watchdog, and the metrics endpoint when
 // KORVANE_METRICS asks for it.
@@ -117,6 +130,7 @@ int main(int argc, char** argv) {
                      "window; the log follows here.\n");
     }
 #endif
+    raiseDescriptorLimit();
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Korvane"));
     QApplication::setQuitOnLastWindowClosed(false);

@@ -182,6 +182,7 @@ private Q_SLOTS:
         QVERIFY(stopped.contains("processing is stopped"));
         state.started = true;
         state.counters.lastProgress = kNow;
+        server.refresh();
         QVERIFY(get(server.port(), "GET", "/healthz").startsWith("HTTP/1.1 200"));
         QVERIFY(get(server.port(), "POST", "/metrics").startsWith("HTTP/1.1 405"));
         QVERIFY(get(server.port(), "GET", "/other").startsWith("HTTP/1.1 404"));

@@ -34,6 +34,7 @@ QByteArray message(int n, int bodySize = 0) {
 struct Attempt {
     Delivery delivery = Delivery::Sent;
     QString failure;
+    QString note;
 };
 
 Attempt send(CurlMailTransport& transport, const ScriptedMailServer& server, int n,
@@ -47,13 +48,14 @@ Attempt send(CurlMailTransport& transport, const ScriptedMailServer& server, int
     QBuffer data(&bytes);
     data.open(QIODevice::ReadOnly);
     try {
-        transport.send(settings, "korvane@example.org", {"someone@example.org"}, data);
+        return Attempt{
+            Delivery::Sent, QString(),
+            transport.send(settings, "korvane@example.org", {"someone@example.org"}, data)};
     } catch (const DeliveryInDoubt& error) {
-        return Attempt{Delivery::InDoubt, errorLine(error)};
+        return Attempt{Delivery::InDoubt, errorLine(error), QString()};
     } catch (const KorvaneError& error) {
-        return Attempt{Delivery::NotSent, errorLine(error)};
+        return Attempt{Delivery::NotSent, errorLine(error), QString()};
     }
-    return Attempt{};
 }
 
 // Counts turns of the event loop's timers while a send runs: the window's thread is free.
@@ -73,13 +75,22 @@ class MailEngineTest : public QObject {
 
 private Q_SLOTS:
     // The third MAIL on a connection is refused with 421: nothing of that message left, so it
-    // goes once more over a new connection, and every message arrives once.
+    // goes once more over a new connection, says so, and every message arrives once.
     void perConnectionLimitOpensANewConnection() {
         ScriptedMailServer server(ScriptedMailServer::perConnectionLimit(2));
         CurlMailTransport transport;
         for (int n = 1; n <= 5; ++n) {
             const Attempt attempt = send(transport, server, n);
             QVERIFY2(attempt.delivery == Delivery::Sent, qPrintable(attempt.failure));
+            QCOMPARE(attempt.note.isEmpty(), n != 3 && n != 5);  // 421 at the third MAIL
+            if (n == 3) {
+                QVERIFY2(attempt.note.startsWith(QStringLiteral(
+                             "The SMTP server closed the kept connection before taking the "
+                             "message (it said: \"421")),
+                         qPrintable(attempt.note));
+                QVERIFY(attempt.note.endsWith(
+                    QStringLiteral("\"), so it goes again over a new connection.")));
+            }
         }
         QCOMPARE(server.received().size(), size_t(5));
         for (int n = 1; n <= 5; ++n) {
@@ -97,7 +108,9 @@ private Q_SLOTS:
         CurlMailTransport transport;
         const Attempt attempt = send(transport, server, 1);
         QCOMPARE(int(attempt.delivery), int(Delivery::NotSent));
-        QVERIFY(attempt.failure.contains(QStringLiteral("554 5.7.1 Rejected")));
+        QCOMPARE(attempt.failure, QStringLiteral("Error Occurred: 8 --> The server refused the "
+                                                 "message. The server said: \"554 5.7.1 "
+                                                 "Rejected\"."));
         QCOMPARE(server.received().size(), size_t(1));
         QCOMPARE(server.connections(), 1);
     }
@@ -150,6 +163,12 @@ private Q_SLOTS:
         CurlMailTransport transport;
         const Attempt slow = send(transport, server, 1, 1, 10);
         QCOMPARE(int(slow.delivery), delivery);
+        // Sentences: libcurl's words and Korvane's each end with their own full stop.
+        QVERIFY2(QRegularExpression(QStringLiteral("^Error Occurred: \\d+ --> [A-Z][^.]+\\.( The "
+                                                   "message may have been sent\\.)?$"))
+                     .match(slow.failure)
+                     .hasMatch(),
+                 qPrintable(slow.failure));
         QCOMPARE(int(server.received().size()), receivedBefore);
         const Attempt next = send(transport, server, 2, 1, 10);
         QVERIFY2(next.delivery == Delivery::Sent, qPrintable(next.failure));

@@ -97,6 +97,23 @@ private Q_SLOTS:
         QVERIFY2(sender.waits() <= 16, qPrintable(QString::number(sender.waits())));
     }
 
+    // A throttle status is a throttle whether it comes in a submit_sm_resp or a generic_nack:
+    // the part is offered again and the message goes out once, not refused.
+    void throttleInAGenericNack() {
+        ScriptedGateway gateway([](int n) {
+            return n == 0   ? Step::nack(smpp::Status::Throttled)
+                   : n == 1 ? Step::nack(smpp::Status::MessageQueueFull)
+                            : Step::answer();
+        });
+        SmsSender sender;
+        const SendResult result =
+            sender.send(gatewayAt(gateway), number(1), QStringLiteral("nacked"));
+        QVERIFY2(result.delivery == Delivery::Sent, qPrintable(result.failure));
+        QCOMPARE(int(gateway.submits().size()), 3);
+        QCOMPARE(acceptedFor(gateway, number(1)), 1);
+        QCOMPARE(sender.throttleAnswers(), 2u);
+    }
+
     // The session drops with messages out: those written and unanswered are in doubt; the
     // next message binds a new session, and the gateway's refusal there is not sent.
     void dropInFlightThenRefusal() {

@@ -19,12 +19,16 @@ namespace korvane::test {
 class ScriptedGateway : public QObject {
 public:
     struct Step {
-        enum class Kind { Answer, Stall, Close };
+        enum class Kind { Answer, Nack, Stall, Close };
         Kind kind = Kind::Answer;
         quint32 status = smpp::Status::Ok;
         int delayMs = 0;
         static Step answer(quint32 status = smpp::Status::Ok, int delayMs = 0) {
             return Step{Kind::Answer, status, delayMs};
+        }
+        // A generic_nack with the status, as some gateways answer a submit they will not take.
+        static Step nack(quint32 status, int delayMs = 0) {
+            return Step{Kind::Nack, status, delayMs};
         }
         static Step stall() { return Step{Kind::Stall, 0, 0}; }
         static Step close() { return Step{Kind::Close, 0, 0}; }
@@ -122,8 +126,12 @@ private:
         QTimer::singleShot(step.delayMs, this, [this, alive, sequence, step, n] {
             if (alive && alive->state() == QAbstractSocket::ConnectedState) {
                 submits_[static_cast<size_t>(n)].answered = step.status;
-                reply(alive, smpp::Command::SubmitSmResp, step.status, sequence,
-                      QByteArray("m", 2));
+                if (step.kind == Step::Kind::Nack) {
+                    reply(alive, smpp::Command::GenericNack, step.status, sequence, QByteArray());
+                } else {
+                    reply(alive, smpp::Command::SubmitSmResp, step.status, sequence,
+                          QByteArray("m", 2));
+                }
             }
         });
     }
