@@ -63,9 +63,13 @@ MetricsServer::~MetricsServer() {
 
 void MetricsServer::refresh() {
     ServiceState state = state_();
-    const std::lock_guard<std::mutex> lock(mutex_);
-    snapshot_ = std::move(state);
-    snapshotAt_ = Clock::now();
+    {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        snapshot_ = std::move(state);
+        snapshotAt_ = Clock::now();
+        ++snapshots_;
+    }
+    changed_.notify_all();
 }
 
 bool MetricsServer::listen(const Address& address, QString& why) {
@@ -156,19 +160,24 @@ void MetricsServer::onConnection(void* self, MHD_Connection* connection, void**,
 
 MetricsServer::Answer MetricsServer::answer(const QByteArray& method, const QByteArray& path,
                                             bool hasBody) {
-    if (hasBody) {
-        return {MHD_HTTP_CONTENT_TOO_LARGE, "no request body is taken\n", kText};
-    }
     if (path != "/metrics" && path != "/healthz") {
         return {MHD_HTTP_NOT_FOUND, "not found\n", kText};
     }
     if (method != "GET" && method != "HEAD") {
         return {MHD_HTTP_METHOD_NOT_ALLOWED, "only GET\n", kText};
     }
+    if (hasBody) {
+        return {MHD_HTTP_CONTENT_TOO_LARGE, "no request body is taken\n", kText};
+    }
     ServiceState state;
     qint64 ageMs = 0;
     {
-        const std::lock_guard<std::mutex> lock(mutex_);
+        std::unique_lock<std::mutex> lock(mutex_);
+        const quint64 seen = snapshots_;
+        QMetaObject::invokeMethod(
+            &context_, [this] { refresh(); }, Qt::QueuedConnection);
+        changed_.wait_for(lock, std::chrono::milliseconds(limits_.freshSnapshotWaitMs),
+                          [this, seen] { return snapshots_ != seen; });
         state = snapshot_;
         ageMs = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - snapshotAt_)
                     .count();

@@ -24,14 +24,18 @@ struct MetricsLimits {
     unsigned connections = 32;    // further ones are closed at once
     int requestMs = 10000;        // from the connection's start to its answer
     size_t headBytes = 8 * 1024;  // request line and headers
+    // How long a request waits for the window's thread to take a fresh snapshot before it is
+    // answered from the last one.
+    int freshSnapshotWaitMs = 250;
 };
 
 // /metrics (Prometheus text) and /healthz over HTTP, for monitoring; off unless asked for.
 // It may listen on a network address, so it holds to limits a hostile or broken client cannot
 // move (libmicrohttpd on a thread of its own): a few connections, one request each, a deadline
 // for the whole request, a bounded request head and no body. Its answers come from a snapshot
-// the window's thread refreshes every second, so they never wait for that thread: should its
-// loop stop turning, /healthz says so.
+// the window's thread takes when asked (and every second): a request waits for a fresh one at
+// most a quarter of a second, so that a stuck loop never holds an answer, and /healthz says
+// so when the loop stops turning.
 class MetricsServer {
 public:
     struct Address {
@@ -71,6 +75,7 @@ private:
 
     std::function<ServiceState()> state_;
     MetricsLimits limits_;
+    QObject context_;  // on the window's thread: where a handler asks for a fresh snapshot
     QTimer refresh_;
     MHD_Daemon* daemon_ = nullptr;
     quint16 port_ = 0;
@@ -78,6 +83,7 @@ private:
     std::mutex mutex_;  // guards what follows: the handlers run on the server's thread
     ServiceState snapshot_;
     std::chrono::steady_clock::time_point snapshotAt_;
+    quint64 snapshots_ = 0;
     std::map<int, std::chrono::steady_clock::time_point> open_;  // socket: when it came
     std::set<int> overCap_;  // sockets taken in over the cap, being closed
     std::condition_variable changed_;

@@ -46,6 +46,11 @@ QByteArray metricsText(const ServiceState& state) {
            double(state.throttleAnswers));
     single(out, "korvane_smpp_binds_total", "counter", "SMPP sessions bound.",
            double(state.smppBinds));
+    single(out, "korvane_smpp_paced_rate", "gauge",
+           "Submits a second the gateway is paced at, as learnt from its answers (0: unpaced).",
+           state.smppRate);
+    single(out, "korvane_smpp_paced_waits_total", "counter",
+           "Waits for the next paced slot before a submit.", double(state.smppPacedWaits));
     single(out, "korvane_smtp_connections_total", "counter", "SMTP connections opened.",
            double(state.smtpConnections));
     family(out, "korvane_cycle_duration_seconds", "histogram", "How long dispatch cycles took.");

@@ -16,6 +16,8 @@ struct ServiceState {
     bool cycleRunning = false;
     quint64 throttleAnswers = 0;
     quint64 smppBinds = 0;
+    quint64 smppPacedWaits = 0;  // waits for a paced slot
+    double smppRate = 0;         // submits a second the gateway is paced at; 0: unpaced
     quint64 smtpConnections = 0;
     double databaseWaitS = 0;  // how long the database call out now has waited; 0: none
     QDateTime now;

@@ -115,8 +115,9 @@ QString CurlMailTransport::send(const SmtpSettings& settings, const QByteArray& 
         if (attempt == 0 && abandoned.isEmpty() && worthAnotherConnection(*transfer) &&
             !total.hasExpired() && data.seek(start)) {
             // The kept connection refused; a new one may take it.
-            note = QStringLiteral("The SMTP server closed the kept connection before taking the "
-                                  "message") +
+            note = QStringLiteral(
+                       "The SMTP server closed the kept connection before taking the "
+                       "message") +
                    (transfer->refusal.isEmpty()
                         ? QString()
                         : QStringLiteral(" (it said: \"%1\")")

@@ -24,7 +24,7 @@ public:
     // data: the message from its current position to its end, read as it is sent. Returns a
     // line worth logging about how it went ("" mostly).
     virtual QString send(const SmtpSettings& settings, const QByteArray& envelopeFrom,
-                      const QList<QByteArray>& recipients, QIODevice& data) = 0;
+                         const QList<QByteArray>& recipients, QIODevice& data) = 0;
     // Closes the connection that sends keep open for the next message.
     virtual void endSession() {}
 };

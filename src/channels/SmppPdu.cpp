@@ -1,6 +1,7 @@
 #include "channels/SmppPdu.h"
 
 #include <QtEndian>
+#include <map>
 
 namespace korvane::smpp {
 
@@ -73,39 +74,64 @@ bool readCString(const QByteArray& body, int& offset, int maxSize, QByteArray& o
 }
 
 QString describeStatus(quint32 status) {
-    switch (status) {
-        case 0x01:
-            return QStringLiteral("ESME_RINVMSGLEN");
-        case 0x02:
-            return QStringLiteral("ESME_RINVCMDLEN");
-        case 0x03:
-            return QStringLiteral("ESME_RINVCMDID");
-        case 0x04:
-            return QStringLiteral("ESME_RINVBNDSTS");
-        case 0x05:
-            return QStringLiteral("ESME_RALYBND");
-        case 0x08:
-            return QStringLiteral("ESME_RSYSERR");
-        case 0x0A:
-            return QStringLiteral("ESME_RINVSRCADR");
-        case 0x0B:
-            return QStringLiteral("ESME_RINVDSTADR");
-        case 0x0D:
-            return QStringLiteral("ESME_RBINDFAIL");
-        case 0x0E:
-            return QStringLiteral("ESME_RINVPASWD");
-        case 0x0F:
-            return QStringLiteral("ESME_RINVSYSID");
-        case 0x14:
-            return QStringLiteral("ESME_RMSGQFUL");
-        case 0x45:
-            return QStringLiteral("ESME_RSUBMITFAIL");
-        case 0x58:
-            return QStringLiteral("ESME_RTHROTTLED");
-        default:
-            break;
-    }
-    return QStringLiteral("0x%1").arg(status, 8, 16, QLatin1Char('0'));
+    static const std::map<quint32, const char*> names = {
+        {0x00, "ESME_ROK"},
+        {0x01, "ESME_RINVMSGLEN"},
+        {0x02, "ESME_RINVCMDLEN"},
+        {0x03, "ESME_RINVCMDID"},
+        {0x04, "ESME_RINVBNDSTS"},
+        {0x05, "ESME_RALYBND"},
+        {0x06, "ESME_RINVPRTFLG"},
+        {0x07, "ESME_RINVREGDLVFLG"},
+        {0x08, "ESME_RSYSERR"},
+        {0x0A, "ESME_RINVSRCADR"},
+        {0x0B, "ESME_RINVDSTADR"},
+        {0x0C, "ESME_RINVMSGID"},
+        {0x0D, "ESME_RBINDFAIL"},
+        {0x0E, "ESME_RINVPASWD"},
+        {0x0F, "ESME_RINVSYSID"},
+        {0x11, "ESME_RCANCELFAIL"},
+        {0x13, "ESME_RREPLACEFAIL"},
+        {0x14, "ESME_RMSGQFUL"},
+        {0x15, "ESME_RINVSERTYP"},
+        {0x33, "ESME_RINVNUMDESTS"},
+        {0x34, "ESME_RINVDLNAME"},
+        {0x40, "ESME_RINVDESTFLAG"},
+        {0x42, "ESME_RINVSUBREP"},
+        {0x43, "ESME_RINVESMCLASS"},
+        {0x44, "ESME_RCNTSUBDL"},
+        {0x45, "ESME_RSUBMITFAIL"},
+        {0x48, "ESME_RINVSRCTON"},
+        {0x49, "ESME_RINVSRCNPI"},
+        {0x50, "ESME_RINVDSTTON"},
+        {0x51, "ESME_RINVDSTNPI"},
+        {0x53, "ESME_RINVSYSTYP"},
+        {0x54, "ESME_RINVREPFLAG"},
+        {0x55, "ESME_RINVNUMMSGS"},
+        {0x58, "ESME_RTHROTTLED"},
+        {0x61, "ESME_RINVSCHED"},
+        {0x62, "ESME_RINVEXPIRY"},
+        {0x63, "ESME_RINVDFTMSGID"},
+        {0x64, "ESME_RX_T_APPN"},
+        {0x65, "ESME_RX_P_APPN"},
+        {0x66, "ESME_RX_R_APPN"},
+        {0x67, "ESME_RQUERYFAIL"},
+        {0xC0, "ESME_RINVOPTPARSTREAM"},
+        {0xC1, "ESME_ROPTPARNOTALLWD"},
+        {0xC2, "ESME_RINVPARLEN"},
+        {0xC3, "ESME_RMISSINGOPTPARAM"},
+        {0xC4, "ESME_RINVOPTPARAMVAL"},
+        {0xFE, "ESME_RDELIVERYFAILURE"},
+        {0xFF, "ESME_RUNKNOWNERR"},
+    };
+    const auto known = names.find(status);
+    const QString number =
+        QStringLiteral("0x") + QString::number(status, 16)
+                                   .toUpper()
+                                   .rightJustified(status > 0xFF ? 8 : 2, QLatin1Char('0'));
+    return known == names.end()
+               ? QStringLiteral("status ") + number
+               : QStringLiteral("%1 (%2)").arg(QLatin1String(known->second), number);
 }
 
 }  // namespace korvane::smpp

@@ -23,6 +23,8 @@ namespace Status {
 constexpr quint32 Ok = 0x00000000;
 constexpr quint32 InvalidCommandId = 0x00000003;
 // The gateway took nothing and asks to be offered the message again later.
+constexpr quint32 InvalidPassword = 0x0000000E;
+constexpr quint32 InvalidSystemId = 0x0000000F;
 constexpr quint32 MessageQueueFull = 0x00000014;
 constexpr quint32 Throttled = 0x00000058;
 }  // namespace Status
@@ -62,6 +64,7 @@ public:
 // Reads a NUL-terminated field of at most maxSize octets; false when it runs off the body.
 bool readCString(const QByteArray& body, int& offset, int maxSize, QByteArray& out);
 
+// A status as log readers want it: "ESME_RBINDFAIL (0x0D)"; "status 0x00000400" when unnamed.
 QString describeStatus(quint32 status);
 
 }  // namespace korvane::smpp

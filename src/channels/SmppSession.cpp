@@ -85,6 +85,7 @@ SmppSession::Bind SmppSession::open(const QString& server, qint32 port, const QS
                                .arg(describeStatus(reply.status)));
     }
     bound_ = reply.status == Status::Ok;
+    bindStatus_ = reply.status;
     if (!bound_) {
         abort();
         return Bind::Refused;

@@ -33,6 +33,8 @@ public:
 
     // Raises KorvaneError when the gateway breaks the protocol, closes or does not answer.
     Bind open(const QString& server, qint32 port, const QString& user, const QString& password);
+    // The gateway's answer to the last bind: why it refused.
+    quint32 bindStatus() const { return bindStatus_; }
     bool isBound() const { return bound_ && socket_.state() == QAbstractSocket::ConnectedState; }
     // Writes one request; returns its sequence number. Raises when the socket is gone.
     quint32 send(quint32 commandId, const QByteArray& body);
@@ -66,6 +68,7 @@ private:
     QByteArray buffer_;
     quint32 sequence_ = 0;
     bool bound_ = false;
+    quint32 bindStatus_ = 0;
     std::map<quint32, smpp::Pdu> replies_;
     std::map<quint32, bool> waiting_;  // sequences written and not answered
     quint64 arrivals_ = 0;

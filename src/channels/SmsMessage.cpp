@@ -59,6 +59,7 @@ void SmsMessage::settle(const QString& refused) {
                       .arg(accepted)
                       .arg(total)};
     }
+    result.note = answer;
 }
 
 // The message's parts as submit_sm bodies; why it cannot be sent, or "".

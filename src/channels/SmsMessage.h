@@ -28,13 +28,15 @@ struct SmsMessage {
         QByteArray body;
         PartState state = PartState::Waiting;
         quint32 sequence = 0;
-        QDeadlineTimer due;  // answer expected by, while in flight
+        QDeadlineTimer due;   // answer expected by, while in flight
+        long long paced = 0;  // how the pacer knows its write
     };
 
     SmsGateway gateway;
     std::vector<Part> parts;
     QDeadlineTimer throttleLimit{QDeadlineTimer::Forever};
     QString failure;  // why it may not be sent, from what happened to its parts
+    QString answer;   // the gateway's refusal, named, for a line of its own
     bool done = false;
     SendResult result;
 

@@ -2,6 +2,7 @@
 
 #include <QCoreApplication>
 #include <algorithm>
+#include <cmath>
 
 #include "core/Conversion.h"
 #include "core/KorvaneError.h"
@@ -20,6 +21,17 @@ const char* const SmsSender::kSendRefused = "Message is not accepted by Telvoro 
 
 namespace {
 
+// A wrong account keeps the line users know; any other refusal (the account's bind limit, a
+// gateway in trouble) names the gateway's status instead of blaming the password.
+QString bindRefusal(quint32 status) {
+    if (status == Status::InvalidPassword || status == Status::InvalidSystemId) {
+        return QString::fromLatin1(SmsSender::kLoginFailed);
+    }
+    return errorLine(
+        ErrorNumber::GatewayRefused,
+        QStringLiteral("Telvoro Server refused the bind: %1.").arg(describeStatus(status)));
+}
+
 bool sameGateway(const SmsGateway& a, const SmsGateway& b) {
     return a.server == b.server && a.port == b.port && a.user == b.user && a.password == b.password;
 }
@@ -27,7 +39,9 @@ bool sameGateway(const SmsGateway& a, const SmsGateway& b) {
 }  // namespace
 
 SmsSender::SmsSender(SmppTimeouts timeouts, const StopDeadline* stop, int window)
-    : timeouts_(timeouts), stop_(stop), maxWindow_(std::max(1, window)), window_(maxWindow_) {}
+    : timeouts_(timeouts), stop_(stop), window_(std::max(1, window)) {
+    clock_.start();
+}
 
 SmsSender::~SmsSender() {
     endSession();
@@ -61,13 +75,13 @@ QString SmsSender::openSession(const SmsGateway& gateway) {
             case SmppSession::Bind::ConnectFailed:
                 return QString::fromLatin1(kConnectFailed);
             case SmppSession::Bind::Refused:
-                return QString::fromLatin1(kLoginFailed);
+                return bindRefusal(session->bindStatus());
             case SmppSession::Bind::Bound:
                 break;
         }
         session_ = std::move(session);
         boundTo_ = gateway;
-        window_ = maxWindow_;
+        pacer_.sessionStarted();
         ++binds_;
     } catch (const KorvaneError& error) {
         return errorLine(error);
@@ -97,6 +111,7 @@ int SmsSender::submit(const SmsGateway& gateway, const QString& mobileNumber, co
         !refusal.isEmpty()) {
         return refuse(refusal);
     }
+    pacer_.configure(rateOverride_ > 0 ? rateOverride_ : gateway.submitsPerSecond);
     // Only a complete message joins the others: the engine never settles a half-built one.
     Message& added = messages_.emplace(ticket, std::move(message)).first->second;
     while (added.has(PartState::Waiting) && !added.done) {
@@ -182,27 +197,31 @@ bool SmsSender::takeReplies() {
 void SmsSender::onReply(Message& message, Part& part, quint32 status, bool nack) {
     if (!nack && status == Status::Ok) {
         part.state = PartState::Accepted;
-        window_ = std::min(maxWindow_, window_ + 1);
+        pacer_.accepted(part.paced);
         pauseMs_ = kFirstPauseMs;
         return;
     }
     // A generic_nack carries the same statuses: a throttle is a throttle however it comes.
     if (status == Status::Throttled || status == Status::MessageQueueFull) {
-        // Nothing was taken: offered again after the session's pause. Answers that come
-        // during a pause join it.
+        // Nothing was taken: offered again at the next paced slot.
         ++throttleAnswers_;
         part.state = PartState::Retry;
         if (message.throttleLimit.isForever()) {
             message.throttleLimit = QDeadlineTimer(kThrottleLimitMs);
         }
-        if (!paused()) {
+        if (pacer_.throttled(part.paced) && !paused()) {
+            // Throttled even at a submit a second: the gateway is in trouble, not pacing.
             pausedUntil_ = QDeadlineTimer(pauseMs_);
             pauseMs_ = std::min(kLongestPauseMs, pauseMs_ * 2);
-            window_ = std::max(1, window_ / 2);
         }
         return;
     }
     part.state = PartState::Refused;
+    if (message.answer.isEmpty()) {
+        message.answer =
+            QStringLiteral("Telvoro Server answered %1%2.")
+                .arg(nack ? QStringLiteral("generic_nack ") : QString(), describeStatus(status));
+    }
     message.giveUp();  // the rest of a refused message is not offered
 }
 
@@ -260,6 +279,7 @@ bool SmsSender::writeParts() {
         return !entry.second.done &&
                (entry.second.has(PartState::Waiting) || entry.second.has(PartState::Retry));
     };
+    waitingForSlot_ = false;
     const auto first = std::find_if(messages_.begin(), messages_.end(), waiting);
     if (first == messages_.end() || paused() || inFlight() >= window_) {
         return false;
@@ -278,10 +298,15 @@ bool SmsSender::writeParts() {
                     !liveSession()) {
                     continue;
                 }
+                if (nowMs() < pacer_.nextSlotMs()) {
+                    waitingForSlot_ = true;
+                    return progressed;
+                }
                 try {
                     part.sequence = session_->send(Command::SubmitSm, part.body);
                     part.state = PartState::InFlight;
                     part.due = QDeadlineTimer(timeouts_.responseMs);
+                    part.paced = pacer_.written(nowMs());
                 } catch (const KorvaneError&) {
                     // Not written: the session is gone and is settled at the next step.
                 }
@@ -360,9 +385,12 @@ QDeadlineTimer SmsSender::nextWake() const {
             earlier(message.throttleLimit);
         }
     }
-    // The pause's end matters only when there will be room to write then.
+    // The pause's end and the next paced slot matter only when there will be room then.
     if (offering && inFlight() < window_) {
         earlier(pausedUntil_);
+        if (waitingForSlot_) {
+            earlier(QDeadlineTimer(static_cast<qint64>(std::ceil(pacer_.nextSlotMs() - nowMs()))));
+        }
     }
     return stop_ != nullptr ? stop_->capped(wake) : wake;
 }
@@ -371,6 +399,7 @@ QDeadlineTimer SmsSender::nextWake() const {
 // or the next deadline is reached. Every deadline already past was acted on before this.
 void SmsSender::wait() {
     ++waits_;
+    pacedWaits_ += waitingForSlot_ ? 1 : 0;
     const quint64 arrivals = session_ ? session_->arrivals() : 0;
     const quint64 changes = stop_ != nullptr ? stop_->changes() : 0;
     SmppSession* session = session_.get();

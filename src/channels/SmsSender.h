@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QDeadlineTimer>
+#include <QElapsedTimer>
 #include <QString>
 #include <algorithm>
 #include <map>
@@ -9,6 +10,7 @@
 
 #include "channels/SmppSession.h"
 #include "channels/SmsMessage.h"
+#include "channels/SubmitPacer.h"
 #include "core/Messages.h"
 
 namespace korvane {
@@ -19,9 +21,10 @@ class StopDeadline;
 // endSession(), with up to a window of submit_sm in flight. A long text goes out as several
 // parts; the message is sent only when every part was accepted.
 //
-// Throttling (ESME_RTHROTTLED, ESME_RMSGQFUL) pauses the whole session: one pause per burst
-// of such answers, doubling from 250 ms to 5 s and reset by an accepted submit; each pause
-// halves the window and each accepted submit widens it by one again.
+// Submits are spaced at the pace the gateway accepts (SubmitPacer, which outlives sessions):
+// a throttled part (ESME_RTHROTTLED, ESME_RMSGQFUL) is offered again at the next paced slot.
+// Only throttles that go on at a submit a second pause the whole session, from 250 ms
+// doubling to 5 s, until a submit is accepted.
 class SmsSender {
 public:
     static constexpr int kDefaultWindow = 10;
@@ -58,6 +61,11 @@ public:
     // Throttle answers and binds since the sender was made.
     quint64 throttleAnswers() const { return throttleAnswers_; }
     quint64 binds() const { return binds_; }
+    // Waits for a paced slot, and the pace now (submits a second; 0: unpaced).
+    quint64 pacedWaits() const { return pacedWaits_; }
+    double pacedRate() const { return pacer_.perSecond(); }
+    // A rate that overrides the gateway's configured one (KORVANE_SMPP_RATE); 0: none.
+    void setRateOverride(double perSecond) { rateOverride_ = perSecond; }
 
     static const char* const kConnectFailed;
     static const char* const kLoginFailed;
@@ -88,12 +96,17 @@ private:
     }
     bool paused() const { return !pausedUntil_.isForever() && !pausedUntil_.hasExpired(); }
     QDeadlineTimer nextWake() const;
+    double nowMs() const { return double(clock_.nsecsElapsed()) / 1e6; }
 
     SmppTimeouts timeouts_;
     const StopDeadline* stop_;
-    int maxWindow_;
     int window_;
     int pauseMs_ = kFirstPauseMs;
+    SubmitPacer pacer_;
+    QElapsedTimer clock_;
+    double rateOverride_ = 0;
+    bool waitingForSlot_ = false;  // the last step held a part back for its paced slot
+    quint64 pacedWaits_ = 0;
     QDeadlineTimer pausedUntil_{QDeadlineTimer::Forever};
     std::unique_ptr<SmppSession> session_;
     SmsGateway boundTo_;

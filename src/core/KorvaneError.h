@@ -25,6 +25,7 @@ constexpr qint32 GatewayClosed = 1002;
 constexpr qint32 GatewayProtocol = 1003;
 constexpr qint32 GatewaySocket = 1004;
 constexpr qint32 GatewayThrottled = 1005;
+constexpr qint32 GatewayRefused = 1006;
 constexpr qint32 InvalidAddress = 2001;
 constexpr qint32 AttachmentUnreadable = 2002;
 constexpr qint32 MailComposition = 2003;

@@ -25,6 +25,7 @@ struct SmsGateway {
     QString port;
     QString user;
     QString password;
+    double submitsPerSecond = 0;  // the rate the contract allows; 0: none stated
 };
 
 struct MailMessage {

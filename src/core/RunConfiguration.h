@@ -22,6 +22,7 @@ struct RunConfiguration {
     QString cellPort;
     QString cellUserName;
     QString cellPassword;
+    QString submitsPerSecond;  // the gateway's rate by contract; "0" or "": none
     QString smtpServer;
     QString smtpPort;
     QString smtpUserName;

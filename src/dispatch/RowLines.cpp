@@ -14,6 +14,9 @@ const QString kYes = QStringLiteral("Y");
 
 QStringList smsOutcome(PendingRow& pending, const SendResult& result) {
     QStringList lines;
+    if (!result.note.isEmpty()) {
+        lines << result.note;
+    }
     if (!result.failure.isEmpty()) {
         lines << result.failure;
     }

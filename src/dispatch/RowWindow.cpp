@@ -210,7 +210,7 @@ size_t RowWindow::launchSms(const std::vector<PendingRow*>& batch) {
     size_t taken = 0;
     std::vector<TableRow> unsent;
     const SmsGateway gateway{c_.config.cellServer, c_.config.cellPort, c_.config.cellUserName,
-                             c_.config.cellPassword};
+                             c_.config.cellPassword, c_.config.submitsPerSecond.toDouble()};
     for (size_t i = 0; i < batch.size(); ++i) {
         PendingRow& pending = *batch[i];
         if (!pending.claimed) {

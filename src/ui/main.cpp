@@ -97,6 +97,8 @@ struct ServiceReports {
             state.cycleRunning = processing.isCycleRunning();
             state.throttleAnswers = sms.throttleAnswers();
             state.smppBinds = sms.binds();
+            state.smppPacedWaits = sms.pacedWaits();
+            state.smppRate = sms.pacedRate();
             state.smtpConnections = transport.connections();
             const QElapsedTimer& wait = state.counters.databaseWait;
             state.databaseWaitS = wait.isValid() ? double(wait.elapsed()) / 1000.0 : 0;
@@ -165,6 +167,8 @@ int main(int argc, char** argv) {
     const int smsWindow =
         windowSet && windowSize > 0 ? windowSize : korvane::SmsSender::kDefaultWindow;
     korvane::SmsSender sms(korvane::SmppTimeouts(), &stop, smsWindow);
+    // Submits a second the contract allows, over the settings file's SubmitsPerSecond.
+    sms.setRateOverride(qEnvironmentVariable("KORVANE_SMPP_RATE").toDouble());
     korvane::EmailSender email(transport);
     korvane::SmppChannel smsChannel(sms);
     korvane::SmtpChannel emailChannel(email);

@@ -79,9 +79,9 @@ private Q_SLOTS:
                  qPrintable(QString::number(sender.waits())));
     }
 
-    // A gateway that throttles everything for two seconds: the engine wakes for the answers
-    // and the ends of its pauses, a handful of times.
-    void throttlePauseWakesOnlyAtItsDeadlines() {
+    // A gateway that throttles everything for two seconds: the pace slows, doubling to a submit
+    // a second, and the engine wakes only for the answers and the paced slots.
+    void throttleEverythingSlowsThePace() {
         QElapsedTimer since;
         since.start();
         ScriptedGateway gateway([&since](int) {
@@ -93,8 +93,84 @@ private Q_SLOTS:
             sender.send(gatewayAt(gateway), number(1), QStringLiteral("patience"));
         QCOMPARE(int(result.delivery), int(Delivery::Sent));
         QCOMPARE(gateway.answered(smpp::Status::Ok), 1);
-        // 250, 500, 1000, 2000 ms pauses: about two waits each.
-        QVERIFY2(sender.waits() <= 16, qPrintable(QString::number(sender.waits())));
+        // 1, 2, 4, ... 1024 ms apart: a dozen offers, not one a millisecond.
+        QVERIFY2(gateway.submits().size() <= 14,
+                 qPrintable(QString::number(gateway.submits().size())));
+        QVERIFY2(sender.waits() <= 2 * gateway.submits().size() + 2,
+                 qPrintable(QString::number(sender.waits())));
+    }
+
+    // A provider's minimum gap: the submits are spaced to it rather than burst and throttled;
+    // every message goes out once, the throttles are the few of the search, and the waits are
+    // one per paced slot or answer, never a spin.
+    void pacedToAMinimumGap() {
+        ScriptedGateway gateway(ScriptedGateway::minimumGap(100, 5));
+        SmsSender sender;
+        QStringList texts;
+        for (int i = 0; i < 60; ++i) {
+            texts << QStringLiteral("paced %1").arg(i);
+        }
+        const auto results = sendAll(sender, gatewayAt(gateway), texts, SmsSender::kDefaultWindow);
+        for (int i = 0; i < texts.size(); ++i) {
+            QCOMPARE(int(results[size_t(i)].delivery), int(Delivery::Sent));
+            QCOMPARE(acceptedFor(gateway, number(i)), 1);
+        }
+        QVERIFY2(gateway.answered(smpp::Status::Throttled) <= 25,
+                 qPrintable(QString::number(gateway.answered(smpp::Status::Throttled))));
+        QVERIFY(sender.pacedWaits() > 0);
+        QVERIFY(sender.pacedRate() > 50 && sender.pacedRate() < 120);
+        QVERIFY2(sender.waits() <= 3 * gateway.submits().size(),
+                 qPrintable(QString::number(sender.waits())));
+    }
+
+    // Refusals name the gateway's status: a bind refused for the account keeps the password
+    // line, any other bind refusal names its status; a submit refused, or nacked, says what
+    // the gateway answered on a line of its own.
+    void refusalsNameTheStatus_data() {
+        QTest::addColumn<quint32>("bindStatus");
+        QTest::addColumn<int>("submitStep");  // 0 answer, 1 nack
+        QTest::addColumn<quint32>("submitStatus");
+        QTest::addColumn<QString>("failure");
+        QTest::addColumn<QString>("note");
+        const QString refused = QString::fromLatin1(SmsSender::kSendRefused);
+        QTest::newRow("bind: password")
+            << 0x0Eu << 0 << 0u << QString::fromLatin1(SmsSender::kLoginFailed) << QString();
+        QTest::newRow("bind: system id")
+            << 0x0Fu << 0 << 0u << QString::fromLatin1(SmsSender::kLoginFailed) << QString();
+        QTest::newRow("bind: limit") << 0x0Du << 0 << 0u
+                                     << QStringLiteral(
+                                            "Error Occurred: 1006 --> Telvoro Server refused the "
+                                            "bind: ESME_RBINDFAIL (0x0D).")
+                                     << QString();
+        QTest::newRow("submit: system error")
+            << 0u << 0 << 0x08u << refused
+            << QStringLiteral("Telvoro Server answered ESME_RSYSERR (0x08).");
+        QTest::newRow("submit: destination")
+            << 0u << 0 << 0x0Bu << refused
+            << QStringLiteral("Telvoro Server answered ESME_RINVDSTADR (0x0B).");
+        QTest::newRow("submit: unnamed status")
+            << 0u << 0 << 0x400u << refused
+            << QStringLiteral("Telvoro Server answered status 0x00000400.");
+        QTest::newRow("submit: nack")
+            << 0u << 1 << 0x03u << refused
+            << QStringLiteral("Telvoro Server answered generic_nack ESME_RINVCMDID (0x03).");
+    }
+    void refusalsNameTheStatus() {
+        QFETCH(quint32, bindStatus);
+        QFETCH(int, submitStep);
+        QFETCH(quint32, submitStatus);
+        QFETCH(QString, failure);
+        QFETCH(QString, note);
+        ScriptedGateway gateway([&](int) {
+            return submitStep == 1 ? Step::nack(submitStatus) : Step::answer(submitStatus);
+        });
+        gateway.setBindStatus(bindStatus);
+        SmsSender sender;
+        const SendResult result = sender.send(gatewayAt(gateway), number(1), QStringLiteral("x"));
+        QCOMPARE(int(result.delivery), int(Delivery::NotSent));
+        QCOMPARE(result.failure, failure);
+        QCOMPARE(result.note, note);
+        QCOMPARE(int(gateway.submits().size()), bindStatus == 0 ? 1 : 0);
     }
 
     // A throttle status is a throttle whether it comes in a submit_sm_resp or a generic_nack:

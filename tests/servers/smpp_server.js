@@ -1,6 +1,7 @@
 // A local SMPP 3.4 server for Korvane's tests and demo. It accepts bind_transmitter and
 // submit_sm, prints or records what it receives, and misbehaves on request:
-//   system_id "refuse" or password "wrong"  -> bind refused (ESME_RBINDFAIL)
+//   system_id "refuse"                      -> bind refused (ESME_RBINDFAIL: a bind limit)
+//   password "wrong"                        -> bind refused (ESME_RINVPASWD)
 //   system_id "drop"                        -> connection closed in the middle of the bind
 //   system_id "mute"                        -> bind never answered
 //   system_id "chatty"                      -> an enquire_link to the client before each answer
@@ -11,6 +12,7 @@
 //   destination containing "778"            -> first part recorded and accepted, then the
 //                                              connection drops at the next part
 // Usage: node smpp_server.js --port N [--store file.jsonl] [--print] [--delay MS] [--quota N]
+//        [--gap N]
 // --delay answers every request MS milliseconds late, as a real gateway over a network does.
 // --quota takes at most N submits in any second and answers the rest ESME_RTHROTTLED, as a
 // provider's contract does.
@@ -28,6 +30,16 @@ const store = option('--store');
 const print = args.includes('--print');
 const delay = Number(option('--delay') || 0);
 const quota = Number(option('--quota') || 0);
+// --gap N: a provider's minimum gap, N submits a second: a submit that arrives less than
+// 1/N s after the last one taken is answered ESME_RTHROTTLED.
+const gapQuota = Number(option('--gap') || 0);
+let lastTaken = 0n;
+const tooSoon = () => {
+    const now = process.hrtime.bigint();
+    if (now - lastTaken < BigInt(Math.round(1e9 / gapQuota))) return true;
+    lastTaken = now;
+    return false;
+};
 const taken = [];  // when the submits of the last second were taken
 const overQuota = () => {
     const now = Date.now();
@@ -73,8 +85,10 @@ const server = smpp.createServer((session) => {
         if (systemId === 'mute') {
             return;
         }
-        const refused = systemId === 'refuse' || pdu.password === 'wrong';
-        answer(pdu, pdu.response({command_status: refused ? smpp.ESME_RBINDFAIL : smpp.ESME_ROK}));
+        // A wrong password, or an account at its bind limit.
+        const status = pdu.password === 'wrong' ? smpp.ESME_RINVPASWD
+            : systemId === 'refuse' ? smpp.ESME_RBINDFAIL : smpp.ESME_ROK;
+        answer(pdu, pdu.response({command_status: status}));
     });
     session.on('submit_sm', (pdu) => {
         const sm = pdu.short_message || {};
@@ -93,7 +107,8 @@ const server = smpp.createServer((session) => {
             udh: sm.udh && sm.udh.length ? Array.from(sm.udh[0]) : undefined,
         };
         const destination = String(pdu.destination_addr);
-        if ((systemId === 'throttle' && ++submits % 3 === 0) || (quota > 0 && overQuota())) {
+        if ((systemId === 'throttle' && ++submits % 3 === 0) || (quota > 0 && overQuota()) ||
+            (gapQuota > 0 && tooSoon())) {
             answer(pdu, pdu.response({command_status: smpp.ESME_RTHROTTLED}));
             return;
         }

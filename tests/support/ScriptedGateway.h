@@ -2,6 +2,7 @@
 
 #include <QDeadlineTimer>
 #include <QElapsedTimer>
+#include <QPointer>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTimer>
@@ -66,6 +67,26 @@ public:
         return count;
     }
 
+    // Binds are answered with this status (0: bound).
+    void setBindStatus(quint32 status) { bindStatus_ = status; }
+    int binds() const { return binds_; }
+
+    // A provider's minimum gap: a submit that arrives less than 1/perSecond after the last one
+    // taken is answered throttled.
+    static Script minimumGap(int perSecond, int delayMs) {
+        auto last = std::make_shared<qint64>(-1000000000);
+        auto clock = std::make_shared<QElapsedTimer>();
+        clock->start();
+        return [=](int) {
+            const qint64 now = clock->nsecsElapsed();
+            if (now - *last < 1000000000LL / perSecond) {
+                return Step::answer(smpp::Status::Throttled, delayMs);
+            }
+            *last = now;
+            return Step::answer(smpp::Status::Ok, delayMs);
+        };
+    }
+
     // A quota of perSecond accepted submits in any second, the rest answered throttled.
     static Script quota(int perSecond, int delayMs) {
         auto accepted = std::make_shared<std::deque<qint64>>();
@@ -90,7 +111,8 @@ private:
         smpp::Pdu pdu;
         while (smpp::PduReader::take(buffers_[socket], pdu) == smpp::PduReader::Result::Complete) {
             if (pdu.commandId == smpp::Command::BindTransmitter) {
-                reply(socket, smpp::Command::BindTransmitterResp, 0, pdu.sequence,
+                ++binds_;
+                reply(socket, smpp::Command::BindTransmitterResp, bindStatus_, pdu.sequence,
                       QByteArray("scripted", 9));
             } else if (pdu.commandId == smpp::Command::Unbind) {
                 reply(socket, smpp::Command::UnbindResp, 0, pdu.sequence, QByteArray());
@@ -165,6 +187,8 @@ private:
     QTcpServer server_;
     QElapsedTimer clock_;
     int sessions_ = 0;
+    int binds_ = 0;
+    quint32 bindStatus_ = 0;
     std::vector<Submit> submits_;
     std::map<QTcpSocket*, QByteArray> buffers_;
 };

@@ -294,7 +294,7 @@ private Q_SLOTS:
         QCOMPARE(texts[0][QStringLiteral("message")].toString(), QStringLiteral("SMS Testing"));
 
         rig.view.messages.clear();
-        rig.box("txtCellUser")->setText(QStringLiteral("refuse"));
+        rig.box("txtCellPassword")->setText(QStringLiteral("wrong"));
         rig.answers.promptAnswers = {QStringLiteral("+447700900555")};
         rig.window->cmdTestSMS_Click();
         QCOMPARE(rig.view.messages, QStringList{QString::fromLatin1(SmsSender::kLoginFailed)});
