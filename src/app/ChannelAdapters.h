@@ -20,6 +20,7 @@ public:
     bool isSettled(int ticket) override { return sender_.isSettled(ticket); }
     int room() override { return sender_.room(); }
     void endSession() override { sender_.endSession(); }
+    void retryNow() override { sender_.retryNow(); }
 
 private:
     SmsSender& sender_;

@@ -46,6 +46,20 @@ QByteArray metricsText(const ServiceState& state) {
            double(state.throttleAnswers));
     single(out, "korvane_smpp_binds_total", "counter", "SMPP sessions bound.",
            double(state.smppBinds));
+    family(out, "korvane_smpp_bind_failures_total", "counter",
+           "Binds the gateway refused, by its status (connect: no connection).");
+    for (const auto& [status, count] : state.smppLink.bindFailures) {
+        sample(out, "korvane_smpp_bind_failures_total{status=\"" + status.toLatin1() + "\"}",
+               double(count));
+    }
+    single(out, "korvane_smpp_drops_total", "counter", "Bound SMPP sessions lost.",
+           double(state.smppLink.drops));
+    single(out, "korvane_smpp_enquire_links_total", "counter",
+           "enquire_link sent to keep the gateway's session.",
+           double(state.smppLink.keepAlive.sent));
+    single(out, "korvane_smpp_enquire_links_unanswered_total", "counter",
+           "enquire_link the gateway left unanswered (each dropped the session).",
+           double(state.smppLink.keepAlive.unanswered));
     single(out, "korvane_smpp_paced_rate", "gauge",
            "Submits a second the gateway is paced at, as learnt from its answers (0: unpaced).",
            state.smppRate);

@@ -15,6 +15,15 @@ constexpr int kUnbindWaitMs = 2000;
 
 SmppSession::SmppSession(SmppTimeouts timeouts, const StopDeadline* stop)
     : timeouts_(timeouts), stop_(stop) {
+    idle_.setSingleShot(true);
+    linkAnswer_.setSingleShot(true);
+    connect(&idle_, &QTimer::timeout, this, &SmppSession::onIdle);
+    connect(&linkAnswer_, &QTimer::timeout, this, [this] {
+        ++keepAlive_->unanswered;
+        fail(ErrorNumber::GatewayTimeout,
+             QStringLiteral("Telvoro Server did not answer enquire_link within %1 seconds.")
+                 .arg(timeouts_.linkAnswerMs / 1000.0));
+    });
     connect(&socket_, &QTcpSocket::readyRead, this, &SmppSession::onReadyRead);
     connect(&socket_, &QTcpSocket::disconnected, this, [this] {
         onReadyRead();  // what came before the close still counts
@@ -106,7 +115,25 @@ quint32 SmppSession::send(quint32 commandId, const QByteArray& body) {
     return sequence;
 }
 
+void SmppSession::keepAlive(KeepAliveCounts* counts) {
+    keepAlive_ = counts;
+    idle_.start(timeouts_.idleMs);
+}
+
+void SmppSession::onIdle() {
+    if (!isBound() || linkSequence_ != 0) {
+        return;
+    }
+    linkSequence_ = ++sequence_;
+    ++keepAlive_->sent;
+    linkAnswer_.start(timeouts_.linkAnswerMs);
+    sendRaw(PduWriter().finish(Command::EnquireLink, Status::Ok, linkSequence_));
+}
+
 void SmppSession::sendRaw(const QByteArray& bytes) {
+    if (keepAlive_ != nullptr && linkSequence_ == 0) {
+        idle_.start(timeouts_.idleMs);  // traffic: no enquire_link needed yet
+    }
     // Written to the socket's buffer; the event loop takes it out as the peer reads.
     if (socket_.write(bytes) != bytes.size()) {
         fail(ErrorNumber::GatewaySocket,
@@ -156,7 +183,15 @@ void SmppSession::onReadyRead() {
             return;
         }
         ++arrivals_;
-        if (pdu.commandId == Command::EnquireLink) {
+        if (keepAlive_ != nullptr && linkSequence_ == 0) {
+            idle_.start(timeouts_.idleMs);
+        }
+        if (pdu.commandId == Command::EnquireLinkResp && pdu.sequence == linkSequence_ &&
+            linkSequence_ != 0) {
+            linkSequence_ = 0;
+            linkAnswer_.stop();
+            idle_.start(timeouts_.idleMs);
+        } else if (pdu.commandId == Command::EnquireLink) {
             sendRaw(PduWriter().finish(Command::EnquireLinkResp, Status::Ok, pdu.sequence));
         } else if (pdu.commandId == Command::Unbind) {
             sendRaw(PduWriter().finish(Command::UnbindResp, Status::Ok, pdu.sequence));
@@ -199,6 +234,8 @@ void SmppSession::fail(qint32 number, const QString& description) {
     bound_ = false;
     socket_.abort();
     buffer_.clear();
+    idle_.stop();
+    linkAnswer_.stop();
 }
 
 void SmppSession::close() {
@@ -219,6 +256,8 @@ void SmppSession::abort() {
     bound_ = false;
     socket_.abort();
     buffer_.clear();
+    idle_.stop();
+    linkAnswer_.stop();
 }
 
 }  // namespace korvane

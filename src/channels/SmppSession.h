@@ -4,6 +4,7 @@
 #include <QDeadlineTimer>
 #include <QObject>
 #include <QTcpSocket>
+#include <QTimer>
 #include <functional>
 #include <map>
 
@@ -16,6 +17,19 @@ class StopDeadline;
 struct SmppTimeouts {
     int connectMs = 15000;
     int responseMs = 30000;
+    // A kept session: an enquire_link after this long without traffic, and a drop when its
+    // answer takes longer than linkAnswerMs.
+    int idleMs = 30000;
+    int linkAnswerMs = 30000;
+    // After a failed bind: no other before this, doubling to longestBindRetryMs.
+    int firstBindRetryMs = 1000;
+    int longestBindRetryMs = 60000;
+};
+
+// enquire_link sent to keep a session, and those the gateway left unanswered.
+struct KeepAliveCounts {
+    quint64 sent = 0;
+    quint64 unanswered = 0;
 };
 
 // One transmitter session with an SMPP 3.4 gateway: connect, bind_transmitter, any number of
@@ -51,6 +65,9 @@ public:
     qint32 failureNumber() const { return failureNumber_; }
     // Counts the PDUs read: a wait for a reply ends when it moves.
     quint64 arrivals() const { return arrivals_; }
+    // Keeps the bound session alive between messages with enquire_link (timeouts' idleMs and
+    // linkAnswerMs); an unanswered one drops it.
+    void keepAlive(KeepAliveCounts* counts);
     // Unbinds (briefly waiting for the answer) and closes.
     void close();
     // Closes at once, unanswered requests and all.
@@ -61,6 +78,7 @@ private:
     void onReadyRead();
     void fail(qint32 number, const QString& description);
     void sendRaw(const QByteArray& bytes);
+    void onIdle();
 
     SmppTimeouts timeouts_;
     const StopDeadline* stop_;
@@ -74,6 +92,10 @@ private:
     quint64 arrivals_ = 0;
     QString failure_;
     qint32 failureNumber_ = 0;
+    KeepAliveCounts* keepAlive_ = nullptr;
+    QTimer idle_;        // since the last traffic
+    QTimer linkAnswer_;  // for the enquire_link out
+    quint32 linkSequence_ = 0;
 };
 
 }  // namespace korvane

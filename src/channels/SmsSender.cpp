@@ -19,27 +19,10 @@ const char* const SmsSender::kLoginFailed =
     "Cannot connect to Telvoro Server... Please check telvoro User Name And/Or Password.";
 const char* const SmsSender::kSendRefused = "Message is not accepted by Telvoro Server.";
 
-namespace {
-
-// A wrong account keeps the line users know; any other refusal (the account's bind limit, a
-// gateway in trouble) names the gateway's status instead of blaming the password.
-QString bindRefusal(quint32 status) {
-    if (status == Status::InvalidPassword || status == Status::InvalidSystemId) {
-        return QString::fromLatin1(SmsSender::kLoginFailed);
-    }
-    return errorLine(
-        ErrorNumber::GatewayRefused,
-        QStringLiteral("Telvoro Server refused the bind: %1.").arg(describeStatus(status)));
-}
-
-bool sameGateway(const SmsGateway& a, const SmsGateway& b) {
-    return a.server == b.server && a.port == b.port && a.user == b.user && a.password == b.password;
-}
-
-}  // namespace
+namespace {}  // namespace
 
 SmsSender::SmsSender(SmppTimeouts timeouts, const StopDeadline* stop, int window)
-    : timeouts_(timeouts), stop_(stop), window_(std::max(1, window)) {
+    : timeouts_(timeouts), stop_(stop), window_(std::max(1, window)), link_(timeouts, stop) {
     clock_.start();
 }
 
@@ -47,46 +30,25 @@ SmsSender::~SmsSender() {
     endSession();
 }
 
-bool SmsSender::liveSession() const {
-    return session_ && session_->isBound() && session_->failure().isEmpty();
-}
-
 QString SmsSender::openSession(const SmsGateway& gateway) {
     // Events first, so that a close that already came is seen; a dropped session is settled
     // before anything is written to a new one.
     QCoreApplication::processEvents();
-    if (session_ && !session_->failure().isEmpty()) {
-        loseSession(session_->failureNumber(), session_->failure());
+    if (SmppSession* session = link_.session();
+        session != nullptr && !session->failure().isEmpty()) {
+        loseSession(session->failureNumber(), session->failure());
     }
-    if (liveSession() && sameGateway(boundTo_, gateway)) {
+    if (link_.live() && link_.boundTo(gateway)) {
         return QString();
     }
-    while (session_ && inFlight() > 0) {
+    while (link_.session() != nullptr && inFlight() > 0) {
         pump();  // what the old session still owes
     }
-    if (session_) {
-        session_->close();
-        session_.reset();
-    }
-    try {
-        const qint32 port = toInt32(gateway.port);
-        auto session = std::make_unique<SmppSession>(timeouts_, stop_);
-        switch (session->open(gateway.server, port, gateway.user, gateway.password)) {
-            case SmppSession::Bind::ConnectFailed:
-                return QString::fromLatin1(kConnectFailed);
-            case SmppSession::Bind::Refused:
-                return bindRefusal(session->bindStatus());
-            case SmppSession::Bind::Bound:
-                break;
-        }
-        session_ = std::move(session);
-        boundTo_ = gateway;
+    const QString failure = link_.bind(gateway);
+    if (failure.isEmpty()) {
         pacer_.sessionStarted();
-        ++binds_;
-    } catch (const KorvaneError& error) {
-        return errorLine(error);
     }
-    return QString();
+    return failure;
 }
 
 int SmsSender::submit(const SmsGateway& gateway, const QString& mobileNumber, const QString& text) {
@@ -165,8 +127,9 @@ int SmsSender::inFlight() const {
 // event loop only when none of these did anything.
 void SmsSender::pump(bool mayWait) {
     bool progressed = takeReplies();
-    if (session_ && !session_->failure().isEmpty()) {
-        loseSession(session_->failureNumber(), session_->failure());
+    if (SmppSession* session = link_.session();
+        session != nullptr && !session->failure().isEmpty()) {
+        loseSession(session->failureNumber(), session->failure());
         progressed = true;
     }
     progressed = expire() || progressed;
@@ -183,9 +146,9 @@ bool SmsSender::takeReplies() {
     bool progressed = false;
     for (auto& [ticket, message] : messages_) {
         for (Part& part : message.parts) {
-            if (part.state == PartState::InFlight && session_ &&
-                session_->hasReply(part.sequence)) {
-                const Pdu reply = session_->takeReply(part.sequence);
+            if (part.state == PartState::InFlight && link_.session() != nullptr &&
+                link_.session()->hasReply(part.sequence)) {
+                const Pdu reply = link_.session()->takeReply(part.sequence);
                 onReply(message, part, reply.status, reply.commandId != Command::SubmitSmResp);
                 progressed = true;
             }
@@ -246,7 +209,7 @@ bool SmsSender::expire() {
             if (part.state == PartState::InFlight && part.due.hasExpired()) {
                 // May have been taken; the session goes on and a late answer is dropped.
                 part.state = PartState::Lost;
-                session_->forget(part.sequence);
+                link_.session()->forget(part.sequence);
                 if (message.failure.isEmpty()) {
                     message.failure =
                         errorLine(ErrorNumber::GatewayTimeout,
@@ -284,7 +247,7 @@ bool SmsSender::writeParts() {
     if (first == messages_.end() || paused() || inFlight() >= window_) {
         return false;
     }
-    if (!liveSession()) {
+    if (!link_.live()) {
         if (const QString failure = openSession(first->second.gateway); !failure.isEmpty()) {
             failUnwritten(failure);
             return true;
@@ -295,7 +258,7 @@ bool SmsSender::writeParts() {
         for (auto& [ticket, message] : messages_) {
             for (Part& part : message.parts) {
                 if (message.done || part.state != from || inFlight() >= window_ || paused() ||
-                    !liveSession()) {
+                    !link_.live()) {
                     continue;
                 }
                 if (nowMs() < pacer_.nextSlotMs()) {
@@ -303,7 +266,7 @@ bool SmsSender::writeParts() {
                     return progressed;
                 }
                 try {
-                    part.sequence = session_->send(Command::SubmitSm, part.body);
+                    part.sequence = link_.session()->send(Command::SubmitSm, part.body);
                     part.state = PartState::InFlight;
                     part.due = QDeadlineTimer(timeouts_.responseMs);
                     part.paced = pacer_.written(nowMs());
@@ -355,10 +318,7 @@ void SmsSender::loseSession(qint32 number, const QString& description) {
             }
         }
     }
-    if (session_) {
-        session_->abort();
-        session_.reset();
-    }
+    link_.drop();
 }
 
 // The next time the engine has something to do: an answer due, the pause ending, a
@@ -400,9 +360,9 @@ QDeadlineTimer SmsSender::nextWake() const {
 void SmsSender::wait() {
     ++waits_;
     pacedWaits_ += waitingForSlot_ ? 1 : 0;
-    const quint64 arrivals = session_ ? session_->arrivals() : 0;
+    SmppSession* session = link_.session();
+    const quint64 arrivals = session != nullptr ? session->arrivals() : 0;
     const quint64 changes = stop_ != nullptr ? stop_->changes() : 0;
-    SmppSession* session = session_.get();
     waitResponsively(
         [&] {
             return (session != nullptr &&
@@ -416,10 +376,7 @@ void SmsSender::endSession() {
     while (anyPending()) {
         pump();
     }
-    if (session_) {
-        session_->close();
-        session_.reset();
-    }
+    link_.close();
     messages_.clear();  // every outcome was asked for or can no longer be
 }
 

@@ -8,6 +8,7 @@
 #include <memory>
 #include <vector>
 
+#include "channels/GatewayLink.h"
 #include "channels/SmppSession.h"
 #include "channels/SmsMessage.h"
 #include "channels/SubmitPacer.h"
@@ -60,7 +61,10 @@ public:
     quint64 waits() const { return waits_; }
     // Throttle answers and binds since the sender was made.
     quint64 throttleAnswers() const { return throttleAnswers_; }
-    quint64 binds() const { return binds_; }
+    quint64 binds() const { return link_.counts().binds; }
+    const GatewayLink::Counts& linkCounts() const { return link_.counts(); }
+    // Forgets a failed bind's back-off: the next message binds at once (Start, Test SMS).
+    void retryNow() { link_.retryNow(); }
     // Waits for a paced slot, and the pace now (submits a second; 0: unpaced).
     quint64 pacedWaits() const { return pacedWaits_; }
     double pacedRate() const { return pacer_.perSecond(); }
@@ -80,7 +84,6 @@ private:
     using PartState = SmsMessage::PartState;
 
     QString openSession(const SmsGateway& gateway);
-    bool liveSession() const;
     void pump(bool mayWait = true);
     bool takeReplies();
     void onReply(Message& message, Part& part, quint32 status, bool nack);
@@ -108,13 +111,11 @@ private:
     bool waitingForSlot_ = false;  // the last step held a part back for its paced slot
     quint64 pacedWaits_ = 0;
     QDeadlineTimer pausedUntil_{QDeadlineTimer::Forever};
-    std::unique_ptr<SmppSession> session_;
-    SmsGateway boundTo_;
+    GatewayLink link_;
     std::map<int, Message> messages_;
     int nextTicket_ = 1;
     quint64 waits_ = 0;
     quint64 throttleAnswers_ = 0;
-    quint64 binds_ = 0;
 };
 
 }  // namespace korvane

@@ -184,9 +184,20 @@ void DispatchCycle::finishAfterError() {
     endSessions();
 }
 
-void DispatchCycle::endSessions() {
+void DispatchCycle::endGatewaySession() {
     sms_.endSession();
+}
+
+void DispatchCycle::retryGateway() {
+    sms_.retryNow();
+}
+
+// Mail goes over a connection per cycle; the gateway's session is kept until Stop.
+void DispatchCycle::endSessions() {
     email_.endSession();
+    if (control_.StopRequested()) {
+        sms_.endSession();
+    }
 }
 
 void DispatchCycle::shortIdleEnding() {

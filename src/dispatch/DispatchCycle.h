@@ -49,6 +49,10 @@ public:
     // Database calls still running when it passes are cancelled.
     void setStopDeadline(const StopDeadline* stop) { stop_ = stop; }
     const Counters& counters() const { return counters_; }
+    // Processing stopped between cycles: the gateway's session ends now.
+    void endGatewaySession();
+    // Start: a bind refused before is tried again at once.
+    void retryGateway();
 
 private:
     bool connect(MessageStore& store);

@@ -29,6 +29,7 @@ void ProcessingControl::setTimer1(bool on) {
 void ProcessingControl::cmdStart_Click() {
     stopRequested_ = false;
     started_ = true;
+    cycle_.retryGateway();
     window_.setProcessingControls(true);
     try {
         log_.WriteLog(QStringLiteral("Starting Process..."), true, false);
@@ -56,6 +57,9 @@ void ProcessingControl::cmdStop_Click() {
     }
     log_.WriteLog(QStringLiteral("Process Stopped..."), true, false);
     log_.WriteLog(QStringLiteral("Idle..."), true, false);
+    if (!cycleRunning_) {
+        cycle_.endGatewaySession();  // a running cycle ends it as it finishes
+    }
 }
 
 bool ProcessingControl::ValidateConfiguration() {

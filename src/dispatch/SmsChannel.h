@@ -20,8 +20,11 @@ public:
     // How many more one-part messages would go out at once, without waiting for the gateway:
     // the room in its window, none while it has asked for a pause. Never waits.
     virtual int room() = 0;
-    // Unbinds; the next submit binds again.
+    // Unbinds; the next submit binds again. The session is otherwise kept from one cycle to
+    // the next.
     virtual void endSession() = 0;
+    // Forgets a failed bind's back-off, so that the next submit binds at once.
+    virtual void retryNow() {}
 
     // One message, start to end.
     SendResult send(const SmsGateway& gateway, const QString& mobileNumber, const QString& text) {

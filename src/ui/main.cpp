@@ -97,6 +97,7 @@ struct ServiceReports {
             state.cycleRunning = processing.isCycleRunning();
             state.throttleAnswers = sms.throttleAnswers();
             state.smppBinds = sms.binds();
+            state.smppLink = sms.linkCounts();
             state.smppPacedWaits = sms.pacedWaits();
             state.smppRate = sms.pacedRate();
             state.smtpConnections = transport.connections();

@@ -70,6 +70,10 @@ public:
     // Binds are answered with this status (0: bound).
     void setBindStatus(quint32 status) { bindStatus_ = status; }
     int binds() const { return binds_; }
+    int unbinds() const { return unbinds_; }
+    // enquire_link received, and whether they are answered.
+    int enquireLinks() const { return enquireLinks_; }
+    void setAnswerEnquireLink(bool answer) { answerEnquireLink_ = answer; }
 
     // A provider's minimum gap: a submit that arrives less than 1/perSecond after the last one
     // taken is answered throttled.
@@ -115,7 +119,13 @@ private:
                 reply(socket, smpp::Command::BindTransmitterResp, bindStatus_, pdu.sequence,
                       QByteArray("scripted", 9));
             } else if (pdu.commandId == smpp::Command::Unbind) {
+                ++unbinds_;
                 reply(socket, smpp::Command::UnbindResp, 0, pdu.sequence, QByteArray());
+            } else if (pdu.commandId == smpp::Command::EnquireLink) {
+                ++enquireLinks_;
+                if (answerEnquireLink_) {
+                    reply(socket, smpp::Command::EnquireLinkResp, 0, pdu.sequence, QByteArray());
+                }
             } else if (pdu.commandId == smpp::Command::SubmitSm) {
                 onSubmit(socket, session, pdu);
             }
@@ -188,6 +198,9 @@ private:
     QElapsedTimer clock_;
     int sessions_ = 0;
     int binds_ = 0;
+    int unbinds_ = 0;
+    int enquireLinks_ = 0;
+    bool answerEnquireLink_ = true;
     quint32 bindStatus_ = 0;
     std::vector<Submit> submits_;
     std::map<QTcpSocket*, QByteArray> buffers_;
