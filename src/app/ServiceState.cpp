@@ -22,25 +22,8 @@ double seconds(const QDateTime& at) {
     return at.isValid() ? static_cast<double>(at.toMSecsSinceEpoch()) / 1000.0 : 0;
 }
 
-}  // namespace
-
-QByteArray metricsText(const ServiceState& state) {
-    const Counters& c = state.counters;
-    QByteArray out;
-    family(out, "korvane_messages_total", "counter",
-           "Messages by channel and outcome since start (skipped: changed or taken).");
-    const char* channels[] = {"sms", "email"};
-    const char* outcomes[] = {"sent", "not_sent", "in_doubt", "skipped"};
-    for (int ch = 0; ch < Counters::kChannels; ++ch) {
-        for (int r = 0; r < Counters::kResults; ++r) {
-            sample(out,
-                   QByteArray("korvane_messages_total{channel=\"") + channels[ch] +
-                       "\",outcome=\"" + outcomes[r] + "\"}",
-                   double(c.messages[size_t(ch)][size_t(r)]));
-        }
-    }
-    single(out, "korvane_claim_attempts_total", "counter", "Rows a claim was tried on.",
-           double(c.claimAttempts));
+// What the SMS gateway's session did: throttles, binds, drops, keep-alives, the pace.
+void gatewayMetrics(QByteArray& out, const ServiceState& state) {
     single(out, "korvane_throttle_answers_total", "counter",
            "Submits the SMS gateway answered throttled or queue full.",
            double(state.throttleAnswers));
@@ -65,6 +48,28 @@ QByteArray metricsText(const ServiceState& state) {
            state.smppRate);
     single(out, "korvane_smpp_paced_waits_total", "counter",
            "Waits for the next paced slot before a submit.", double(state.smppPacedWaits));
+}
+
+}  // namespace
+
+QByteArray metricsText(const ServiceState& state) {
+    const Counters& c = state.counters;
+    QByteArray out;
+    family(out, "korvane_messages_total", "counter",
+           "Messages by channel and outcome since start (skipped: changed or taken).");
+    const char* channels[] = {"sms", "email"};
+    const char* outcomes[] = {"sent", "not_sent", "in_doubt", "skipped"};
+    for (int ch = 0; ch < Counters::kChannels; ++ch) {
+        for (int r = 0; r < Counters::kResults; ++r) {
+            sample(out,
+                   QByteArray("korvane_messages_total{channel=\"") + channels[ch] +
+                       "\",outcome=\"" + outcomes[r] + "\"}",
+                   double(c.messages[size_t(ch)][size_t(r)]));
+        }
+    }
+    single(out, "korvane_claim_attempts_total", "counter", "Rows a claim was tried on.",
+           double(c.claimAttempts));
+    gatewayMetrics(out, state);
     single(out, "korvane_smtp_connections_total", "counter", "SMTP connections opened.",
            double(state.smtpConnections));
     family(out, "korvane_cycle_duration_seconds", "histogram", "How long dispatch cycles took.");

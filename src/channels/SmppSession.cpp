@@ -38,10 +38,9 @@ SmppSession::~SmppSession() {
     abort();
 }
 
-SmppSession::Bind SmppSession::open(const QString& server, qint32 port, const QString& user,
-                                    const QString& password) {
+bool SmppSession::connectTo(const QString& server, qint32 port) {
     if (port <= 0 || port > 65535 || server.trimmed().isEmpty()) {
-        return Bind::ConnectFailed;
+        return false;
     }
     socket_.connectToHost(server, static_cast<quint16>(port));
     const bool connected = waitUnlessStopped(
@@ -52,11 +51,19 @@ SmppSession::Bind SmppSession::open(const QString& server, qint32 port, const QS
         QDeadlineTimer(timeouts_.connectMs));
     if (!connected || socket_.state() != QAbstractSocket::ConnectedState) {
         socket_.abort();
-        return Bind::ConnectFailed;
+        return false;
     }
     // Requests and answers are small and many are in flight: each goes at once rather than
     // waiting behind the acknowledgement of the one before (Nagle).
     socket_.setSocketOption(QAbstractSocket::LowDelayOption, 1);
+    return true;
+}
+
+SmppSession::Bind SmppSession::open(const QString& server, qint32 port, const QString& user,
+                                    const QString& password) {
+    if (!connectTo(server, port)) {
+        return Bind::ConnectFailed;
+    }
     PduWriter body;
     body.cString(user.toLatin1())
         .cString(password.toLatin1())

@@ -28,6 +28,17 @@ struct StatementHandle {
     }
 };
 
+// Done with the statement, however the call ends: a cancel still using it frees it.
+struct LeaveCancelPoint {
+    CancelPoint* point;
+    StatementHandle& statement;
+    ~LeaveCancelPoint() {
+        if (point != nullptr && point->leaveAndHandOver()) {
+            statement.handle = SQL_NULL_HSTMT;
+        }
+    }
+};
+
 // Every diagnostic record of the handle, with the first SQLSTATE.
 QString diagnostics(SQLSMALLINT type, SQLHANDLE handle, QString& state) {
     QStringList messages;
@@ -222,16 +233,7 @@ qint64 OdbcStatement::execute(const QString& sql, const QVariantList& params,
     if (cancel_ != nullptr) {
         cancel_->enter(statement.handle);
     }
-    // Done with the statement, however this ends: a cancel still using it frees it.
-    struct Leave {
-        CancelPoint* point;
-        StatementHandle& statement;
-        ~Leave() {
-            if (point != nullptr && point->leaveAndHandOver()) {
-                statement.handle = SQL_NULL_HSTMT;
-            }
-        }
-    } leave{cancel_, statement};
+    const LeaveCancelPoint leave{cancel_, statement};
     const SQLRETURN r =
         SQLExecDirectW(statement.handle, reinterpret_cast<SQLWCHAR*>(command.data()),
                        static_cast<SQLINTEGER>(command.size()));

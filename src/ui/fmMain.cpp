@@ -1,7 +1,5 @@
 #include "ui/fmMain.h"
 
-#include <cstdio>
-
 #include <QApplication>
 #include <QCheckBox>
 #include <QCloseEvent>
@@ -312,10 +310,6 @@ void fmMain::closeEvent(QCloseEvent* event) {
     guarded([this] { logLine(QStringLiteral("Application unloaded.")); });
     if (control_->counters().databaseGivenUp) {
         exitStatus_ = kExitDatabaseUnanswered;
-        std::fprintf(stderr,
-                     "korvane: ending without the database, which did not answer: rows it had "
-                     "claimed stay 'Message Is Being Sent.' and are reported at a later start.\n");
-        std::fflush(stderr);
     }
     unloaded_ = true;
     Timer2_.stop();

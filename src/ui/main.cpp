@@ -119,12 +119,9 @@ struct ServiceReports {
 // Scripted runs (tests, the headless demo) answer message boxes by printing them.
 korvane::MessageBoxes::Answers scriptedAnswers;
 
-}  // namespace
-
-// Command-line arguments are accepted and ignored.
-int main(int argc, char** argv) {
+// No display at all (a server, a service): run without a window rather than abort.
+void offscreenWithoutDisplay() {
 #if defined(Q_OS_UNIX) && !defined(Q_OS_MACOS)
-    // No display at all (a server, a service): run without a window rather than abort.
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") && qEnvironmentVariableIsEmpty("DISPLAY") &&
         qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY")) {
         qputenv("QT_QPA_PLATFORM", "offscreen");
@@ -133,6 +130,34 @@ int main(int argc, char** argv) {
                      "window; the log follows here.\n");
     }
 #endif
+}
+
+// Messages out at once to the SMS gateway (submit_sm without an answer yet).
+int smsWindow() {
+    bool set = false;
+    const int size = qEnvironmentVariableIntValue("KORVANE_SMPP_WINDOW", &set);
+    return set && size > 0 ? size : korvane::SmsSender::kDefaultWindow;
+}
+
+// The window's exit status. A database thread may still be inside its driver when the
+// database was given up: then nothing is torn down under it.
+int finish(int status) {
+    if (status == korvane::fmMain::kExitDatabaseUnanswered) {
+        std::fputs(
+            "korvane: ending without the database, which did not answer: rows it had "
+            "claimed stay 'Message Is Being Sent.' and are reported later.\n",
+            stderr);
+        std::fflush(nullptr);
+        std::_Exit(status);
+    }
+    return status;
+}
+
+}  // namespace
+
+// Command-line arguments are accepted and ignored.
+int main(int argc, char** argv) {
+    offscreenWithoutDisplay();
     raiseDescriptorLimit();
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Korvane"));
@@ -162,12 +187,7 @@ int main(int argc, char** argv) {
     log.setEchoToStandardError(headless);
     korvane::StopDeadline stop;
     korvane::CurlMailTransport transport(&stop);
-    // Messages out at once to the SMS gateway (submit_sm without an answer yet).
-    bool windowSet = false;
-    const int windowSize = qEnvironmentVariableIntValue("KORVANE_SMPP_WINDOW", &windowSet);
-    const int smsWindow =
-        windowSet && windowSize > 0 ? windowSize : korvane::SmsSender::kDefaultWindow;
-    korvane::SmsSender sms(korvane::SmppTimeouts(), &stop, smsWindow);
+    korvane::SmsSender sms(korvane::SmppTimeouts(), &stop, smsWindow());
     // Submits a second the contract allows, over the settings file's SubmitsPerSecond.
     sms.setRateOverride(qEnvironmentVariable("KORVANE_SMPP_RATE").toDouble());
     korvane::EmailSender email(transport);
@@ -175,19 +195,12 @@ int main(int argc, char** argv) {
     korvane::SmtpChannel emailChannel(email);
     korvane::fmMain window(korvane::Services{store, korvane::RunConfiguration::instance(), log,
                                              smsChannel, emailChannel, clock});
-    window.processing().setWindow(smsWindow);
+    window.processing().setWindow(smsWindow());
     window.setStopDeadline(&stop);
     window.setHeadless(headless);
     stopOnSignals(window);
     ServiceReports reports(window, sms, transport, clock, log);
     window.Form_Load();
     reports.notifier.ready();
-    // The window's exit status, through QCoreApplication::exit.
-    const int status = QApplication::exec();
-    if (status == korvane::fmMain::kExitDatabaseUnanswered) {
-        // A database thread may still be inside its driver: nothing is torn down under it.
-        std::fflush(nullptr);
-        std::_Exit(status);
-    }
-    return status;
+    return finish(QApplication::exec());
 }
