@@ -10,6 +10,7 @@
 #include <algorithm>
 
 #include "BenchSupport.h"
+#include "app/ChannelAdapters.h"
 #include "channels/CurlMailTransport.h"
 #include "core/ActivityLog.h"
 #include "core/Clock.h"
@@ -20,7 +21,6 @@
 #include "dispatch/OdbcMessageStore.h"
 #include "dispatch/ProcessWindow.h"
 #include "dispatch/ProcessingControl.h"
-#include "app/ChannelAdapters.h"
 
 using namespace korvane;
 

@@ -1,14 +1,35 @@
 #!/usr/bin/env bash
 # The layers, from the includes: core below everything; dispatch and channels beside each
 # other, neither including the other; app above both; ui on top. Tests and benchmarks include
-# ui/ only for the windows' own tests. Prints each include that runs the wrong way.
+# ui/ only for the windows' own tests. Prints each include that runs the wrong way, in any
+# spelling: "dispatch/X.h" or <dispatch/X.h>, "# include" with spaces, and paths that climb
+# out of their folder ("../dispatch/X.h", "../../src/ui/X.h").
+# Usage: layers.sh [TOP]; layers.sh --self-test proves that each spelling is caught.
 set -u
+if [ "${1:-}" = --self-test ]; then
+    scratch=$(mktemp -d)
+    trap 'rm -rf "$scratch"' EXIT
+    status=0
+    for line in '#include "dispatch/RowWindow.h"' '#include <dispatch/RowWindow.h>' \
+        '#  include "dispatch/RowWindow.h"' '#include "../dispatch/RowWindow.h"' \
+        '#include "../../src/dispatch/RowWindow.h"'; do
+        mkdir -p "$scratch/src/channels"
+        printf '%s\n' "$line" >"$scratch/src/channels/Bad.cpp"
+        if "$0" "$scratch" >/dev/null; then
+            echo "layers: not caught: $line"
+            status=1
+        fi
+    done
+    [ "$status" -eq 0 ] && echo "layers: every spelling of an upward include is caught"
+    exit "$status"
+fi
 top=${1:-$(cd "$(dirname "$0")/.." && pwd)}
 cd "$top" || exit 2
 bad=0
 forbid() {  # forbid FOLDER PATTERN WHY
     local hits
-    hits=$(grep -rnE "^#include \"($2)/" "$1" 2>/dev/null)
+    hits=$(grep -rnE "^[[:space:]]*#[[:space:]]*include[[:space:]]*[\"<]([.][.]/)*(src/)?($2)/" \
+        "$1" 2>/dev/null)
     if [ -n "$hits" ]; then
         printf '%s\n' "$hits" | sed "s|\$|   <- $3|"
         bad=1

@@ -191,7 +191,7 @@ MetricsServer::Answer MetricsServer::answer(const QByteArray& method, const QByt
         return {MHD_HTTP_OK, metricsText(state), "text/plain; version=0.0.4; charset=utf-8"};
     }
     const Health health =
-        ageMs > kStaleSnapshotS * 1000
+        ageMs > qint64(kStaleSnapshotS) * 1000
             ? Health{false,
                      QStringLiteral("the event loop has not turned for %1 s").arg(ageMs / 1000)}
             : judgeHealth(state);

@@ -17,9 +17,9 @@ struct ServiceState {
     bool cycleRunning = false;
     quint64 throttleAnswers = 0;
     quint64 smppBinds = 0;
-    quint64 smppPacedWaits = 0;  // waits for a paced slot
+    quint64 smppPacedWaits = 0;    // waits for a paced slot
     GatewayLink::Counts smppLink;  // binds refused, sessions dropped, enquire_link
-    double smppRate = 0;         // submits a second the gateway is paced at; 0: unpaced
+    double smppRate = 0;           // submits a second the gateway is paced at; 0: unpaced
     quint64 smtpConnections = 0;
     double databaseWaitS = 0;  // how long the database call out now has waited; 0: none
     QDateTime now;

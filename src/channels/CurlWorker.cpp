@@ -35,7 +35,8 @@ size_t readUpload(char* buffer, size_t size, size_t count, void* user) {
     if (transfer.data == nullptr || transfer.abort) {
         return CURL_READFUNC_ABORT;
     }
-    const qint64 got = transfer.data->read(buffer, static_cast<qint64>(size * count));
+    const qint64 got =
+        transfer.data->read(buffer, static_cast<qint64>(size) * static_cast<qint64>(count));
     if (got < 0) {
         return CURL_READFUNC_ABORT;
     }
@@ -258,7 +259,7 @@ void CurlWorker::perform(SmtpTransfer& transfer) {
                 QString::fromLatin1(curl_easy_strerror(static_cast<CURLcode>(transfer.result)));
             return;
         }
-        rcpt.release();
+        static_cast<void>(rcpt.release());  // the same list, now held through longer
         rcpt.reset(longer);
     }
     // The handle keeps its connection for the next mail; every option is set anew.

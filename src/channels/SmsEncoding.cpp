@@ -92,7 +92,7 @@ EncodedSms encodeSms(const QString& text, quint8 reference) {
         const int units = static_cast<int>(text.size());
         auto ucs2 = [&](int from, int count) {
             QByteArray bytes;
-            bytes.reserve(count * 2);
+            bytes.reserve(qsizetype(count) * 2);
             for (int i = from; i < from + count; ++i) {
                 const char16_t c = text[i].unicode();
                 bytes.append(static_cast<char>(c >> 8)).append(static_cast<char>(c & 0xFF));

@@ -6,11 +6,11 @@
 
 #include "core/ActivityLog.h"
 #include "core/Clock.h"
-#include "core/Files.h"
 #include "core/RunConfiguration.h"
 #include "dispatch/CycleControl.h"
 #include "dispatch/EmailChannel.h"
 #include "dispatch/RowLines.h"
+#include "dispatch/RowPreparation.h"
 #include "dispatch/SmsChannel.h"
 
 namespace korvane {
@@ -37,10 +37,16 @@ void RowWindow::serve(std::vector<TableRow>& page) {
     size_t next = 0;
     while (next < page.size() && !c_.control.StopRequested()) {
         // What is done is saved first: the answers that come in meanwhile free their places
-        // in the gateway's window for this batch. As many SMS rows as it has room for are
-        // claimed together; any other row ends the batch and goes on its own.
+        // in the gateway's window, and rows claimed ahead take them at once. The next rows
+        // are claimed while those are out, so that a place never waits for the database; any
+        // row but an SMS ends the batch and goes on its own.
+        handOver();
         settle(false);
-        const size_t room = this->room();
+        handOver();
+        if (c_.control.StopRequested()) {
+            break;
+        }
+        const size_t room = claimRoom();
         std::vector<PendingRow*> batch;
         PendingRow* other = nullptr;
         while (next < page.size() && batch.size() < room) {
@@ -51,8 +57,10 @@ void RowWindow::serve(std::vector<TableRow>& page) {
             }
             batch.push_back(&row);
         }
-        const size_t taken = launchSms(batch);
+        const size_t taken = claimSms(batch);
+        handOver();
         if (other != nullptr && other->kind == Kind::EmailReady) {
+            handOverAll();
             sendEmail(*other);
         }
         if (taken >= 1 && 2 * taken >= batch.size() && next < page.size()) {
@@ -64,20 +72,72 @@ void RowWindow::serve(std::vector<TableRow>& page) {
     }
 }
 
-// A row leaves the gateway's window with its answer and the window's place goes to the next
-// row at once; its save follows with the next batch. Rows waiting for their save take no
-// place there, only here: at most as many again as the window holds.
-size_t RowWindow::room() {
-    const size_t most = 2 * size_t(rowsOut_);
-    if (pending_.size() >= most) {
+// Rows claimed and not handed over yet: at most a window ahead of the gateway. Rows out and
+// rows waiting for their save take a window each besides.
+size_t RowWindow::claimRoom() const {
+    const size_t ahead = size_t(std::count_if(pending_.begin(), pending_.end(), claimedAhead));
+    const size_t most = 3 * size_t(rowsOut_);
+    if (pending_.size() >= most || ahead >= size_t(rowsOut_)) {
         return 0;
     }
-    const size_t free =
-        std::min({size_t(std::max(0, c_.sms.room())), size_t(rowsOut_), most - pending_.size()});
+    const size_t free = std::min(size_t(rowsOut_) - ahead, most - pending_.size());
     return pending_.empty() ? std::max<size_t>(1, free) : free;
 }
 
+// Hands the rows claimed ahead to the gateway, in row order, while it has room and fewer
+// than the cycle's window are out. One at the front goes whatever the room: nothing else of
+// this cycle is out to wait for.
+void RowWindow::handOver() {
+    const SmsGateway gateway{c_.config.cellServer, c_.config.cellPort, c_.config.cellUserName,
+                             c_.config.cellPassword, c_.config.submitsPerSecond.toDouble()};
+    int out = int(std::count_if(pending_.begin(), pending_.end(),
+                                [](const PendingRow& row) { return row.kind == Kind::Sms; }));
+    for (PendingRow& pending : pending_) {
+        if (!claimedAhead(pending)) {
+            continue;
+        }
+        const bool waits = out >= rowsOut_ || c_.sms.room() <= 0;
+        if (c_.control.StopRequested() || (&pending != &pending_.front() && waits)) {
+            return;
+        }
+        ++out;
+        note(pending, QStringLiteral("Sending message via SMS."));
+        pending.kind = Kind::Sms;
+        pending.ticket = c_.sms.submit(gateway, pending.mobile, pending.text);
+    }
+}
+
+// Stop came: the rows claimed and never handed over are given back as they were read.
+void RowWindow::releaseAhead() {
+    std::vector<TableRow> unsent;
+    for (PendingRow& pending : pending_) {
+        if (claimedAhead(pending)) {
+            unsent.push_back(pending.row);
+            pending.kind = Kind::Nothing;
+            note(pending, waitsLine(pending.id));
+        }
+    }
+    if (!unsent.empty()) {
+        store_.release(unsent);
+    }
+}
+
+// Every row claimed ahead handed over, each as a place frees (Stop: given back instead).
+void RowWindow::handOverAll() {
+    while (!c_.control.StopRequested() &&
+           std::any_of(pending_.begin(), pending_.end(), claimedAhead)) {
+        handOver();
+        if (std::any_of(pending_.begin(), pending_.end(), claimedAhead)) {
+            settle(false, true);
+        }
+    }
+    if (c_.control.StopRequested()) {
+        releaseAhead();
+    }
+}
+
 void RowWindow::drain() {
+    handOverAll();
     while (!pending_.empty() || !unsaved_.empty()) {
         settle(true);
         raise(commit({}).failure);
@@ -104,94 +164,15 @@ PendingRow& RowWindow::start(TableRow row) {
     note(pending,
          QStringLiteral("Processing message for Record Id: ") + QString::number(pending.id));
     c_.log.yield();
-    pending.text = pending.row.text(Column::MessageText);
-    const QString kind = pending.row.text(Column::MessageType).trimmed().toUpper();
-    if (pending.text.isEmpty()) {
-        note(pending, QStringLiteral("Message text is empty, so no message sent."));
-        pending.setOutcome(Kind::Record, Outcome::kTextEmpty, kNo);
-    } else if (kind == QStringLiteral("SMS")) {
-        prepareSms(pending);
-    } else if (kind == QStringLiteral("EMAIL")) {
-        prepareEmail(pending);
-    } else {
-        note(pending, QStringLiteral("Message Type is not defined, so no message sent."));
-        pending.setOutcome(Kind::Record, Outcome::kTypeUndefined, kNo);
+    for (const QString& line : RowPreparation::prepare(pending)) {
+        note(pending, line);
     }
     return pending;
 }
 
-void RowWindow::prepareSms(PendingRow& pending) {
-    note(pending, QStringLiteral("Message Type is SMS."));
-    pending.mobile = pending.row.text(Column::MobileNo);
-    if (pending.mobile.trimmed().isEmpty()) {
-        note(pending, QStringLiteral("Mobile No. is not defined, so no message sent."));
-        pending.setOutcome(Kind::Record, Outcome::kMobileMissing, kNo);
-        return;
-    }
-    pending.where =
-        QString::number(pending.id) + QStringLiteral(" on Mobile No.: ") + pending.mobile;
-    if (const QString problem =
-            RowLines::unsendableText(pending.row.value(Column::MessageText), pending.text);
-        !problem.isEmpty()) {
-        note(pending, errorLine(ErrorNumber::MessageNotText,
-                                problem + QStringLiteral(", so no message sent.")));
-        note(pending,
-             QStringLiteral("Message is not sent via SMS for Record Id: ") + pending.where);
-        pending.setOutcome(Kind::Record, Outcome::kSmsNotSent, kNo);
-        return;
-    }
-    pending.kind = Kind::SmsReady;
-}
-
-void RowWindow::prepareEmail(PendingRow& pending) {
-    note(pending, QStringLiteral("Message Type is Email."));
-    const TableRow& row = pending.row;
-    MailMessage& mail = pending.mail;
-    mail.to = row.text(Column::EmailTo);
-    mail.from = row.text(Column::EmailFrom);
-    mail.subject = row.text(Column::EmailSubject);
-    mail.cc = row.text(Column::EmailCC);
-    mail.bcc = row.text(Column::EmailBCC);
-    mail.attachmentPath = MessageTable::prepareAttachmentPath(row.text(Column::EmailAttachment));
-    mail.body = pending.text;
-    pending.kind = emailIncomplete(pending) ? Kind::Record : Kind::EmailReady;
-}
-
-// The checks before an e-mail goes out; true when one failed and set the row's outcome.
-bool RowWindow::emailIncomplete(PendingRow& pending) {
-    const MailMessage& mail = pending.mail;
-    if (mail.to.trimmed().isEmpty()) {
-        note(pending,
-             QStringLiteral("Reciever's email id (EmailTo) is not defined, so no message sent."));
-        pending.setOutcome(Kind::Record, Outcome::kEmailToMissing, kNo);
-    } else if (mail.from.trimmed().isEmpty()) {
-        note(pending,
-             QStringLiteral("Sender's email id (EmailFrom) is not defined, so no message sent."));
-        pending.setOutcome(Kind::Record, Outcome::kEmailFromMissing, kNo);
-    } else if (!mail.attachmentPath.isEmpty() && !isOrdinaryFile(mail.attachmentPath)) {
-        note(pending, QStringLiteral("Attachment file '") + mail.attachmentPath +
-                          QStringLiteral("' does not exist or not found."));
-        c_.log.yield();
-        pending.setOutcome(Kind::Record, Outcome::kAttachmentMissing, kNo);
-    } else if (const QString problem =
-                   RowLines::unsendableText(pending.row.value(Column::MessageText), mail.body);
-               !problem.isEmpty()) {
-        note(pending, errorLine(ErrorNumber::MessageNotText,
-                                problem + QStringLiteral(", so no message sent.")));
-        note(pending, QStringLiteral("Message is not sent via Email for Record Id: ") +
-                          QString::number(pending.id) + QStringLiteral(" to email id : ") +
-                          mail.to);
-        pending.setOutcome(Kind::Record, Outcome::kEmailNotSent, kNo);
-    } else {
-        return false;
-    }
-    return true;
-}
-
-// Saves what is done and claims the batch in one step, then hands each claimed row to the
-// gateway at once. A row claimed and not handed over (Stop pressed meanwhile, or a save of the
-// same step failed) is given back as it was read.
-size_t RowWindow::launchSms(const std::vector<PendingRow*>& batch) {
+// Saves what is done and claims the batch in one step; the rows claimed wait for their room at
+// the gateway (handOver). Returns how many of the batch another process had taken.
+size_t RowWindow::claimSms(const std::vector<PendingRow*>& batch) {
     c_.counters.claimAttempts += batch.size();
     std::vector<TableRow> rows;
     for (const PendingRow* pending : batch) {
@@ -208,9 +189,6 @@ size_t RowWindow::launchSms(const std::vector<PendingRow*>& batch) {
     raise(step.failure);  // the error path gives the claimed rows back
     raise(step.claimFailure);
     size_t taken = 0;
-    std::vector<TableRow> unsent;
-    const SmsGateway gateway{c_.config.cellServer, c_.config.cellPort, c_.config.cellUserName,
-                             c_.config.cellPassword, c_.config.submitsPerSecond.toDouble()};
     for (size_t i = 0; i < batch.size(); ++i) {
         PendingRow& pending = *batch[i];
         if (!pending.claimed) {
@@ -218,18 +196,7 @@ size_t RowWindow::launchSms(const std::vector<PendingRow*>& batch) {
             pending.kind = Kind::Nothing;
             ++c_.counters.messages[Counters::Sms][Counters::Skipped];
             ++taken;
-        } else if (c_.control.StopRequested()) {
-            unsent.push_back(pending.row);
-            pending.kind = Kind::Nothing;
-            note(pending, waitsLine(pending.id));
-        } else {
-            note(pending, QStringLiteral("Sending message via SMS."));
-            pending.kind = Kind::Sms;
-            pending.ticket = c_.sms.submit(gateway, pending.mobile, pending.text);
         }
-    }
-    if (!unsent.empty()) {
-        store_.release(unsent);
     }
     return taken;
 }
@@ -260,16 +227,23 @@ void RowWindow::sendEmail(PendingRow& pending) {
     c_.log.yield();
 }
 
-// Finishes the rows at the front whose outcome is known: the head, waited for when the
-// gateway has no room (or drain), and every row behind it that needs no wait. Their entries
-// are written now and their outcomes saved with the next step. A row with nothing sent ends
+// Finishes the rows at the front whose outcome is known: the head, waited for when nothing
+// else can be done (or drain, or waitHead), and every row behind it that needs no wait. Their
+// entries are written now and their outcomes saved with the next step. A row with nothing sent ends
 // the run, so that what its write found is logged before the next row.
-void RowWindow::settle(bool drain) {
+void RowWindow::settle(bool drain, bool waitHead) {
     while (!pending_.empty()) {
         PendingRow& front = pending_.front();
-        const bool full = drain || room() == 0;
-        if (front.kind == Kind::Sms && !full && !c_.sms.isSettled(front.ticket)) {
+        // Nothing else to do: neither a row to claim nor one the gateway has room for.
+        const bool stuck =
+            std::exchange(waitHead, false) ||
+            (claimRoom() == 0 &&
+             (c_.sms.room() <= 0 || std::none_of(pending_.begin(), pending_.end(), claimedAhead)));
+        if (front.kind == Kind::Sms && !drain && !stuck && !c_.sms.isSettled(front.ticket)) {
             break;
+        }
+        if (claimedAhead(front) && !drain) {
+            break;  // handed over as soon as the gateway has room
         }
         if (front.kind == Kind::SmsReady || front.kind == Kind::EmailReady) {
             // Only after an error: claimed, never handed over. Marked first, so that a

@@ -45,20 +45,23 @@ public:
 private:
     using Kind = PendingRow::Kind;
 
-    size_t room();
+    size_t claimRoom() const;
+    void handOver();
+    void handOverAll();
+    void releaseAhead();
+    static bool claimedAhead(const PendingRow& pending) {
+        return pending.kind == Kind::SmsReady && pending.claimed;
+    }
     PendingRow& start(TableRow row);
-    void prepareSms(PendingRow& pending);
-    void prepareEmail(PendingRow& pending);
-    bool emailIncomplete(PendingRow& pending);
-    // Returns how many of the batch another process had taken.
-    size_t launchSms(const std::vector<PendingRow*>& batch);
+    size_t claimSms(const std::vector<PendingRow*>& batch);
     void count(Counters::Channel channel, Delivery delivery);
     void sendEmail(PendingRow& pending);
     bool claim(PendingRow& pending);
     struct Committed : MessageStore::Step {
         std::optional<KorvaneError> failure;
     };
-    void settle(bool drain);
+    // Finishes the rows at the front whose outcome is known; waitHead: waits for the first.
+    void settle(bool drain, bool waitHead = false);
     Committed commit(const std::vector<TableRow>& claims);
     static void raise(const std::optional<KorvaneError>& failure) {
         if (failure) {

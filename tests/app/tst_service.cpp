@@ -176,8 +176,8 @@ private Q_SLOTS:
         QVERIFY(
             metrics.contains("korvane_messages_total{channel=\"email\",outcome=\"in_doubt\"} 1\n"));
         QVERIFY(metrics.contains("korvane_throttle_answers_total 3\n"));
-        QVERIFY(metrics.contains(
-            "korvane_smpp_bind_failures_total{status=\"ESME_RBINDFAIL\"} 2\n"));
+        QVERIFY(
+            metrics.contains("korvane_smpp_bind_failures_total{status=\"ESME_RBINDFAIL\"} 2\n"));
         QVERIFY(metrics.contains("korvane_cycle_duration_seconds_bucket{le=\"1\"} 1\n"));
         QVERIFY(metrics.contains("korvane_cycle_duration_seconds_bucket{le=\"0.5\"} 0\n"));
         const QByteArray stopped = get(server.port(), "GET", "/healthz");

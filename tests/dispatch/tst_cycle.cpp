@@ -217,10 +217,12 @@ private Q_SLOTS:
         rig.cycle();
         QVERIFY(logAtSecondSend.contains(QStringLiteral("Sending message via SMS.")));
         QVERIFY(!logAtSecondSend.contains(QStringLiteral("Processing message for Record Id: 2")));
-        QCOMPARE(rig.table.writes, list({"claim 1", "claim 2", "claim 4", "finish 1", "claim 5",
+        // Rows 4 and 5 are claimed while 1 and 2 are out: 4 takes the place that is free at
+        // once, 5 the first that frees.
+        QCOMPARE(rig.table.writes, list({"claim 1", "claim 2", "claim 4", "claim 5", "finish 1",
                                          "finish 2", "record 3", "finish 4", "finish 5"}));
         QCOMPARE(rig.table.transactions,
-                 list({"claim 1 2", "claim 4", "save 1", "claim 5", "save 2 3", "save 4 5"}));
+                 list({"claim 1 2", "claim 4 5", "save 1 2 3", "save 4 5"}));
         const QStringList lines = rig.lines();
         qsizetype last = -1;
         for (int id = 1; id <= 5; ++id) {
@@ -264,25 +266,28 @@ private Q_SLOTS:
                 QStringLiteral("Message is sent via SMS for Record Id: 6 on Mobile No.: +446")));
     }
 
-    // A save fails in the step that claims the next rows: the claimed rows are never handed
-    // over but given back, the failed row stays claimed, and the rows already out are saved.
+    // A save fails in the step that claims the next rows: the rows claimed ahead and not handed
+    // over yet are given back, the failed row stays claimed, and the rows already out are
+    // saved.
     void saveFailingInAStepWithClaims() {
         Rig rig;
         rig.control.setWindow(2);
         rig.sms.window = 2;
         rig.sms.settleAtOnce = false;
-        for (int id = 1; id <= 4; ++id) {
+        for (int id = 1; id <= 6; ++id) {
             rig.table.rows.push_back(FakeTable::sms(id, QStringLiteral("+44%1").arg(id)));
         }
         rig.table.failingSaves = {1};
         rig.cycle();
-        QCOMPARE(rig.sms.sent, list({"+441:hi", "+442:hi"}));
-        QCOMPARE(rig.table.transactions,
-                 list({"claim 1 2", "save 1", "claim 3", "release 3", "save 2"}));
+        QCOMPARE(rig.sms.sent, list({"+441:hi", "+442:hi", "+443:hi"}));
+        QCOMPARE(rig.table.transactions, list({"claim 1 2", "claim 3 4", "save 1", "claim 5",
+                                               "release 4", "release 5", "save 2 3"}));
         QCOMPARE(rig.table.status(1), QStringLiteral("Message Is Being Sent."));
         QCOMPARE(rig.table.status(2), QStringLiteral("Message Is Sent Via SMS."));
-        QCOMPARE(rig.table.status(3), QString());
-        QCOMPARE(rig.table.status(4), QString());
+        QCOMPARE(rig.table.status(3), QStringLiteral("Message Is Sent Via SMS."));
+        for (int id = 4; id <= 6; ++id) {
+            QCOMPARE(rig.table.status(id), QString());
+        }
         QVERIFY(rig.lines().contains(
             QStringLiteral("Error Occurred: -2147217864 --> Row cannot be saved.")));
     }
@@ -314,6 +319,33 @@ private Q_SLOTS:
         QVERIFY(rig.window.configurationAvailable);
         const QStringList lines = rig.lines();
         QCOMPARE(lines.mid(lines.size() - 4), list({"Process Completed...", "Idle...", "", ""}));
+    }
+
+    // Stop while rows claimed ahead wait for their place at the gateway: the rows out finish
+    // and are saved, the rows claimed ahead are given back, nothing more is claimed.
+    void stopReleasesRowsClaimedAhead() {
+        Rig rig;
+        rig.control.setWindow(2);
+        rig.sms.window = 2;
+        rig.sms.settleAtOnce = false;
+        for (int id = 1; id <= 8; ++id) {
+            rig.table.rows.push_back(FakeTable::sms(id, QStringLiteral("+44%1").arg(id)));
+        }
+        rig.sms.onSend = [&](const QString& number) {
+            if (number == QStringLiteral("+443")) {
+                rig.control.cmdStop_Click();
+            }
+        };
+        rig.control.cmdStart_Click();
+        QCOMPARE(rig.sms.sent, list({"+441:hi", "+442:hi", "+443:hi"}));
+        QCOMPARE(rig.table.transactions,
+                 list({"claim 1 2", "claim 3 4", "release 4", "save 1 2 3"}));
+        for (int id = 4; id <= 8; ++id) {
+            QCOMPARE(rig.table.status(id), QString());
+        }
+        QVERIFY(rig.rowLines(4).contains(QStringLiteral(
+            "Record Id: 4 waits for the next cycle: processing stopped before its message went "
+            "out.")));
     }
 
     // The database goes away while rows are out: the cycle takes the error path and ends,
