@@ -144,7 +144,15 @@ void BackgroundStore::runOnThread(std::function<void(CancellableStore&)> job,
             until = stop_->capped(until);
         }
         waitResponsively(
-            [&] { return done() || (stop_ != nullptr && stop_->changes() != changes); }, until);
+            [&] {
+                if (whileWaiting_ && !working_ && !done()) {
+                    working_ = true;
+                    whileWaiting_();
+                    working_ = false;
+                }
+                return done() || (stop_ != nullptr && stop_->changes() != changes);
+            },
+            until);
     }
     if (waiting_ != nullptr) {
         waiting_->invalidate();

@@ -59,6 +59,7 @@ public:
                       const QDateTime& at) override;
     void release(const std::vector<TableRow>& rows) override;
     QList<Claim> claimsBefore(const QDateTime& cutoff) override;
+    void setWhileWaiting(std::function<void()> work) override { whileWaiting_ = std::move(work); }
 
 private:
     struct Worker;
@@ -79,6 +80,8 @@ private:
     std::thread thread_;
     int lockGraceMs_ = kLockGraceMs;
     int cancelGraceMs_ = kCancelGraceMs;
+    std::function<void()> whileWaiting_;
+    bool working_ = false;  // whileWaiting_ runs: a call it makes does not run it again
     bool givenUp_ = false;
 };
 

@@ -4,6 +4,7 @@
 #include <QList>
 #include <QString>
 #include <QVariant>
+#include <functional>
 #include <optional>
 #include <vector>
 
@@ -101,6 +102,9 @@ public:
     virtual void release(const std::vector<TableRow>& rows) = 0;
     // Rows claimed before cutoff: an instance stopped between a send and its save.
     virtual QList<Claim> claimsBefore(const QDateTime& cutoff) = 0;
+    // Work to do whenever the event loop turns while a call waits for the database (the
+    // gateway's freed places filled); none by default. Empty: none.
+    virtual void setWhileWaiting(std::function<void()> work) { static_cast<void>(work); }
 };
 
 }  // namespace korvane

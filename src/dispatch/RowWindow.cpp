@@ -31,7 +31,19 @@ QString waitsLine(qint32 id) {
 }  // namespace
 
 RowWindow::RowWindow(MessageStore& store, Channels channels, int rowsOut)
-    : store_(store), c_(channels), rowsOut_(std::max(1, rowsOut)) {}
+    : store_(store), c_(channels), rowsOut_(std::max(1, rowsOut)) {
+    // A place that frees while a step waits for the database goes to a row claimed ahead at
+    // once, not when the step returns.
+    store_.setWhileWaiting([this] {
+        if (!quiet_) {
+            handOver(false);
+        }
+    });
+}
+
+RowWindow::~RowWindow() {
+    store_.setWhileWaiting({});
+}
 
 void RowWindow::serve(std::vector<TableRow>& page) {
     size_t next = 0;
@@ -85,19 +97,21 @@ size_t RowWindow::claimRoom() const {
 }
 
 // Hands the rows claimed ahead to the gateway, in row order, while it has room and fewer
-// than the cycle's window are out. One at the front goes whatever the room: nothing else of
-// this cycle is out to wait for.
-void RowWindow::handOver() {
+// than the cycle's window are out. One at the front goes whatever the room (front: nothing
+// else of this cycle is out to wait for), unless the call comes from a wait.
+void RowWindow::handOver(bool front) {
     const SmsGateway gateway{c_.config.cellServer, c_.config.cellPort, c_.config.cellUserName,
                              c_.config.cellPassword, c_.config.submitsPerSecond.toDouble()};
-    int out = int(std::count_if(pending_.begin(), pending_.end(),
-                                [](const PendingRow& row) { return row.kind == Kind::Sms; }));
+    // A row whose answer is in holds no place, saved or not.
+    int out = int(std::count_if(pending_.begin(), pending_.end(), [this](const PendingRow& row) {
+        return row.kind == Kind::Sms && !c_.sms.isSettled(row.ticket);
+    }));
     for (PendingRow& pending : pending_) {
         if (!claimedAhead(pending)) {
             continue;
         }
         const bool waits = out >= rowsOut_ || c_.sms.room() <= 0;
-        if (c_.control.StopRequested() || (&pending != &pending_.front() && waits)) {
+        if (c_.control.StopRequested() || ((!front || &pending != &pending_.front()) && waits)) {
             return;
         }
         ++out;

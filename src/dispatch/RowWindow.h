@@ -33,6 +33,9 @@ public:
         Counters& counters;
     };
     RowWindow(MessageStore& store, Channels channels, int rowsOut);
+    ~RowWindow();
+    RowWindow(const RowWindow&) = delete;
+    RowWindow& operator=(const RowWindow&) = delete;
 
     // Serves the rows of a page in order, until the page ends or Stop is pressed.
     void serve(std::vector<TableRow>& page);
@@ -46,7 +49,7 @@ private:
     using Kind = PendingRow::Kind;
 
     size_t claimRoom() const;
-    void handOver();
+    void handOver(bool front = true);
     void handOverAll();
     void releaseAhead();
     static bool claimedAhead(const PendingRow& pending) {
