@@ -109,6 +109,11 @@ void BackgroundStore::runOnThread(std::function<void(CancellableStore&)> job,
         };
     }
     worker_->wake.notify_all();
+    waitFor(done, cancelAt);
+}
+
+// Waits on the event loop until done() holds, doing the waiting work whenever it turns.
+void BackgroundStore::waitFor(const std::function<bool()>& done, QDeadlineTimer cancelAt) {
     QElapsedTimer took;
     took.start();
     if (waiting_ != nullptr) {
@@ -139,24 +144,29 @@ void BackgroundStore::runOnThread(std::function<void(CancellableStore&)> job,
         QDeadlineTimer until = ending      ? giveUpAt
                                : cancelled ? QDeadlineTimer(QDeadlineTimer::Forever)
                                            : cancelAt;
-        const quint64 changes = stop_ != nullptr ? stop_->changes() : 0;
         if (stop_ != nullptr && !ending) {
             until = stop_->capped(until);
         }
-        waitResponsively(
-            [&] {
-                if (whileWaiting_ && !working_ && !done()) {
-                    working_ = true;
-                    whileWaiting_();
-                    working_ = false;
-                }
-                return done() || (stop_ != nullptr && stop_->changes() != changes);
-            },
-            until);
+        waitTurning(done, until);
     }
     if (waiting_ != nullptr) {
         waiting_->invalidate();
     }
+}
+
+// One wait: until done(), the deadline, or a change of the stop deadline.
+void BackgroundStore::waitTurning(const std::function<bool()>& done, QDeadlineTimer until) {
+    const quint64 changes = stop_ != nullptr ? stop_->changes() : 0;
+    waitResponsively(
+        [&] {
+            if (whileWaiting_ && !working_ && !done()) {
+                working_ = true;
+                whileWaiting_();
+                working_ = false;
+            }
+            return done() || (stop_ != nullptr && stop_->changes() != changes);
+        },
+        until);
 }
 
 template <typename Result>

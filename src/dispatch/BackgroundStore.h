@@ -71,6 +71,8 @@ private:
     Result call(std::function<Result(CancellableStore&)> job, size_t writes = 0);
     void runOnThread(std::function<void(CancellableStore&)> job, QDeadlineTimer cancelAt,
                      const std::function<bool()>& done);
+    void waitFor(const std::function<bool()>& done, QDeadlineTimer cancelAt);
+    void waitTurning(const std::function<bool()>& done, QDeadlineTimer until);
     void cancelOnOwnThread();
 
     const StopDeadline* stop_;
