@@ -29,6 +29,36 @@ int freePort() {
     return probe.serverPort();
 }
 
+// Settings for a headless run on db that starts processing by itself.
+void writeSettings(const TestDatabase& db, const QString& smppPort) {
+    SettingsStore settings;
+    auto set = [&](const char* section, const char* key, const QString& value) {
+        settings.write(QLatin1String(section), QLatin1String(key), value);
+    };
+    set("DSNSettings", "DSNName", db.dsn());
+    set("DSNSettings", "DSNDBUser", db.user());
+    set("DSNSettings", "DSNDBPassword", db.password());
+    set("DSNSettings", "DSNType", QStringLiteral("Sys"));
+    set("Telvoro", "CellServer", QStringLiteral("127.0.0.1"));
+    set("Telvoro", "CellPort", smppPort);
+    set("Email", "SMTPServer", QStringLiteral("127.0.0.1"));
+    set("Email", "SMTPPort", test::TestEnvironment::value("KORVANE_TEST_SMTP_PORT"));
+    set("Application", "RunAppOnStartup", QStringLiteral("1"));
+}
+
+// A datagram socket of the test's own where NOTIFY_SOCKET points; -1 when it cannot bind.
+int notifySocket(const QByteArray& path) {
+    const int notify = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_NONBLOCK, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::memcpy(address.sun_path, path.constData(), size_t(path.size()));
+    if (::bind(notify, reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0) {
+        ::close(notify);
+        return -1;
+    }
+    return notify;
+}
+
 bool listening(int port) {
     QTcpSocket probe;
     probe.connectToHost(QHostAddress::LocalHost, quint16(port));
@@ -91,25 +121,10 @@ private Q_SLOTS:
         const qint64 mark = test::ReceivedMessages::smsMark(store);
 
         test::TempProfile profile;
-        {
-            SettingsStore settings;
-            auto set = [&](const char* section, const char* key, const QString& value) {
-                settings.write(QLatin1String(section), QLatin1String(key), value);
-            };
-            set("DSNSettings", "DSNName", db.dsn());
-            set("DSNSettings", "DSNType", QStringLiteral("Sys"));
-            set("Telvoro", "CellServer", QStringLiteral("127.0.0.1"));
-            set("Telvoro", "CellPort", test::TestEnvironment::value("KORVANE_TEST_SMPP_PORT"));
-            set("Email", "SMTPServer", QStringLiteral("127.0.0.1"));
-            set("Email", "SMTPPort", test::TestEnvironment::value("KORVANE_TEST_SMTP_PORT"));
-            set("Application", "RunAppOnStartup", QStringLiteral("1"));
-        }
-        const int notify = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_NONBLOCK, 0);
-        sockaddr_un address{};
-        address.sun_family = AF_UNIX;
+        writeSettings(db, test::TestEnvironment::value("KORVANE_TEST_SMPP_PORT"));
         const QByteArray path = profile.path(QStringLiteral("notify")).toLocal8Bit();
-        std::memcpy(address.sun_path, path.constData(), size_t(path.size()));
-        QCOMPARE(::bind(notify, reinterpret_cast<sockaddr*>(&address), sizeof(address)), 0);
+        const int notify = notifySocket(path);
+        QVERIFY(notify >= 0);
 
         const int port = freePort();
         QProcessEnvironment env = profile.programEnvironment();
@@ -186,28 +201,11 @@ private Q_SLOTS:
              smsStore, QStringLiteral("--delay"), QStringLiteral("100")});
         QVERIFY(gateway.waitForStarted());
         QTRY_VERIFY_WITH_TIMEOUT(listening(smppPort), 10000);
-        {
-            SettingsStore settings;
-            auto set = [&](const char* section, const char* key, const QString& value) {
-                settings.write(QLatin1String(section), QLatin1String(key), value);
-            };
-            set("DSNSettings", "DSNName", db.dsn());
-            set("DSNSettings", "DSNDBUser", db.user());
-            set("DSNSettings", "DSNDBPassword", db.password());
-            set("DSNSettings", "DSNType", QStringLiteral("Sys"));
-            set("Telvoro", "CellServer", QStringLiteral("127.0.0.1"));
-            set("Telvoro", "CellPort", QString::number(smppPort));
-            set("Email", "SMTPServer", QStringLiteral("127.0.0.1"));
-            set("Email", "SMTPPort", test::TestEnvironment::value("KORVANE_TEST_SMTP_PORT"));
-            set("Application", "RunAppOnStartup", QStringLiteral("1"));
-        }
+        writeSettings(db, QString::number(smppPort));
         // The watchdog's pings, timed as they arrive: the loop must keep turning in the freeze.
-        const int notify = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_NONBLOCK, 0);
-        sockaddr_un address{};
-        address.sun_family = AF_UNIX;
         const QByteArray path = profile.path(QStringLiteral("notify")).toLocal8Bit();
-        std::memcpy(address.sun_path, path.constData(), size_t(path.size()));
-        QCOMPARE(::bind(notify, reinterpret_cast<sockaddr*>(&address), sizeof(address)), 0);
+        const int notify = notifySocket(path);
+        QVERIFY(notify >= 0);
         QElapsedTimer clock;
         clock.start();
         qint64 lastPing = -1;
