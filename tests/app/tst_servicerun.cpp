@@ -59,6 +59,22 @@ int notifySocket(const QByteArray& path) {
     return notify;
 }
 
+// The built program in the profile, reporting to a service manager's socket at notifyPath
+// with a watchdog of watchdogUsec.
+void start(QProcess& korvane, const test::TempProfile& profile, const QByteArray& notifyPath,
+           const QString& watchdogUsec, const QList<QPair<QString, QString>>& extra = {}) {
+    QProcessEnvironment env = profile.programEnvironment();
+    env.insert(QStringLiteral("NOTIFY_SOCKET"), QString::fromLocal8Bit(notifyPath));
+    env.insert(QStringLiteral("WATCHDOG_USEC"), watchdogUsec);
+    for (const auto& [name, value] : extra) {
+        env.insert(name, value);
+    }
+    korvane.setProcessEnvironment(env);
+    korvane.start(
+        profile.installedProgram(test::TestEnvironment::value("KORVANE_TEST_KORVANE_BINARY")),
+        QStringList());
+}
+
 bool listening(int port) {
     QTcpSocket probe;
     probe.connectToHost(QHostAddress::LocalHost, quint16(port));
@@ -127,15 +143,9 @@ private Q_SLOTS:
         QVERIFY(notify >= 0);
 
         const int port = freePort();
-        QProcessEnvironment env = profile.programEnvironment();
-        env.insert(QStringLiteral("NOTIFY_SOCKET"), QString::fromLocal8Bit(path));
-        env.insert(QStringLiteral("WATCHDOG_USEC"), QStringLiteral("200000"));
-        env.insert(QStringLiteral("KORVANE_METRICS"), QString::number(port));
         QProcess korvane;
-        korvane.setProcessEnvironment(env);
-        korvane.start(
-            profile.installedProgram(test::TestEnvironment::value("KORVANE_TEST_KORVANE_BINARY")),
-            QStringList());
+        start(korvane, profile, path, QStringLiteral("200000"),
+              {{QStringLiteral("KORVANE_METRICS"), QString::number(port)}});
         QVERIFY(korvane.waitForStarted());
         QTRY_COMPARE_WITH_TIMEOUT(db.count(QStringLiteral("ProcessStatus IS NOT NULL AND "
                                                           "ProcessStatus <> 'Message Is Being "
@@ -222,14 +232,8 @@ private Q_SLOTS:
                 }
             }
         });
-        QProcessEnvironment env = profile.programEnvironment();
-        env.insert(QStringLiteral("NOTIFY_SOCKET"), QString::fromLocal8Bit(path));
-        env.insert(QStringLiteral("WATCHDOG_USEC"), QStringLiteral("2000000"));
         QProcess korvane;
-        korvane.setProcessEnvironment(env);
-        korvane.start(
-            profile.installedProgram(test::TestEnvironment::value("KORVANE_TEST_KORVANE_BINARY")),
-            QStringList());
+        start(korvane, profile, path, QStringLiteral("2000000"));
         QVERIFY(korvane.waitForStarted());
         QTRY_VERIFY_WITH_TIMEOUT(test::ReceivedMessages::sms(smsStore, 0).size() >= 20, 30000);
 
