@@ -21,6 +21,20 @@ public:
     int room() override { return sender_.room(); }
     void endSession() override { sender_.endSession(); }
     void retryNow() override { sender_.retryNow(); }
+    void setReceipts(bool wanted) override { sender_.setReceipts(wanted); }
+    void setReceiptListener(ReceiptListener* listener) override {
+        if (listener == nullptr) {
+            sender_.setReceiptListener({}, {});
+            return;
+        }
+        sender_.setReceiptListener(
+            [listener](const Receipt& receipt) { listener->receiptArrived(receipt); },
+            [listener](const QString& line) { listener->gatewayNotice(line); });
+    }
+    void answerReceipt(quint64 token, bool written) override {
+        sender_.answerReceipt(token, written);
+    }
+    QString listen(const SmsGateway& gateway) override { return sender_.listen(gateway); }
 
 private:
     SmsSender& sender_;

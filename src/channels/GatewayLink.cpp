@@ -18,7 +18,43 @@ const char* const kConnectFailed =
 
 bool GatewayLink::boundTo(const SmsGateway& gateway) const {
     return boundTo_.server == gateway.server && boundTo_.port == gateway.port &&
-           boundTo_.user == gateway.user && boundTo_.password == gateway.password;
+           boundTo_.user == gateway.user && boundTo_.password == gateway.password &&
+           (!session_ || boundAsTransceiver_ == (receipts_ && !transceiverRefused_));
+}
+
+// A transceiver bind the gateway refuses for any reason but the account is tried again as a
+// transmitter: receipts then do not come, and sending goes on.
+std::unique_ptr<SmppSession> GatewayLink::newSession() {
+    auto session = std::make_unique<SmppSession>(timeouts_, stop_);
+    if (deliveries_ && receipts_) {
+        SmppSession* own = session.get();
+        session->setDeliveries([this, own](const Pdu& pdu) { deliveries_(*own, pdu); });
+    }
+    return session;
+}
+
+// A transceiver bind the gateway refuses for any reason but the account is tried again as a
+// transmitter, on a new connection: receipts then do not come, and sending goes on.
+SmppSession::Bind GatewayLink::open(std::unique_ptr<SmppSession>& session,
+                                    const SmsGateway& gateway, bool transceiver) {
+    const qint32 port = toInt32(gateway.port);
+    session = newSession();
+    SmppSession::Bind bind =
+        session->open(gateway.server, port, gateway.user, gateway.password, transceiver);
+    const quint32 status = session->bindStatus();
+    if (transceiver && bind == SmppSession::Bind::Refused && status != Status::InvalidPassword &&
+        status != Status::InvalidSystemId) {
+        transceiverRefused_ = true;
+        if (notice_) {
+            notice_(QStringLiteral("Telvoro Server refused bind_transceiver (%1): bound as a "
+                                   "transmitter, so no delivery receipts will come.")
+                        .arg(describeStatus(status)));
+        }
+        session = newSession();
+        bind = session->open(gateway.server, port, gateway.user, gateway.password, false);
+    }
+    boundAsTransceiver_ = transceiver && !transceiverRefused_;
+    return bind;
 }
 
 QString GatewayLink::bind(const SmsGateway& gateway) {
@@ -26,25 +62,20 @@ QString GatewayLink::bind(const SmsGateway& gateway) {
         return lastFailure_;  // still backing off from the last refusal
     }
     close();
+    if (!boundTo_.server.isEmpty() && (boundTo_.server != gateway.server ||
+                                       boundTo_.port != gateway.port)) {
+        transceiverRefused_ = false;  // another gateway may take it
+    }
     boundTo_ = gateway;
     try {
-        const qint32 port = toInt32(gateway.port);
-        auto session = std::make_unique<SmppSession>(timeouts_, stop_);
-        switch (session->open(gateway.server, port, gateway.user, gateway.password)) {
+        std::unique_ptr<SmppSession> session;
+        switch (open(session, gateway, receipts_ && !transceiverRefused_)) {
             case SmppSession::Bind::ConnectFailed:
                 return refused(QStringLiteral("connect"), QString::fromLatin1(kConnectFailed));
             case SmppSession::Bind::Refused: {
                 const quint32 status = session->bindStatus();
-                // A wrong account keeps the line users know; any other refusal (the account's
-                // bind limit, a gateway in trouble) names the status instead of blaming the
-                // password.
-                const QString line =
-                    status == Status::InvalidPassword || status == Status::InvalidSystemId
-                        ? QString::fromLatin1(kLoginFailed)
-                        : errorLine(ErrorNumber::GatewayRefused,
-                                    QStringLiteral("Telvoro Server refused the bind: %1.")
-                                        .arg(describeStatus(status)));
-                return refused(describeStatus(status).section(QLatin1Char(' '), 0, 0), line);
+                return refused(describeStatus(status).section(QLatin1Char(' '), 0, 0),
+                               refusalLine(status));
             }
             case SmppSession::Bind::Bound:
                 break;
@@ -58,6 +89,16 @@ QString GatewayLink::bind(const SmsGateway& gateway) {
         return refused(QStringLiteral("error"), errorLine(error));
     }
     return QString();
+}
+
+// A wrong account keeps the line users know; any other refusal (the account's bind limit, a
+// gateway in trouble) names the status instead of blaming the password.
+QString GatewayLink::refusalLine(quint32 status) const {
+    return status == Status::InvalidPassword || status == Status::InvalidSystemId
+               ? QString::fromLatin1(kLoginFailed)
+               : errorLine(ErrorNumber::GatewayRefused,
+                           QStringLiteral("Telvoro Server refused the bind: %1.")
+                               .arg(describeStatus(status)));
 }
 
 QString GatewayLink::refused(const QString& status, const QString& line) {

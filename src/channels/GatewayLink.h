@@ -2,6 +2,7 @@
 
 #include <QDeadlineTimer>
 #include <QString>
+#include <functional>
 #include <map>
 #include <memory>
 
@@ -17,6 +18,10 @@ class StopDeadline;
 // again at once after a drop. A failed bind is not tried again before its back-off (from 1 s,
 // doubling to 60 s): messages meanwhile end with that bind's line without a bind of their own,
 // so that a wrong password costs one attempt per step, not one per row.
+//
+// With receipts wanted the session binds as a transceiver, so that the gateway's deliver_sm
+// come on it, and falls back to a transmitter when the gateway refuses that bind (noticed
+// once).
 class GatewayLink {
 public:
     struct Counts {
@@ -35,7 +40,18 @@ public:
     SmppSession* session() const { return session_.get(); }
     // Bound, and not failed.
     bool live() const { return session_ && session_->isBound() && session_->failure().isEmpty(); }
+    // Bound to this gateway, as a transceiver when receipts are wanted.
     bool boundTo(const SmsGateway& gateway) const;
+    // Whether sessions bind as transceivers; the session bound now binds again at its next use
+    // when this changes. deliveries: where each session's deliver_sm go; notice: a line for
+    // the log.
+    void setReceipts(bool wanted) { receipts_ = wanted; }
+    bool receipts() const { return receipts_; }
+    void setDeliveries(std::function<void(SmppSession&, const smpp::Pdu&)> deliveries,
+                       std::function<void(const QString&)> notice) {
+        deliveries_ = std::move(deliveries);
+        notice_ = std::move(notice);
+    }
     // Binds a new session; "" or the line that says why there is none.
     QString bind(const SmsGateway& gateway);
     // Unbinds cleanly, briefly waiting for the gateway's answer.
@@ -48,6 +64,10 @@ public:
 
 private:
     QString refused(const QString& status, const QString& line);
+    QString refusalLine(quint32 status) const;
+    std::unique_ptr<SmppSession> newSession();
+    SmppSession::Bind open(std::unique_ptr<SmppSession>& session, const SmsGateway& gateway,
+                           bool transceiver);
 
     SmppTimeouts timeouts_;
     const StopDeadline* stop_;
@@ -57,6 +77,11 @@ private:
     QString lastFailure_;
     int backOffMs_ = 0;
     Counts counts_;
+    bool receipts_ = false;
+    bool boundAsTransceiver_ = false;
+    bool transceiverRefused_ = false;  // this gateway takes transmitter binds only
+    std::function<void(SmppSession&, const smpp::Pdu&)> deliveries_;
+    std::function<void(const QString&)> notice_;
 };
 
 }  // namespace korvane

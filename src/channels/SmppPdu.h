@@ -12,9 +12,13 @@ constexpr quint32 GenericNack = 0x80000000;
 constexpr quint32 BindTransmitter = 0x00000002;
 constexpr quint32 BindTransmitterResp = 0x80000002;
 constexpr quint32 SubmitSm = 0x00000004;
+constexpr quint32 DeliverSm = 0x00000005;
+constexpr quint32 DeliverSmResp = 0x80000005;
 constexpr quint32 SubmitSmResp = 0x80000004;
 constexpr quint32 Unbind = 0x00000006;
 constexpr quint32 UnbindResp = 0x80000006;
+constexpr quint32 BindTransceiver = 0x00000009;
+constexpr quint32 BindTransceiverResp = 0x80000009;
 constexpr quint32 EnquireLink = 0x00000015;
 constexpr quint32 EnquireLinkResp = 0x80000015;
 }  // namespace Command
@@ -27,6 +31,9 @@ constexpr quint32 InvalidPassword = 0x0000000E;
 constexpr quint32 InvalidSystemId = 0x0000000F;
 constexpr quint32 MessageQueueFull = 0x00000014;
 constexpr quint32 Throttled = 0x00000058;
+// deliver_sm answers: not taken now, offer it again later; not taken, never offer it again.
+constexpr quint32 TemporaryAppError = 0x00000064;
+constexpr quint32 PermanentAppError = 0x00000065;
 }  // namespace Status
 
 constexpr int kHeaderSize = 16;

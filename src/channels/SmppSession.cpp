@@ -60,7 +60,7 @@ bool SmppSession::connectTo(const QString& server, qint32 port) {
 }
 
 SmppSession::Bind SmppSession::open(const QString& server, qint32 port, const QString& user,
-                                    const QString& password) {
+                                    const QString& password, bool transceiver) {
     if (!connectTo(server, port)) {
         return Bind::ConnectFailed;
     }
@@ -72,7 +72,9 @@ SmppSession::Bind SmppSession::open(const QString& server, qint32 port, const QS
         .u8(0)  // addr_ton
         .u8(0)  // addr_npi
         .cString(QByteArray());
-    const quint32 sequence = send(Command::BindTransmitter, body.finish(0, 0, 0).mid(kHeaderSize));
+    const quint32 sequence =
+        send(transceiver ? Command::BindTransceiver : Command::BindTransmitter,
+             body.finish(0, 0, 0).mid(kHeaderSize));
     const QDeadlineTimer deadline(timeouts_.responseMs);
     while (!hasReply(sequence)) {
         if (!failure_.isEmpty()) {
@@ -94,6 +96,11 @@ SmppSession::Bind SmppSession::open(const QString& server, qint32 port, const QS
         waitUnlessStopped([&] { return arrivals_ != before || !failure_.isEmpty(); }, deadline);
     }
     const Pdu reply = takeReply(sequence);
+    if (reply.commandId == Command::GenericNack && transceiver) {
+        abort();
+        bindStatus_ = reply.status != Status::Ok ? reply.status : Status::InvalidCommandId;
+        return Bind::Refused;
+    }
     if (reply.commandId == Command::GenericNack) {
         abort();
         throw KorvaneError(ErrorNumber::GatewayProtocol,
@@ -120,6 +127,13 @@ quint32 SmppSession::send(quint32 commandId, const QByteArray& body) {
     waiting_[sequence] = true;
     sendRaw(writer.finish(commandId, Status::Ok, sequence));
     return sequence;
+}
+
+void SmppSession::respond(quint32 commandId, quint32 status, quint32 sequence,
+                          const QByteArray& body) {
+    if (failure_.isEmpty() && socket_.state() == QAbstractSocket::ConnectedState) {
+        sendRaw(PduWriter().bytes(body).finish(commandId, status, sequence));
+    }
 }
 
 void SmppSession::keepAlive(KeepAliveCounts* counts) {
@@ -218,12 +232,14 @@ void SmppSession::onReadyRead() {
                          .arg(describeStatus(pdu.status)));
                 return;
             }
+        } else if (pdu.commandId == Command::DeliverSm && deliveries_) {
+            deliveries_(pdu);
         } else if ((pdu.commandId & 0x80000000u) != 0) {
             if (waiting_.erase(pdu.sequence) != 0) {
                 replies_[pdu.sequence] = pdu;
             }  // late or unknown sequence numbers are dropped
         } else {
-            // A request this transmitter does not serve.
+            // A request this session does not serve.
             sendRaw(
                 PduWriter().finish(Command::GenericNack, Status::InvalidCommandId, pdu.sequence));
         }

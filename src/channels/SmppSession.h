@@ -32,8 +32,8 @@ struct KeepAliveCounts {
     quint64 unanswered = 0;
 };
 
-// One transmitter session with an SMPP 3.4 gateway: connect, bind_transmitter, any number of
-// requests in flight, unbind. Event-driven: replies are read whenever the event loop runs,
+// One session with an SMPP 3.4 gateway: connect, bind (as a transmitter, or as a transceiver
+// that also takes the gateway's deliver_sm), any number of requests in flight, unbind. Event-driven: replies are read whenever the event loop runs,
 // and every wait keeps it running, so the window never freezes on a slow gateway.
 class SmppSession : public QObject {
     Q_OBJECT
@@ -45,8 +45,14 @@ public:
     explicit SmppSession(SmppTimeouts timeouts, const StopDeadline* stop = nullptr);
     ~SmppSession() override;
 
-    // Raises KorvaneError when the gateway breaks the protocol, closes or does not answer.
-    Bind open(const QString& server, qint32 port, const QString& user, const QString& password);
+    // Raises KorvaneError when the gateway breaks the protocol, closes or does not answer. A
+    // transceiver bind answered generic_nack counts as refused.
+    Bind open(const QString& server, qint32 port, const QString& user, const QString& password,
+              bool transceiver = false);
+    // Where the gateway's deliver_sm go; without one they are refused (generic_nack).
+    void setDeliveries(std::function<void(const smpp::Pdu&)> take) { deliveries_ = std::move(take); }
+    // Answers a request of the gateway's; dropped when the session is gone.
+    void respond(quint32 commandId, quint32 status, quint32 sequence, const QByteArray& body);
     // The gateway's answer to the last bind: why it refused.
     quint32 bindStatus() const { return bindStatus_; }
     bool isBound() const { return bound_ && socket_.state() == QAbstractSocket::ConnectedState; }
@@ -97,6 +103,7 @@ private:
     QTimer idle_;        // since the last traffic
     QTimer linkAnswer_;  // for the enquire_link out
     quint32 linkSequence_ = 0;
+    std::function<void(const smpp::Pdu&)> deliveries_;
 };
 
 }  // namespace korvane

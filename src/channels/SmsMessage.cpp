@@ -1,6 +1,7 @@
 #include "channels/SmsMessage.h"
 
 #include <QRandomGenerator>
+#include <QStringList>
 #include <algorithm>
 
 #include "channels/SmsEncoding.h"
@@ -32,6 +33,36 @@ void SmsMessage::giveUp() {
     }
 }
 
+void SmsMessage::failUnwritten(const QString& line) {
+    if (!done && (has(PartState::Waiting) || has(PartState::Retry))) {
+        giveUp();
+        if (failure.isEmpty()) {
+            failure = line;
+        }
+    }
+}
+
+void SmsMessage::sessionLost(const QString& line) {
+    if (done) {
+        return;
+    }
+    for (Part& part : parts) {
+        if (part.state == PartState::InFlight) {
+            part.state = PartState::Lost;
+        }
+    }
+    if (has(PartState::Lost) || has(PartState::Accepted) || has(PartState::Refused)) {
+        giveUp();
+        if (has(PartState::Lost) && failure.isEmpty()) {
+            failure = line;
+        }
+    } else {
+        for (Part& part : parts) {
+            part.state = PartState::Waiting;
+        }
+    }
+}
+
 void SmsMessage::settle(const QString& refused) {
     if (done || pending()) {
         return;
@@ -43,6 +74,11 @@ void SmsMessage::settle(const QString& refused) {
     if (total > 0 && accepted == total) {
         // Every part taken; a message none of whose parts was written never gets here.
         result = SendResult{Delivery::Sent, QString()};
+        QStringList ids;
+        for (const Part& part : parts) {
+            ids << part.id;
+        }
+        result.gatewayIds = ids.join(QLatin1Char(' ')).trimmed();
     } else if (accepted == 0 && lost == 0) {
         // Nothing of it reached the gateway, or the gateway refused all it got.
         result = SendResult{Delivery::NotSent, failure.isEmpty() ? refused : failure};
@@ -64,7 +100,7 @@ void SmsMessage::settle(const QString& refused) {
 
 // The message's parts as submit_sm bodies; why it cannot be sent, or "".
 QString SmsMessage::build(const QString& senderName, const QString& mobileNumber,
-                          const QString& text) {
+                          const QString& text, bool receipt) {
     SmppAddress sender;
     SmppAddress destination;
     if (!parseSender(senderName, sender)) {
@@ -84,7 +120,7 @@ QString SmsMessage::build(const QString& senderName, const QString& mobileNumber
                                         "parts."));
     }
     for (const QByteArray& part : sms.parts) {
-        parts.emplace_back().body = submitBody(sender, destination, sms, part);
+        parts.emplace_back().body = submitBody(sender, destination, sms, part, receipt);
     }
     return QString();
 }

@@ -30,6 +30,7 @@ struct SmsMessage {
         quint32 sequence = 0;
         QDeadlineTimer due;   // answer expected by, while in flight
         long long paced = 0;  // how the pacer knows its write
+        QString id;           // the gateway's message_id, once accepted
     };
 
     SmsGateway gateway;
@@ -41,13 +42,21 @@ struct SmsMessage {
     SendResult result;
 
     // Its parts as submit_sm bodies; why it cannot be sent as it stands, or "".
-    QString build(const QString& senderName, const QString& mobileNumber, const QString& text);
+    // receipt: each part asks for a final delivery receipt.
+    QString build(const QString& senderName, const QString& mobileNumber, const QString& text,
+                  bool receipt = false);
     bool has(PartState state) const;
     int count(PartState state) const;
     // A part still to be written or answered.
     bool pending() const;
     // Parts not yet taken will never be.
     void giveUp();
+    // No session could be had: parts never written are not sent, with the line that says why.
+    void failUnwritten(const QString& line);
+    // The session ended: a part written and unanswered may have been taken, so the message is
+    // in doubt and its other parts are never offered. A message the gateway has nothing of
+    // goes out whole on the next session.
+    void sessionLost(const QString& line);
     // Once no part is pending: the outcome. refused: the line when the gateway refused all.
     void settle(const QString& refused);
 };

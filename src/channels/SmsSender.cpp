@@ -19,11 +19,25 @@ const char* const SmsSender::kLoginFailed =
     "Cannot connect to Telvoro Server... Please check telvoro User Name And/Or Password.";
 const char* const SmsSender::kSendRefused = "Message is not accepted by Telvoro Server.";
 
-namespace {}  // namespace
-
-SmsSender::SmsSender(SmppTimeouts timeouts, const StopDeadline* stop, int window)
-    : timeouts_(timeouts), stop_(stop), window_(std::max(1, window)), link_(timeouts, stop) {
+SmsSender::SmsSender(SmppTimeouts timeouts, const StopDeadline* stop, int window,
+                     int receiptAnswerMs)
+    : timeouts_(timeouts),
+      stop_(stop),
+      window_(std::max(1, window)),
+      inbox_(receiptAnswerMs),
+      link_(timeouts, stop) {
     clock_.start();
+}
+
+void SmsSender::setReceiptListener(ReceiptInbox::Listener listener,
+                                   ReceiptInbox::Notice notice) {
+    inbox_.setListener(std::move(listener), notice);
+    link_.setDeliveries([this](SmppSession& session, const Pdu& pdu) { inbox_.take(session, pdu); },
+                        std::move(notice));
+}
+
+QString SmsSender::listen(const SmsGateway& gateway) {
+    return anyPending() ? QString() : openSession(gateway);
 }
 
 SmsSender::~SmsSender() {
@@ -69,7 +83,7 @@ int SmsSender::submit(const SmsGateway& gateway, const QString& mobileNumber, co
     if (const QString failure = openSession(gateway); !failure.isEmpty()) {
         return refuse(failure);
     }
-    if (const QString refusal = message.build(gateway.user, mobileNumber, text);
+    if (const QString refusal = message.build(gateway.user, mobileNumber, text, link_.receipts());
         !refusal.isEmpty()) {
         return refuse(refusal);
     }
@@ -148,8 +162,7 @@ bool SmsSender::takeReplies() {
         for (Part& part : message.parts) {
             if (part.state == PartState::InFlight && link_.session() != nullptr &&
                 link_.session()->hasReply(part.sequence)) {
-                const Pdu reply = link_.session()->takeReply(part.sequence);
-                onReply(message, part, reply.status, reply.commandId != Command::SubmitSmResp);
+                onReply(message, part, link_.session()->takeReply(part.sequence));
                 progressed = true;
             }
         }
@@ -157,9 +170,15 @@ bool SmsSender::takeReplies() {
     return progressed;
 }
 
-void SmsSender::onReply(Message& message, Part& part, quint32 status, bool nack) {
+void SmsSender::onReply(Message& message, Part& part, const Pdu& reply) {
+    const quint32 status = reply.status;
+    const bool nack = reply.commandId != Command::SubmitSmResp;
     if (!nack && status == Status::Ok) {
         part.state = PartState::Accepted;
+        int offset = 0;
+        QByteArray id;
+        readCString(reply.body, offset, 65, id);
+        part.id = QString::fromLatin1(id).trimmed();
         pacer_.accepted(part.paced);
         pauseMs_ = kFirstPauseMs;
         return;
@@ -283,40 +302,15 @@ bool SmsSender::writeParts() {
 // No session could be had: what was never written is not sent, with the reason.
 void SmsSender::failUnwritten(const QString& line) {
     for (auto& [ticket, message] : messages_) {
-        if (!message.done && (message.has(PartState::Waiting) || message.has(PartState::Retry))) {
-            message.giveUp();
-            if (message.failure.isEmpty()) {
-                message.failure = line;
-            }
-        }
+        message.failUnwritten(line);
     }
 }
 
-// The session ended: a part written and unanswered may have been taken, so its message is in
-// doubt and its other parts are never offered. A message the gateway has nothing of goes out
-// whole on the next session.
+// The session ended: each message in flight is settled as far as it can be (SmsMessage).
 void SmsSender::loseSession(qint32 number, const QString& description) {
     const QString line = errorLine(number, description);
     for (auto& [ticket, message] : messages_) {
-        if (message.done) {
-            continue;
-        }
-        for (Part& part : message.parts) {
-            if (part.state == PartState::InFlight) {
-                part.state = PartState::Lost;
-            }
-        }
-        if (message.has(PartState::Lost) || message.has(PartState::Accepted) ||
-            message.has(PartState::Refused)) {
-            message.giveUp();
-            if (message.has(PartState::Lost) && message.failure.isEmpty()) {
-                message.failure = line;
-            }
-        } else {
-            for (Part& part : message.parts) {
-                part.state = PartState::Waiting;
-            }
-        }
+        message.sessionLost(line);
     }
     link_.drop();
 }
@@ -376,6 +370,7 @@ void SmsSender::endSession() {
     while (anyPending()) {
         pump();
     }
+    inbox_.answerAll();
     link_.close();
     messages_.clear();  // every outcome was asked for or can no longer be
 }

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "channels/GatewayLink.h"
+#include "channels/ReceiptInbox.h"
 #include "channels/SmppSession.h"
 #include "channels/SmsMessage.h"
 #include "channels/SubmitPacer.h"
@@ -26,6 +27,10 @@ class StopDeadline;
 // a throttled part (ESME_RTHROTTLED, ESME_RMSGQFUL) is offered again at the next paced slot.
 // Only throttles that go on at a submit a second pause the whole session, from 250 ms
 // doubling to 5 s, until a submit is accepted.
+//
+// With receipts on, every part asks for a final delivery receipt, the session binds as a
+// transceiver, and each part's message_id comes back with the outcome; receipts go to the
+// listener and are answered through answerReceipt (ReceiptInbox).
 class SmsSender {
 public:
     static constexpr int kDefaultWindow = 10;
@@ -35,7 +40,7 @@ public:
     static constexpr int kLongestPauseMs = 5000;
 
     explicit SmsSender(SmppTimeouts timeouts = SmppTimeouts(), const StopDeadline* stop = nullptr,
-                       int window = kDefaultWindow);
+                       int window = kDefaultWindow, int receiptAnswerMs = ReceiptInbox::kAnswerMs);
     ~SmsSender();
     SmsSender(const SmsSender&) = delete;
     SmsSender& operator=(const SmsSender&) = delete;
@@ -65,6 +70,15 @@ public:
     const GatewayLink::Counts& linkCounts() const { return link_.counts(); }
     // Forgets a failed bind's back-off: the next message binds at once (Start, Test SMS).
     void retryNow() { link_.retryNow(); }
+
+    // Receipts wanted or not; a session bound the other way binds again at its next use.
+    void setReceipts(bool wanted) { link_.setReceipts(wanted); }
+    void setReceiptListener(ReceiptInbox::Listener listener, ReceiptInbox::Notice notice);
+    void answerReceipt(quint64 token, bool written) { inbox_.answer(token, written); }
+    // Binds now if no session is bound, so that receipts come while nothing is sent; "" or
+    // the line that says why there is no session.
+    QString listen(const SmsGateway& gateway);
+    size_t unansweredReceipts() const { return inbox_.unanswered(); }
     // Waits for a paced slot, and the pace now (submits a second; 0: unpaced).
     quint64 pacedWaits() const { return pacedWaits_; }
     double pacedRate() const { return pacer_.perSecond(); }
@@ -86,7 +100,7 @@ private:
     QString openSession(const SmsGateway& gateway);
     void pump(bool mayWait = true);
     bool takeReplies();
-    void onReply(Message& message, Part& part, quint32 status, bool nack);
+    void onReply(Message& message, Part& part, const smpp::Pdu& reply);
     bool expire();
     bool writeParts();
     void failUnwritten(const QString& line);
@@ -111,6 +125,7 @@ private:
     bool waitingForSlot_ = false;  // the last step held a part back for its paced slot
     quint64 pacedWaits_ = 0;
     QDeadlineTimer pausedUntil_{QDeadlineTimer::Forever};
+    ReceiptInbox inbox_;  // before the link: sessions answer through it while they close
     GatewayLink link_;
     std::map<int, Message> messages_;
     int nextTicket_ = 1;

@@ -42,7 +42,7 @@ bool parseSender(const QString& name, SmppAddress& address) {
 }
 
 QByteArray submitBody(const SmppAddress& sender, const SmppAddress& destination,
-                      const EncodedSms& sms, const QByteArray& part) {
+                      const EncodedSms& sms, const QByteArray& part, bool receipt) {
     PduWriter body;
     body.cString(QByteArray())  // service_type
         .u8(sender.ton)
@@ -56,7 +56,7 @@ QByteArray submitBody(const SmppAddress& sender, const SmppAddress& destination,
         .u8(0)                  // priority_flag
         .cString(QByteArray())  // schedule_delivery_time
         .cString(QByteArray())  // validity_period
-        .u8(0)                  // registered_delivery
+        .u8(receipt ? 1 : 0)    // registered_delivery: final receipt
         .u8(0)                  // replace_if_present_flag
         .u8(sms.dataCoding)
         .u8(0)  // sm_default_msg_id

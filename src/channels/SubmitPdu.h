@@ -21,8 +21,9 @@ struct SmppAddress {
 bool parseNumber(const QString& text, SmppAddress& address);
 // A sender is a phone number or an alphanumeric name of at most 11 characters.
 bool parseSender(const QString& name, SmppAddress& address);
-// The body of one submit_sm carrying one part of an encoded message.
+// The body of one submit_sm carrying one part of an encoded message; receipt: a final
+// delivery receipt is asked for.
 QByteArray submitBody(const SmppAddress& sender, const SmppAddress& destination,
-                      const smpp::EncodedSms& sms, const QByteArray& part);
+                      const smpp::EncodedSms& sms, const QByteArray& part, bool receipt = false);
 
 }  // namespace korvane

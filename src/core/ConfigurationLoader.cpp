@@ -26,6 +26,7 @@ const std::vector<Setting>& settings() {
         {"Telvoro", "CellUserName", "guest", &C::cellUserName, kNoFlag, "txtCellUser"},
         {"Telvoro", "CellPassword", "quill", &C::cellPassword, kNoFlag, "txtCellPassword"},
         {"Telvoro", "SubmitsPerSecond", "0", &C::submitsPerSecond, kNoFlag, nullptr},
+        {"Telvoro", "SmppReceiptIds", "", &C::smppReceiptIds, kNoFlag, nullptr},
         {"Email", "SMTPServer", "127.0.0.1", &C::smtpServer, kNoFlag, "txtSMTPServer"},
         {"Email", "SMTPPort", "25", &C::smtpPort, kNoFlag, "txtSMTPPort"},
         {"Email", "SMTPUserName", "", &C::smtpUserName, kNoFlag, "txtSMTPUser"},

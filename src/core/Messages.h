@@ -17,6 +17,16 @@ struct SendResult {
     Delivery delivery;
     QString failure;
     QString note;  // how it went, when worth a line before the outcome's ("" mostly)
+    QString gatewayIds;  // an SMS taken: the gateway's id of each part, one space between
+};
+
+// A delivery receipt from the SMS gateway, as it came; token: how its answer is given.
+struct Receipt {
+    quint64 token = 0;
+    QString messageId;  // as the gateway spelled it
+    QString state;      // DELIVRD, UNDELIV, EXPIRED, REJECTD, DELETED, UNKNOWN, ACCEPTD, ENROUTE
+    QDateTime doneAt;   // invalid when the receipt names no done date
+    QString error;      // the network's error code, "" when none
 };
 
 // The SMS gateway as configured: address, port, account (the account is also the sender).

@@ -3,6 +3,8 @@
 #include <QString>
 #include <QtGlobal>
 
+#include "core/Messages.h"
+
 namespace korvane {
 
 // How the data source is named: a file data source (a .dsn file, dsnPath) or a machine one.
@@ -23,6 +25,7 @@ struct RunConfiguration {
     QString cellUserName;
     QString cellPassword;
     QString submitsPerSecond;  // the gateway's rate by contract; "0" or "": none
+    QString smppReceiptIds;    // how receipts spell ids: "" (as sent, or the one match), "hex"...
     QString smtpServer;
     QString smtpPort;
     QString smtpUserName;
@@ -33,6 +36,11 @@ struct RunConfiguration {
     // The .dsn file to open, when the data source is a file one.
     QString fileDsnPath() const {
         return dsnType == QLatin1String(DsnType::kFile) ? dsnPath : QString();
+    }
+
+    SmsGateway smsGateway() const {
+        return SmsGateway{cellServer, cellPort, cellUserName, cellPassword,
+                          submitsPerSecond.toDouble()};
     }
 
     // The program's one instance, alive for the whole run.

@@ -262,4 +262,21 @@ QList<MessageStore::Claim> BackgroundStore::claimsBefore(const QDateTime& cutoff
         [cutoff](CancellableStore& store) { return store.claimsBefore(cutoff); });
 }
 
+MessageStore::TableFeatures BackgroundStore::features() {
+    return call<TableFeatures>([](CancellableStore& store) { return store.features(); });
+}
+
+std::vector<MessageStore::SentRow> BackgroundStore::findSent(const QStringList& ids) {
+    return call<std::vector<SentRow>>([ids](CancellableStore& store) { return store.findSent(ids); });
+}
+
+void BackgroundStore::writeReceipts(const std::vector<ReceiptWrite>& writes) {
+    call<bool>(
+        [writes](CancellableStore& store) {
+            store.writeReceipts(writes);
+            return true;
+        },
+        writes.size());
+}
+
 }  // namespace korvane

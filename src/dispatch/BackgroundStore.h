@@ -59,6 +59,9 @@ public:
                       const QDateTime& at) override;
     void release(const std::vector<TableRow>& rows) override;
     QList<Claim> claimsBefore(const QDateTime& cutoff) override;
+    TableFeatures features() override;
+    std::vector<SentRow> findSent(const QStringList& ids) override;
+    void writeReceipts(const std::vector<ReceiptWrite>& writes) override;
     void setWhileWaiting(std::function<void()> work) override { whileWaiting_ = std::move(work); }
 
 private:

@@ -2,9 +2,11 @@
 
 #include <QDateTime>
 #include <QElapsedTimer>
+#include <QString>
 #include <QVariant>
 #include <QtGlobal>
 #include <array>
+#include <map>
 
 namespace korvane {
 
@@ -30,6 +32,9 @@ struct Counters {
     QElapsedTimer databaseWait;
     // The database stopped answering while the program had to end, and was left behind.
     bool databaseGivenUp = false;
+    // Delivery receipts taken in, by state, and those that matched no row.
+    std::map<QString, quint64> receipts;
+    quint64 receiptsUnmatched = 0;
     // Cycle durations: counts per upper bound in seconds, the last bucket open-ended.
     static constexpr std::array<double, 8> kDurationBounds{0.1, 0.5, 1, 5, 10, 30, 60, 300};
     std::array<quint64, kDurationBounds.size() + 1> durations{};

@@ -35,13 +35,19 @@ DispatchCycle::DispatchCycle(CycleControl& control, const RunConfiguration& conf
       makeStore_([this] {
           return std::make_unique<BackgroundStore>(stop_, OdbcStatement::kQueryTimeoutS,
                                                    &counters_.databaseWait);
-      }) {}
+      }),
+      receipts_(sms, log, clock, counters_, config, [this] { return makeStore_(); }) {}
 
 void DispatchCycle::yield() {
     log_.yield();
 }
 
 void DispatchCycle::run() {
+    receipts_.cycleRunning(true);
+    struct CycleOver {
+        ReceiptDesk& receipts;
+        ~CycleOver() { receipts.cycleRunning(false); }
+    } cycleOver{receipts_};
     std::unique_ptr<MessageStore> store;
     QString failure;
     QElapsedTimer took;
@@ -131,13 +137,16 @@ void DispatchCycle::sendWaitingRows(MessageStore& store) {
         counters_.oldestWaitingKey = oldest;
         counters_.oldestWaitingSince = oldest.isNull() ? QDateTime() : clock_.now();
     }
+    receipts_.tableFound(store.features());
     if (page.empty()) {
         log(QStringLiteral("No message exists to be sent."));
+        receipts_.writeThrough(store);
         return;
     }
     yield();
     rows_ = std::make_unique<RowWindow>(
-        store, RowWindow::Channels{config_, log_, control_, sms_, email_, clock_, counters_},
+        store,
+        RowWindow::Channels{config_, log_, control_, sms_, email_, clock_, counters_, &receipts_},
         rowsOut_);
     while (!page.empty()) {
         rows_->serve(page);
@@ -148,6 +157,7 @@ void DispatchCycle::sendWaitingRows(MessageStore& store) {
     }
     rows_->drain();
     rows_.reset();
+    receipts_.writeThrough(store);
     if (control_.StopRequested()) {
         control_.setTimer1(false);
     }

@@ -9,6 +9,7 @@
 
 #include "core/Messages.h"
 #include "dispatch/MessageStore.h"
+#include "dispatch/ReceiptDesk.h"
 #include "dispatch/RowWindow.h"
 
 namespace korvane {
@@ -78,6 +79,7 @@ private:
     StoreFactory makeStore_;
     std::set<QString> reportedClaims_;
     Counters counters_;
+    ReceiptDesk receipts_;
     std::unique_ptr<RowWindow> rows_;  // the rows out, while a cycle sends
     int rowsOut_ = 10;
 };

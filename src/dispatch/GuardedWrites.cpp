@@ -39,7 +39,9 @@ bool sameKey(const QVariant& read, const QString& returned) {
 }
 
 bool sameChange(const GuardedWrites::Update& a, const GuardedWrites::Update& b) {
-    return a.assignments == b.assignments && a.values == b.values && a.guards == b.guards;
+    return a.assignments == b.assignments && a.values == b.values && a.guards == b.guards &&
+           a.rowValue.has_value() == b.rowValue.has_value() &&
+           (!a.rowValue || a.rowValue->first == b.rowValue->first);
 }
 
 // Rows that change alike, in the order their first row comes.
@@ -57,6 +59,31 @@ std::vector<std::vector<const GuardedWrites::Update*>> groups(
         }
     }
     return result;
+}
+
+// One UPDATE for rows that change alike, by RecId IN (...), its values into values.
+QString groupedStatement(const std::vector<const GuardedWrites::Update*>& members, bool returning,
+                         QVariantList& values) {
+    const GuardedWrites::Update& first = *members.front();
+    values = first.values;
+    QString assignments = first.assignments;
+    if (first.rowValue) {
+        assignments += QStringLiteral(", ") + first.rowValue->first + QStringLiteral(" = CASE RecId");
+        for (const GuardedWrites::Update* member : members) {
+            assignments += QStringLiteral(" WHEN ? THEN ?");
+            values << member->recId << member->rowValue->second;
+        }
+        assignments += QStringLiteral(" END");
+    }
+    QStringList markers;
+    for (const GuardedWrites::Update* member : members) {
+        values << member->recId;
+        markers << QStringLiteral("?");
+    }
+    return QStringLiteral("UPDATE tblMessages SET ") + assignments +
+           QStringLiteral(" WHERE RecId IN (") + markers.join(QStringLiteral(", ")) +
+           QLatin1Char(')') + guardText(first.guards, values) +
+           (returning ? QStringLiteral(" RETURNING RecId") : QString());
 }
 
 KorvaneError transactionFailure(const DatabaseConnection& connection) {
@@ -149,18 +176,8 @@ std::optional<std::vector<GuardedWrites::Done>> GuardedWrites::runGrouped(
     std::vector<Done> results(updates.size());
     try {
         for (const auto& members : all) {
-            const Update& first = *members.front();
-            QVariantList values = first.values;
-            QStringList markers;
-            for (const Update* member : members) {
-                values << member->recId;
-                markers << QStringLiteral("?");
-            }
-            const QString sql = QStringLiteral("UPDATE tblMessages SET ") + first.assignments +
-                                QStringLiteral(" WHERE RecId IN (") +
-                                markers.join(QStringLiteral(", ")) + QLatin1Char(')') +
-                                guardText(first.guards, values) +
-                                (returning_ ? QStringLiteral(" RETURNING RecId") : QString());
+            QVariantList values;
+            const QString sql = groupedStatement(members, returning_, values);
             QStringList changed;
             if (execute(sql, values, returning_ ? &changed : nullptr) != qint64(members.size()) &&
                 !returning_) {
@@ -200,8 +217,13 @@ std::vector<GuardedWrites::Done> GuardedWrites::runEach(const std::vector<Update
             }
             const Update& update = updates[i];
             QVariantList values = update.values;
+            QString assignments = update.assignments;
+            if (update.rowValue) {
+                assignments += QStringLiteral(", ") + update.rowValue->first + QStringLiteral(" = ?");
+                values << update.rowValue->second;
+            }
             values << update.recId;
-            const QString sql = QStringLiteral("UPDATE tblMessages SET ") + update.assignments +
+            const QString sql = QStringLiteral("UPDATE tblMessages SET ") + assignments +
                                 QStringLiteral(" WHERE RecId = ?") +
                                 guardText(update.guards, values);
             Done& done = results[i];

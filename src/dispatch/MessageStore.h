@@ -2,6 +2,7 @@
 
 #include <QDateTime>
 #include <QList>
+#include <QStringList>
 #include <QString>
 #include <QVariant>
 #include <functional>
@@ -35,10 +36,18 @@ public:
     };
     // A row's outcome to save: over its claim, or (nothing was sent) over the row as read.
     struct Outcome {
+        Outcome(TableRow r = TableRow(), QString sent = QString(), QString text = QString(),
+                bool onClaim = true, QString ids = QString())
+            : row(std::move(r)),
+              isSent(std::move(sent)),
+              status(std::move(text)),
+              claimed(onClaim),
+              gatewayIds(std::move(ids)) {}
         TableRow row;
         QString isSent;
         QString status;
         bool claimed = true;
+        QString gatewayIds;  // written to SmscMessageId when not empty (receipts on)
     };
     // What became of one saved row: written, or why not. A claimed row that cannot be saved
     // has an error (it stays claimed); a row that was not claimed may find itself changed or
@@ -56,6 +65,25 @@ public:
         std::vector<Saved> saved;
         std::vector<Write> claimed;
         std::optional<KorvaneError> claimFailure;  // nothing claimed; the saves stand
+    };
+
+    // Optional columns the selection found, each switching a feature on.
+    struct TableFeatures {
+        bool receipts = false;  // SmscMessageId, DeliveryStatus and DeliveredDate
+        int idWidth = 0;        // characters SmscMessageId holds; 0: not known
+    };
+    // A row that holds gateway message ids, as stored.
+    struct SentRow {
+        QVariant recId;
+        QString ids;
+    };
+    // A receipt's state for a row, guarded on its ids as stored; a final state is never
+    // written over.
+    struct ReceiptWrite {
+        QVariant recId;
+        QString ids;
+        QString state;
+        QDateTime at;
     };
 
     virtual ~MessageStore() = default;
@@ -102,6 +130,17 @@ public:
     virtual void release(const std::vector<TableRow>& rows) = 0;
     // Rows claimed before cutoff: an instance stopped between a send and its save.
     virtual QList<Claim> claimsBefore(const QDateTime& cutoff) = 0;
+    // What the last page read found of the optional columns.
+    virtual TableFeatures features() { return {}; }
+    // Rows whose SmscMessageId is one of ids, or holds one of them among its parts.
+    virtual std::vector<SentRow> findSent(const QStringList& ids) {
+        static_cast<void>(ids);
+        return {};
+    }
+    // Writes receipts in one transaction; raises when it fails (nothing written).
+    virtual void writeReceipts(const std::vector<ReceiptWrite>& writes) {
+        static_cast<void>(writes);
+    }
     // Work to do whenever the event loop turns while a call waits for the database (the
     // gateway's freed places filled); none by default. Empty: none.
     virtual void setWhileWaiting(std::function<void()> work) { static_cast<void>(work); }

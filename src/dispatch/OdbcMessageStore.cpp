@@ -4,12 +4,14 @@
 #include <sqlext.h>
 
 #include <QSqlDriver>
+#include <QSqlField>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QSqlRecord>
 #include <QSqlResult>
 
 #include "core/KorvaneError.h"
+#include "dispatch/ReceiptStatements.h"
 
 namespace korvane {
 
@@ -126,43 +128,6 @@ QString OdbcMessageStore::limited(const QString& sql, int limit) const {
     return sql;
 }
 
-namespace {
-
-using Indexes = std::array<int, MessageTable::kColumnCount>;
-
-// Columns by name, whatever case the database folds them to; -1 where the table has none.
-Indexes columnsOf(const QSqlRecord& record, TableRow::Present& present) {
-    Indexes index{};
-    for (int c = 0; c < MessageTable::kColumnCount; ++c) {
-        index[c] = record.indexOf(MessageTable::columnName(static_cast<Column>(c)));
-        present[c] = index[c] >= 0;
-    }
-    return index;
-}
-
-// Only what the row's type will read is kept: e-mail columns of SMS rows and the other way
-// round are never looked at, and a page of waiting rows must stay small.
-TableRow::Values valuesOf(const QSqlQuery& query, const Indexes& index) {
-    const int type = static_cast<int>(Column::MessageType);
-    TableRow::Values row;
-    for (int c = 0; c < MessageTable::kColumnCount; ++c) {
-        if (index[c] >= 0) {
-            row[c] = query.value(index[c]);
-        }
-    }
-    const QString kind = MessageTable::toText(row[type]).trimmed().toUpper();
-    for (int c = static_cast<int>(Column::MobileNo); c <= static_cast<int>(Column::EmailAttachment);
-         ++c) {
-        if (c == static_cast<int>(Column::MobileNo) ? kind != QStringLiteral("SMS")
-                                                    : kind != QStringLiteral("EMAIL")) {
-            row[c] = QVariant();
-        }
-    }
-    return row;
-}
-
-}  // namespace
-
 std::vector<TableRow> OdbcMessageStore::readPage(const QString& sql, const QVariant& key, int limit,
                                                  int& rowsRead) {
     QSqlQuery query(connection_.database());
@@ -185,7 +150,8 @@ std::vector<TableRow> OdbcMessageStore::readPage(const QString& sql, const QVari
         throw sqlFailure(query.lastError(), connection_, &query);
     }
     TableRow::Present present{};
-    const Indexes index = columnsOf(query.record(), present);
+    const TableRow::Indexes index = TableRow::columnsOf(query.record(), present);
+    learnFeatures(query.record());
     const int status = index[static_cast<int>(Column::ProcessStatus)];
     const int recId = index[static_cast<int>(Column::RecId)];
     std::vector<TableRow> rows;
@@ -196,7 +162,7 @@ std::vector<TableRow> OdbcMessageStore::readPage(const QString& sql, const QVari
             sawNullKey_ = sawNullKey_ || lastKey_.isNull();
         }
         if (status < 0 || !MessageTable::isHeld(query.value(status).toString())) {
-            rows.emplace_back(valuesOf(query, index), present);
+            rows.emplace_back(TableRow::valuesOf(query, index), present);
         }
     }
     if (query.lastError().isValid()) {
@@ -205,11 +171,30 @@ std::vector<TableRow> OdbcMessageStore::readPage(const QString& sql, const QVari
     return rows;
 }
 
+// Receipts are on where the table has all three of their columns.
+void OdbcMessageStore::learnFeatures(const QSqlRecord& record) {
+    const int id = record.indexOf(QStringLiteral("SmscMessageId"));
+    features_.receipts = id >= 0 && record.indexOf(QStringLiteral("DeliveryStatus")) >= 0 &&
+                         record.indexOf(QStringLiteral("DeliveredDate")) >= 0;
+    features_.idWidth = id >= 0 ? std::max(0, record.field(id).length()) : 0;
+}
+
+std::vector<MessageStore::SentRow> OdbcMessageStore::findSent(const QStringList& ids) {
+    return ReceiptStatements(connection_, cancel_, lockTimeoutS_).find(ids);
+}
+
+void OdbcMessageStore::writeReceipts(const std::vector<ReceiptWrite>& writes) {
+    ReceiptStatements(connection_, cancel_, lockTimeoutS_).write(writes);
+}
+
 // The guards: the row still as read, or (saving over a claim) still claimed. IsSent is left
 // out on the claim's own save: whatever a producer keeps there, the claim found it.
 GuardedWrites::Update OdbcMessageStore::guarded(const TableRow& row, const QString& assignments,
                                                 QVariantList values, bool onClaim) {
-    GuardedWrites::Update update{assignments, std::move(values), row.value(Column::RecId), {}};
+    GuardedWrites::Update update;
+    update.assignments = assignments;
+    update.values = std::move(values);
+    update.recId = row.value(Column::RecId);
     if (!onClaim) {
         update.guards.emplace_back(MessageTable::columnName(Column::IsSent),
                                    row.value(Column::IsSent));
@@ -248,6 +233,9 @@ MessageStore::Step OdbcMessageStore::writeBatch(const std::vector<Outcome>& outc
         updates.push_back(
             guarded(outcome.row, QStringLiteral("IsSent = ?, ProcessStatus = ?, ProcessedDate = ?"),
                     {outcome.isSent, outcome.status, wholeSeconds(at)}, outcome.claimed));
+        if (!outcome.gatewayIds.isEmpty()) {
+            updates.back().rowValue = {QStringLiteral("SmscMessageId"), outcome.gatewayIds};
+        }
     }
     for (const TableRow& row : rows) {
         updates.push_back(guarded(

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QSqlRecord>
+
 #include "dispatch/CancellableStore.h"
 #include "dispatch/DatabaseConnection.h"
 #include "dispatch/GuardedWrites.h"
@@ -27,6 +29,9 @@ public:
                       const QDateTime& at) override;
     void release(const std::vector<TableRow>& rows) override;
     QList<Claim> claimsBefore(const QDateTime& cutoff) override;
+    TableFeatures features() override { return features_; }
+    std::vector<SentRow> findSent(const QStringList& ids) override;
+    void writeReceipts(const std::vector<ReceiptWrite>& writes) override;
 
     // Cancels the statement running now; safe from any thread, a no-op on SQLite.
     void cancel() override { cancel_.cancel(); }
@@ -43,12 +48,14 @@ private:
                                    int& rowsRead);
     QString limited(const QString& sql, int limit) const;
     void boundLockWaits();
+    void learnFeatures(const QSqlRecord& record);
 
     DatabaseConnection connection_;
     CancelPoint cancel_;
     int lockTimeoutS_;
     GuardedWrites writes_;
     QString dbms_;
+    TableFeatures features_;
     qint32 dontSend_ = 1;
     QVariant lastKey_;
     bool sawNullKey_ = false;

@@ -111,17 +111,26 @@ SQLRETURN bind(SQLHSTMT statement, SQLUSMALLINT number, const QVariant& value, B
     }
 }
 
-// The text of the first column of every result row; false when a call fails.
-bool fetchFirstColumn(SQLHSTMT statement, QStringList& values) {
+// The text of every column of every result row, row by row (Null as ""); false when a call
+// fails.
+bool fetchColumns(SQLHSTMT statement, QStringList& values) {
+    SQLSMALLINT columns = 0;
+    if (!SQL_SUCCEEDED(SQLNumResultCols(statement, &columns))) {
+        return false;
+    }
     SQLRETURN fetched = SQL_SUCCESS;
     while (SQL_SUCCEEDED(fetched = SQLFetch(statement))) {
-        SQLWCHAR value[64] = {0};
-        SQLLEN length = 0;
-        if (!SQL_SUCCEEDED(SQLGetData(statement, 1, SQL_C_WCHAR, value,
-                                      sizeof(value) - sizeof(SQLWCHAR), &length))) {
-            return false;
+        for (SQLUSMALLINT column = 1; column <= SQLUSMALLINT(columns); ++column) {
+            SQLWCHAR value[512] = {0};
+            SQLLEN length = 0;
+            if (!SQL_SUCCEEDED(SQLGetData(statement, column, SQL_C_WCHAR, value,
+                                          sizeof(value) - sizeof(SQLWCHAR), &length))) {
+                return false;
+            }
+            values << (length == SQL_NULL_DATA
+                           ? QString()
+                           : QString::fromUtf16(reinterpret_cast<const char16_t*>(value)));
         }
-        values << QString::fromUtf16(reinterpret_cast<const char16_t*>(value));
     }
     return fetched == SQL_NO_DATA;
 }
@@ -247,7 +256,7 @@ qint64 OdbcStatement::execute(const QString& sql, const QVariantList& params,
     if (!SQL_SUCCEEDED(SQLRowCount(statement.handle, &changed))) {
         raise(SQL_HANDLE_STMT, statement.handle);
     }
-    if (returned != nullptr && !fetchFirstColumn(statement.handle, *returned)) {
+    if (returned != nullptr && !fetchColumns(statement.handle, *returned)) {
         raise(SQL_HANDLE_STMT, statement.handle);
     }
     return static_cast<qint64>(changed);

@@ -65,8 +65,8 @@ public:
 
     // Runs sql with its ? markers bound to params (Null, text, whole numbers, date and time) and
     // returns the rows it changed. Raises KorvaneError with the driver's diagnostics, or
-    // LockTimeout. returned: where a statement's result rows (UPDATE ... RETURNING) are to go,
-    // the first column's text of each.
+    // LockTimeout. returned: where a statement's result rows (a SELECT, UPDATE ... RETURNING)
+    // are to go, the text of each column of each row in turn.
     qint64 execute(const QString& sql, const QVariantList& params,
                    QStringList* returned = nullptr) const;
 

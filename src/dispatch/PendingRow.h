@@ -31,6 +31,8 @@ struct PendingRow {
     QString where;   // "<id> on Mobile No.: <number>"
     MailMessage mail;
     int ticket = 0;
+    QString gatewayIds;  // an SMS sent with receipts on: its ids, and as they fit the column
+    QString storedIds;
     bool head = false;     // nothing ahead of it: its entries are written as they come
     bool claimed = false;  // from here to its save the log must not stop it
     QStringList lines;     // entries held for row order

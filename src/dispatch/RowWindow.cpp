@@ -8,6 +8,7 @@
 #include "core/Clock.h"
 #include "core/RunConfiguration.h"
 #include "dispatch/CycleControl.h"
+#include "dispatch/ReceiptDesk.h"
 #include "dispatch/EmailChannel.h"
 #include "dispatch/RowLines.h"
 #include "dispatch/RowPreparation.h"
@@ -100,8 +101,7 @@ size_t RowWindow::claimRoom() const {
 // than the cycle's window are out. One at the front goes whatever the room (front: nothing
 // else of this cycle is out to wait for), unless the call comes from a wait.
 void RowWindow::handOver(bool front) {
-    const SmsGateway gateway{c_.config.cellServer, c_.config.cellPort, c_.config.cellUserName,
-                             c_.config.cellPassword, c_.config.submitsPerSecond.toDouble()};
+    const SmsGateway gateway = c_.config.smsGateway();
     // A row whose answer is in holds no place, saved or not.
     int out = int(std::count_if(pending_.begin(), pending_.end(), [this](const PendingRow& row) {
         return row.kind == Kind::Sms && !c_.sms.isSettled(row.ticket);
@@ -290,8 +290,8 @@ RowWindow::Committed RowWindow::commit(const std::vector<TableRow>& claims) {
     std::vector<PendingRow*> rows;
     for (PendingRow& pending : saving) {
         if (pending.kind == Kind::Record || pending.kind == Kind::Claimed) {
-            outcomes.push_back(
-                {pending.row, pending.isSent, pending.status, pending.kind == Kind::Claimed});
+            outcomes.push_back({pending.row, pending.isSent, pending.status,
+                                pending.kind == Kind::Claimed, pending.storedIds});
             rows.push_back(&pending);
         }
     }
@@ -305,7 +305,13 @@ RowWindow::Committed RowWindow::commit(const std::vector<TableRow>& claims) {
             step.failure = step.failure ? step.failure : step.saved[i].error;
         } else if (!outcomes[i].claimed) {
             reportWrite(*rows[i], step.saved[i].write);
+        } else if (c_.receipts != nullptr && !rows[i]->gatewayIds.isEmpty()) {
+            c_.receipts->saved(outcomes[i].row.value(Column::RecId), rows[i]->gatewayIds,
+                               rows[i]->storedIds);
         }
+    }
+    if (c_.receipts != nullptr) {
+        c_.receipts->writeThrough(store_);  // between the steps, on the cycle's connection
     }
     for (const PendingRow& pending : saving) {
         step.failure = step.failure ? step.failure : pending.logFailure;
@@ -324,6 +330,14 @@ RowWindow::Committed RowWindow::commit(const std::vector<TableRow>& claims) {
 
 void RowWindow::reportSms(PendingRow& pending, const SendResult& result) {
     count(Counters::Sms, result.delivery);
+    if (c_.receipts != nullptr && c_.receipts->on() && result.delivery == Delivery::Sent) {
+        QString cut;
+        pending.gatewayIds = result.gatewayIds;
+        pending.storedIds = c_.receipts->fit(pending.id, result.gatewayIds, cut);
+        if (!cut.isEmpty()) {
+            note(pending, cut);
+        }
+    }
     for (const QString& line : RowLines::smsOutcome(pending, result)) {
         note(pending, line);
     }

@@ -13,6 +13,7 @@ class ActivityLog;
 class Clock;
 class CycleControl;
 class EmailChannel;
+class ReceiptDesk;
 class SmsChannel;
 struct RunConfiguration;
 
@@ -31,6 +32,7 @@ public:
         EmailChannel& email;
         const Clock& clock;
         Counters& counters;
+        ReceiptDesk* receipts = nullptr;
     };
     RowWindow(MessageStore& store, Channels channels, int rowsOut);
     ~RowWindow();

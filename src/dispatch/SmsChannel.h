@@ -4,6 +4,14 @@
 
 namespace korvane {
 
+// Where the gateway's delivery receipts go, and what it said about them worth a log line.
+class ReceiptListener {
+public:
+    virtual ~ReceiptListener() = default;
+    virtual void receiptArrived(const Receipt& receipt) = 0;
+    virtual void gatewayNotice(const QString& line) = 0;
+};
+
 // Sends SMS over one gateway session with several messages in flight; what the dispatch
 // cycle and the Test SMS action depend on.
 class SmsChannel {
@@ -25,6 +33,22 @@ public:
     virtual void endSession() = 0;
     // Forgets a failed bind's back-off, so that the next submit binds at once.
     virtual void retryNow() {}
+
+    // Receipts wanted or not: each message then asks for one, the session is bound to take
+    // them, and an SMS sent comes back with the gateway's ids.
+    virtual void setReceipts(bool wanted) { static_cast<void>(wanted); }
+    virtual void setReceiptListener(ReceiptListener* listener) { static_cast<void>(listener); }
+    // written: the receipt is in the table, else the gateway is to offer it again.
+    virtual void answerReceipt(quint64 token, bool written) {
+        static_cast<void>(token);
+        static_cast<void>(written);
+    }
+    // Binds now, if no session is bound, so that receipts come while nothing is sent; "" or
+    // the line that says why there is no session.
+    virtual QString listen(const SmsGateway& gateway) {
+        static_cast<void>(gateway);
+        return QString();
+    }
 
     // One message, start to end.
     SendResult send(const SmsGateway& gateway, const QString& mobileNumber, const QString& text) {

@@ -1,5 +1,8 @@
 #include "dispatch/TableRow.h"
 
+#include <QSqlQuery>
+#include <QSqlRecord>
+
 #include "core/KorvaneError.h"
 
 namespace korvane {
@@ -21,5 +24,38 @@ QString TableRow::text(MessageTable::Column column) const {
 qint32 TableRow::recordId() const {
     return MessageTable::toRecordId(value(MessageTable::Column::RecId));
 }
+
+// Columns by name, whatever case the database folds them to; -1 where the table has none.
+TableRow::Indexes TableRow::columnsOf(const QSqlRecord& record, Present& present) {
+    Indexes index{};
+    for (int c = 0; c < MessageTable::kColumnCount; ++c) {
+        index[c] = record.indexOf(MessageTable::columnName(static_cast<MessageTable::Column>(c)));
+        present[c] = index[c] >= 0;
+    }
+    return index;
+}
+
+// Only what the row's type will read is kept: e-mail columns of SMS rows and the other way
+// round are never looked at, and a page of waiting rows must stay small.
+TableRow::Values TableRow::valuesOf(const QSqlQuery& query, const Indexes& index) {
+    using MessageTable::Column;
+    const int type = static_cast<int>(Column::MessageType);
+    Values row;
+    for (int c = 0; c < MessageTable::kColumnCount; ++c) {
+        if (index[c] >= 0) {
+            row[c] = query.value(index[c]);
+        }
+    }
+    const QString kind = MessageTable::toText(row[type]).trimmed().toUpper();
+    for (int c = static_cast<int>(Column::MobileNo); c <= static_cast<int>(Column::EmailAttachment);
+         ++c) {
+        if (c == static_cast<int>(Column::MobileNo) ? kind != QStringLiteral("SMS")
+                                                    : kind != QStringLiteral("EMAIL")) {
+            row[c] = QVariant();
+        }
+    }
+    return row;
+}
+
 
 }  // namespace korvane

@@ -4,6 +4,9 @@
 #include <QVariant>
 #include <array>
 
+class QSqlQuery;
+class QSqlRecord;
+
 #include "dispatch/MessageTable.h"
 
 namespace korvane {
@@ -14,6 +17,13 @@ class TableRow {
 public:
     using Values = std::array<QVariant, MessageTable::kColumnCount>;
     using Present = std::array<bool, MessageTable::kColumnCount>;
+    using Indexes = std::array<int, MessageTable::kColumnCount>;
+
+    // The columns of a result by name, whatever case the database folds them to; -1 where
+    // the table has none.
+    static Indexes columnsOf(const QSqlRecord& record, Present& present);
+    // The current row of a query: only what the row's type will read.
+    static Values valuesOf(const QSqlQuery& query, const Indexes& index);
 
     TableRow() { present_.fill(true); }
     TableRow(Values values, const Present& present)
