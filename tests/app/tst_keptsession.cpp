@@ -1,77 +1,9 @@
 #include <QtTest>
 
-#include "app/ChannelAdapters.h"
-#include "channels/SmsSender.h"
-#include "core/ActivityLog.h"
-#include "core/RunConfiguration.h"
-#include "dispatch/ProcessingControl.h"
-#include "support/FakeChannels.h"
-#include "support/FakeClock.h"
-#include "support/FakeTable.h"
-#include "support/FakeWindow.h"
-#include "support/RecordingLogView.h"
-#include "support/ScriptedGateway.h"
-#include "support/TempProfile.h"
+#include "support/GatewayRig.h"
 
 using namespace korvane;
-using test::FakeTable;
-using test::ScriptedGateway;
-using Step = ScriptedGateway::Step;
-
-namespace {
-
-// Timeouts a test can wait out: an enquire_link after 40 ms idle, a drop 100 ms later, a
-// failed bind not tried again for 150 ms (then 300 ms).
-SmppTimeouts shortTimeouts(int idleMs = 40) {
-    SmppTimeouts timeouts{2000, 1500};
-    timeouts.idleMs = idleMs;
-    timeouts.linkAnswerMs = 100;
-    timeouts.firstBindRetryMs = 150;
-    timeouts.longestBindRetryMs = 1000;
-    return timeouts;
-}
-
-// Cycles over an in-memory table, with the real SMS engine and a scripted gateway.
-struct Rig {
-    ScriptedGateway gateway{[](int) { return Step::answer(); }};
-    test::TempProfile profile;
-    test::FakeClock clock{QDateTime(QDate(2026, 12, 6), QTime(9, 30, 0))};
-    test::RecordingLogView view;
-    ActivityLog log{profile.logsDir(), clock, &view};
-    SmsSender sender;
-    SmppChannel sms{sender};
-    test::FakeEmail email;
-    RunConfiguration config;
-    test::FakeWindow window;
-    FakeTable table;
-    ProcessingControl control{config, log, window, sms, email, clock};
-    int nextId = 1;
-
-    explicit Rig(int idleMs = 40) : sender(shortTimeouts(idleMs)) {
-        config.dsnName = QStringLiteral("Orders");
-        config.cellServer = QStringLiteral("127.0.0.1");
-        config.cellPort = gateway.port();
-        config.cellUserName = QStringLiteral("Shop");
-        config.smtpServer = QStringLiteral("mail");
-        config.smtpPort = QStringLiteral("25");
-        config.dontSendProcessedMsgs = 1;
-        control.setStoreFactory([this] { return std::make_unique<test::FakeStore>(table); });
-    }
-    // Adds rows and runs a cycle; returns the new rows' ids.
-    QList<int> cycleWith(int rows) {
-        QList<int> ids;
-        for (int i = 0; i < rows; ++i) {
-            ids << nextId;
-            table.rows.push_back(FakeTable::sms(nextId, QStringLiteral("+44207%1").arg(nextId)));
-            ++nextId;
-        }
-        control.Timer1_Timer();
-        return ids;
-    }
-    QStringList lines() const { return profile.logLines(QStringLiteral("Log_061226.log")); }
-};
-
-}  // namespace
+using Rig = test::GatewayRig;
 
 class KeptSessionTest : public QObject {
     Q_OBJECT

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QStringList>
+#include <algorithm>
 #include <map>
 #include <optional>
 #include <set>
@@ -28,6 +29,14 @@ struct FakeTable {
     QStringList writes;        // "claim 3", "record 4", "finish 3", "release 5", in order
     QStringList transactions;  // "claim 1 2", "save 1 2 3": the rows of each transaction
     int pagesRead = 0;
+    // The receipt columns: present or not, SmscMessageId's width, and what they hold by RecId.
+    bool receiptColumns = false;
+    int idWidth = 0;
+    bool failReceiptWrites = false;
+    std::map<qint32, QString> smscIds;
+    std::map<qint32, QString> deliveryStatus;
+    std::map<qint32, QDateTime> deliveredDate;
+    int receiptLookups = 0;
 
     static Values row(int id, const QString& type, const QVariant& text) {
         Values values;
@@ -142,6 +151,9 @@ public:
             }
             saved.write =
                 write(outcome.row, outcome.isSent, outcome.status, at, outcome.claimed, false);
+            if (saved.write == Write::Done && !outcome.gatewayIds.isEmpty()) {
+                table_.smscIds[id] = outcome.gatewayIds;
+            }
             if (outcome.claimed && saved.write == Write::Changed && holds(id, outcome)) {
                 saved.write = Write::Done;  // as the real store: the outcome is there already
             }
@@ -165,6 +177,41 @@ public:
             }
         }
         table_.transactions << QStringLiteral("release ") + batch.join(QLatin1Char(' '));
+    }
+    TableFeatures features() override { return {table_.receiptColumns, table_.idWidth}; }
+    // As the statements: the whole id, or one of a long message's space-separated parts.
+    std::vector<SentRow> findSent(const QStringList& ids) override {
+        ++table_.receiptLookups;
+        std::vector<SentRow> found;
+        for (const auto& [id, stored] : table_.smscIds) {
+            const QStringList parts = stored.split(QLatin1Char(' '));
+            if (std::any_of(ids.begin(), ids.end(),
+                            [&](const QString& one) { return parts.contains(one); })) {
+                found.push_back(SentRow{id, stored});
+            }
+        }
+        return found;
+    }
+    // Guarded on the ids as stored and on a state not final yet.
+    void writeReceipts(const std::vector<ReceiptWrite>& writes) override {
+        raiseIfLost();
+        if (table_.failReceiptWrites) {
+            throw KorvaneError(ErrorNumber::ProviderError,
+                               QStringLiteral("[FakeDriver] Disk full."));
+        }
+        static const QStringList finals = {QStringLiteral("DELIVRD"), QStringLiteral("UNDELIV"),
+                                           QStringLiteral("EXPIRED"), QStringLiteral("REJECTD"),
+                                           QStringLiteral("DELETED")};
+        QStringList batch;
+        for (const ReceiptWrite& write : writes) {
+            const qint32 id = write.recId.toInt();
+            batch << QString::number(id);
+            if (table_.smscIds[id] == write.ids && !finals.contains(table_.deliveryStatus[id])) {
+                table_.deliveryStatus[id] = write.state;
+                table_.deliveredDate[id] = write.at;
+            }
+        }
+        table_.transactions << QStringLiteral("receipts ") + batch.join(QLatin1Char(' '));
     }
     QList<Claim> claimsBefore(const QDateTime& cutoff) override {
         QList<Claim> claims;

@@ -16,7 +16,8 @@ namespace korvane::test {
 
 // An SMPP gateway in the test's own process, played from a script: each submit_sm is answered
 // as the script says (a status after a delay), never answered, or answered by closing the
-// connection. Binds are accepted. It records what it received and what it answered.
+// connection. Binds are accepted, transceiver binds unless refused. It records what it
+// received and what it answered, and delivers receipts (deliver_sm) on the latest session.
 class ScriptedGateway : public QObject {
 public:
     struct Step {
@@ -39,6 +40,7 @@ public:
         QByteArray destination;
         QByteArray text;                 // the short message as sent, header included
         quint32 answered = 0xffffffffu;  // the status answered; all ones: none
+        quint8 registeredDelivery = 0;
     };
     // Decides the answer to the n-th submit_sm (from 0, over all sessions).
     using Script = std::function<Step(int n)>;
@@ -69,6 +71,55 @@ public:
 
     // Binds are answered with this status (0: bound).
     void setBindStatus(quint32 status) { bindStatus_ = status; }
+    // bind_transceiver answered with this status, or generic_nack (nack), as a gateway that
+    // serves transmitters only.
+    void refuseTransceiver(quint32 status, bool nack = false) {
+        transceiverStatus_ = status;
+        transceiverNack_ = nack;
+    }
+    int transceiverBinds() const { return transceiverBinds_; }
+    // The message_id answered to the n-th submit_sm ("m" unless set).
+    void setMessageIds(std::function<QByteArray(int n)> ids) { ids_ = std::move(ids); }
+    // A receipt sent before the n-th submit's answer, as gateways whose answers cross do.
+    void setReceiptBeforeAnswer(std::function<QByteArray(int n)> body) {
+        early_ = std::move(body);
+    }
+    // Sends a deliver_sm on the latest session; its answer comes into deliverAnswers().
+    void deliver(const QByteArray& body) {
+        if (latest_ && latest_->state() == QAbstractSocket::ConnectedState) {
+            reply(latest_, smpp::Command::DeliverSm, 0, ++deliverSequence_, body);
+        }
+    }
+    // Closes the latest session, as a gateway restarting does.
+    void dropSession() {
+        if (latest_) {
+            latest_->abort();
+        }
+    }
+    // deliver_sm answers by status, in order.
+    const std::vector<quint32>& deliverAnswers() const { return deliverAnswers_; }
+    // A deliver_sm body: esm_class, the short message, and TLVs already encoded.
+    static QByteArray deliverBody(quint8 esmClass, const QByteArray& text,
+                                  const QByteArray& tlvs = QByteArray()) {
+        smpp::PduWriter body;
+        body.cString(QByteArray()).u8(1).u8(1).cString("447700900001").u8(5).u8(0);
+        body.cString("Shop").u8(esmClass).u8(0).u8(0).cString(QByteArray());
+        body.cString(QByteArray()).u8(0).u8(0).u8(0).u8(0);
+        body.u8(static_cast<quint8>(text.size())).bytes(text).bytes(tlvs);
+        return body.finish(0, 0, 0).mid(smpp::kHeaderSize);
+    }
+    // A receipt in the text form most gateways send.
+    static QByteArray receiptText(const QByteArray& id, const QByteArray& stat,
+                                  const QByteArray& done = "2612071015") {
+        return deliverBody(0x04, "id:" + id + " sub:001 dlvrd:001 submit date:2612071010 done date:" +
+                                     done + " stat:" + stat + " err:000 text:hello");
+    }
+    static QByteArray tlv(quint16 tag, const QByteArray& value) {
+        smpp::PduWriter writer;
+        writer.u8(quint8(tag >> 8)).u8(quint8(tag)).u8(quint8(value.size() >> 8));
+        writer.u8(quint8(value.size())).bytes(value);
+        return writer.finish(0, 0, 0).mid(smpp::kHeaderSize);
+    }
     int binds() const { return binds_; }
     int unbinds() const { return unbinds_; }
     // enquire_link received, and whether they are answered.
@@ -116,8 +167,20 @@ private:
         while (smpp::PduReader::take(buffers_[socket], pdu) == smpp::PduReader::Result::Complete) {
             if (pdu.commandId == smpp::Command::BindTransmitter) {
                 ++binds_;
+                latest_ = socket;
                 reply(socket, smpp::Command::BindTransmitterResp, bindStatus_, pdu.sequence,
                       QByteArray("scripted", 9));
+            } else if (pdu.commandId == smpp::Command::BindTransceiver) {
+                ++binds_;
+                ++transceiverBinds_;
+                latest_ = socket;
+                const quint32 status = bindStatus_ != 0 ? bindStatus_ : transceiverStatus_;
+                reply(socket,
+                      transceiverNack_ ? smpp::Command::GenericNack
+                                       : smpp::Command::BindTransceiverResp,
+                      status, pdu.sequence, QByteArray("scripted", 9));
+            } else if (pdu.commandId == smpp::Command::DeliverSmResp) {
+                deliverAnswers_.push_back(pdu.status);
             } else if (pdu.commandId == smpp::Command::Unbind) {
                 ++unbinds_;
                 reply(socket, smpp::Command::UnbindResp, 0, pdu.sequence, QByteArray());
@@ -158,11 +221,14 @@ private:
         QTimer::singleShot(step.delayMs, this, [this, alive, sequence, step, n] {
             if (alive && alive->state() == QAbstractSocket::ConnectedState) {
                 submits_[static_cast<size_t>(n)].answered = step.status;
+                if (early_ && step.status == smpp::Status::Ok) {
+                    reply(alive, smpp::Command::DeliverSm, 0, ++deliverSequence_, early_(n));
+                }
                 if (step.kind == Step::Kind::Nack) {
                     reply(alive, smpp::Command::GenericNack, step.status, sequence, QByteArray());
                 } else {
                     reply(alive, smpp::Command::SubmitSmResp, step.status, sequence,
-                          QByteArray("m", 2));
+                          ids_(n) + QByteArray(1, '\0'));
                 }
             }
         });
@@ -179,6 +245,9 @@ private:
         offset += 3;  // esm_class, protocol_id, priority_flag
         smpp::readCString(body, offset, 17, skip);
         smpp::readCString(body, offset, 17, skip);
+        if (offset < body.size()) {
+            submit.registeredDelivery = static_cast<quint8>(body.at(offset));
+        }
         offset += 4;  // registered_delivery .. sm_default_msg_id
         if (offset < body.size()) {
             const int length = static_cast<quint8>(body.at(offset));
@@ -202,6 +271,14 @@ private:
     int enquireLinks_ = 0;
     bool answerEnquireLink_ = true;
     quint32 bindStatus_ = 0;
+    quint32 transceiverStatus_ = 0;
+    bool transceiverNack_ = false;
+    int transceiverBinds_ = 0;
+    std::function<QByteArray(int)> ids_ = [](int) { return QByteArray("m"); };
+    std::function<QByteArray(int)> early_;
+    QPointer<QTcpSocket> latest_;
+    quint32 deliverSequence_ = 0;
+    std::vector<quint32> deliverAnswers_;
     std::vector<Submit> submits_;
     std::map<QTcpSocket*, QByteArray> buffers_;
 };
