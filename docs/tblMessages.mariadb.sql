@@ -14,3 +14,12 @@ CREATE TABLE tblMessages (
     ProcessStatus   VARCHAR(50),
     ProcessedDate   DATETIME
 ) CHARACTER SET utf8mb4;
+
+-- Optional columns: a table that has them gets the feature (README, "Optional columns").
+-- Remove the leading "-- " of a block to add it.
+--
+-- Delivery receipts: the gateway's message ids, and the state its receipts report.
+-- ALTER TABLE tblMessages ADD SmscMessageId VARCHAR(255);
+-- ALTER TABLE tblMessages ADD DeliveryStatus VARCHAR(20);
+-- ALTER TABLE tblMessages ADD DeliveredDate DATETIME;
+-- CREATE INDEX ixMessagesSmscMessageId ON tblMessages (SmscMessageId);

@@ -15,3 +15,12 @@ CREATE TABLE tblMessages (
     ProcessStatus   VARCHAR(50),
     ProcessedDate   TIMESTAMP(0)
 );
+
+-- Optional columns: a table that has them gets the feature (README, "Optional columns").
+-- Remove the leading "-- " of a block to add it.
+--
+-- Delivery receipts: the gateway's message ids, and the state its receipts report.
+-- ALTER TABLE tblMessages ADD SmscMessageId VARCHAR(255);
+-- ALTER TABLE tblMessages ADD DeliveryStatus VARCHAR(20);
+-- ALTER TABLE tblMessages ADD DeliveredDate TIMESTAMP(0);
+-- CREATE INDEX ixMessagesSmscMessageId ON tblMessages (SmscMessageId);

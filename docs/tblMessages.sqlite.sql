@@ -14,3 +14,12 @@ CREATE TABLE tblMessages (
     ProcessStatus   VARCHAR(50),
     ProcessedDate   TIMESTAMP
 );
+
+-- Optional columns: a table that has them gets the feature (README, "Optional columns").
+-- Remove the leading "-- " of a block to add it.
+--
+-- Delivery receipts: the gateway's message ids, and the state its receipts report.
+-- ALTER TABLE tblMessages ADD SmscMessageId VARCHAR(255);
+-- ALTER TABLE tblMessages ADD DeliveryStatus VARCHAR(20);
+-- ALTER TABLE tblMessages ADD DeliveredDate TIMESTAMP;
+-- CREATE INDEX ixMessagesSmscMessageId ON tblMessages (SmscMessageId);

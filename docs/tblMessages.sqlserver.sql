@@ -14,3 +14,12 @@ CREATE TABLE tblMessages (
     ProcessStatus   NVARCHAR(50),
     ProcessedDate   DATETIME2(0)
 );
+
+-- Optional columns: a table that has them gets the feature (README, "Optional columns").
+-- Remove the leading "-- " of a block to add it.
+--
+-- Delivery receipts: the gateway's message ids, and the state its receipts report.
+-- ALTER TABLE tblMessages ADD SmscMessageId NVARCHAR(255);
+-- ALTER TABLE tblMessages ADD DeliveryStatus NVARCHAR(20);
+-- ALTER TABLE tblMessages ADD DeliveredDate DATETIME2(0);
+-- CREATE INDEX ixMessagesSmscMessageId ON tblMessages (SmscMessageId);

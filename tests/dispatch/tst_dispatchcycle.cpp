@@ -230,6 +230,52 @@ private Q_SLOTS:
         }
     }
 
+    // Receipts from the npm gateway on the same session, their ids spelt in turn as given,
+    // zero-padded, in upper-case hexadecimal and in the TLVs only: every row's DeliveryStatus
+    // right on every database, a long SMS DELIVRD once all its parts are, and every receipt
+    // answered OK once written.
+    void receiptsOnEveryDatabase() {
+        for (auto kind : TestDatabase::kAll) {
+            TestDatabase db(kind);
+            db.recreate(QString(), {QStringLiteral("Delivery receipts")});
+            const QString store = test::TestEnvironment::value("KORVANE_TEST_SMPP_STORE");
+            const qint64 mark = ReceivedMessages::smsMark(store);
+            for (int id = 1; id <= 8; ++id) {
+                db.insert(sms(id, id == 8 ? QString(400, QLatin1Char('r')) : QStringLiteral("r"),
+                              id == 5 ? QStringLiteral("+44555000") : QStringLiteral("+4477009")));
+            }
+            Rig rig(db);
+            rig.control.cmdStart_Click();
+            const QString columns = QStringLiteral("SmscMessageId, DeliveryStatus, DeliveredDate");
+            QTRY_VERIFY_WITH_TIMEOUT(db.count(QStringLiteral("DeliveryStatus IS NULL")) == 0, 15000);
+            for (int id = 1; id <= 8; ++id) {
+                const QVariantMap row = db.read(id, columns);
+                QCOMPARE(row[QStringLiteral("deliverystatus")].toString(),
+                         id == 5 ? QStringLiteral("UNDELIV") : QStringLiteral("DELIVRD"));
+                QCOMPARE(row[QStringLiteral("smscmessageid")].toString().count(QLatin1Char(' ')),
+                         id == 8 ? 2 : 0);
+                // The receipt's done date; a receipt in TLVs only has none: its arrival.
+                const QDateTime at = row[QStringLiteral("delivereddate")].toDateTime();
+                QVERIFY(at == QDateTime(QDate(2026, 12, 7), QTime(10, 15)) ||
+                        at == rig.clock.now());
+            }
+            QList<QJsonObject> receipts;
+            QTRY_VERIFY((receipts = ReceivedMessages::sms(store, mark)).size() >= 8 + 2 + 8);
+            int answered = 0;
+            for (const QJsonObject& entry : receipts) {
+                if (entry.contains(QStringLiteral("receipt"))) {
+                    QCOMPARE(entry[QStringLiteral("answered")].toInt(), 0);
+                    ++answered;
+                }
+            }
+            QCOMPARE(answered, 10);
+            QVERIFY(rig.logLines().contains(QStringLiteral(
+                "Delivery receipts are on: tblMessages has SmscMessageId, DeliveryStatus and "
+                "DeliveredDate.")));
+            rig.control.cmdStop_Click();
+        }
+    }
+
     void startDuringAStoppedCycleDoesNotNest() {
         TestDatabase db(TestDatabase::Kind::SQLite);
         db.recreate();

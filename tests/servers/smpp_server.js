@@ -1,5 +1,9 @@
-// A local SMPP 3.4 server for Korvane's tests and demo. It accepts bind_transmitter and
-// submit_sm, prints or records what it receives, and misbehaves on request:
+// A local SMPP 3.4 server for Korvane's tests and demo. It accepts bind_transmitter,
+// bind_transceiver and submit_sm, prints or records what it receives, and misbehaves on
+// request. On a transceiver session, a submit that asks for a receipt gets one (deliver_sm)
+// --receipt-delay ms after its answer, DELIVRD (UNDELIV to a destination containing "555"),
+// its id spelt in turn as given, zero-padded, in upper-case hexadecimal and in the TLVs only,
+// as gateways do; the answers are recorded ({"receipt": id, "answered": status}).
 //   system_id "refuse"                      -> bind refused (ESME_RBINDFAIL: a bind limit)
 //   password "wrong"                        -> bind refused (ESME_RINVPASWD)
 //   system_id "drop"                        -> connection closed in the middle of the bind
@@ -12,7 +16,7 @@
 //   destination containing "778"            -> first part recorded and accepted, then the
 //                                              connection drops at the next part
 // Usage: node smpp_server.js --port N [--store file.jsonl] [--print] [--delay MS] [--quota N]
-//        [--gap N]
+//        [--gap N] [--receipt-delay MS]
 // --delay answers every request MS milliseconds late, as a real gateway over a network does.
 // --quota takes at most N submits in any second and answers the rest ESME_RTHROTTLED, as a
 // provider's contract does.
@@ -33,6 +37,7 @@ const quota = Number(option('--quota') || 0);
 // --gap N: a provider's minimum gap, N submits a second: a submit that arrives less than
 // 1/N s after the last one taken is answered ESME_RTHROTTLED.
 const gapQuota = Number(option('--gap') || 0);
+const receiptDelay = Number(option('--receipt-delay') || 20);
 let lastTaken = 0n;
 const tooSoon = () => {
     const now = process.hrtime.bigint();
@@ -51,11 +56,33 @@ const overQuota = () => {
 let messageId = 0;
 let sessions = 0;
 
+// A receipt for message id (a decimal number), in the n-th of the four spellings.
+function receipt(session, id, destination, source) {
+    const stat = destination.includes('555') ? 'UNDELIV' : 'DELIVRD';
+    const form = id % 4;
+    const spelt = form === 1 ? String(id).padStart(10, '0')
+        : form === 2 ? id.toString(16).toUpperCase() : String(id);
+    const fields = {
+        source_addr: destination,
+        destination_addr: source,
+        esm_class: 4,
+        short_message: form === 3 ? '' : `id:${spelt} sub:001 dlvrd:001 submit date:2612071010 ` +
+            `done date:2612071015 stat:${stat} err:000 text:`,
+    };
+    if (form === 3) {
+        fields.receipted_message_id = spelt;
+        fields.message_state = stat === 'DELIVRD' ? 2 : 5;
+    }
+    session.deliver_sm(fields, (resp) => {
+        record({receipt: String(id), answered: resp.command_status});
+    });
+}
+
 function record(entry) {
     if (store) {
         fs.appendFileSync(store, JSON.stringify(entry) + '\n');
     }
-    if (print) {
+    if (print && !entry.receipt) {
         const text = entry.udh ? `[part ${entry.udh[4]}/${entry.udh[3]}] ${entry.message}` : entry.message;
         console.log(`SMS sink: from ${entry.source_addr} to ${entry.destination_addr}: ${text}`);
     }
@@ -76,7 +103,8 @@ const server = smpp.createServer((session) => {
         }
     };
     session.on('error', () => {});
-    session.on('bind_transmitter', (pdu) => {
+    let transceiver = false;
+    const bind = (pdu) => {
         systemId = pdu.system_id;
         if (systemId === 'drop') {
             session.socket.destroy();
@@ -89,6 +117,11 @@ const server = smpp.createServer((session) => {
         const status = pdu.password === 'wrong' ? smpp.ESME_RINVPASWD
             : systemId === 'refuse' ? smpp.ESME_RBINDFAIL : smpp.ESME_ROK;
         answer(pdu, pdu.response({command_status: status}));
+    };
+    session.on('bind_transmitter', bind);
+    session.on('bind_transceiver', (pdu) => {
+        transceiver = true;
+        bind(pdu);
     });
     session.on('submit_sm', (pdu) => {
         const sm = pdu.short_message || {};
@@ -124,7 +157,12 @@ const server = smpp.createServer((session) => {
         if (destination.includes('777')) {
             return;
         }
-        answer(pdu, pdu.response({message_id: String(++messageId)}));
+        const id = ++messageId;
+        answer(pdu, pdu.response({message_id: String(id)}));
+        if (transceiver && (pdu.registered_delivery & 1)) {
+            setTimeout(() => receipt(session, id, destination, String(pdu.source_addr)),
+                delay + receiptDelay);
+        }
     });
     session.on('enquire_link', (pdu) => session.send(pdu.response()));
     session.on('unbind', (pdu) => {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QDateTime>
+#include <QStringList>
 #include <QVariantMap>
 #include <memory>
 
@@ -23,13 +24,16 @@ public:
     const QString& user() const { return user_; }
     const QString& password() const { return password_; }
 
-    // Drops tblMessages and creates it from the DDL shipped in docs/ (or the given text).
-    void recreate(const QString& ddl = QString());
+    // Drops tblMessages and creates it from the DDL shipped in docs/ (or the given text), with
+    // the optional blocks named ("Delivery receipts").
+    void recreate(const QString& ddl = QString(), const QStringList& optional = {});
     void exec(const QString& sql, const QVariantList& params = {});
     // Inserts one row; columns not named stay at their defaults (IsSent 'N').
     void insert(const QVariantMap& columns);
     // IsSent, ProcessStatus and ProcessedDate of the row, lower-case keys.
     QVariantMap outcome(int recId);
+    // The columns named ("A, B"), lower-case keys.
+    QVariantMap read(int recId, const QString& columns);
     int count(const QString& where = QString());
 
     static QString ddlPath(Kind kind);
