@@ -1,8 +1,9 @@
-// libFuzzer target for the SMPP PDU reader: whatever a gateway sends, reading it must neither
-// crash nor loop. Build with scripts/fuzz.
+// libFuzzer target for the SMPP PDU reader and the deliver_sm reader: whatever a gateway
+// sends, reading it must neither crash nor loop. Build with scripts/fuzz.
 #include <cstddef>
 #include <cstdint>
 
+#include "channels/DeliverSm.h"
 #include "channels/SmppPdu.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -21,6 +22,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             while (readCString(pdu.body, offset, 65, field)) {
             }
             describeStatus(pdu.status);
+            korvane::DeliverSm::read(pdu.body);
             if (++guard > 100000) {
                 __builtin_trap();  // take() must always consume input
             }

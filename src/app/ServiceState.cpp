@@ -48,6 +48,15 @@ void gatewayMetrics(QByteArray& out, const ServiceState& state) {
            state.smppRate);
     single(out, "korvane_smpp_paced_waits_total", "counter",
            "Waits for the next paced slot before a submit.", double(state.smppPacedWaits));
+    family(out, "korvane_receipts_total", "counter",
+           "Delivery receipts written into their rows, by state.");
+    for (const auto& [receiptState, count] : state.counters.receipts) {
+        sample(out, "korvane_receipts_total{state=\"" + receiptState.toLatin1() + "\"}",
+               double(count));
+    }
+    single(out, "korvane_receipts_unmatched_total", "counter",
+           "Delivery receipts that matched no row within a minute.",
+           double(state.counters.receiptsUnmatched));
 }
 
 }  // namespace

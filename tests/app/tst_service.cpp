@@ -167,6 +167,8 @@ private Q_SLOTS:
         state.counters.countDuration(0.7);
         state.throttleAnswers = 3;
         state.smppLink.bindFailures[QStringLiteral("ESME_RBINDFAIL")] = 2;
+        state.counters.receipts[QStringLiteral("UNDELIV")] = 4;
+        state.counters.receiptsUnmatched = 1;
         MetricsServer server([&state] { return state; });
         QString why;
         QVERIFY2(server.listen({QHostAddress(QHostAddress::LocalHost), 0}, why), qPrintable(why));
@@ -178,6 +180,8 @@ private Q_SLOTS:
         QVERIFY(metrics.contains("korvane_throttle_answers_total 3\n"));
         QVERIFY(
             metrics.contains("korvane_smpp_bind_failures_total{status=\"ESME_RBINDFAIL\"} 2\n"));
+        QVERIFY(metrics.contains("korvane_receipts_total{state=\"UNDELIV\"} 4\n"));
+        QVERIFY(metrics.contains("korvane_receipts_unmatched_total 1\n"));
         QVERIFY(metrics.contains("korvane_cycle_duration_seconds_bucket{le=\"1\"} 1\n"));
         QVERIFY(metrics.contains("korvane_cycle_duration_seconds_bucket{le=\"0.5\"} 0\n"));
         const QByteArray stopped = get(server.port(), "GET", "/healthz");
