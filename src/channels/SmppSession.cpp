@@ -1,5 +1,9 @@
 #include "channels/SmppSession.h"
 
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
+
 #include "core/KorvaneError.h"
 #include "core/Responsive.h"
 #include "core/StopDeadline.h"
@@ -192,6 +196,7 @@ void SmppSession::onReadyRead() {
         return;
     }
     buffer_.append(socket_.readAll());
+    acknowledgeNow();
     for (;;) {
         Pdu pdu;
         const PduReader::Result result = PduReader::take(buffer_, pdu);
@@ -247,6 +252,17 @@ void SmppSession::onReadyRead() {
     if (static_cast<quint32>(buffer_.size()) > 4 * kMaxPduSize) {
         fail(ErrorNumber::GatewayProtocol, QStringLiteral("Telvoro Server sent too much data."));
     }
+}
+
+// What was read is acknowledged at once rather than with the next request. A gateway that
+// delays small writes until its last one is acknowledged (Nagle) would otherwise hold a
+// submit's answer behind an unanswered receipt for up to 40 ms, while the window is full and
+// no request goes out to carry the acknowledgement. Linux keeps this for one read only.
+void SmppSession::acknowledgeNow() {
+#ifdef TCP_QUICKACK
+    const int one = 1;
+    setsockopt(int(socket_.socketDescriptor()), IPPROTO_TCP, TCP_QUICKACK, &one, sizeof(one));
+#endif
 }
 
 void SmppSession::fail(qint32 number, const QString& description) {

@@ -86,6 +86,7 @@ private:
     void fail(qint32 number, const QString& description);
     void sendRaw(const QByteArray& bytes);
     void onIdle();
+    void acknowledgeNow();
 
     SmppTimeouts timeouts_;
     const StopDeadline* stop_;

@@ -60,7 +60,7 @@ public:
     void release(const std::vector<TableRow>& rows) override;
     QList<Claim> claimsBefore(const QDateTime& cutoff) override;
     TableFeatures features() override;
-    std::vector<SentRow> findSent(const QStringList& ids) override;
+    std::vector<SentRow> findSent(const QStringList& ids, bool withinLists) override;
     void writeReceipts(const std::vector<ReceiptWrite>& writes) override;
     void setWhileWaiting(std::function<void()> work) override { whileWaiting_ = std::move(work); }
 

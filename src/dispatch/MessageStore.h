@@ -132,9 +132,11 @@ public:
     virtual QList<Claim> claimsBefore(const QDateTime& cutoff) = 0;
     // What the last page read found of the optional columns.
     virtual TableFeatures features() { return {}; }
-    // Rows whose SmscMessageId is one of ids, or holds one of them among its parts.
-    virtual std::vector<SentRow> findSent(const QStringList& ids) {
+    // Rows whose SmscMessageId is one of ids; withinLists: rows that hold one of them among
+    // a long message's space-separated parts (no index serves that: asked for the few left).
+    virtual std::vector<SentRow> findSent(const QStringList& ids, bool withinLists) {
         static_cast<void>(ids);
+        static_cast<void>(withinLists);
         return {};
     }
     // Writes receipts in one transaction; raises when it fails (nothing written).

@@ -179,8 +179,8 @@ void OdbcMessageStore::learnFeatures(const QSqlRecord& record) {
     features_.idWidth = id >= 0 ? std::max(0, record.field(id).length()) : 0;
 }
 
-std::vector<MessageStore::SentRow> OdbcMessageStore::findSent(const QStringList& ids) {
-    return ReceiptStatements(connection_, cancel_, lockTimeoutS_).find(ids);
+std::vector<MessageStore::SentRow> OdbcMessageStore::findSent(const QStringList& ids, bool withinLists) {
+    return ReceiptStatements(connection_, cancel_, lockTimeoutS_).find(ids, withinLists);
 }
 
 void OdbcMessageStore::writeReceipts(const std::vector<ReceiptWrite>& writes) {

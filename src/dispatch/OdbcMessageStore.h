@@ -30,7 +30,7 @@ public:
     void release(const std::vector<TableRow>& rows) override;
     QList<Claim> claimsBefore(const QDateTime& cutoff) override;
     TableFeatures features() override { return features_; }
-    std::vector<SentRow> findSent(const QStringList& ids) override;
+    std::vector<SentRow> findSent(const QStringList& ids, bool withinLists) override;
     void writeReceipts(const std::vector<ReceiptWrite>& writes) override;
 
     // Cancels the statement running now; safe from any thread, a no-op on SQLite.

@@ -184,27 +184,35 @@ void ReceiptDesk::writeThrough(MessageStore& store) {
 }
 
 // The ids not known here, looked up in the table once each: rows sent before this run, or by
-// another instance.
+// another instance. Whole ids first; those still unknown among long messages' parts.
 void ReceiptDesk::lookUp(MessageStore& store) {
     const SentIds::Spelling spelling = SentIds::spellingOf(config_.smppReceiptIds);
-    QStringList ids;
     std::vector<Waiting*> asked;
     for (Waiting& waiting : waiting_) {
         if (!waiting.lookedUp && !ids_.find(waiting.receipt.messageId, spelling)) {
-            ids << SentIds::lookups(waiting.receipt.messageId, spelling);
             asked.push_back(&waiting);
         }
     }
-    if (ids.isEmpty()) {
-        return;
-    }
-    try {
-        for (const MessageStore::SentRow& row : store.findSent(ids)) {
-            ids_.add(row.recId, row.ids, row.ids);
+    for (const bool withinLists : {false, true}) {
+        QStringList ids;
+        for (const Waiting* waiting : asked) {
+            if (!ids_.find(waiting->receipt.messageId, spelling)) {
+                ids << (withinLists ? QStringList{waiting->receipt.messageId.trimmed()}
+                                    : SentIds::lookups(waiting->receipt.messageId, spelling));
+            }
         }
-    } catch (const KorvaneError& error) {
-        logOnce(QStringLiteral("Delivery receipts cannot be matched now: ") + errorLine(error));
-        return;  // asked again at the next write
+        if (ids.isEmpty()) {
+            break;
+        }
+        try {
+            for (const MessageStore::SentRow& row : store.findSent(ids, withinLists)) {
+                ids_.add(row.recId, row.ids, row.ids);
+            }
+        } catch (const KorvaneError& error) {
+            logOnce(QStringLiteral("Delivery receipts cannot be matched now: ") +
+                    errorLine(error));
+            return;  // asked again at the next write
+        }
     }
     for (Waiting* waiting : asked) {
         waiting->lookedUp = true;

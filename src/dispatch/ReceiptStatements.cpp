@@ -66,31 +66,34 @@ QStringList ReceiptStatements::run(const QString& sql, const QVariantList& value
     return returned;
 }
 
-// Whole ids by IN, the parts of a long message's list by LIKE: "first %", "% later" and
-// "% middle %".
-std::vector<MessageStore::SentRow> ReceiptStatements::find(const QStringList& ids) {
+// Whole ids by IN; withinLists: the parts of long messages' lists by LIKE instead ("first %",
+// "% later" and "% middle %"), which no index serves.
+std::vector<MessageStore::SentRow> ReceiptStatements::find(const QStringList& ids,
+                                                           bool withinLists) {
     std::vector<MessageStore::SentRow> rows;
-    constexpr int kIdsPerStatement = kRowsPerStatement / 4;
-    for (qsizetype from = 0; from < ids.size(); from += kIdsPerStatement) {
-        const QStringList some = ids.mid(from, kIdsPerStatement);
+    const int perStatement = withinLists ? kRowsPerStatement / 4 : kRowsPerStatement;
+    for (qsizetype from = 0; from < ids.size(); from += perStatement) {
+        const QStringList some = ids.mid(from, perStatement);
         QVariantList values;
         QStringList likes;
         for (const QString& id : some) {
-            values << id;
-        }
-        for (const QString& id : some) {
+            if (!withinLists) {
+                values << id;
+                continue;
+            }
             const QString bare = literal(id);
             values << bare + QStringLiteral(" %") << QStringLiteral("% ") + bare
                    << QStringLiteral("% ") + bare + QStringLiteral(" %");
-            likes << QStringLiteral("SmscMessageId LIKE ? ESCAPE '!'")
-                  << QStringLiteral("SmscMessageId LIKE ? ESCAPE '!'")
-                  << QStringLiteral("SmscMessageId LIKE ? ESCAPE '!'");
+            for (int i = 0; i < 3; ++i) {
+                likes << QStringLiteral("SmscMessageId LIKE ? ESCAPE '!'");
+            }
         }
-        const QStringList found =
-            run(QStringLiteral("SELECT RecId, SmscMessageId FROM tblMessages WHERE "
-                               "SmscMessageId IN (%1) OR %2")
-                    .arg(markers(some.size()), likes.join(QStringLiteral(" OR "))),
-                values, true);
+        const QString where =
+            withinLists ? likes.join(QStringLiteral(" OR "))
+                        : QStringLiteral("SmscMessageId IN (%1)").arg(markers(some.size()));
+        const QStringList found = run(
+            QStringLiteral("SELECT RecId, SmscMessageId FROM tblMessages WHERE ") + where, values,
+            true);
         for (qsizetype i = 0; i + 1 < found.size(); i += 2) {
             rows.push_back(MessageStore::SentRow{found[i], found[i + 1]});
         }

@@ -21,7 +21,7 @@ public:
     ReceiptStatements(DatabaseConnection& connection, CancelPoint& cancel, int lockTimeoutS)
         : connection_(connection), cancel_(cancel), lockTimeoutS_(lockTimeoutS) {}
 
-    std::vector<MessageStore::SentRow> find(const QStringList& ids);
+    std::vector<MessageStore::SentRow> find(const QStringList& ids, bool withinLists);
     // One transaction; raises (rolled back) when a statement fails.
     void write(const std::vector<MessageStore::ReceiptWrite>& writes);
 

@@ -266,7 +266,7 @@ private Q_SLOTS:
         rig.sendOne({"1"});
         const QByteArray stray = ScriptedGateway::receiptText("999", "DELIVRD");
         QCOMPARE(rig.deliver(stray), kLater);
-        QCOMPARE(rig.table.receiptLookups, 1);
+        QCOMPARE(rig.table.receiptLookups, 2);  // once: whole ids, then within long messages'
         rig.clock.set(rig.clock.now().addSecs(61));
         rig.cycleWith(0);
         const QStringList logged = rig.lines().filter(QStringLiteral("matches no row"));
@@ -275,6 +275,20 @@ private Q_SLOTS:
         QCOMPARE(rig.deliver(stray), kOk);
         QCOMPARE(rig.control.counters().receiptsUnmatched, 1u);
         QCOMPARE(rig.lines().filter(QStringLiteral("matches no row")).size(), 1);
+    }
+
+    // Rows sent before this run are found in the table: by the whole id in any spelling, a
+    // long message's later part within its list.
+    void sentBeforeThisRun() {
+        ReceiptRig rig;
+        rig.table.rows.push_back(test::FakeTable::sms(40, QStringLiteral("+4477")));
+        rig.table.rows.push_back(test::FakeTable::sms(41, QStringLiteral("+4477")));
+        rig.table.smscIds[40] = QStringLiteral("77");
+        rig.table.smscIds[41] = QStringLiteral("0a1 0a2");
+        QCOMPARE(rig.deliver(ScriptedGateway::receiptText("0077", "DELIVRD")), kOk);
+        QCOMPARE(rig.deliver(ScriptedGateway::receiptText("0a2", "UNDELIV")), kOk);
+        QCOMPARE(rig.state(40), QStringLiteral("DELIVRD"));
+        QCOMPARE(rig.state(41), QStringLiteral("UNDELIV"));
     }
 
     // A message from a phone is refused for good (ESME_RX_P_APPN), with a line in the log:

@@ -180,11 +180,12 @@ public:
     }
     TableFeatures features() override { return {table_.receiptColumns, table_.idWidth}; }
     // As the statements: the whole id, or one of a long message's space-separated parts.
-    std::vector<SentRow> findSent(const QStringList& ids) override {
+    std::vector<SentRow> findSent(const QStringList& ids, bool withinLists) override {
         ++table_.receiptLookups;
         std::vector<SentRow> found;
         for (const auto& [id, stored] : table_.smscIds) {
-            const QStringList parts = stored.split(QLatin1Char(' '));
+            const QStringList parts =
+                withinLists ? stored.split(QLatin1Char(' ')) : QStringList{stored};
             if (std::any_of(ids.begin(), ids.end(),
                             [&](const QString& one) { return parts.contains(one); })) {
                 found.push_back(SentRow{id, stored});
