@@ -279,6 +279,69 @@ private Q_SLOTS:
                                          "Sent.'")),
                  0);
     }
+
+    // Korvane killed between a receipt's arrival and its write (the database frozen, so the
+    // write waits): the receipt was never answered, the gateway offers it again on the next
+    // session, and the restarted Korvane writes it.
+    void receiptSurvivesAKill() {
+        KORVANE_REQUIRE_ENV("KORVANE_TEST_KORVANE_BINARY");
+        TestDatabase db(TestDatabase::Kind::PostgreSQL);
+        db.recreate(QString(), {QStringLiteral("Delivery receipts")});
+        db.insert({{QStringLiteral("RecId"), 1},
+                   {QStringLiteral("MessageType"), QStringLiteral("SMS")},
+                   {QStringLiteral("MessageText"), QStringLiteral("receipt")},
+                   {QStringLiteral("MobileNo"), QStringLiteral("+442071")}});
+        test::TempProfile profile;
+        const QString store = profile.path(QStringLiteral("sms.jsonl"));
+        const int smppPort = freePort();
+        QProcess gateway;  // its receipt 3 s after the submit's answer
+        gateway.start(QStringLiteral("node"),
+                      {QStringLiteral(KORVANE_SOURCE_DIR "/tests/servers/smpp_server.js"),
+                       QStringLiteral("--port"), QString::number(smppPort),
+                       QStringLiteral("--store"), store, QStringLiteral("--receipt-delay"),
+                       QStringLiteral("3000")});
+        QVERIFY(gateway.waitForStarted());
+        QTRY_VERIFY_WITH_TIMEOUT(listening(smppPort), 10000);
+        writeSettings(db, QString::number(smppPort));
+        const QByteArray path = profile.path(QStringLiteral("notify")).toLocal8Bit();
+        auto entries = [&](const char* key) {
+            int n = 0;
+            for (const QJsonObject& entry : test::ReceivedMessages::sms(store, 0)) {
+                n += entry.contains(QLatin1String(key)) ? 1 : 0;
+            }
+            return n;
+        };
+        QProcess korvane;
+        start(korvane, profile, path, QStringLiteral("0"));
+        QTRY_VERIFY_WITH_TIMEOUT(db.count(QStringLiteral("SmscMessageId IS NOT NULL")) == 1, 30000);
+        const QList<pid_t> server = postgresProcesses();
+        signalAll(server, SIGSTOP);
+        struct Thaw {
+            QList<pid_t> pids;
+            ~Thaw() { signalAll(pids, SIGCONT); }
+        } thaw{server};
+        QTRY_VERIFY_WITH_TIMEOUT(entries("sent") == 1, 10000);
+        QTest::qWait(500);  // taken in, its write waiting for the database
+        korvane.kill();
+        QVERIFY(korvane.waitForFinished());
+        signalAll(server, SIGCONT);
+        QCOMPARE(entries("answered"), 0);
+        QVERIFY(db.read(1, QStringLiteral("DeliveryStatus"))[QStringLiteral("deliverystatus")]
+                    .isNull());
+
+        QProcess again;
+        start(again, profile, path, QStringLiteral("0"));
+        QTRY_COMPARE_WITH_TIMEOUT(
+            db.read(1, QStringLiteral("DeliveryStatus"))[QStringLiteral("deliverystatus")]
+                .toString(),
+            QStringLiteral("DELIVRD"), 30000);
+        QCOMPARE(entries("sent"), 2);
+        QTRY_COMPARE(entries("answered"), 1);
+        ::kill(static_cast<pid_t>(again.processId()), SIGTERM);
+        QVERIFY(again.waitForFinished(30000));
+        gateway.kill();
+        gateway.waitForFinished();
+    }
 };
 
 QTEST_GUILESS_MAIN(ServiceRunTest)

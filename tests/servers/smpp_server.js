@@ -3,7 +3,10 @@
 // request. On a transceiver session, a submit that asks for a receipt gets one (deliver_sm)
 // --receipt-delay ms after its answer, DELIVRD (UNDELIV to a destination containing "555"),
 // its id spelt in turn as given, zero-padded, in upper-case hexadecimal and in the TLVs only,
-// as gateways do; the answers are recorded ({"receipt": id, "answered": status}).
+// as gateways do. As a gateway keeps a receipt until it is answered OK, one answered otherwise
+// is sent again a second later, and one unanswered when its session ends is sent again on the
+// account's next transceiver session. Sends and answers are recorded ({"receipt": id,
+// "sent": true} and {"receipt": id, "answered": status}).
 //   system_id "refuse"                      -> bind refused (ESME_RBINDFAIL: a bind limit)
 //   password "wrong"                        -> bind refused (ESME_RINVPASWD)
 //   system_id "drop"                        -> connection closed in the middle of the bind
@@ -56,8 +59,10 @@ const overQuota = () => {
 let messageId = 0;
 let sessions = 0;
 
+const kept = {};  // system_id: receipts unanswered when their session ended
+
 // A receipt for message id (a decimal number), in the n-th of the four spellings.
-function receipt(session, id, destination, source) {
+function receipt(session, id, destination, source, unanswered, systemId) {
     const stat = destination.includes('555') ? 'UNDELIV' : 'DELIVRD';
     const form = id % 4;
     const spelt = form === 1 ? String(id).padStart(10, '0')
@@ -73,8 +78,15 @@ function receipt(session, id, destination, source) {
         fields.receipted_message_id = spelt;
         fields.message_state = stat === 'DELIVRD' ? 2 : 5;
     }
+    const again = [id, destination, source];
+    unanswered.add(again);
+    record({receipt: String(id), sent: true});
     session.deliver_sm(fields, (resp) => {
+        unanswered.delete(again);
         record({receipt: String(id), answered: resp.command_status});
+        if (resp.command_status !== 0) {
+            setTimeout(() => receipt(session, ...again, unanswered, systemId), 1000);
+        }
     });
 }
 
@@ -104,6 +116,12 @@ const server = smpp.createServer((session) => {
     };
     session.on('error', () => {});
     let transceiver = false;
+    const unanswered = new Set();
+    session.on('close', () => {
+        if (unanswered.size) {
+            kept[systemId] = (kept[systemId] || []).concat([...unanswered]);
+        }
+    });
     const bind = (pdu) => {
         systemId = pdu.system_id;
         if (systemId === 'drop') {
@@ -122,6 +140,11 @@ const server = smpp.createServer((session) => {
     session.on('bind_transceiver', (pdu) => {
         transceiver = true;
         bind(pdu);
+        const waiting = kept[systemId] || [];
+        delete kept[systemId];
+        for (const again of waiting) {
+            setTimeout(() => receipt(session, ...again, unanswered, systemId), delay + receiptDelay);
+        }
     });
     session.on('submit_sm', (pdu) => {
         const sm = pdu.short_message || {};
@@ -160,8 +183,8 @@ const server = smpp.createServer((session) => {
         const id = ++messageId;
         answer(pdu, pdu.response({message_id: String(id)}));
         if (transceiver && (pdu.registered_delivery & 1)) {
-            setTimeout(() => receipt(session, id, destination, String(pdu.source_addr)),
-                delay + receiptDelay);
+            setTimeout(() => receipt(session, id, destination, String(pdu.source_addr),
+                unanswered, systemId), delay + receiptDelay);
         }
     });
     session.on('enquire_link', (pdu) => session.send(pdu.response()));
