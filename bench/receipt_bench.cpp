@@ -63,7 +63,8 @@ void fill(const RunConfiguration& config, bool receipts, int rows, bool sent) {
     db.open(config.dsnName, config.dsnDbUser, config.dsnDbPassword);
     QSqlQuery query(db.database());
     for (const char* column : {"SmscMessageId", "DeliveryStatus", "DeliveredDate"}) {
-        query.exec(QStringLiteral("ALTER TABLE tblMessages DROP COLUMN %1").arg(QLatin1String(column)));
+        query.exec(
+            QStringLiteral("ALTER TABLE tblMessages DROP COLUMN %1").arg(QLatin1String(column)));
     }
     if (!query.exec(QStringLiteral("TRUNCATE TABLE tblMessages"))) {
         query.exec(QStringLiteral("DELETE FROM tblMessages"));
@@ -72,7 +73,8 @@ void fill(const RunConfiguration& config, bool receipts, int rows, bool sent) {
         query.exec(QStringLiteral("ALTER TABLE tblMessages ADD SmscMessageId VARCHAR(255)"));
         query.exec(QStringLiteral("ALTER TABLE tblMessages ADD DeliveryStatus VARCHAR(20)"));
         query.exec(QStringLiteral("ALTER TABLE tblMessages ADD DeliveredDate TIMESTAMP"));
-        query.exec(QStringLiteral("CREATE INDEX ixMessagesSmscMessageId ON tblMessages (SmscMessageId)"));
+        query.exec(
+            QStringLiteral("CREATE INDEX ixMessagesSmscMessageId ON tblMessages (SmscMessageId)"));
     }
     db.database().transaction();
     query.prepare(sent ? QStringLiteral("INSERT INTO tblMessages (RecId, MessageType, MessageText, "
@@ -118,11 +120,11 @@ void flood(const QString& dsn) {
                 QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
             }
         });
-        std::printf("receipt_bench flood %-12s %s: %d receipts written and answered in %.2f s: "
-                    "%.0f/s (target >= 1000)%s\n",
-                    qPrintable(dsn), known ? "ids known     " : "ids looked up", kReceipts,
-                    seconds, kReceipts / seconds,
-                    sms.later ? " [some answered ESME_RX_T_APPN]" : "");
+        std::printf(
+            "receipt_bench flood %-12s %s: %d receipts written and answered in %.2f s: "
+            "%.0f/s (target >= 1000)%s\n",
+            qPrintable(dsn), known ? "ids known     " : "ids looked up", kReceipts, seconds,
+            kReceipts / seconds, sms.later ? " [some answered ESME_RX_T_APPN]" : "");
     }
 }
 
@@ -160,9 +162,10 @@ void cycle(const QString& dsn, const QString& smppPort) {
     }
     const double off = median(rates[0]);
     const double on = median(rates[1]);
-    std::printf("receipt_bench cycle %-12s D=20 ms: receipts off %.0f rows/s, on %.0f rows/s; "
-                "on / off %.2f (target >= 0.9)\n",
-                qPrintable(dsn), off, on, on / off);
+    std::printf(
+        "receipt_bench cycle %-12s D=20 ms: receipts off %.0f rows/s, on %.0f rows/s; "
+        "on / off %.2f (target >= 0.9)\n",
+        qPrintable(dsn), off, on, on / off);
     std::fflush(stdout);
 }
 

@@ -62,8 +62,8 @@ QString GatewayLink::bind(const SmsGateway& gateway) {
         return lastFailure_;  // still backing off from the last refusal
     }
     close();
-    if (!boundTo_.server.isEmpty() && (boundTo_.server != gateway.server ||
-                                       boundTo_.port != gateway.port)) {
+    if (!boundTo_.server.isEmpty() &&
+        (boundTo_.server != gateway.server || boundTo_.port != gateway.port)) {
         transceiverRefused_ = false;  // another gateway may take it
     }
     boundTo_ = gateway;

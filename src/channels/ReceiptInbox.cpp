@@ -39,8 +39,7 @@ void ReceiptInbox::answer(quint64 token, bool written) {
     }
     const Waiting waiting = it->second;
     waiting_.erase(it);
-    reply(waiting.session, waiting.sequence,
-          written ? Status::Ok : Status::TemporaryAppError);
+    reply(waiting.session, waiting.sequence, written ? Status::Ok : Status::TemporaryAppError);
 }
 
 void ReceiptInbox::answerAll() {

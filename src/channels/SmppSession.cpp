@@ -76,9 +76,8 @@ SmppSession::Bind SmppSession::open(const QString& server, qint32 port, const QS
         .u8(0)  // addr_ton
         .u8(0)  // addr_npi
         .cString(QByteArray());
-    const quint32 sequence =
-        send(transceiver ? Command::BindTransceiver : Command::BindTransmitter,
-             body.finish(0, 0, 0).mid(kHeaderSize));
+    const quint32 sequence = send(transceiver ? Command::BindTransceiver : Command::BindTransmitter,
+                                  body.finish(0, 0, 0).mid(kHeaderSize));
     const QDeadlineTimer deadline(timeouts_.responseMs);
     while (!hasReply(sequence)) {
         if (!failure_.isEmpty()) {

@@ -33,8 +33,9 @@ struct KeepAliveCounts {
 };
 
 // One session with an SMPP 3.4 gateway: connect, bind (as a transmitter, or as a transceiver
-// that also takes the gateway's deliver_sm), any number of requests in flight, unbind. Event-driven: replies are read whenever the event loop runs,
-// and every wait keeps it running, so the window never freezes on a slow gateway.
+// that also takes the gateway's deliver_sm), any number of requests in flight, unbind.
+// Event-driven: replies are read whenever the event loop runs, and every wait keeps it running, so
+// the window never freezes on a slow gateway.
 class SmppSession : public QObject {
     Q_OBJECT
 
@@ -50,7 +51,9 @@ public:
     Bind open(const QString& server, qint32 port, const QString& user, const QString& password,
               bool transceiver = false);
     // Where the gateway's deliver_sm go; without one they are refused (generic_nack).
-    void setDeliveries(std::function<void(const smpp::Pdu&)> take) { deliveries_ = std::move(take); }
+    void setDeliveries(std::function<void(const smpp::Pdu&)> take) {
+        deliveries_ = std::move(take);
+    }
     // Answers a request of the gateway's; dropped when the session is gone.
     void respond(quint32 commandId, quint32 status, quint32 sequence, const QByteArray& body);
     // The gateway's answer to the last bind: why it refused.

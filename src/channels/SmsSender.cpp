@@ -29,8 +29,7 @@ SmsSender::SmsSender(SmppTimeouts timeouts, const StopDeadline* stop, int window
     clock_.start();
 }
 
-void SmsSender::setReceiptListener(ReceiptInbox::Listener listener,
-                                   ReceiptInbox::Notice notice) {
+void SmsSender::setReceiptListener(ReceiptInbox::Listener listener, ReceiptInbox::Notice notice) {
     inbox_.setListener(std::move(listener), notice);
     link_.setDeliveries([this](SmppSession& session, const Pdu& pdu) { inbox_.take(session, pdu); },
                         std::move(notice));

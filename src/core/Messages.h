@@ -16,7 +16,7 @@ struct SendResult {
         : delivery(d), failure(std::move(why)), note(std::move(aside)) {}
     Delivery delivery;
     QString failure;
-    QString note;  // how it went, when worth a line before the outcome's ("" mostly)
+    QString note;        // how it went, when worth a line before the outcome's ("" mostly)
     QString gatewayIds;  // an SMS taken: the gateway's id of each part, one space between
 };
 

@@ -266,8 +266,10 @@ MessageStore::TableFeatures BackgroundStore::features() {
     return call<TableFeatures>([](CancellableStore& store) { return store.features(); });
 }
 
-std::vector<MessageStore::SentRow> BackgroundStore::findSent(const QStringList& ids, bool withinLists) {
-    return call<std::vector<SentRow>>([ids, withinLists](CancellableStore& store) { return store.findSent(ids, withinLists); });
+std::vector<MessageStore::SentRow> BackgroundStore::findSent(const QStringList& ids,
+                                                             bool withinLists) {
+    return call<std::vector<SentRow>>(
+        [ids, withinLists](CancellableStore& store) { return store.findSent(ids, withinLists); });
 }
 
 void BackgroundStore::writeReceipts(const std::vector<ReceiptWrite>& writes) {

@@ -68,7 +68,8 @@ QString groupedStatement(const std::vector<const GuardedWrites::Update*>& member
     values = first.values;
     QString assignments = first.assignments;
     if (first.rowValue) {
-        assignments += QStringLiteral(", ") + first.rowValue->first + QStringLiteral(" = CASE RecId");
+        assignments +=
+            QStringLiteral(", ") + first.rowValue->first + QStringLiteral(" = CASE RecId");
         for (const GuardedWrites::Update* member : members) {
             assignments += QStringLiteral(" WHEN ? THEN ?");
             values << member->recId << member->rowValue->second;
@@ -219,7 +220,8 @@ std::vector<GuardedWrites::Done> GuardedWrites::runEach(const std::vector<Update
             QVariantList values = update.values;
             QString assignments = update.assignments;
             if (update.rowValue) {
-                assignments += QStringLiteral(", ") + update.rowValue->first + QStringLiteral(" = ?");
+                assignments +=
+                    QStringLiteral(", ") + update.rowValue->first + QStringLiteral(" = ?");
                 values << update.rowValue->second;
             }
             values << update.recId;

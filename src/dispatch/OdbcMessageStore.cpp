@@ -4,8 +4,8 @@
 #include <sqlext.h>
 
 #include <QSqlDriver>
-#include <QSqlField>
 #include <QSqlError>
+#include <QSqlField>
 #include <QSqlQuery>
 #include <QSqlRecord>
 #include <QSqlResult>
@@ -179,7 +179,8 @@ void OdbcMessageStore::learnFeatures(const QSqlRecord& record) {
     features_.idWidth = id >= 0 ? std::max(0, record.field(id).length()) : 0;
 }
 
-std::vector<MessageStore::SentRow> OdbcMessageStore::findSent(const QStringList& ids, bool withinLists) {
+std::vector<MessageStore::SentRow> OdbcMessageStore::findSent(const QStringList& ids,
+                                                              bool withinLists) {
     return ReceiptStatements(connection_, cancel_, lockTimeoutS_).find(ids, withinLists);
 }
 

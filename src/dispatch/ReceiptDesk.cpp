@@ -77,8 +77,9 @@ QString ReceiptDesk::fit(qint32 recordId, const QString& ids, QString& cut) cons
     if (features_.idWidth <= 0 || ids.size() <= features_.idWidth) {
         return ids;
     }
-    cut = QStringLiteral("Record Id: %1: the gateway's message ids \"%2\" are longer than "
-                         "SmscMessageId holds (%3 characters); saved cut.")
+    cut = QStringLiteral(
+              "Record Id: %1: the gateway's message ids \"%2\" are longer than "
+              "SmscMessageId holds (%3 characters); saved cut.")
               .arg(recordId)
               .arg(ids)
               .arg(features_.idWidth);
@@ -116,8 +117,8 @@ void ReceiptDesk::writeOwn() {
     try {
         if (!own_) {
             own_ = makeStore_();
-            own_->open(DataSourceSettings{config_.dsnName, config_.dsnDbUser,
-                                          config_.dsnDbPassword, config_.fileDsnPath()});
+            own_->open(DataSourceSettings{config_.dsnName, config_.dsnDbUser, config_.dsnDbPassword,
+                                          config_.fileDsnPath()});
             if (!own_->isOpen()) {
                 throw KorvaneError(ErrorNumber::ProviderError,
                                    QStringLiteral("Connection is not opened, Please verify DSN "
@@ -178,7 +179,8 @@ void ReceiptDesk::writeThrough(MessageStore& store) {
     for (const quint64 token : batch.tokens) {
         sms_.answerReceipt(token, written);
     }
-    for (const MessageStore::ReceiptWrite& write : written ? batch.writes : decltype(batch.writes){}) {
+    for (const MessageStore::ReceiptWrite& write :
+         written ? batch.writes : decltype(batch.writes){}) {
         ++counters_.receipts[write.state];
     }
 }
@@ -209,8 +211,7 @@ void ReceiptDesk::lookUp(MessageStore& store) {
                 ids_.add(row.recId, row.ids, row.ids);
             }
         } catch (const KorvaneError& error) {
-            logOnce(QStringLiteral("Delivery receipts cannot be matched now: ") +
-                    errorLine(error));
+            logOnce(QStringLiteral("Delivery receipts cannot be matched now: ") + errorLine(error));
             return;  // asked again at the next write
         }
     }
@@ -231,9 +232,9 @@ void ReceiptDesk::take(Waiting& waiting, const SentIds::Hit& hit, Batch& batch) 
         std::vector<QString>& parts = partStates_[key];
         parts.resize(size_t(hit.parts));
         parts[size_t(hit.part)] = state;
-        const bool allDelivered =
-            std::all_of(parts.begin(), parts.end(),
-                        [](const QString& part) { return part == QLatin1String("DELIVRD"); });
+        const bool allDelivered = std::all_of(parts.begin(), parts.end(), [](const QString& part) {
+            return part == QLatin1String("DELIVRD");
+        });
         if (state == QLatin1String("DELIVRD") && !allDelivered) {
             batch.known.push_back(receipt.token);  // kept here until the other parts report
             return;

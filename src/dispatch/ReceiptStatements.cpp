@@ -36,7 +36,7 @@ QString literal(QString id) {
 std::vector<std::vector<const MessageStore::ReceiptWrite*>> chunks(
     const std::vector<MessageStore::ReceiptWrite>& writes) {
     std::vector<std::vector<const MessageStore::ReceiptWrite*>> result;
-    std::vector<std::set<QString>> keys;       // each chunk's RecIds
+    std::vector<std::set<QString>> keys;        // each chunk's RecIds
     std::map<QString, std::vector<size_t>> of;  // state: its chunks
     for (const MessageStore::ReceiptWrite& write : writes) {
         std::vector<size_t>& mine = of[write.state];
@@ -91,9 +91,9 @@ std::vector<MessageStore::SentRow> ReceiptStatements::find(const QStringList& id
         const QString where =
             withinLists ? likes.join(QStringLiteral(" OR "))
                         : QStringLiteral("SmscMessageId IN (%1)").arg(markers(some.size()));
-        const QStringList found = run(
-            QStringLiteral("SELECT RecId, SmscMessageId FROM tblMessages WHERE ") + where, values,
-            true);
+        const QStringList found =
+            run(QStringLiteral("SELECT RecId, SmscMessageId FROM tblMessages WHERE ") + where,
+                values, true);
         for (qsizetype i = 0; i + 1 < found.size(); i += 2) {
             rows.push_back(MessageStore::SentRow{found[i], found[i + 1]});
         }

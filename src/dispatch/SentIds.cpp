@@ -58,7 +58,7 @@ const SentIds::Hit* SentIds::exact(const QString& normalId) const {
 }
 
 std::optional<SentIds::Hit> SentIds::find(const QString& receiptId, Spelling spelling) const {
-    const QString hex = converted(receiptId, 16, 10);     // read as hexadecimal
+    const QString hex = converted(receiptId, 16, 10);      // read as hexadecimal
     const QString decimal = converted(receiptId, 10, 16);  // read as decimal
     const Hit* hit = nullptr;
     switch (spelling) {
@@ -98,8 +98,8 @@ QStringList SentIds::lookups(const QString& receiptId, Spelling spelling) {
     QSet<QString> seen;
     QStringList all;
     for (const QString& base : bases) {
-        for (const QString& form : {base, base.toLower(), base.toUpper(), normal(base),
-                                    normal(base).toUpper()}) {
+        for (const QString& form :
+             {base, base.toLower(), base.toUpper(), normal(base), normal(base).toUpper()}) {
             if (!form.isEmpty() && !seen.contains(form)) {
                 seen.insert(form);
                 all << form;

@@ -57,5 +57,4 @@ TableRow::Values TableRow::valuesOf(const QSqlQuery& query, const Indexes& index
     return row;
 }
 
-
 }  // namespace korvane

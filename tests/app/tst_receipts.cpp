@@ -65,40 +65,61 @@ private Q_SLOTS:
         QTest::addColumn<QString>("state");
         QTest::addColumn<QString>("done");
         QTest::newRow("text") << ScriptedGateway::receiptText("0A1B", "DELIVRD") << true << true
-                              << "0A1B" << "DELIVRD" << "2026-12-07 10:15:00";
+                              << "0A1B"
+                              << "DELIVRD"
+                              << "2026-12-07 10:15:00";
         QTest::newRow("text with seconds, lower-case keys")
             << ScriptedGateway::deliverBody(0x04, "ID:77 Stat:undeliv Done Date:261207101530")
-            << true << true << "77" << "UNDELIV" << "2026-12-07 10:15:30";
-        QTest::newRow("long spellings") << ScriptedGateway::receiptText("5", "DELIVERED") << true
-                                        << true << "5" << "DELIVRD" << "2026-12-07 10:15:00";
+            << true << true << "77"
+            << "UNDELIV"
+            << "2026-12-07 10:15:30";
+        QTest::newRow("long spellings")
+            << ScriptedGateway::receiptText("5", "DELIVERED") << true << true << "5"
+            << "DELIVRD"
+            << "2026-12-07 10:15:00";
         QTest::newRow("TLVs over the text")
             << ScriptedGateway::deliverBody(0x04, "id:1 stat:ENROUTE",
                                             receiptedId("ff00") + messageState(5))
-            << true << true << "ff00" << "UNDELIV" << "";
+            << true << true << "ff00"
+            << "UNDELIV"
+            << "";
         QTest::newRow("TLVs only")
             << ScriptedGateway::deliverBody(0x04, QByteArray(), receiptedId("42") + messageState(2))
-            << true << true << "42" << "DELIVRD" << "";
+            << true << true << "42"
+            << "DELIVRD"
+            << "";
         QTest::newRow("text in message_payload")
             << ScriptedGateway::deliverBody(
                    0x04, QByteArray(),
                    ScriptedGateway::tlv(0x0424, "id:9 stat:EXPIRED done date:2612071015"))
-            << true << true << "9" << "EXPIRED" << "2026-12-07 10:15:00";
+            << true << true << "9"
+            << "EXPIRED"
+            << "2026-12-07 10:15:00";
         QTest::newRow("intermediate notification")
             << ScriptedGateway::deliverBody(0x20, "id:3 stat:ENROUTE") << true << true << "3"
-            << "ENROUTE" << "";
+            << "ENROUTE"
+            << "";
         QTest::newRow("no state") << ScriptedGateway::deliverBody(0x04, "id:3") << true << true
-                                  << "3" << "UNKNOWN" << "";
+                                  << "3"
+                                  << "UNKNOWN"
+                                  << "";
         QTest::newRow("a receipt without an id")
-            << ScriptedGateway::deliverBody(0x04, "stat:DELIVRD") << false << false << "" << ""
+            << ScriptedGateway::deliverBody(0x04, "stat:DELIVRD") << false << false << ""
+            << ""
             << "";
         QTest::newRow("message from a phone")
-            << ScriptedGateway::deliverBody(0x00, "see you at 9") << true << false << "" << ""
+            << ScriptedGateway::deliverBody(0x00, "see you at 9") << true << false << ""
+            << ""
             << "";
-        QTest::newRow("cut short") << ScriptedGateway::receiptText("1", "DELIVRD").left(20) << false
-                                   << false << "" << "" << "";
+        QTest::newRow("cut short")
+            << ScriptedGateway::receiptText("1", "DELIVRD").left(20) << false << false << ""
+            << ""
+            << "";
         QTest::newRow("TLV running off the end")
             << ScriptedGateway::deliverBody(0x04, "id:1", QByteArray::fromHex("001e00ff41"))
-            << false << false << "" << "" << "";
+            << false << false << ""
+            << ""
+            << "";
     }
     void readsDeliverSm() {
         QFETCH(QByteArray, body);
@@ -124,19 +145,32 @@ private Q_SLOTS:
         QTest::addColumn<QString>("setting");
         QTest::addColumn<int>("row");  // 0: none
         const QStringList one{QStringLiteral("12345")};
-        QTest::newRow("same") << one << "12345" << "" << 1;
-        QTest::newRow("zero-padded") << one << "0000012345" << "" << 1;
-        QTest::newRow("padded when sent") << list("000a1b") << "A1B" << "" << 1;
-        QTest::newRow("upper case") << list("a1b2c3") << "A1B2C3" << "" << 1;
-        QTest::newRow("hexadecimal, by the setting") << one << "3039" << "hex" << 1;
-        QTest::newRow("hexadecimal, the one match") << one << "3039" << "" << 1;
-        QTest::newRow("decimal, by the setting") << list("ff") << "255" << "decimal" << 1;
-        QTest::newRow("decimal, the one match") << list("FF") << "255" << "" << 1;
-        QTest::newRow("never converted") << one << "3039" << "same" << 0;
-        QTest::newRow("the setting's reading only") << list("16|a") << "10" << "hex" << 1;
-        QTest::newRow("both readings match: no guess") << list("16|a") << "10" << "" << 0;
-        QTest::newRow("a later part") << list("aa bb cc") << "CC" << "" << 1;
-        QTest::newRow("unknown") << one << "54321" << "" << 0;
+        QTest::newRow("same") << one << "12345"
+                              << "" << 1;
+        QTest::newRow("zero-padded") << one << "0000012345"
+                                     << "" << 1;
+        QTest::newRow("padded when sent") << list("000a1b") << "A1B"
+                                          << "" << 1;
+        QTest::newRow("upper case") << list("a1b2c3") << "A1B2C3"
+                                    << "" << 1;
+        QTest::newRow("hexadecimal, by the setting") << one << "3039"
+                                                     << "hex" << 1;
+        QTest::newRow("hexadecimal, the one match") << one << "3039"
+                                                    << "" << 1;
+        QTest::newRow("decimal, by the setting") << list("ff") << "255"
+                                                 << "decimal" << 1;
+        QTest::newRow("decimal, the one match") << list("FF") << "255"
+                                                << "" << 1;
+        QTest::newRow("never converted") << one << "3039"
+                                         << "same" << 0;
+        QTest::newRow("the setting's reading only") << list("16|a") << "10"
+                                                    << "hex" << 1;
+        QTest::newRow("both readings match: no guess") << list("16|a") << "10"
+                                                       << "" << 0;
+        QTest::newRow("a later part") << list("aa bb cc") << "CC"
+                                      << "" << 1;
+        QTest::newRow("unknown") << one << "54321"
+                                 << "" << 0;
     }
     void matchesIds() {
         QFETCH(QStringList, sent);
@@ -160,19 +194,20 @@ private Q_SLOTS:
         QTest::newRow("decimal") << QByteArray("12345")
                                  << ScriptedGateway::receiptText("12345", "DELIVRD") << ""
                                  << "DELIVRD";
-        QTest::newRow("zero-padded") << QByteArray("12345")
-                                     << ScriptedGateway::receiptText("0000012345", "UNDELIV")
-                                     << "" << "UNDELIV";
+        QTest::newRow("zero-padded")
+            << QByteArray("12345") << ScriptedGateway::receiptText("0000012345", "UNDELIV") << ""
+            << "UNDELIV";
         QTest::newRow("hexadecimal upper case")
             << QByteArray("a1b2c3") << ScriptedGateway::receiptText("A1B2C3", "DELIVRD") << ""
             << "DELIVRD";
         QTest::newRow("hexadecimal of a decimal id")
             << QByteArray("255") << ScriptedGateway::receiptText("FF", "EXPIRED") << "hex"
             << "EXPIRED";
-        QTest::newRow("TLV only")
-            << QByteArray("7f3a")
-            << ScriptedGateway::deliverBody(0x04, QByteArray(), receiptedId("7F3A") + messageState(8))
-            << "" << "REJECTD";
+        QTest::newRow("TLV only") << QByteArray("7f3a")
+                                  << ScriptedGateway::deliverBody(
+                                         0x04, QByteArray(), receiptedId("7F3A") + messageState(8))
+                                  << ""
+                                  << "REJECTD";
     }
     void receiptWrittenThenAnswered() {
         QFETCH(QByteArray, given);
@@ -220,14 +255,11 @@ private Q_SLOTS:
         QTest::addColumn<QStringList>("receipts");  // "part:state", in turn
         QTest::addColumn<QStringList>("written");   // the row's state after each
         QTest::newRow("all delivered")
-            << list("0:DELIVRD|2:DELIVRD|1:DELIVRD")
-            << list("||DELIVRD");
+            << list("0:DELIVRD|2:DELIVRD|1:DELIVRD") << list("||DELIVRD");
         QTest::newRow("one part lost")
-            << list("0:DELIVRD|1:UNDELIV|2:DELIVRD")
-            << list("|UNDELIV|UNDELIV");
-        QTest::newRow("on its way first")
-            << list("1:ENROUTE|0:DELIVRD|1:DELIVRD|2:DELIVRD")
-            << list("ENROUTE|ENROUTE|ENROUTE|DELIVRD");
+            << list("0:DELIVRD|1:UNDELIV|2:DELIVRD") << list("|UNDELIV|UNDELIV");
+        QTest::newRow("on its way first") << list("1:ENROUTE|0:DELIVRD|1:DELIVRD|2:DELIVRD")
+                                          << list("ENROUTE|ENROUTE|ENROUTE|DELIVRD");
     }
     void longSmsParts() {
         QFETCH(QStringList, receipts);

@@ -295,11 +295,11 @@ private Q_SLOTS:
         const QString store = profile.path(QStringLiteral("sms.jsonl"));
         const int smppPort = freePort();
         QProcess gateway;  // its receipt 3 s after the submit's answer
-        gateway.start(QStringLiteral("node"),
-                      {QStringLiteral(KORVANE_SOURCE_DIR "/tests/servers/smpp_server.js"),
-                       QStringLiteral("--port"), QString::number(smppPort),
-                       QStringLiteral("--store"), store, QStringLiteral("--receipt-delay"),
-                       QStringLiteral("3000")});
+        gateway.start(
+            QStringLiteral("node"),
+            {QStringLiteral(KORVANE_SOURCE_DIR "/tests/servers/smpp_server.js"),
+             QStringLiteral("--port"), QString::number(smppPort), QStringLiteral("--store"), store,
+             QStringLiteral("--receipt-delay"), QStringLiteral("3000")});
         QVERIFY(gateway.waitForStarted());
         QTRY_VERIFY_WITH_TIMEOUT(listening(smppPort), 10000);
         writeSettings(db, QString::number(smppPort));

@@ -247,7 +247,8 @@ private Q_SLOTS:
             Rig rig(db);
             rig.control.cmdStart_Click();
             const QString columns = QStringLiteral("SmscMessageId, DeliveryStatus, DeliveredDate");
-            QTRY_VERIFY_WITH_TIMEOUT(db.count(QStringLiteral("DeliveryStatus IS NULL")) == 0, 15000);
+            QTRY_VERIFY_WITH_TIMEOUT(db.count(QStringLiteral("DeliveryStatus IS NULL")) == 0,
+                                     15000);
             for (int id = 1; id <= 8; ++id) {
                 const QVariantMap row = db.read(id, columns);
                 QCOMPARE(row[QStringLiteral("deliverystatus")].toString(),

@@ -81,9 +81,7 @@ public:
     // The message_id answered to the n-th submit_sm ("m" unless set).
     void setMessageIds(std::function<QByteArray(int n)> ids) { ids_ = std::move(ids); }
     // A receipt sent before the n-th submit's answer, as gateways whose answers cross do.
-    void setReceiptBeforeAnswer(std::function<QByteArray(int n)> body) {
-        early_ = std::move(body);
-    }
+    void setReceiptBeforeAnswer(std::function<QByteArray(int n)> body) { early_ = std::move(body); }
     // Sends a deliver_sm on the latest session; its answer comes into deliverAnswers().
     void deliver(const QByteArray& body) {
         if (latest_ && latest_->state() == QAbstractSocket::ConnectedState) {
@@ -111,8 +109,9 @@ public:
     // A receipt in the text form most gateways send.
     static QByteArray receiptText(const QByteArray& id, const QByteArray& stat,
                                   const QByteArray& done = "2612071015") {
-        return deliverBody(0x04, "id:" + id + " sub:001 dlvrd:001 submit date:2612071010 done date:" +
-                                     done + " stat:" + stat + " err:000 text:hello");
+        return deliverBody(0x04, "id:" + id +
+                                     " sub:001 dlvrd:001 submit date:2612071010 done date:" + done +
+                                     " stat:" + stat + " err:000 text:hello");
     }
     static QByteArray tlv(quint16 tag, const QByteArray& value) {
         smpp::PduWriter writer;
