@@ -73,7 +73,7 @@ void run(const char* database, RunConfiguration config, ActivityLog& log, SmsCha
         fill(config, isEmail);
         OdbcMessageStore store;
         store.open(DataSourceSettings{config.dsnName, config.dsnDbUser, config.dsnDbPassword, {}});
-        store.select(1);
+        store.select(1, QDateTime::currentDateTime());
         const std::vector<TableRow> rows = store.nextPage(kRows);
         const int count = static_cast<int>(rows.size());
         const QString status = QStringLiteral("Message Is Sent Via SMS.");

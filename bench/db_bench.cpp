@@ -48,7 +48,7 @@ void memory(const char* name, const QString& dsn, const QString& user, const QSt
     store.open(DataSourceSettings{dsn, user, password, QString()});
     QElapsedTimer clock;
     clock.start();
-    store.select(1);
+    store.select(1, QDateTime::currentDateTime());
     store.countWaiting(1);  // as each cycle does
     for (auto page = store.nextPage(500); !page.empty(); page = store.nextPage(500)) {
         if (selected == 0) {
@@ -81,7 +81,7 @@ void run(const char* name, const QString& dsn, const QString& user, const QStrin
     store.open(DataSourceSettings{dsn, user, password, QString()});
     std::vector<TableRow> selected;
     const double selectSeconds = bench::timed([&] {
-        store.select(1);
+        store.select(1, QDateTime::currentDateTime());
         for (auto page = store.nextPage(500); !page.empty(); page = store.nextPage(500)) {
             selected.insert(selected.end(), page.begin(), page.end());
         }

@@ -211,46 +211,53 @@ void SmppSession::onReadyRead() {
         if (keepAlive_ != nullptr && linkSequence_ == 0) {
             idle_.start(timeouts_.idleMs);
         }
-        if (pdu.commandId == Command::EnquireLinkResp && pdu.sequence == linkSequence_ &&
-            linkSequence_ != 0) {
-            linkSequence_ = 0;
-            linkAnswer_.stop();
-            idle_.start(timeouts_.idleMs);
-        } else if (pdu.commandId == Command::EnquireLink) {
-            sendRaw(PduWriter().finish(Command::EnquireLinkResp, Status::Ok, pdu.sequence));
-        } else if (pdu.commandId == Command::Unbind) {
-            sendRaw(PduWriter().finish(Command::UnbindResp, Status::Ok, pdu.sequence));
-            socket_.flush();
-            fail(ErrorNumber::GatewayClosed, QStringLiteral("Telvoro Server ended the session."));
+        if (!take(pdu)) {
             return;
-        } else if (pdu.commandId == Command::GenericNack && pdu.sequence == 0) {
-            // The gateway could not read a request far enough to name it: with one in flight
-            // it is that one's answer, with several the session can no longer be trusted.
-            if (waiting_.size() == 1) {
-                pdu.sequence = waiting_.begin()->first;
-                waiting_.clear();
-                replies_[pdu.sequence] = pdu;
-            } else {
-                fail(ErrorNumber::GatewayProtocol,
-                     QStringLiteral("Telvoro Server refused a request (generic_nack, %1).")
-                         .arg(describeStatus(pdu.status)));
-                return;
-            }
-        } else if (pdu.commandId == Command::DeliverSm && deliveries_) {
-            deliveries_(pdu);
-        } else if ((pdu.commandId & 0x80000000u) != 0) {
-            if (waiting_.erase(pdu.sequence) != 0) {
-                replies_[pdu.sequence] = pdu;
-            }  // late or unknown sequence numbers are dropped
-        } else {
-            // A request this session does not serve.
-            sendRaw(
-                PduWriter().finish(Command::GenericNack, Status::InvalidCommandId, pdu.sequence));
         }
     }
     if (static_cast<quint32>(buffer_.size()) > 4 * kMaxPduSize) {
         fail(ErrorNumber::GatewayProtocol, QStringLiteral("Telvoro Server sent too much data."));
     }
+}
+
+// One PDU from the gateway: an answer, or a request of its own. False when it ended the
+// session.
+bool SmppSession::take(Pdu& pdu) {
+    if (pdu.commandId == Command::EnquireLinkResp && pdu.sequence == linkSequence_ &&
+        linkSequence_ != 0) {
+        linkSequence_ = 0;
+        linkAnswer_.stop();
+        idle_.start(timeouts_.idleMs);
+    } else if (pdu.commandId == Command::EnquireLink) {
+        sendRaw(PduWriter().finish(Command::EnquireLinkResp, Status::Ok, pdu.sequence));
+    } else if (pdu.commandId == Command::Unbind) {
+        sendRaw(PduWriter().finish(Command::UnbindResp, Status::Ok, pdu.sequence));
+        socket_.flush();
+        fail(ErrorNumber::GatewayClosed, QStringLiteral("Telvoro Server ended the session."));
+        return false;
+    } else if (pdu.commandId == Command::GenericNack && pdu.sequence == 0) {
+        // The gateway could not read a request far enough to name it: with one in flight it
+        // is that one's answer, with several the session can no longer be trusted.
+        if (waiting_.size() != 1) {
+            fail(ErrorNumber::GatewayProtocol,
+                 QStringLiteral("Telvoro Server refused a request (generic_nack, %1).")
+                     .arg(describeStatus(pdu.status)));
+            return false;
+        }
+        pdu.sequence = waiting_.begin()->first;
+        waiting_.clear();
+        replies_[pdu.sequence] = pdu;
+    } else if (pdu.commandId == Command::DeliverSm && deliveries_) {
+        deliveries_(pdu);
+    } else if ((pdu.commandId & 0x80000000u) != 0) {
+        if (waiting_.erase(pdu.sequence) != 0) {
+            replies_[pdu.sequence] = pdu;
+        }  // late or unknown sequence numbers are dropped
+    } else {
+        // A request this session does not serve.
+        sendRaw(PduWriter().finish(Command::GenericNack, Status::InvalidCommandId, pdu.sequence));
+    }
+    return true;
 }
 
 // What was read is acknowledged at once rather than with the next request. A gateway that

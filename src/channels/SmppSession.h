@@ -85,6 +85,7 @@ public:
 private:
     bool waitUnlessStopped(const std::function<bool()>& done, QDeadlineTimer deadline);
     void onReadyRead();
+    bool take(smpp::Pdu& pdu);
     bool connectTo(const QString& server, qint32 port);
     void fail(qint32 number, const QString& description);
     void sendRaw(const QByteArray& bytes);

@@ -207,9 +207,9 @@ bool BackgroundStore::isOpen() {
     return call<bool>([](CancellableStore& store) { return store.isOpen(); });
 }
 
-void BackgroundStore::select(qint32 dontSendProcessedMsgs) {
-    call<bool>([dontSendProcessedMsgs](CancellableStore& store) {
-        store.select(dontSendProcessedMsgs);
+void BackgroundStore::select(qint32 dontSendProcessedMsgs, const QDateTime& now) {
+    call<bool>([dontSendProcessedMsgs, now](CancellableStore& store) {
+        store.select(dontSendProcessedMsgs, now);
         return true;
     });
 }
@@ -264,6 +264,11 @@ QList<MessageStore::Claim> BackgroundStore::claimsBefore(const QDateTime& cutoff
 
 MessageStore::TableFeatures BackgroundStore::features() {
     return call<TableFeatures>([](CancellableStore& store) { return store.features(); });
+}
+
+std::vector<TableRow> BackgroundStore::nextHigher(const QVariant& priority, int limit) {
+    return call<std::vector<TableRow>>(
+        [priority, limit](CancellableStore& store) { return store.nextHigher(priority, limit); });
 }
 
 std::vector<MessageStore::SentRow> BackgroundStore::findSent(const QStringList& ids,

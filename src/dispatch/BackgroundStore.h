@@ -50,7 +50,7 @@ public:
 
     void open(const DataSourceSettings& source) override;
     bool isOpen() override;
-    void select(qint32 dontSendProcessedMsgs) override;
+    void select(qint32 dontSendProcessedMsgs, const QDateTime& now) override;
     qint64 countWaiting(qint32 dontSendProcessedMsgs) override;
     std::vector<TableRow> nextPage(int limit) override;
     std::vector<Write> claim(const std::vector<TableRow>& rows, const QDateTime& at) override;
@@ -60,6 +60,7 @@ public:
     void release(const std::vector<TableRow>& rows) override;
     QList<Claim> claimsBefore(const QDateTime& cutoff) override;
     TableFeatures features() override;
+    std::vector<TableRow> nextHigher(const QVariant& priority, int limit) override;
     std::vector<SentRow> findSent(const QStringList& ids, bool withinLists) override;
     void writeReceipts(const std::vector<ReceiptWrite>& writes) override;
     void setWhileWaiting(std::function<void()> work) override { whileWaiting_ = std::move(work); }

@@ -122,7 +122,7 @@ bool DispatchCycle::connect(MessageStore& store) {
         return false;
     }
     yield();
-    store.select(config_.dontSendProcessedMsgs);
+    store.select(config_.dontSendProcessedMsgs, clock_.now());
     counters_.waitingRows = store.countWaiting(config_.dontSendProcessedMsgs);
     control_.setTimer1(false);
     reportOldClaims(store);

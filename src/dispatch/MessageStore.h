@@ -71,6 +71,10 @@ public:
     struct TableFeatures {
         bool receipts = false;  // SmscMessageId, DeliveryStatus and DeliveredDate
         int idWidth = 0;        // characters SmscMessageId holds; 0: not known
+        bool sendAfter = false;
+        bool expiresAt = false;
+        bool priority = false;
+        bool retries = false;  // Attempts and NextAttemptAt
     };
     // A row that holds gateway message ids, as stored.
     struct SentRow {
@@ -91,9 +95,10 @@ public:
     // Raises KorvaneError with the driver's own text when the data source cannot be opened.
     virtual void open(const DataSourceSettings& source) = 0;
     virtual bool isOpen() = 0;
-    // Starts the selection (dontSendProcessedMsgs chooses the statement); rows then come a
-    // page at a time, in the statement's order.
-    virtual void select(qint32 dontSendProcessedMsgs) = 0;
+    // Starts the selection (dontSendProcessedMsgs chooses the statement; now, Korvane's local
+    // time, is what SendAfter and NextAttemptAt are compared with); rows then come a page at a
+    // time, in the statement's order.
+    virtual void select(qint32 dontSendProcessedMsgs, const QDateTime& now) = 0;
     // How many rows the selection's predicate finds now.
     virtual qint64 countWaiting(qint32 dontSendProcessedMsgs) = 0;
     // The next waiting rows, at most limit; empty when none is left. Raises when the statement
@@ -130,8 +135,15 @@ public:
     virtual void release(const std::vector<TableRow>& rows) = 0;
     // Rows claimed before cutoff: an instance stopped between a send and its save.
     virtual QList<Claim> claimsBefore(const QDateTime& cutoff) = 0;
-    // What the last page read found of the optional columns.
+    // The optional columns the table has, as found when it was opened.
     virtual TableFeatures features() { return {}; }
+    // With Priority: waiting rows above priority not read yet, in the selection's order, at
+    // most limit; the pages later leave them out. Empty without Priority.
+    virtual std::vector<TableRow> nextHigher(const QVariant& priority, int limit) {
+        static_cast<void>(priority);
+        static_cast<void>(limit);
+        return {};
+    }
     // Rows whose SmscMessageId is one of ids; withinLists: rows that hold one of them among
     // a long message's space-separated parts (no index serves that: asked for the few left).
     virtual std::vector<SentRow> findSent(const QStringList& ids, bool withinLists) {

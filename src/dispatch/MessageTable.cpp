@@ -16,30 +16,86 @@ QString selectionStatement(qint32 dontSendProcessedMsgs) {
         "(ProcessStatus IS NULL OR ProcessStatus = '') ORDER BY RecId");
 }
 
-QString pageStatement(qint32 dontSendProcessedMsgs, Page page) {
-    const QString statement = selectionStatement(dontSendProcessedMsgs);
+int Selection::timeMarkers() const {
+    return (retries && dontSendProcessedMsgs != 0 ? 1 : 0) + (sendAfter ? 1 : 0) + (retries ? 1 : 0);
+}
+
+namespace {
+
+// The selection's WHERE predicate (from "from" on) and its ORDER BY clause.
+std::pair<QString, QString> predicate(const Selection& selection) {
+    const QString statement = selectionStatement(selection.dontSendProcessedMsgs);
     const qsizetype order =
         statement.lastIndexOf(QStringLiteral("order by"), -1, Qt::CaseInsensitive);
-    const QString where = statement.left(order).trimmed();
+    QString where = statement.left(order).trimmed();
+    if (selection.retries && selection.dontSendProcessedMsgs != 0) {
+        where.replace(QStringLiteral("(ProcessStatus IS NULL OR ProcessStatus = '')"),
+                      QStringLiteral("((ProcessStatus IS NULL OR ProcessStatus = '') OR "
+                                     "(ProcessStatus = '%1' AND NextAttemptAt <= ?))")
+                          .arg(QLatin1String(Outcome::kSendAgainLater)));
+    }
+    if (selection.sendAfter) {
+        where += QStringLiteral(" AND (SendAfter IS NULL OR SendAfter <= ?)");
+    }
+    if (selection.retries) {
+        where += QStringLiteral(" AND (NextAttemptAt IS NULL OR NextAttemptAt <= ?)");
+    }
+    return {where, selection.priority ? QStringLiteral("ORDER BY Priority DESC, RecId")
+                                      : statement.mid(order)};
+}
+
+}  // namespace
+
+QString selectionStatement(const Selection& selection) {
+    const Selection plain{selection.dontSendProcessedMsgs};
+    if (!selection.sendAfter && !selection.priority && !selection.retries) {
+        return selectionStatement(plain.dontSendProcessedMsgs);
+    }
+    const auto [where, order] = predicate(selection);
+    return where + QLatin1Char(' ') + order;
+}
+
+QString pageStatement(qint32 dontSendProcessedMsgs, Page page) {
+    return pageStatement(Selection{dontSendProcessedMsgs}, page);
+}
+
+QString pageStatement(const Selection& selection, Page page) {
+    const auto [where, order] = predicate(selection);
+    const QString byRecId = QStringLiteral(" ORDER BY RecId");
     switch (page) {
         case Page::First:
-            return statement;
+            // Rows without a Priority come after the others, whichever end the database
+            // sorts Null to.
+            return selection.priority
+                       ? where + QStringLiteral(" AND Priority IS NOT NULL ") + order
+                       : selectionStatement(selection);
         case Page::AfterKey:
-            return where + QStringLiteral(" AND RecId > ? ") + statement.mid(order);
+            return where +
+                   (selection.priority
+                        ? QStringLiteral(" AND (Priority < ? OR (Priority = ? AND RecId > ?)) ")
+                        : QStringLiteral(" AND RecId > ? ")) +
+                   order;
         case Page::NullKeys:
             return where + QStringLiteral(" AND RecId IS NULL");
         case Page::Count:
             return QStringLiteral("SELECT COUNT(*) ") +
                    where.mid(where.indexOf(QStringLiteral("from"), 0, Qt::CaseInsensitive));
+        case Page::Higher:
+            return where + QStringLiteral(" AND Priority > ? ") + order;
+        case Page::NullPriority:
+            return where + QStringLiteral(" AND Priority IS NULL") + byRecId;
+        case Page::AfterNullPriority:
+            return where + QStringLiteral(" AND Priority IS NULL AND RecId > ?") + byRecId;
     }
-    return statement;
+    return selectionStatement(selection);
 }
 
 QString columnName(Column column) {
     static const char* const names[kColumnCount] = {
         "RecId",     "MessageText",   "MessageType",  "MobileNo", "EmailTo",
         "EmailFrom", "EmailSubject",  "EmailCC",      "EmailBCC", "EmailAttachment",
-        "IsSent",    "ProcessStatus", "ProcessedDate"};
+        "IsSent",    "ProcessStatus", "ProcessedDate", "Priority", "SendAfter",
+        "ExpiresAt", "Attempts",      "NextAttemptAt"};
     return QString::fromLatin1(names[static_cast<int>(column)]);
 }
 
@@ -56,6 +112,8 @@ const char* const kEmailNotSent = "Message Is Not Sent Via Email.";
 const char* const kTypeUndefined = "Message Type Is Not Defined.";
 const char* const kBeingSent = "Message Is Being Sent.";
 const char* const kInDoubt = "Message May Have Been Sent.";
+const char* const kExpired = "Message Expired Before Sending.";
+const char* const kSendAgainLater = "Message Will Be Sent Again Later.";
 }  // namespace Outcome
 
 bool isHeld(const QString& processStatus) {

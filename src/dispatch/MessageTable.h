@@ -9,12 +9,29 @@ namespace korvane {
 // the outcome texts written back.
 namespace MessageTable {
 
+// Which statement selects the waiting rows, and the optional columns that narrow and order
+// it: SendAfter and NextAttemptAt hold rows back until their time, Priority orders them
+// (higher first, then RecId). Without optional columns the statements are the contract's own.
+struct Selection {
+    qint32 dontSendProcessedMsgs = 0;
+    bool sendAfter = false;
+    bool priority = false;
+    bool retries = false;  // Attempts and NextAttemptAt
+    // How many ? markers each statement opens with, all for Korvane's local time now.
+    int timeMarkers() const;
+};
+
 QString selectionStatement(qint32 dontSendProcessedMsgs);
+QString selectionStatement(const Selection& selection);
 
 // The selection read a page at a time: its WHERE predicate as it stands, narrowed to the rows
-// after the last RecId read (one ? parameter) or to the rows without a RecId, in RecId order.
-enum class Page { First, AfterKey, NullKeys, Count };
+// after the last key read or to the rows without a RecId, in the selection's order. The key is
+// RecId (one ? after the time markers) or, with Priority, Priority and RecId (three: Priority,
+// Priority, RecId). Rows whose Priority is Null come after the others, by RecId (NullPriority
+// and AfterNullPriority: one ?, RecId); Higher: the rows above a Priority (one ?).
+enum class Page { First, AfterKey, NullKeys, Count, Higher, NullPriority, AfterNullPriority };
 QString pageStatement(qint32 dontSendProcessedMsgs, Page page);
+QString pageStatement(const Selection& selection, Page page);
 
 enum class Column {
     RecId,
@@ -30,8 +47,14 @@ enum class Column {
     IsSent,
     ProcessStatus,
     ProcessedDate,
+    // Optional: each switches a feature on where the table has it.
+    Priority,
+    SendAfter,
+    ExpiresAt,
+    Attempts,
+    NextAttemptAt,
 };
-constexpr int kColumnCount = 13;
+constexpr int kColumnCount = 18;
 QString columnName(Column column);
 
 namespace Outcome {
@@ -49,6 +72,10 @@ extern const char* const kTypeUndefined;
 extern const char* const kBeingSent;
 // The message may have reached the server but no answer came: never sent again by itself.
 extern const char* const kInDoubt;
+// Optional columns: ExpiresAt passed before the row's turn; a passing failure, tried again at
+// NextAttemptAt.
+extern const char* const kExpired;
+extern const char* const kSendAgainLater;
 }  // namespace Outcome
 
 // A row whose status says it is being sent, or may have been sent, is never sent again

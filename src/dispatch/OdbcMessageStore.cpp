@@ -12,6 +12,7 @@
 
 #include "core/KorvaneError.h"
 #include "dispatch/ReceiptStatements.h"
+#include "dispatch/TableColumns.h"
 
 namespace korvane {
 
@@ -54,6 +55,7 @@ void OdbcMessageStore::open(const DataSourceSettings& source) {
         boundLockWaits();
     }
     writes_.learn(dbms_);
+    learnFeatures();
 }
 
 // How long a statement waits for a lock held by another transaction: SQLite as long as the
@@ -70,47 +72,89 @@ void OdbcMessageStore::boundLockWaits() {
     }
 }
 
-void OdbcMessageStore::select(qint32 dontSendProcessedMsgs) {
-    dontSend_ = dontSendProcessedMsgs;
+void OdbcMessageStore::select(qint32 dontSendProcessedMsgs, const QDateTime& now) {
+    selection_ = MessageTable::Selection{dontSendProcessedMsgs, features_.sendAfter,
+                                         features_.priority, features_.retries};
+    now_ = wholeSeconds(now);
     lastKey_ = QVariant();
+    lastPriority_ = QVariant();
     sawNullKey_ = false;
+    served_.clear();
     stage_ = Stage::First;
 }
 
 qint64 OdbcMessageStore::countWaiting(qint32 dontSendProcessedMsgs) {
+    MessageTable::Selection selection = selection_;
+    selection.dontSendProcessedMsgs = dontSendProcessedMsgs;
     QSqlQuery query(connection_.database());
-    if (!query.exec(
-            MessageTable::pageStatement(dontSendProcessedMsgs, MessageTable::Page::Count)) ||
-        !query.next()) {
+    if (!query.prepare(MessageTable::pageStatement(selection, MessageTable::Page::Count))) {
+        throw sqlFailure(query.lastError(), connection_, &query);
+    }
+    for (int i = 0; i < selection.timeMarkers(); ++i) {
+        query.addBindValue(now_);
+    }
+    if (!query.exec() || !query.next()) {
         throw sqlFailure(query.lastError(), connection_, &query);
     }
     return query.value(0).toLongLong();
 }
 
 // Pages by key rather than by offset: rows claimed or written meanwhile do not shift the
-// next page, and each page is an index range scan, however far into the backlog it is.
+// next page, and each page is an index range scan, however far into the backlog it is. With
+// Priority the key is Priority and RecId; rows without a Priority follow, by RecId.
 std::vector<TableRow> OdbcMessageStore::nextPage(int limit) {
     using MessageTable::Page;
+    const Stage afterMain = selection_.priority ? Stage::NullPriority : Stage::NullKeys;
     std::vector<TableRow> page;
     while (page.empty() && stage_ != Stage::Done) {
         int read = 0;
-        if (stage_ == Stage::NullKeys) {
-            // Where the database sorts rows without a RecId last, they come here, last, as in
-            // the statement's own order; where it sorts them first, the first page had them.
-            stage_ = Stage::Done;
-            if (sawNullKey_) {
-                return page;
+        switch (stage_) {
+            case Stage::First:
+            case Stage::AfterKey: {
+                const bool first = stage_ == Stage::First;
+                page = readPage(first ? Page::First : Page::AfterKey,
+                                first                  ? QVariantList()
+                                : selection_.priority ? QVariantList{lastPriority_, lastPriority_,
+                                                                     lastKey_}
+                                                       : QVariantList{lastKey_},
+                                limit, read);
+                stage_ = read < limit ? afterMain : Stage::AfterKey;
+                break;
             }
-            return readPage(MessageTable::pageStatement(dontSend_, Page::NullKeys), QVariant(),
-                            limit, read);
+            case Stage::NullPriority:
+            case Stage::AfterNullPriority: {
+                const bool first = stage_ == Stage::NullPriority;
+                page = readPage(first ? Page::NullPriority : Page::AfterNullPriority,
+                                first ? QVariantList() : QVariantList{lastKey_}, limit, read);
+                stage_ = read < limit ? Stage::NullKeys : Stage::AfterNullPriority;
+                break;
+            }
+            case Stage::NullKeys:
+                // Where the database sorts rows without a RecId last, they come here, last, as
+                // in the statement's own order; where it sorts them first, the first page had
+                // them.
+                stage_ = Stage::Done;
+                return sawNullKey_ ? page : readPage(Page::NullKeys, {}, limit, read);
+            case Stage::Done:
+                break;
         }
-        const bool first = stage_ == Stage::First;
-        page =
-            readPage(MessageTable::pageStatement(dontSend_, first ? Page::First : Page::AfterKey),
-                     first ? QVariant() : lastKey_, limit, read);
-        stage_ = read < limit ? Stage::NullKeys : Stage::AfterKey;
     }
     return page;
+}
+
+std::vector<TableRow> OdbcMessageStore::nextHigher(const QVariant& priority, int limit) {
+    if (!selection_.priority || priority.isNull()) {
+        return {};
+    }
+    int read = 0;
+    std::vector<TableRow> rows;
+    for (TableRow& row : readPage(MessageTable::Page::Higher, {priority}, limit, read, false)) {
+        if (!served_.contains(MessageTable::toText(row.asRead(Column::RecId)))) {
+            served_.insert(MessageTable::toText(row.asRead(Column::RecId)));
+            rows.push_back(std::move(row));
+        }
+    }
+    return rows;
 }
 
 // The row limit goes into the statement where the database's dialect is known, so that the
@@ -128,14 +172,17 @@ QString OdbcMessageStore::limited(const QString& sql, int limit) const {
     return sql;
 }
 
-std::vector<TableRow> OdbcMessageStore::readPage(const QString& sql, const QVariant& key, int limit,
-                                                 int& rowsRead) {
+std::vector<TableRow> OdbcMessageStore::readPage(MessageTable::Page kind, const QVariantList& keys,
+                                                 int limit, int& rowsRead, bool advance) {
     QSqlQuery query(connection_.database());
     query.setForwardOnly(true);
-    if (!query.prepare(limited(sql, limit))) {
+    if (!query.prepare(limited(MessageTable::pageStatement(selection_, kind), limit))) {
         throw sqlFailure(query.lastError(), connection_, &query);
     }
-    if (!key.isNull()) {
+    for (int i = 0; i < selection_.timeMarkers(); ++i) {
+        query.addBindValue(now_);
+    }
+    for (const QVariant& key : keys) {
         query.addBindValue(key);
     }
     SQLHANDLE statement = handleOf(query.result()->handle());
@@ -151,15 +198,19 @@ std::vector<TableRow> OdbcMessageStore::readPage(const QString& sql, const QVari
     }
     TableRow::Present present{};
     const TableRow::Indexes index = TableRow::columnsOf(query.record(), present);
-    learnFeatures(query.record());
     const int status = index[static_cast<int>(Column::ProcessStatus)];
     const int recId = index[static_cast<int>(Column::RecId)];
+    const int priority = index[static_cast<int>(Column::Priority)];
     std::vector<TableRow> rows;
     while (rowsRead < limit && query.next()) {
         ++rowsRead;
-        if (recId >= 0) {
+        if (recId >= 0 && advance) {
             lastKey_ = query.value(recId);
+            lastPriority_ = priority >= 0 ? query.value(priority) : QVariant();
             sawNullKey_ = sawNullKey_ || lastKey_.isNull();
+            if (selection_.priority) {
+                served_.insert(MessageTable::toText(lastKey_));
+            }
         }
         if (status < 0 || !MessageTable::isHeld(query.value(status).toString())) {
             rows.emplace_back(TableRow::valuesOf(query, index), present);
@@ -171,12 +222,20 @@ std::vector<TableRow> OdbcMessageStore::readPage(const QString& sql, const QVari
     return rows;
 }
 
-// Receipts are on where the table has all three of their columns.
-void OdbcMessageStore::learnFeatures(const QSqlRecord& record) {
-    const int id = record.indexOf(QStringLiteral("SmscMessageId"));
-    features_.receipts = id >= 0 && record.indexOf(QStringLiteral("DeliveryStatus")) >= 0 &&
-                         record.indexOf(QStringLiteral("DeliveredDate")) >= 0;
-    features_.idWidth = id >= 0 ? std::max(0, record.field(id).length()) : 0;
+// The optional columns, from the catalog: each feature is on where the table has all its
+// columns.
+void OdbcMessageStore::learnFeatures() {
+    const QMap<QString, int> columns = tableColumns(connection_.database());
+    const auto has = [&columns](const char* name) {
+        return columns.contains(QString::fromLatin1(name).toUpper());
+    };
+    features_ = TableFeatures{};
+    features_.receipts = has("SmscMessageId") && has("DeliveryStatus") && has("DeliveredDate");
+    features_.idWidth = columns.value(QStringLiteral("SMSCMESSAGEID"), 0);
+    features_.sendAfter = has("SendAfter");
+    features_.expiresAt = has("ExpiresAt");
+    features_.priority = has("Priority");
+    features_.retries = has("Attempts") && has("NextAttemptAt");
 }
 
 std::vector<MessageStore::SentRow> OdbcMessageStore::findSent(const QStringList& ids,

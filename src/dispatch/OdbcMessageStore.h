@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QSet>
 #include <QSqlRecord>
 
 #include "dispatch/CancellableStore.h"
@@ -20,9 +21,10 @@ public:
 
     void open(const DataSourceSettings& source) override;
     bool isOpen() override { return connection_.isOpen(); }
-    void select(qint32 dontSendProcessedMsgs) override;
+    void select(qint32 dontSendProcessedMsgs, const QDateTime& now) override;
     qint64 countWaiting(qint32 dontSendProcessedMsgs) override;
     std::vector<TableRow> nextPage(int limit) override;
+    std::vector<TableRow> nextHigher(const QVariant& priority, int limit) override;
     std::vector<Write> claim(const std::vector<TableRow>& rows, const QDateTime& at) override;
     std::vector<Saved> save(const std::vector<Outcome>& outcomes, const QDateTime& at) override;
     Step saveAndClaim(const std::vector<Outcome>& outcomes, const std::vector<TableRow>& rows,
@@ -44,11 +46,12 @@ private:
     static Saved savedAs(const Outcome& outcome, const GuardedWrites::Done& done);
     static GuardedWrites::Update guarded(const TableRow& row, const QString& assignments,
                                          QVariantList values, bool onClaim);
-    std::vector<TableRow> readPage(const QString& sql, const QVariant& key, int limit,
-                                   int& rowsRead);
+    // advance: the rows read move the selection's key on.
+    std::vector<TableRow> readPage(MessageTable::Page kind, const QVariantList& keys, int limit,
+                                   int& rowsRead, bool advance = true);
     QString limited(const QString& sql, int limit) const;
     void boundLockWaits();
-    void learnFeatures(const QSqlRecord& record);
+    void learnFeatures();
 
     DatabaseConnection connection_;
     CancelPoint cancel_;
@@ -56,10 +59,20 @@ private:
     GuardedWrites writes_;
     QString dbms_;
     TableFeatures features_;
-    qint32 dontSend_ = 1;
+    MessageTable::Selection selection_;
+    QDateTime now_;
     QVariant lastKey_;
+    QVariant lastPriority_;
     bool sawNullKey_ = false;
-    enum class Stage { First, AfterKey, NullKeys, Done } stage_ = Stage::Done;
+    QSet<QString> served_;  // with Priority: RecIds read this selection
+    enum class Stage {
+        First,
+        AfterKey,
+        NullPriority,
+        AfterNullPriority,
+        NullKeys,
+        Done
+    } stage_ = Stage::Done;
 };
 
 }  // namespace korvane

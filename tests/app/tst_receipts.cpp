@@ -17,7 +17,7 @@ const QString kSent = QStringLiteral("Message Is Sent Via SMS.");
 // A table with the receipt columns, processing started (which binds as a transceiver).
 struct ReceiptRig : test::GatewayRig {
     explicit ReceiptRig(int answerMs = 5000, bool columns = true) : GatewayRig(40, answerMs) {
-        table.receiptColumns = columns;
+        table.optional.receipts = columns;
         control.cmdStart_Click();
     }
     // Sends one row whose parts the gateway answers with these ids.
@@ -342,7 +342,7 @@ private Q_SLOTS:
     void refusedTransceiver() {
         QFETCH(bool, nack);
         test::GatewayRig rig;
-        rig.table.receiptColumns = true;
+        rig.table.optional.receipts = true;
         rig.gateway.refuseTransceiver(smpp::Status::InvalidCommandId, nack);
         rig.control.cmdStart_Click();
         for (int cycle = 0; cycle < 2; ++cycle) {
@@ -371,7 +371,7 @@ private Q_SLOTS:
     // and the receipt still finds its row.
     void idsCutToTheColumn() {
         ReceiptRig rig;
-        rig.table.idWidth = 8;
+        rig.table.optional.idWidth = 8;
         rig.cycleWith(0);
         const int id = rig.sendOne({"123456789012"});
         QCOMPARE(rig.table.status(id), kSent);

@@ -68,7 +68,7 @@ public:
 
     void open(const DataSourceSettings& source) override { table_.open(source); }
     bool isOpen() override { return table_.isOpen(); }
-    void select(qint32 dontSend) override { table_.select(dontSend); }
+    void select(qint32 dontSend, const QDateTime& now) override { table_.select(dontSend, now); }
     qint64 countWaiting(qint32 dontSend) override { return table_.countWaiting(dontSend); }
     std::vector<TableRow> nextPage(int limit) override { return table_.nextPage(limit); }
     std::vector<Write> claim(const std::vector<TableRow>& rows, const QDateTime& at) override {

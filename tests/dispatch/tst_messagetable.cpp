@@ -33,7 +33,7 @@ std::unique_ptr<BackgroundStore> opened(TestDatabase& db) {
 
 // Every row the selection returns.
 std::vector<TableRow> selected(MessageStore& store, qint32 dontSend) {
-    store.select(dontSend);
+    store.select(dontSend, QDateTime::currentDateTime());
     std::vector<TableRow> rows;
     for (auto page = store.nextPage(3); !page.empty(); page = store.nextPage(3)) {
         rows.insert(rows.end(), page.begin(), page.end());
@@ -104,7 +104,7 @@ private Q_SLOTS:
             }
             db.insert({{QStringLiteral("RecId"), QVariant()}});
             const auto store = opened(db);
-            store->select(1);
+            store->select(1, QDateTime::currentDateTime());
             QList<QVariant> ids;
             auto read = [&] {
                 const std::vector<TableRow> page = store->nextPage(3);
@@ -487,7 +487,7 @@ private Q_SLOTS:
         QString description;
         QCOMPARE(errorNumberOf(
                      [&] {
-                         store->select(1);
+                         store->select(1, QDateTime::currentDateTime());
                          store->nextPage(10);
                      },
                      &description),

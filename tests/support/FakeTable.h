@@ -29,9 +29,8 @@ struct FakeTable {
     QStringList writes;        // "claim 3", "record 4", "finish 3", "release 5", in order
     QStringList transactions;  // "claim 1 2", "save 1 2 3": the rows of each transaction
     int pagesRead = 0;
-    // The receipt columns: present or not, SmscMessageId's width, and what they hold by RecId.
-    bool receiptColumns = false;
-    int idWidth = 0;
+    // What the receipt columns hold, by RecId.
+    MessageStore::TableFeatures optional;  // the optional columns it has
     bool failReceiptWrites = false;
     std::map<qint32, QString> smscIds;
     std::map<qint32, QString> deliveryStatus;
@@ -85,21 +84,47 @@ public:
         open_ = table_.opens;
     }
     bool isOpen() override { return open_; }
-    void select(qint32 dontSendProcessedMsgs) override {
+    // As the statements: the contract's condition, narrowed by SendAfter and NextAttemptAt,
+    // in RecId order or by Priority (Null last) and RecId.
+    void select(qint32 dontSendProcessedMsgs, const QDateTime& now) override {
         selection_.clear();
         next_ = 0;
+        dontSend_ = dontSendProcessedMsgs;
+        now_ = now;
+        served_.clear();
         for (const FakeTable::Values& values : table_.rows) {
-            const QString isSent = MessageTable::toText(values[size_t(Column::IsSent)]);
-            const QString status = MessageTable::toText(values[size_t(Column::ProcessStatus)]);
-            if ((isSent == QStringLiteral("N") || isSent.isEmpty()) &&
-                !(dontSendProcessedMsgs != 0 && !status.isEmpty()) &&
-                !MessageTable::isHeld(status)) {
+            if (waiting(values)) {
                 selection_.push_back(values);
             }
         }
-        std::stable_sort(selection_.begin(), selection_.end(), [](const auto& a, const auto& b) {
-            return a[size_t(Column::RecId)].toLongLong() < b[size_t(Column::RecId)].toLongLong();
+        std::stable_sort(selection_.begin(), selection_.end(), [this](const auto& a, const auto& b) {
+            return before(a, b);
         });
+    }
+    std::vector<TableRow> nextHigher(const QVariant& priority, int limit) override {
+        std::vector<TableRow> rows;
+        if (!table_.optional.priority) {
+            return rows;
+        }
+        std::vector<FakeTable::Values> higher;
+        for (const FakeTable::Values& values : table_.rows) {
+            const QVariant p = values[size_t(Column::Priority)];
+            if (waiting(values) && !p.isNull() && p.toInt() > priority.toInt() &&
+                served_.count(values[size_t(Column::RecId)].toInt()) == 0) {
+                higher.push_back(values);
+            }
+        }
+        std::stable_sort(higher.begin(), higher.end(),
+                         [this](const auto& a, const auto& b) { return before(a, b); });
+        TableRow::Present all;
+        all.fill(true);
+        for (const FakeTable::Values& values : higher) {
+            if (int(rows.size()) < limit) {
+                served_.insert(values[size_t(Column::RecId)].toInt());
+                rows.emplace_back(values, all);
+            }
+        }
+        return rows;
     }
     qint64 countWaiting(qint32) override { return static_cast<qint64>(selection_.size()); }
     std::vector<TableRow> nextPage(int limit) override {
@@ -108,7 +133,10 @@ public:
         TableRow::Present all;
         all.fill(true);
         while (next_ < selection_.size() && static_cast<int>(page.size()) < limit) {
-            page.emplace_back(selection_[next_++], all);
+            const FakeTable::Values& values = selection_[next_++];
+            if (served_.insert(values[size_t(Column::RecId)].toInt()).second) {
+                page.emplace_back(values, all);
+            }
         }
         return page;
     }
@@ -178,7 +206,7 @@ public:
         }
         table_.transactions << QStringLiteral("release ") + batch.join(QLatin1Char(' '));
     }
-    TableFeatures features() override { return {table_.receiptColumns, table_.idWidth}; }
+    TableFeatures features() override { return table_.optional; }
     // As the statements: the whole id, or one of a long message's space-separated parts.
     std::vector<SentRow> findSent(const QStringList& ids, bool withinLists) override {
         ++table_.receiptLookups;
@@ -230,6 +258,36 @@ public:
 private:
     using Column = MessageTable::Column;
 
+    bool waiting(const FakeTable::Values& values) const {
+        const QString isSent = MessageTable::toText(values[size_t(Column::IsSent)]);
+        const QString status = MessageTable::toText(values[size_t(Column::ProcessStatus)]);
+        const auto due = [this, &values](Column column) {
+            const QVariant at = values[size_t(column)];
+            return at.isNull() || at.toDateTime() <= now_;
+        };
+        const bool again = table_.optional.retries &&
+                           status == QLatin1String(MessageTable::Outcome::kSendAgainLater) &&
+                           due(Column::NextAttemptAt);
+        return (isSent == QStringLiteral("N") || isSent.isEmpty()) &&
+               !(dontSend_ != 0 && !status.isEmpty() && !again) && !MessageTable::isHeld(status) &&
+               (!table_.optional.sendAfter || due(Column::SendAfter)) &&
+               (!table_.optional.retries || due(Column::NextAttemptAt));
+    }
+    bool before(const FakeTable::Values& a, const FakeTable::Values& b) const {
+        const auto key = [](const FakeTable::Values& v) { return v[size_t(Column::RecId)].toLongLong(); };
+        if (table_.optional.priority) {
+            const QVariant pa = a[size_t(Column::Priority)];
+            const QVariant pb = b[size_t(Column::Priority)];
+            if (pa.isNull() != pb.isNull()) {
+                return pb.isNull();
+            }
+            if (!pa.isNull() && pa.toInt() != pb.toInt()) {
+                return pa.toInt() > pb.toInt();
+            }
+        }
+        return key(a) < key(b);
+    }
+
     void raiseIfLost() const {
         if (table_.lost) {
             throw KorvaneError(ErrorNumber::ProviderError,
@@ -267,6 +325,9 @@ private:
     bool open_ = false;
     std::vector<FakeTable::Values> selection_;
     size_t next_ = 0;
+    qint32 dontSend_ = 1;
+    QDateTime now_;
+    std::set<int> served_;
 };
 
 }  // namespace korvane::test
