@@ -32,7 +32,9 @@ public:
 // A gateway's side of the receipts: it counts their answers.
 class CountingSms : public SmsChannel {
 public:
-    int submit(const SmsGateway&, const QString&, const QString&) override { return 0; }
+    int submit(const SmsGateway&, const QString&, const QString&, const QDateTime&) override {
+        return 0;
+    }
     SendResult outcome(int) override { return {}; }
     bool isSettled(int) override { return true; }
     int room() override { return 0; }

@@ -12,15 +12,16 @@ namespace korvane {
 class SmppChannel : public SmsChannel {
 public:
     explicit SmppChannel(SmsSender& sender) : sender_(sender) {}
-    int submit(const SmsGateway& gateway, const QString& mobileNumber,
-               const QString& text) override {
-        return sender_.submit(gateway, mobileNumber, text);
+    int submit(const SmsGateway& gateway, const QString& mobileNumber, const QString& text,
+               const QDateTime& validUntil) override {
+        return sender_.submit(gateway, mobileNumber, text, validUntil);
     }
     SendResult outcome(int ticket) override { return sender_.outcome(ticket); }
     bool isSettled(int ticket) override { return sender_.isSettled(ticket); }
     int room() override { return sender_.room(); }
     void endSession() override { sender_.endSession(); }
     void retryNow() override { sender_.retryNow(); }
+    bool unreachable() override { return sender_.unreachable(); }
     void setReceipts(bool wanted) override { sender_.setReceipts(wanted); }
     void setReceiptListener(ReceiptListener* listener) override {
         if (listener == nullptr) {

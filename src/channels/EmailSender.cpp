@@ -26,6 +26,11 @@ SendResult EmailSender::sendEmail(const MailMessage& message, const SmtpServer& 
         note = transport_.send(settings, mail.envelopeFrom, mail.recipients, *mail.data);
     } catch (const DeliveryInDoubt& error) {
         return SendResult{Delivery::InDoubt, errorLine(error)};
+    } catch (const PassingFailure& error) {
+        SendResult result{Delivery::NotSent, errorLine(error)};
+        result.passing = true;
+        result.unreachable = error.unreachable();
+        return result;
     } catch (const KorvaneError& error) {
         return SendResult{Delivery::NotSent, errorLine(error)};
     }

@@ -60,6 +60,8 @@ public:
     void drop();
     // Forgets the back-off: the next message binds at once (Start, Test SMS).
     void retryNow();
+    // A bind failed and its back-off has not run out.
+    bool backingOff() const { return !lastFailure_.isEmpty() && !retryAt_.hasExpired(); }
     const Counts& counts() const { return counts_; }
 
 private:

@@ -26,6 +26,7 @@ constexpr quint32 EnquireLinkResp = 0x80000015;
 namespace Status {
 constexpr quint32 Ok = 0x00000000;
 constexpr quint32 InvalidCommandId = 0x00000003;
+constexpr quint32 SystemError = 0x00000008;
 // The gateway took nothing and asks to be offered the message again later.
 constexpr quint32 InvalidPassword = 0x0000000E;
 constexpr quint32 InvalidSystemId = 0x0000000F;

@@ -36,6 +36,8 @@ void SmsMessage::giveUp() {
 void SmsMessage::failUnwritten(const QString& line) {
     if (!done && (has(PartState::Waiting) || has(PartState::Retry))) {
         giveUp();
+        passing = true;
+        unreachable = true;
         if (failure.isEmpty()) {
             failure = line;
         }
@@ -82,6 +84,8 @@ void SmsMessage::settle(const QString& refused) {
     } else if (accepted == 0 && lost == 0) {
         // Nothing of it reached the gateway, or the gateway refused all it got.
         result = SendResult{Delivery::NotSent, failure.isEmpty() ? refused : failure};
+        result.passing = passing;
+        result.unreachable = unreachable;
     } else {
         // Some of it may be with the recipient: sending it again could repeat it.
         const QString why = !failure.isEmpty()
@@ -100,7 +104,7 @@ void SmsMessage::settle(const QString& refused) {
 
 // The message's parts as submit_sm bodies; why it cannot be sent, or "".
 QString SmsMessage::build(const QString& senderName, const QString& mobileNumber,
-                          const QString& text, bool receipt) {
+                          const QString& text, bool receipt, const QDateTime& validUntil) {
     SmppAddress sender;
     SmppAddress destination;
     if (!parseSender(senderName, sender)) {
@@ -120,7 +124,7 @@ QString SmsMessage::build(const QString& senderName, const QString& mobileNumber
                                         "parts."));
     }
     for (const QByteArray& part : sms.parts) {
-        parts.emplace_back().body = submitBody(sender, destination, sms, part, receipt);
+        parts.emplace_back().body = submitBody(sender, destination, sms, part, receipt, validUntil);
     }
     return QString();
 }

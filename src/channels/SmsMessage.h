@@ -39,12 +39,16 @@ struct SmsMessage {
     QString failure;  // why it may not be sent, from what happened to its parts
     QString answer;   // the gateway's refusal, named, for a line of its own
     bool done = false;
+    // Not sent for a cause that may pass (SendResult): no session, a throttle that lasted, a
+    // gateway in trouble.
+    bool passing = false;
+    bool unreachable = false;
     SendResult result;
 
     // Its parts as submit_sm bodies; why it cannot be sent as it stands, or "".
     // receipt: each part asks for a final delivery receipt.
     QString build(const QString& senderName, const QString& mobileNumber, const QString& text,
-                  bool receipt = false);
+                  bool receipt = false, const QDateTime& validUntil = QDateTime());
     bool has(PartState state) const;
     int count(PartState state) const;
     // A part still to be written or answered.

@@ -64,25 +64,30 @@ QString SmsSender::openSession(const SmsGateway& gateway) {
     return failure;
 }
 
-int SmsSender::submit(const SmsGateway& gateway, const QString& mobileNumber, const QString& text) {
+int SmsSender::submit(const SmsGateway& gateway, const QString& mobileNumber, const QString& text,
+                      const QDateTime& validUntil) {
     const int ticket = nextTicket_++;
     Message message;
     message.gateway = gateway;
-    auto refuse = [&](const QString& line) {
+    // passing: nothing was offered, for a cause that may pass.
+    auto refuse = [&](const QString& line, bool passing = false) {
         message.done = true;
         message.result = SendResult{Delivery::NotSent, line};
+        message.result.passing = passing;
+        message.result.unreachable = passing;
         messages_.emplace(ticket, std::move(message));
         return ticket;
     };
     if (stop_ != nullptr && stop_->passed()) {
         return refuse(errorLine(ErrorNumber::GatewayTimeout,
                                 QStringLiteral("Korvane is ending, so the message was not "
-                                               "offered to Telvoro Server.")));
+                                               "offered to Telvoro Server.")),
+                      true);
     }
     if (const QString failure = openSession(gateway); !failure.isEmpty()) {
-        return refuse(failure);
+        return refuse(failure, true);
     }
-    if (const QString refusal = message.build(gateway.user, mobileNumber, text, link_.receipts());
+    if (const QString refusal = message.build(gateway.user, mobileNumber, text, link_.receipts(), validUntil);
         !refusal.isEmpty()) {
         return refuse(refusal);
     }
@@ -198,6 +203,8 @@ void SmsSender::onReply(Message& message, Part& part, const Pdu& reply) {
         return;
     }
     part.state = PartState::Refused;
+    // The gateway in trouble took nothing: worth another attempt later.
+    message.passing = status == Status::SystemError && !message.has(PartState::Accepted);
     if (message.answer.isEmpty()) {
         message.answer =
             QStringLiteral("Telvoro Server answered %1%2.")
@@ -216,6 +223,7 @@ bool SmsSender::expire() {
             if (message.pending() && message.failure.isEmpty()) {
                 message.failure = line;
             }
+            message.passing = true;  // whatever was written settles it otherwise
             message.giveUp();
         }
         loseSession(ErrorNumber::GatewayTimeout, line);
@@ -240,6 +248,7 @@ bool SmsSender::expire() {
         if (message.pending() && message.throttleLimit.hasExpired() &&
             (message.has(PartState::Retry) || message.has(PartState::Waiting))) {
             message.giveUp();
+            message.passing = true;
             if (message.failure.isEmpty()) {
                 message.failure = errorLine(
                     ErrorNumber::GatewayThrottled,

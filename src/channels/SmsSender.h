@@ -47,7 +47,9 @@ public:
 
     // Hands one message over and returns its ticket; waits only to connect and bind (once per
     // session) and until every part of the message has been written.
-    int submit(const SmsGateway& gateway, const QString& mobileNumber, const QString& text);
+    // validUntil: the gateway gives up on it then (none when invalid).
+    int submit(const SmsGateway& gateway, const QString& mobileNumber, const QString& text,
+               const QDateTime& validUntil = QDateTime());
     // Waits for the message's outcome; the failure line is for the caller to log.
     SendResult outcome(int ticket);
     // Whether the outcome is known: takes in what has come, never waits.
@@ -70,6 +72,8 @@ public:
     const GatewayLink::Counts& linkCounts() const { return link_.counts(); }
     // Forgets a failed bind's back-off: the next message binds at once (Start, Test SMS).
     void retryNow() { link_.retryNow(); }
+    // A bind failed lately and its back-off has not run out.
+    bool unreachable() const { return link_.backingOff(); }
 
     // Receipts wanted or not; a session bound the other way binds again at its next use.
     void setReceipts(bool wanted) { link_.setReceipts(wanted); }

@@ -42,7 +42,13 @@ bool parseSender(const QString& name, SmppAddress& address) {
 }
 
 QByteArray submitBody(const SmppAddress& sender, const SmppAddress& destination,
-                      const EncodedSms& sms, const QByteArray& part, bool receipt) {
+                      const EncodedSms& sms, const QByteArray& part, bool receipt,
+                      const QDateTime& validUntil) {
+    // "YYMMDDhhmmss" in UTC, then tenths 0, quarter hours from UTC 00, "+".
+    const QByteArray validity =
+        validUntil.isValid()
+            ? validUntil.toUTC().toString(QStringLiteral("yyMMddhhmmss")).toLatin1() + "000+"
+            : QByteArray();
     PduWriter body;
     body.cString(QByteArray())  // service_type
         .u8(sender.ton)
@@ -55,7 +61,7 @@ QByteArray submitBody(const SmppAddress& sender, const SmppAddress& destination,
         .u8(0)                  // protocol_id
         .u8(0)                  // priority_flag
         .cString(QByteArray())  // schedule_delivery_time
-        .cString(QByteArray())  // validity_period
+        .cString(validity)      // validity_period
         .u8(receipt ? 1 : 0)    // registered_delivery: final receipt
         .u8(0)                  // replace_if_present_flag
         .u8(sms.dataCoding)

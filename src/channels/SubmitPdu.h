@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QDateTime>
 #include <QString>
 #include <QtGlobal>
 
@@ -22,8 +23,10 @@ bool parseNumber(const QString& text, SmppAddress& address);
 // A sender is a phone number or an alphanumeric name of at most 11 characters.
 bool parseSender(const QString& name, SmppAddress& address);
 // The body of one submit_sm carrying one part of an encoded message; receipt: a final
-// delivery receipt is asked for.
+// delivery receipt is asked for; validUntil: when the gateway is to give up (absolute
+// validity_period), none when invalid.
 QByteArray submitBody(const SmppAddress& sender, const SmppAddress& destination,
-                      const smpp::EncodedSms& sms, const QByteArray& part, bool receipt = false);
+                      const smpp::EncodedSms& sms, const QByteArray& part, bool receipt = false,
+                      const QDateTime& validUntil = QDateTime());
 
 }  // namespace korvane

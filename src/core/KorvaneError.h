@@ -55,6 +55,19 @@ public:
     using KorvaneError::KorvaneError;
 };
 
+// A failure that left nothing of the message with the server and may pass: no connection, a
+// refused login or bind, a timeout before anything was handed over, a server's "try again
+// later". unreachable: the server could not be reached (or would not let Korvane in) at all.
+class PassingFailure : public KorvaneError {
+public:
+    PassingFailure(qint32 number, const QString& description, bool unreachable)
+        : KorvaneError(number, description), unreachable_(unreachable) {}
+    bool unreachable() const { return unreachable_; }
+
+private:
+    bool unreachable_;
+};
+
 // "Error Occurred: <number> --> <description>", the one form every handler logs.
 QString errorLine(qint32 number, const QString& description);
 QString errorLine(const KorvaneError& error);

@@ -18,6 +18,10 @@ struct SendResult {
     QString failure;
     QString note;        // how it went, when worth a line before the outcome's ("" mostly)
     QString gatewayIds;  // an SMS taken: the gateway's id of each part, one space between
+    // Not sent, and the cause may pass (nothing of the message is with the server):
+    // worth another attempt later. unreachable: the server could not be reached at all.
+    bool passing = false;
+    bool unreachable = false;
 };
 
 // A delivery receipt from the SMS gateway, as it came; token: how its answer is given.

@@ -32,6 +32,7 @@ struct RunConfiguration {
     QString smtpPassword;
     qint32 runAppOnStartup = 0;
     qint32 dontSendProcessedMsgs = 0;
+    qint32 maxAttempts = 5;  // with the retry columns: attempts before a row fails for good
 
     // The .dsn file to open, when the data source is a file one.
     QString fileDsnPath() const {

@@ -18,6 +18,8 @@ struct Counters {
 
     std::array<std::array<quint64, kResults>, kChannels> messages{};
     quint64 claimAttempts = 0;  // rows a claim was tried on
+    quint64 expired = 0;        // rows whose ExpiresAt passed before their turn
+    quint64 retried = 0;        // passing failures put off to a later attempt
     quint64 cyclesEnded = 0;
     quint64 cycleErrors = 0;   // cycles that ended on the error path
     quint64 failedInARow = 0;  // the last cycles that could not reach the table

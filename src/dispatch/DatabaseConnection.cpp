@@ -172,4 +172,17 @@ QString describeSqlError(const QSqlError& error, const QString& password, const 
     return text;
 }
 
+KorvaneError sqlFailure(const QSqlError& error, const DatabaseConnection& connection,
+                        const QSqlQuery* query) {
+    return KorvaneError(
+        ErrorNumber::ProviderError,
+        describeSqlError(error, connection.password(), query ? sqlState(*query) : QString()));
+}
+
+void* odbcHandle(const QVariant& handle) {
+    return handle.metaType() == QMetaType::fromType<void*>()
+               ? *static_cast<void* const*>(handle.constData())
+               : nullptr;
+}
+
 }  // namespace korvane

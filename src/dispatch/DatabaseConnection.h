@@ -2,6 +2,9 @@
 
 #include <QSqlDatabase>
 #include <QString>
+#include <QVariant>
+
+#include "core/KorvaneError.h"
 
 namespace korvane {
 
@@ -39,5 +42,11 @@ QString describeSqlError(const class QSqlError& error, const QString& password,
                          const QString& state = QString());
 // The SQLSTATE of a failed statement, or "".
 QString sqlState(const class QSqlQuery& query);
+
+// A failed call on the connection as Korvane reports it (the password kept out).
+KorvaneError sqlFailure(const class QSqlError& error, const DatabaseConnection& connection,
+                        const class QSqlQuery* query = nullptr);
+// The ODBC handle a Qt SQL handle() holds; null when it holds none.
+void* odbcHandle(const QVariant& handle);
 
 }  // namespace korvane

@@ -39,9 +39,15 @@ bool sameKey(const QVariant& read, const QString& returned) {
 }
 
 bool sameChange(const GuardedWrites::Update& a, const GuardedWrites::Update& b) {
+    const auto columns = [](const GuardedWrites::Update& update) {
+        QStringList names;
+        for (const auto& [column, value] : update.rowValues) {
+            names << column;
+        }
+        return names;
+    };
     return a.assignments == b.assignments && a.values == b.values && a.guards == b.guards &&
-           a.rowValue.has_value() == b.rowValue.has_value() &&
-           (!a.rowValue || a.rowValue->first == b.rowValue->first);
+           columns(a) == columns(b);
 }
 
 // Rows that change alike, in the order their first row comes.
@@ -67,12 +73,12 @@ QString groupedStatement(const std::vector<const GuardedWrites::Update*>& member
     const GuardedWrites::Update& first = *members.front();
     values = first.values;
     QString assignments = first.assignments;
-    if (first.rowValue) {
+    for (size_t c = 0; c < first.rowValues.size(); ++c) {
         assignments +=
-            QStringLiteral(", ") + first.rowValue->first + QStringLiteral(" = CASE RecId");
+            QStringLiteral(", ") + first.rowValues[c].first + QStringLiteral(" = CASE RecId");
         for (const GuardedWrites::Update* member : members) {
             assignments += QStringLiteral(" WHEN ? THEN ?");
-            values << member->recId << member->rowValue->second;
+            values << member->recId << member->rowValues[c].second;
         }
         assignments += QStringLiteral(" END");
     }
@@ -219,10 +225,9 @@ std::vector<GuardedWrites::Done> GuardedWrites::runEach(const std::vector<Update
             const Update& update = updates[i];
             QVariantList values = update.values;
             QString assignments = update.assignments;
-            if (update.rowValue) {
-                assignments +=
-                    QStringLiteral(", ") + update.rowValue->first + QStringLiteral(" = ?");
-                values << update.rowValue->second;
+            for (const auto& [column, value] : update.rowValues) {
+                assignments += QStringLiteral(", ") + column + QStringLiteral(" = ?");
+                values << value;
             }
             values << update.recId;
             const QString sql = QStringLiteral("UPDATE tblMessages SET ") + assignments +

@@ -32,9 +32,9 @@ public:
         QVariant recId;
         std::vector<std::pair<QString, QVariant>> guards;  // column, value as read (Null too)
         bool raises = false;  // a failure other than a lock wait rolls back all and is raised
-        // A column set to a value of the row's own: rows otherwise alike still go as one
+        // Columns set to values of the row's own: rows otherwise alike still go as one
         // statement, the values by "CASE RecId WHEN ? THEN ? ... END".
-        std::optional<std::pair<QString, QVariant>> rowValue;
+        std::vector<std::pair<QString, QVariant>> rowValues;
     };
     // What one row's UPDATE did.
     struct Done {

@@ -5,9 +5,7 @@
 
 #include <QSqlDriver>
 #include <QSqlError>
-#include <QSqlField>
 #include <QSqlQuery>
-#include <QSqlRecord>
 #include <QSqlResult>
 
 #include "core/KorvaneError.h"
@@ -19,22 +17,9 @@ namespace korvane {
 using MessageTable::Column;
 
 namespace {
-KorvaneError sqlFailure(const QSqlError& error, const DatabaseConnection& connection,
-                        const QSqlQuery* query = nullptr) {
-    return KorvaneError(
-        ErrorNumber::ProviderError,
-        describeSqlError(error, connection.password(), query ? sqlState(*query) : QString()));
-}
-
 // Whole seconds: what every date column keeps.
 QDateTime wholeSeconds(const QDateTime& at) {
     return QDateTime(at.date(), QTime(at.time().hour(), at.time().minute(), at.time().second()));
-}
-
-SQLHANDLE handleOf(const QVariant& handle) {
-    return handle.metaType() == QMetaType::fromType<SQLHANDLE>()
-               ? *static_cast<const SQLHANDLE*>(handle.constData())
-               : nullptr;
 }
 
 QString infoText(SQLHANDLE connection, SQLUSMALLINT item) {
@@ -48,13 +33,14 @@ QString infoText(SQLHANDLE connection, SQLUSMALLINT item) {
 void OdbcMessageStore::open(const DataSourceSettings& source) {
     connection_.open(source.dsnName, source.user, source.password, source.fileDsnPath);
     QSqlDatabase db = connection_.database();
-    if (SQLHANDLE handle = handleOf(db.driver() ? db.driver()->handle() : QVariant())) {
+    if (SQLHANDLE handle = odbcHandle(db.driver() ? db.driver()->handle() : QVariant())) {
         dbms_ = infoText(handle, SQL_DBMS_NAME);
         // SQLite's own busy timeout bounds its waits; its driver cannot be cancelled safely.
         cancel_.setEnabled(!dbms_.contains(QStringLiteral("SQLite"), Qt::CaseInsensitive));
         boundLockWaits();
     }
     writes_.learn(dbms_);
+    rows_.setDbms(dbms_);
     learnFeatures();
 }
 
@@ -73,153 +59,9 @@ void OdbcMessageStore::boundLockWaits() {
 }
 
 void OdbcMessageStore::select(qint32 dontSendProcessedMsgs, const QDateTime& now) {
-    selection_ = MessageTable::Selection{dontSendProcessedMsgs, features_.sendAfter,
-                                         features_.priority, features_.retries};
-    now_ = wholeSeconds(now);
-    lastKey_ = QVariant();
-    lastPriority_ = QVariant();
-    sawNullKey_ = false;
-    served_.clear();
-    stage_ = Stage::First;
-}
-
-qint64 OdbcMessageStore::countWaiting(qint32 dontSendProcessedMsgs) {
-    MessageTable::Selection selection = selection_;
-    selection.dontSendProcessedMsgs = dontSendProcessedMsgs;
-    QSqlQuery query(connection_.database());
-    if (!query.prepare(MessageTable::pageStatement(selection, MessageTable::Page::Count))) {
-        throw sqlFailure(query.lastError(), connection_, &query);
-    }
-    for (int i = 0; i < selection.timeMarkers(); ++i) {
-        query.addBindValue(now_);
-    }
-    if (!query.exec() || !query.next()) {
-        throw sqlFailure(query.lastError(), connection_, &query);
-    }
-    return query.value(0).toLongLong();
-}
-
-// Pages by key rather than by offset: rows claimed or written meanwhile do not shift the
-// next page, and each page is an index range scan, however far into the backlog it is. With
-// Priority the key is Priority and RecId; rows without a Priority follow, by RecId.
-std::vector<TableRow> OdbcMessageStore::nextPage(int limit) {
-    using MessageTable::Page;
-    const Stage afterMain = selection_.priority ? Stage::NullPriority : Stage::NullKeys;
-    std::vector<TableRow> page;
-    while (page.empty() && stage_ != Stage::Done) {
-        int read = 0;
-        switch (stage_) {
-            case Stage::First:
-            case Stage::AfterKey: {
-                const bool first = stage_ == Stage::First;
-                page = readPage(first ? Page::First : Page::AfterKey,
-                                first                  ? QVariantList()
-                                : selection_.priority ? QVariantList{lastPriority_, lastPriority_,
-                                                                     lastKey_}
-                                                       : QVariantList{lastKey_},
-                                limit, read);
-                stage_ = read < limit ? afterMain : Stage::AfterKey;
-                break;
-            }
-            case Stage::NullPriority:
-            case Stage::AfterNullPriority: {
-                const bool first = stage_ == Stage::NullPriority;
-                page = readPage(first ? Page::NullPriority : Page::AfterNullPriority,
-                                first ? QVariantList() : QVariantList{lastKey_}, limit, read);
-                stage_ = read < limit ? Stage::NullKeys : Stage::AfterNullPriority;
-                break;
-            }
-            case Stage::NullKeys:
-                // Where the database sorts rows without a RecId last, they come here, last, as
-                // in the statement's own order; where it sorts them first, the first page had
-                // them.
-                stage_ = Stage::Done;
-                return sawNullKey_ ? page : readPage(Page::NullKeys, {}, limit, read);
-            case Stage::Done:
-                break;
-        }
-    }
-    return page;
-}
-
-std::vector<TableRow> OdbcMessageStore::nextHigher(const QVariant& priority, int limit) {
-    if (!selection_.priority || priority.isNull()) {
-        return {};
-    }
-    int read = 0;
-    std::vector<TableRow> rows;
-    for (TableRow& row : readPage(MessageTable::Page::Higher, {priority}, limit, read, false)) {
-        if (!served_.contains(MessageTable::toText(row.asRead(Column::RecId)))) {
-            served_.insert(MessageTable::toText(row.asRead(Column::RecId)));
-            rows.push_back(std::move(row));
-        }
-    }
-    return rows;
-}
-
-// The row limit goes into the statement where the database's dialect is known, so that the
-// server sends no more; SQL_ATTR_MAX_ROWS, ODBC's own limit, is set for every driver as well.
-QString OdbcMessageStore::limited(const QString& sql, int limit) const {
-    const auto is = [this](const char* name) {
-        return dbms_.contains(QLatin1String(name), Qt::CaseInsensitive);
-    };
-    if (is("SQLite") || is("PostgreSQL") || is("MariaDB") || is("MySQL")) {
-        return sql + QStringLiteral(" LIMIT %1").arg(limit);
-    }
-    if (is("SQL Server")) {
-        return sql + QStringLiteral(" OFFSET 0 ROWS FETCH NEXT %1 ROWS ONLY").arg(limit);
-    }
-    return sql;
-}
-
-std::vector<TableRow> OdbcMessageStore::readPage(MessageTable::Page kind, const QVariantList& keys,
-                                                 int limit, int& rowsRead, bool advance) {
-    QSqlQuery query(connection_.database());
-    query.setForwardOnly(true);
-    if (!query.prepare(limited(MessageTable::pageStatement(selection_, kind), limit))) {
-        throw sqlFailure(query.lastError(), connection_, &query);
-    }
-    for (int i = 0; i < selection_.timeMarkers(); ++i) {
-        query.addBindValue(now_);
-    }
-    for (const QVariant& key : keys) {
-        query.addBindValue(key);
-    }
-    SQLHANDLE statement = handleOf(query.result()->handle());
-    if (statement != nullptr) {
-        SQLSetStmtAttr(statement, SQL_ATTR_MAX_ROWS,
-                       reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(limit)), 0);
-    }
-    cancel_.enter(statement);
-    const bool ran = query.exec();
-    cancel_.leave();
-    if (!ran) {
-        throw sqlFailure(query.lastError(), connection_, &query);
-    }
-    TableRow::Present present{};
-    const TableRow::Indexes index = TableRow::columnsOf(query.record(), present);
-    const int status = index[static_cast<int>(Column::ProcessStatus)];
-    const int recId = index[static_cast<int>(Column::RecId)];
-    const int priority = index[static_cast<int>(Column::Priority)];
-    std::vector<TableRow> rows;
-    while (rowsRead < limit && query.next()) {
-        ++rowsRead;
-        if (recId >= 0 && advance) {
-            lastKey_ = query.value(recId);
-            lastPriority_ = priority >= 0 ? query.value(priority) : QVariant();
-            sawNullKey_ = sawNullKey_ || lastKey_.isNull();
-            if (selection_.priority) {
-                served_.insert(MessageTable::toText(lastKey_));
-            }
-        }
-        if (status < 0 || !MessageTable::isHeld(query.value(status).toString())) {
-            rows.emplace_back(TableRow::valuesOf(query, index), present);
-        }
-    }
-    if (query.lastError().isValid()) {
-        throw sqlFailure(query.lastError(), connection_, &query);
-    }
-    return rows;
+    rows_.select(MessageTable::Selection{dontSendProcessedMsgs, features_.sendAfter,
+                                         features_.priority, features_.retries},
+                 wholeSeconds(now));
 }
 
 // The optional columns, from the catalog: each feature is on where the table has all its
@@ -293,8 +135,15 @@ MessageStore::Step OdbcMessageStore::writeBatch(const std::vector<Outcome>& outc
         updates.push_back(
             guarded(outcome.row, QStringLiteral("IsSent = ?, ProcessStatus = ?, ProcessedDate = ?"),
                     {outcome.isSent, outcome.status, wholeSeconds(at)}, outcome.claimed));
+        std::vector<std::pair<QString, QVariant>>& own = updates.back().rowValues;
         if (!outcome.gatewayIds.isEmpty()) {
-            updates.back().rowValue = {QStringLiteral("SmscMessageId"), outcome.gatewayIds};
+            own.emplace_back(QStringLiteral("SmscMessageId"), outcome.gatewayIds);
+        }
+        if (outcome.attempts > 0) {
+            own.emplace_back(QStringLiteral("Attempts"), outcome.attempts);
+        }
+        if (outcome.nextAttemptAt.isValid()) {
+            own.emplace_back(QStringLiteral("NextAttemptAt"), wholeSeconds(outcome.nextAttemptAt));
         }
     }
     for (const TableRow& row : rows) {

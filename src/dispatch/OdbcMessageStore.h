@@ -1,19 +1,17 @@
 #pragma once
 
-#include <QSet>
-#include <QSqlRecord>
 
 #include "dispatch/CancellableStore.h"
 #include "dispatch/DatabaseConnection.h"
 #include "dispatch/GuardedWrites.h"
 #include "dispatch/OdbcStatement.h"
+#include "dispatch/WaitingRows.h"
 
 namespace korvane {
 
 // tblMessages through QODBC on the calling thread. The waiting rows are read a page at a time
-// by RecId, holding only the columns Korvane uses; each batch of writes is one transaction of
-// guarded UPDATEs (GuardedWrites). Lock waits end after OdbcStatement::kQueryTimeoutS where the
-// driver allows.
+// (WaitingRows); each batch of writes is one transaction of guarded UPDATEs (GuardedWrites).
+// Lock waits end after OdbcStatement::kQueryTimeoutS where the driver allows.
 class OdbcMessageStore : public CancellableStore {
 public:
     explicit OdbcMessageStore(int lockTimeoutS = OdbcStatement::kQueryTimeoutS)
@@ -22,9 +20,13 @@ public:
     void open(const DataSourceSettings& source) override;
     bool isOpen() override { return connection_.isOpen(); }
     void select(qint32 dontSendProcessedMsgs, const QDateTime& now) override;
-    qint64 countWaiting(qint32 dontSendProcessedMsgs) override;
-    std::vector<TableRow> nextPage(int limit) override;
-    std::vector<TableRow> nextHigher(const QVariant& priority, int limit) override;
+    qint64 countWaiting(qint32 dontSendProcessedMsgs) override {
+        return rows_.countWaiting(dontSendProcessedMsgs);
+    }
+    std::vector<TableRow> nextPage(int limit) override { return rows_.nextPage(limit); }
+    std::vector<TableRow> nextHigher(const QVariant& priority, int limit) override {
+        return rows_.nextHigher(priority, limit);
+    }
     std::vector<Write> claim(const std::vector<TableRow>& rows, const QDateTime& at) override;
     std::vector<Saved> save(const std::vector<Outcome>& outcomes, const QDateTime& at) override;
     Step saveAndClaim(const std::vector<Outcome>& outcomes, const std::vector<TableRow>& rows,
@@ -46,10 +48,6 @@ private:
     static Saved savedAs(const Outcome& outcome, const GuardedWrites::Done& done);
     static GuardedWrites::Update guarded(const TableRow& row, const QString& assignments,
                                          QVariantList values, bool onClaim);
-    // advance: the rows read move the selection's key on.
-    std::vector<TableRow> readPage(MessageTable::Page kind, const QVariantList& keys, int limit,
-                                   int& rowsRead, bool advance = true);
-    QString limited(const QString& sql, int limit) const;
     void boundLockWaits();
     void learnFeatures();
 
@@ -59,20 +57,7 @@ private:
     GuardedWrites writes_;
     QString dbms_;
     TableFeatures features_;
-    MessageTable::Selection selection_;
-    QDateTime now_;
-    QVariant lastKey_;
-    QVariant lastPriority_;
-    bool sawNullKey_ = false;
-    QSet<QString> served_;  // with Priority: RecIds read this selection
-    enum class Stage {
-        First,
-        AfterKey,
-        NullPriority,
-        AfterNullPriority,
-        NullKeys,
-        Done
-    } stage_ = Stage::Done;
+    WaitingRows rows_{connection_, cancel_};
 };
 
 }  // namespace korvane

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QDateTime>
 #include <QString>
 #include <QStringList>
 #include <optional>
@@ -31,6 +32,9 @@ struct PendingRow {
     QString where;   // "<id> on Mobile No.: <number>"
     MailMessage mail;
     int ticket = 0;
+    QDateTime validUntil;  // ExpiresAt: the gateway gives up on an SMS then
+    int attempts = 0;      // with the retry columns: this attempt's number once counted
+    QDateTime nextAttemptAt;
     QString gatewayIds;  // an SMS sent with receipts on: its ids, and as they fit the column
     QString storedIds;
     bool head = false;     // nothing ahead of it: its entries are written as they come

@@ -78,13 +78,28 @@ void prepareEmail(PendingRow& pending, QStringList& lines) {
     pending.kind = emailIncomplete(pending, lines) ? Kind::Record : Kind::EmailReady;
 }
 
+// ExpiresAt as read: a date and time, or text in the ISO form (SQLite); invalid when none.
+QDateTime expiresAt(const TableRow& row) {
+    const QVariant stored = row.asRead(Column::ExpiresAt);
+    QDateTime at = stored.toDateTime();
+    if (!at.isValid() && !stored.isNull()) {
+        at = QDateTime::fromString(stored.toString().left(19), Qt::ISODate);
+    }
+    return at;
+}
+
 }  // namespace
 
-QStringList prepare(PendingRow& pending) {
+QStringList prepare(PendingRow& pending, const QDateTime& now) {
     QStringList lines;
     pending.text = pending.row.text(Column::MessageText);
+    pending.validUntil = expiresAt(pending.row);
     const QString kind = pending.row.text(Column::MessageType).trimmed().toUpper();
-    if (pending.text.isEmpty()) {
+    if (pending.validUntil.isValid() && pending.validUntil <= now) {
+        lines << QStringLiteral("Message expired at %1 before it was sent, so no message sent.")
+                     .arg(pending.validUntil.toString(QStringLiteral("dd-MM-yyyy hh:mm:ss")));
+        pending.setOutcome(Kind::Record, Outcome::kExpired, kNo);
+    } else if (pending.text.isEmpty()) {
         lines << QStringLiteral("Message text is empty, so no message sent.");
         pending.setOutcome(Kind::Record, Outcome::kTextEmpty, kNo);
     } else if (kind == QStringLiteral("SMS")) {

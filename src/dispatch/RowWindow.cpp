@@ -10,7 +10,6 @@
 #include "dispatch/CycleControl.h"
 #include "dispatch/EmailChannel.h"
 #include "dispatch/ReceiptDesk.h"
-#include "dispatch/RowLines.h"
 #include "dispatch/RowPreparation.h"
 #include "dispatch/SmsChannel.h"
 
@@ -23,20 +22,30 @@ namespace {
 const QString kNo = QStringLiteral("N");
 const QString kYes = QStringLiteral("Y");
 
-QString waitsLine(qint32 id) {
-    return QStringLiteral(
-               "Record Id: %1 waits for the next cycle: processing stopped before its "
-               "message went out.")
-        .arg(id);
+const char* const kStopped = "processing stopped before its message went out";
+const char* const kSmsDown = "Telvoro Server cannot be reached now";
+const char* const kMailDown = "the mail server cannot be reached now";
+
+QString waitsLine(qint32 id, const char* why = kStopped) {
+    return QStringLiteral("Record Id: %1 waits for the next cycle: %2.")
+        .arg(id)
+        .arg(QLatin1String(why));
 }
 }  // namespace
 
 RowWindow::RowWindow(MessageStore& store, Channels channels, int rowsOut)
-    : store_(store), c_(channels), rowsOut_(std::max(1, rowsOut)) {
+    : store_(store),
+      c_(channels),
+      rowsOut_(std::max(1, rowsOut)),
+      features_(store.features()),
+      rowLog_(channels.log),
+      reports_({rowLog_, channels.counters, channels.receipts, channels.clock,
+                channels.config.maxAttempts, features_.retries}) {
+    higherChecked_.start();
     // A place that frees while a step waits for the database goes to a row claimed ahead at
     // once, not when the step returns.
     store_.setWhileWaiting([this] {
-        if (!quiet_) {
+        if (!rowLog_.quiet()) {
             handOver(false);
         }
     });
@@ -59,6 +68,7 @@ void RowWindow::serve(std::vector<TableRow>& page) {
         if (c_.control.StopRequested()) {
             break;
         }
+        takeHigher(page, next);
         const size_t room = claimRoom();
         std::vector<PendingRow*> batch;
         PendingRow* other = nullptr;
@@ -85,6 +95,19 @@ void RowWindow::serve(std::vector<TableRow>& page) {
     }
 }
 
+// With Priority: rows above the next one's that came in since its page was read go first.
+// Looked for at most every kHigherCheckMs, since each look is a round trip to the database.
+void RowWindow::takeHigher(std::vector<TableRow>& page, size_t next) {
+    if (!features_.priority || next >= page.size() || !higherChecked_.hasExpired(kHigherCheckMs)) {
+        return;
+    }
+    higherChecked_.start();
+    std::vector<TableRow> higher =
+        store_.nextHigher(page[next].asRead(Column::Priority), 3 * rowsOut_);
+    page.insert(page.begin() + std::ptrdiff_t(next), std::make_move_iterator(higher.begin()),
+                std::make_move_iterator(higher.end()));
+}
+
 // Rows claimed and not handed over yet: at most a window ahead of the gateway. Rows out and
 // rows waiting for their save take a window each besides.
 size_t RowWindow::claimRoom() const {
@@ -101,6 +124,12 @@ size_t RowWindow::claimRoom() const {
 // than the cycle's window are out. One at the front goes whatever the room (front: nothing
 // else of this cycle is out to wait for), unless the call comes from a wait.
 void RowWindow::handOver(bool front) {
+    if (features_.retries && c_.sms.unreachable()) {
+        if (front) {
+            releaseAhead(kSmsDown);  // left as they are until the gateway can be bound
+        }
+        return;
+    }
     const SmsGateway gateway = c_.config.smsGateway();
     // A row whose answer is in holds no place, saved or not.
     int out = int(std::count_if(pending_.begin(), pending_.end(), [this](const PendingRow& row) {
@@ -117,18 +146,22 @@ void RowWindow::handOver(bool front) {
         ++out;
         note(pending, QStringLiteral("Sending message via SMS."));
         pending.kind = Kind::Sms;
-        pending.ticket = c_.sms.submit(gateway, pending.mobile, pending.text);
+        pending.ticket = c_.sms.submit(gateway, pending.mobile, pending.text, pending.validUntil);
+        if (features_.retries && c_.sms.unreachable()) {
+            return;  // this row met the failed bind; the rest wait
+        }
     }
 }
 
-// Stop came: the rows claimed and never handed over are given back as they were read.
-void RowWindow::releaseAhead() {
+// Stop came, or the gateway cannot be reached: the rows claimed and never handed over are
+// given back as they were read.
+void RowWindow::releaseAhead(const char* why) {
     std::vector<TableRow> unsent;
     for (PendingRow& pending : pending_) {
         if (claimedAhead(pending)) {
             unsent.push_back(pending.row);
             pending.kind = Kind::Nothing;
-            note(pending, waitsLine(pending.id));
+            note(pending, waitsLine(pending.id, why));
         }
     }
     if (!unsent.empty()) {
@@ -146,7 +179,7 @@ void RowWindow::handOverAll() {
         }
     }
     if (c_.control.StopRequested()) {
-        releaseAhead();
+        releaseAhead(kStopped);
     }
 }
 
@@ -159,7 +192,7 @@ void RowWindow::drain() {
 }
 
 void RowWindow::drainAfterError() {
-    quiet_ = true;
+    rowLog_.setQuiet();
     while (!pending_.empty() || !unsaved_.empty()) {
         try {
             settle(true);
@@ -178,8 +211,15 @@ PendingRow& RowWindow::start(TableRow row) {
     note(pending,
          QStringLiteral("Processing message for Record Id: ") + QString::number(pending.id));
     c_.log.yield();
-    for (const QString& line : RowPreparation::prepare(pending)) {
+    for (const QString& line : RowPreparation::prepare(pending, c_.clock.now())) {
         note(pending, line);
+    }
+    if (pending.status == QLatin1String(Outcome::kExpired)) {
+        ++c_.counters.expired;
+    }
+    if (pending.kind == Kind::SmsReady && features_.retries && c_.sms.unreachable()) {
+        pending.kind = Kind::Nothing;  // left as it is: no attempt counted
+        note(pending, waitsLine(pending.id, kSmsDown));
     }
     return pending;
 }
@@ -206,7 +246,7 @@ size_t RowWindow::claimSms(const std::vector<PendingRow*>& batch) {
     for (size_t i = 0; i < batch.size(); ++i) {
         PendingRow& pending = *batch[i];
         if (!pending.claimed) {
-            reportWrite(pending, step.claimed[i]);
+            reports_.write(pending, step.claimed[i]);
             pending.kind = Kind::Nothing;
             ++c_.counters.messages[Counters::Sms][Counters::Skipped];
             ++taken;
@@ -221,23 +261,29 @@ void RowWindow::sendEmail(PendingRow& pending) {
         note(pending, waitsLine(pending.id));
         return;
     }
+    if (mailDown_) {
+        pending.kind = Kind::Nothing;
+        note(pending, waitsLine(pending.id, kMailDown));
+        return;
+    }
     ++c_.counters.claimAttempts;
     const Committed step = commit({pending.row});
     raise(step.failure);
     raise(step.claimFailure);
     const MessageStore::Write claim = step.claimed.at(0);
     if (claim != MessageStore::Write::Done) {
-        reportWrite(pending, claim);
+        reports_.write(pending, claim);
         pending.kind = Kind::Nothing;
         ++c_.counters.messages[Counters::Email][Counters::Skipped];
         return;
     }
     pending.claimed = true;
     note(pending, QStringLiteral("Sending message via Email."));
-    reportEmail(pending,
-                c_.email.sendEmail(pending.mail,
-                                   SmtpServer{c_.config.smtpServer, c_.config.smtpPort,
-                                              c_.config.smtpUserName, c_.config.smtpPassword}));
+    const SendResult result = c_.email.sendEmail(
+        pending.mail, SmtpServer{c_.config.smtpServer, c_.config.smtpPort, c_.config.smtpUserName,
+                                 c_.config.smtpPassword});
+    reports_.email(pending, result);
+    mailDown_ = mailDown_ || (features_.retries && result.unreachable);
     c_.log.yield();
 }
 
@@ -267,9 +313,9 @@ void RowWindow::settle(bool drain, bool waitHead) {
                 store_.release({front.row});
             }
         }
-        becomeHead(front);
+        rowLog_.becomeHead(front);
         if (front.kind == Kind::Sms) {
-            reportSms(front, c_.sms.outcome(front.ticket));
+            reports_.sms(front, c_.sms.outcome(front.ticket));
         }
         unsaved_.push_back(std::move(front));
         pending_.pop_front();
@@ -290,8 +336,10 @@ RowWindow::Committed RowWindow::commit(const std::vector<TableRow>& claims) {
     std::vector<PendingRow*> rows;
     for (PendingRow& pending : saving) {
         if (pending.kind == Kind::Record || pending.kind == Kind::Claimed) {
-            outcomes.push_back({pending.row, pending.isSent, pending.status,
-                                pending.kind == Kind::Claimed, pending.storedIds});
+            outcomes.emplace_back(pending.row, pending.isSent, pending.status,
+                                  pending.kind == Kind::Claimed, pending.storedIds);
+            outcomes.back().attempts = pending.attempts;
+            outcomes.back().nextAttemptAt = pending.nextAttemptAt;
             rows.push_back(&pending);
         }
     }
@@ -304,7 +352,7 @@ RowWindow::Committed RowWindow::commit(const std::vector<TableRow>& claims) {
         if (step.saved[i].error) {
             step.failure = step.failure ? step.failure : step.saved[i].error;
         } else if (!outcomes[i].claimed) {
-            reportWrite(*rows[i], step.saved[i].write);
+            reports_.write(*rows[i], step.saved[i].write);
         } else if (c_.receipts != nullptr && !rows[i]->gatewayIds.isEmpty()) {
             c_.receipts->saved(outcomes[i].row.value(Column::RecId), rows[i]->gatewayIds,
                                rows[i]->storedIds);
@@ -320,7 +368,7 @@ RowWindow::Committed RowWindow::commit(const std::vector<TableRow>& claims) {
         c_.counters.lastProgress = c_.clock.now();
     }
     if (!step.failure && !pending_.empty()) {
-        becomeHead(pending_.front());
+        rowLog_.becomeHead(pending_.front());
     }
     if (!saving.empty() && !step.failure) {
         c_.log.yield();
@@ -328,72 +376,8 @@ RowWindow::Committed RowWindow::commit(const std::vector<TableRow>& claims) {
     return step;
 }
 
-void RowWindow::reportSms(PendingRow& pending, const SendResult& result) {
-    count(Counters::Sms, result.delivery);
-    if (c_.receipts != nullptr && c_.receipts->on() && result.delivery == Delivery::Sent) {
-        QString cut;
-        pending.gatewayIds = result.gatewayIds;
-        pending.storedIds = c_.receipts->fit(pending.id, result.gatewayIds, cut);
-        if (!cut.isEmpty()) {
-            note(pending, cut);
-        }
-    }
-    for (const QString& line : RowLines::smsOutcome(pending, result)) {
-        note(pending, line);
-    }
-}
-
-void RowWindow::reportEmail(PendingRow& pending, const SendResult& result) {
-    count(Counters::Email, result.delivery);
-    for (const QString& line : RowLines::emailOutcome(pending, result)) {
-        note(pending, line);
-    }
-}
-
-void RowWindow::reportWrite(PendingRow& pending, MessageStore::Write write) {
-    for (const QString& line : RowLines::writeOutcome(pending, write)) {
-        note(pending, line);
-    }
-}
-
-void RowWindow::count(Counters::Channel channel, Delivery delivery) {
-    const Counters::Result result = delivery == Delivery::Sent      ? Counters::Sent
-                                    : delivery == Delivery::InDoubt ? Counters::InDoubt
-                                                                    : Counters::NotSent;
-    ++c_.counters.messages[channel][result];
-}
-
-// A row's entry: written now by the row at the head, held for row order by the rows behind.
 void RowWindow::note(PendingRow& pending, const QString& text) {
-    if (pending.head) {
-        write(pending, text);
-    } else {
-        pending.lines << text;
-    }
-}
-
-// Once a row is claimed a log that cannot be written must not keep its outcome out of the
-// row: the failure is held until the row is saved.
-void RowWindow::write(PendingRow& pending, const QString& text) {
-    if (!pending.claimed && !quiet_) {
-        c_.log.WriteLog(text, true, false);
-        return;
-    }
-    c_.log.holdFailures();
-    c_.log.WriteLog(text, true, false);
-    if (std::optional<KorvaneError> failure = c_.log.releaseFailures();
-        failure && !pending.logFailure && !quiet_) {
-        pending.logFailure = failure;
-    }
-}
-
-// Nothing is ahead of the row any more: what it held goes out, and from here its entries are
-// written as they come.
-void RowWindow::becomeHead(PendingRow& pending) {
-    pending.head = true;
-    for (const QString& line : std::exchange(pending.lines, QStringList())) {
-        write(pending, line);
-    }
+    rowLog_.note(pending, text);
 }
 
 }  // namespace korvane

@@ -1,11 +1,14 @@
 #pragma once
 
+#include <QElapsedTimer>
 #include <deque>
 #include <vector>
 
 #include "dispatch/Counters.h"
 #include "dispatch/MessageStore.h"
 #include "dispatch/PendingRow.h"
+#include "dispatch/RowLog.h"
+#include "dispatch/RowReports.h"
 
 namespace korvane {
 
@@ -50,16 +53,18 @@ public:
 private:
     using Kind = PendingRow::Kind;
 
+    // How often rows of a higher Priority than the next are looked for.
+    static constexpr qint64 kHigherCheckMs = 500;
+    void takeHigher(std::vector<TableRow>& page, size_t next);
     size_t claimRoom() const;
     void handOver(bool front = true);
     void handOverAll();
-    void releaseAhead();
+    void releaseAhead(const char* why);
     static bool claimedAhead(const PendingRow& pending) {
         return pending.kind == Kind::SmsReady && pending.claimed;
     }
     PendingRow& start(TableRow row);
     size_t claimSms(const std::vector<PendingRow*>& batch);
-    void count(Counters::Channel channel, Delivery delivery);
     void sendEmail(PendingRow& pending);
     bool claim(PendingRow& pending);
     struct Committed : MessageStore::Step {
@@ -73,19 +78,18 @@ private:
             throw *failure;
         }
     }
-    void reportSms(PendingRow& pending, const SendResult& result);
-    void reportEmail(PendingRow& pending, const SendResult& result);
-    void reportWrite(PendingRow& pending, MessageStore::Write write);
     void note(PendingRow& pending, const QString& text);
-    void write(PendingRow& pending, const QString& text);
-    void becomeHead(PendingRow& pending);
 
     MessageStore& store_;
     Channels c_;
     int rowsOut_;
     std::deque<PendingRow> pending_;
     std::vector<PendingRow> unsaved_;  // finished and logged; saved with the next step
-    bool quiet_ = false;               // after an error: entries that fail are dropped
+    MessageStore::TableFeatures features_;
+    RowLog rowLog_;
+    RowReports reports_;
+    bool mailDown_ = false;
+    QElapsedTimer higherChecked_;  // with the retry columns: the mail server could not be reached
 };
 
 }  // namespace korvane

@@ -18,9 +18,10 @@ class SmsChannel {
 public:
     virtual ~SmsChannel() = default;
     // Hands one message over and returns its ticket. Waits only to connect and bind (once per
-    // session) and for room among the messages in flight.
+    // session) and for room among the messages in flight. validUntil: when the gateway is to
+    // give up on it (none when invalid).
     virtual int submit(const SmsGateway& gateway, const QString& mobileNumber,
-                       const QString& text) = 0;
+                       const QString& text, const QDateTime& validUntil) = 0;
     // Waits for the message's outcome; the failure line is for the caller to log.
     virtual SendResult outcome(int ticket) = 0;
     // Whether the outcome is known already; never waits.
@@ -33,6 +34,9 @@ public:
     virtual void endSession() = 0;
     // Forgets a failed bind's back-off, so that the next submit binds at once.
     virtual void retryNow() {}
+    // A bind failed lately and is not to be tried again yet: a submit now ends at once with
+    // that bind's line.
+    virtual bool unreachable() { return false; }
 
     // Receipts wanted or not: each message then asks for one, the session is bound to take
     // them, and an SMS sent comes back with the gateway's ids.
@@ -52,7 +56,7 @@ public:
 
     // One message, start to end.
     SendResult send(const SmsGateway& gateway, const QString& mobileNumber, const QString& text) {
-        return outcome(submit(gateway, mobileNumber, text));
+        return outcome(submit(gateway, mobileNumber, text, QDateTime()));
     }
 };
 

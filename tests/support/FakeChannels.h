@@ -14,7 +14,9 @@ namespace korvane::test {
 // were asked to send; onSend runs as each message is handed over.
 class FakeSms : public SmsChannel {
 public:
-    int submit(const SmsGateway&, const QString& number, const QString& text) override {
+    int submit(const SmsGateway&, const QString& number, const QString& text,
+               const QDateTime& until) override {
+        validUntil << until;
         sent << number + QLatin1Char(':') + text;
         numbers << number;
         if (onSend) {
@@ -32,6 +34,7 @@ public:
     int room() override { return std::max(0, window - int(sent.size()) + outcomes); }
     void endSession() override { ++sessionsEnded; }
     QStringList sent;
+    QList<QDateTime> validUntil;  // each submit's
     SendResult result{Delivery::Sent, QString()};
     std::map<QString, SendResult> results;
     std::function<void(const QString&)> onSend;

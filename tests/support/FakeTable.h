@@ -182,6 +182,12 @@ public:
             if (saved.write == Write::Done && !outcome.gatewayIds.isEmpty()) {
                 table_.smscIds[id] = outcome.gatewayIds;
             }
+            if (saved.write == Write::Done && outcome.attempts > 0) {
+                (*table_.find(id))[size_t(Column::Attempts)] = outcome.attempts;
+            }
+            if (saved.write == Write::Done && outcome.nextAttemptAt.isValid()) {
+                (*table_.find(id))[size_t(Column::NextAttemptAt)] = outcome.nextAttemptAt;
+            }
             if (outcome.claimed && saved.write == Write::Changed && holds(id, outcome)) {
                 saved.write = Write::Done;  // as the real store: the outcome is there already
             }

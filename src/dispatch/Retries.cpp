@@ -1,0 +1,39 @@
+#include "dispatch/Retries.h"
+
+#include <QRandomGenerator>
+#include <algorithm>
+
+#include "dispatch/MessageTable.h"
+
+namespace korvane::Retries {
+
+qint64 waitS(int attempts) {
+    const int doublings = std::clamp(attempts - 1, 0, 6);
+    const qint64 wait = std::min<qint64>(kLongestWaitS, qint64(kFirstWaitS) << doublings);
+    return wait - qint64(QRandomGenerator::global()->bounded(quint32(wait / 5 + 1)));
+}
+
+QString settle(PendingRow& pending, const SendResult& result, const QDateTime& now,
+               int maxAttempts) {
+    using MessageTable::Column;
+    pending.attempts =
+        MessageTable::toText(pending.row.asRead(Column::Attempts)).trimmed().toInt() + 1;
+    if (result.delivery != Delivery::NotSent || !result.passing) {
+        return QString();
+    }
+    if (pending.attempts >= maxAttempts) {
+        return QStringLiteral("Record Id: %1 was tried %2 times, so it is not tried again.")
+            .arg(pending.id)
+            .arg(pending.attempts);
+    }
+    pending.nextAttemptAt = now.addSecs(waitS(pending.attempts));
+    pending.status = QString::fromLatin1(MessageTable::Outcome::kSendAgainLater);
+    return QStringLiteral("Record Id: %1 will be sent again after %2 (attempt %3 of %4 failed "
+                          "for a cause that may pass).")
+        .arg(pending.id)
+        .arg(pending.nextAttemptAt.toString(QStringLiteral("dd-MM-yyyy hh:mm:ss")))
+        .arg(pending.attempts)
+        .arg(maxAttempts);
+}
+
+}  // namespace korvane::Retries
