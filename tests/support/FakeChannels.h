@@ -33,7 +33,9 @@ public:
     // The room left by what was handed over and not yet waited for.
     int room() override { return std::max(0, window - int(sent.size()) + outcomes); }
     void endSession() override { ++sessionsEnded; }
+    bool unreachable() override { return down; }
     QStringList sent;
+    bool down = false;  // a bind failed lately
     QList<QDateTime> validUntil;  // each submit's
     SendResult result{Delivery::Sent, QString()};
     std::map<QString, SendResult> results;

@@ -67,6 +67,10 @@ public:
     // server that stalls mid-upload.
     void stallUploads() { stallUploads_ = true; }
 
+    // QUIT received: a test that ends a session waits for it on the event loop, rather than
+    // in the transport's destructor, where this server cannot answer.
+    int quits() const { return quits_; }
+
 private:
     struct State {
         int connection = 0;
@@ -117,6 +121,7 @@ private:
                     return;
                 }
             } else if (line.startsWith("QUIT")) {
+                ++quits_;
                 socket->write("221 Bye\r\n");
                 socket->disconnectFromHost();
                 return;
@@ -152,6 +157,7 @@ private:
     bool stallUploads_ = false;
     std::map<QTcpSocket*, State> states_;
     std::vector<Received> received_;
+    int quits_ = 0;
 };
 
 }  // namespace korvane::test
