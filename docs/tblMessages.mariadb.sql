@@ -23,3 +23,11 @@ CREATE TABLE tblMessages (
 -- ALTER TABLE tblMessages ADD DeliveryStatus VARCHAR(20);
 -- ALTER TABLE tblMessages ADD DeliveredDate DATETIME;
 -- CREATE INDEX ixMessagesSmscMessageId ON tblMessages (SmscMessageId);
+--
+-- Scheduling and retries: each column on its own, Attempts and NextAttemptAt together.
+-- ALTER TABLE tblMessages ADD SendAfter DATETIME;
+-- ALTER TABLE tblMessages ADD ExpiresAt DATETIME;
+-- ALTER TABLE tblMessages ADD Priority INT NOT NULL DEFAULT 0;
+-- ALTER TABLE tblMessages ADD Attempts INT;
+-- ALTER TABLE tblMessages ADD NextAttemptAt DATETIME;
+-- CREATE INDEX ixMessagesPriority ON tblMessages (Priority, RecId);

@@ -24,3 +24,11 @@ CREATE TABLE tblMessages (
 -- ALTER TABLE tblMessages ADD DeliveryStatus VARCHAR(20);
 -- ALTER TABLE tblMessages ADD DeliveredDate TIMESTAMP(0);
 -- CREATE INDEX ixMessagesSmscMessageId ON tblMessages (SmscMessageId);
+--
+-- Scheduling and retries: each column on its own, Attempts and NextAttemptAt together.
+-- ALTER TABLE tblMessages ADD SendAfter TIMESTAMP(0);
+-- ALTER TABLE tblMessages ADD ExpiresAt TIMESTAMP(0);
+-- ALTER TABLE tblMessages ADD Priority INTEGER NOT NULL DEFAULT 0;
+-- ALTER TABLE tblMessages ADD Attempts INTEGER;
+-- ALTER TABLE tblMessages ADD NextAttemptAt TIMESTAMP(0);
+-- CREATE INDEX ixMessagesPriority ON tblMessages (Priority, RecId);

@@ -3,6 +3,7 @@
 #include <QDir>
 #include <QProcess>
 #include <QSqlQuery>
+#include <QTcpServer>
 #include <QTemporaryDir>
 #include <QThread>
 #include <QTimer>
@@ -122,7 +123,19 @@ struct SmsPeer {
         }
         return n;
     }
+    // The destination of the first message it received.
+    QString firstNumber() const {
+        const QList<QJsonObject> all = ReceivedMessages::sms(store, mark);
+        return all.isEmpty() ? QString() : all.front()[QStringLiteral("destination_addr")].toString();
+    }
 };
+
+// A port nothing listens on.
+int closedPort() {
+    QTcpServer probe;
+    probe.listen(QHostAddress::LocalHost);
+    return probe.serverPort();
+}
 
 QString statusOf(TestDatabase& db, int id) {
     return db.outcome(id)[QStringLiteral("processstatus")].toString();
@@ -273,6 +286,61 @@ private Q_SLOTS:
             QVERIFY(rig.logLines().contains(QStringLiteral(
                 "Delivery receipts are on: tblMessages has SmscMessageId, DeliveryStatus and "
                 "DeliveredDate.")));
+            rig.control.cmdStop_Click();
+        }
+    }
+
+    // The schedule's columns on every database, found by the catalog and in every statement:
+    // a row not due yet or put off is left, an expired one is not sent, the higher Priority
+    // goes first, a row put off whose time came goes again, and a passing failure (no
+    // gateway at the address) writes Attempts and NextAttemptAt through the driver.
+    void scheduleOnEveryDatabase() {
+        for (auto kind : TestDatabase::kAll) {
+            TestDatabase db(kind);
+            db.recreate(QString(), {QStringLiteral("Scheduling and retries")});
+            Rig rig(db);
+            const QDateTime now = rig.clock.now();
+            const QString later = QStringLiteral("Message Will Be Sent Again Later.");
+            auto row = [](int id, const QString& number, const QVariantMap& more) {
+                QVariantMap columns = sms(id, QStringLiteral("r"), number);
+                columns.insert(more);
+                return columns;
+            };
+            db.insert(row(1, QStringLiteral("+4401"), {{QStringLiteral("SendAfter"), now.addSecs(60)}}));
+            db.insert(row(2, QStringLiteral("+4402"), {{QStringLiteral("SendAfter"), now.addSecs(-60)}}));
+            db.insert(row(3, QStringLiteral("+4403"), {{QStringLiteral("ExpiresAt"), now.addSecs(-60)}}));
+            db.insert(row(4, QStringLiteral("+4404"), {{QStringLiteral("Priority"), 9}}));
+            db.insert(row(5, QStringLiteral("+4405"),
+                          {{QStringLiteral("ProcessStatus"), later},
+                           {QStringLiteral("NextAttemptAt"), now.addSecs(60)},
+                           {QStringLiteral("Attempts"), 1}}));
+            db.insert(row(6, QStringLiteral("+4406"),
+                          {{QStringLiteral("ProcessStatus"), later},
+                           {QStringLiteral("NextAttemptAt"), now.addSecs(-60)},
+                           {QStringLiteral("Attempts"), 1}}));
+            SmsPeer peer;
+            rig.control.cmdStart_Click();
+            QCOMPARE(db.outcome(1)[QStringLiteral("processstatus")].toString(), QString());
+            expectOutcome(db, 2, QStringLiteral("Y"), "Message Is Sent Via SMS.");
+            expectOutcome(db, 3, QStringLiteral("N"), "Message Expired Before Sending.");
+            expectOutcome(db, 4, QStringLiteral("Y"), "Message Is Sent Via SMS.");
+            QCOMPARE(db.outcome(5)[QStringLiteral("processstatus")].toString(), later);
+            expectOutcome(db, 6, QStringLiteral("Y"), "Message Is Sent Via SMS.");
+            QCOMPARE(db.read(6, QStringLiteral("Attempts"))[QStringLiteral("attempts")].toInt(), 2);
+            QCOMPARE(peer.count(QStringLiteral("4404")) + peer.count(QStringLiteral("4402")) +
+                         peer.count(QStringLiteral("4406")),
+                     3);
+            QCOMPARE(peer.firstNumber(), QStringLiteral("4404"));
+            rig.control.cmdStop_Click();
+
+            db.insert(row(7, QStringLiteral("+4407"), {}));
+            rig.config.cellPort = QString::number(closedPort());
+            rig.control.cmdStart_Click();
+            const QVariantMap put = db.read(7, QStringLiteral("ProcessStatus, Attempts, NextAttemptAt"));
+            QCOMPARE(put[QStringLiteral("processstatus")].toString(), later);
+            QCOMPARE(put[QStringLiteral("attempts")].toInt(), 1);
+            const QDateTime next = put[QStringLiteral("nextattemptat")].toDateTime();
+            QVERIFY2(next > now.addSecs(40) && next <= now.addSecs(60), qPrintable(next.toString()));
             rig.control.cmdStop_Click();
         }
     }
