@@ -78,6 +78,11 @@ QByteArray metricsText(const ServiceState& state) {
     }
     single(out, "korvane_claim_attempts_total", "counter", "Rows a claim was tried on.",
            double(c.claimAttempts));
+    single(out, "korvane_expired_total", "counter",
+           "Rows whose ExpiresAt passed before their turn (not sent).", double(c.expired));
+    single(out, "korvane_retried_total", "counter",
+           "Failures that may pass, put off to a later attempt (NextAttemptAt).",
+           double(c.retried));
     gatewayMetrics(out, state);
     single(out, "korvane_smtp_connections_total", "counter", "SMTP connections opened.",
            double(state.smtpConnections));

@@ -169,6 +169,8 @@ private Q_SLOTS:
         state.smppLink.bindFailures[QStringLiteral("ESME_RBINDFAIL")] = 2;
         state.counters.receipts[QStringLiteral("UNDELIV")] = 4;
         state.counters.receiptsUnmatched = 1;
+        state.counters.expired = 2;
+        state.counters.retried = 5;
         MetricsServer server([&state] { return state; });
         QString why;
         QVERIFY2(server.listen({QHostAddress(QHostAddress::LocalHost), 0}, why), qPrintable(why));
@@ -182,6 +184,8 @@ private Q_SLOTS:
             metrics.contains("korvane_smpp_bind_failures_total{status=\"ESME_RBINDFAIL\"} 2\n"));
         QVERIFY(metrics.contains("korvane_receipts_total{state=\"UNDELIV\"} 4\n"));
         QVERIFY(metrics.contains("korvane_receipts_unmatched_total 1\n"));
+        QVERIFY(metrics.contains("korvane_expired_total 2\n"));
+        QVERIFY(metrics.contains("korvane_retried_total 5\n"));
         QVERIFY(metrics.contains("korvane_cycle_duration_seconds_bucket{le=\"1\"} 1\n"));
         QVERIFY(metrics.contains("korvane_cycle_duration_seconds_bucket{le=\"0.5\"} 0\n"));
         const QByteArray stopped = get(server.port(), "GET", "/healthz");
