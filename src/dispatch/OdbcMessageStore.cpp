@@ -140,7 +140,9 @@ MessageStore::Step OdbcMessageStore::writeBatch(const std::vector<Outcome>& outc
             own.emplace_back(QStringLiteral("SmscMessageId"), outcome.gatewayIds);
         }
         if (outcome.attempts > 0) {
-            own.emplace_back(QStringLiteral("Attempts"), outcome.attempts);
+            // One more than the row holds: the same text for every row, so rows still go
+            // as one statement.
+            updates.back().assignments += QStringLiteral(", Attempts = COALESCE(Attempts, 0) + 1");
         }
         if (outcome.nextAttemptAt.isValid()) {
             own.emplace_back(QStringLiteral("NextAttemptAt"), wholeSeconds(outcome.nextAttemptAt));
