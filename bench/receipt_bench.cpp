@@ -162,6 +162,7 @@ void cycle(const QString& dsn, const QString& smppPort) {
             control.cmdStop_Click();
         }
     }
+    fill(configFor(dsn), false, 0, false);  // as the other benchmarks expect it
     const double off = median(rates[0]);
     const double on = median(rates[1]);
     std::printf(
