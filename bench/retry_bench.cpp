@@ -126,8 +126,7 @@ int main(int argc, char** argv) {
         }
         if (!control.isCycleRunning() &&
             (scalar(db, QStringLiteral("SELECT COUNT(*) FROM tblMessages WHERE IsSent = 'Y' OR "
-                                       "ProcessStatus = 'Message May Have Been Sent.'")) ==
-                 kRows ||
+                                       "ProcessStatus = 'Message May Have Been Sent.'")) == kRows ||
              clock.elapsed() > 300000)) {
             loop.quit();
         }
@@ -149,14 +148,16 @@ int main(int argc, char** argv) {
     for (auto it = subjects.begin(); it != subjects.end(); it = subjects.upper_bound(*it)) {
         twice += subjects.count(*it) > 1 ? 1 : 0;
     }
-    const int sent = scalar(db, QStringLiteral("SELECT COUNT(*) FROM tblMessages WHERE IsSent = 'Y'"));
-    std::printf("retry_bench %s: %d rows, the mail server stopped for 30 s after 60: %d sent, %d "
-                "in doubt, after %.0f s (target: all within 300); %d arrived twice; at most %d "
-                "attempts a row\n",
-                qPrintable(dsn), kRows, sent,
-                scalar(db, QStringLiteral("SELECT COUNT(*) FROM tblMessages WHERE ProcessStatus = "
-                                          "'Message May Have Been Sent.'")),
-                seconds, twice, scalar(db, QStringLiteral("SELECT MAX(Attempts) FROM tblMessages")));
+    const int sent =
+        scalar(db, QStringLiteral("SELECT COUNT(*) FROM tblMessages WHERE IsSent = 'Y'"));
+    std::printf(
+        "retry_bench %s: %d rows, the mail server stopped for 30 s after 60: %d sent, %d "
+        "in doubt, after %.0f s (target: all within 300); %d arrived twice; at most %d "
+        "attempts a row\n",
+        qPrintable(dsn), kRows, sent,
+        scalar(db, QStringLiteral("SELECT COUNT(*) FROM tblMessages WHERE ProcessStatus = "
+                                  "'Message May Have Been Sent.'")),
+        seconds, twice, scalar(db, QStringLiteral("SELECT MAX(Attempts) FROM tblMessages")));
     fill(db, false);  // as the other benchmarks expect it
     server.kill();
     server.waitForFinished();

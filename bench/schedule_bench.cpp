@@ -65,7 +65,7 @@ void fill(const QString& dsn, bool schedule, int rows) {
             taken = schedule;
         } else if (!line.startsWith(QStringLiteral("--"))) {
             create += line + QLatin1Char('\n');
-        } else if (taken && line.startsWith(QStringLiteral("-- ALTER")) ) {
+        } else if (taken && line.startsWith(QStringLiteral("-- ALTER"))) {
             blocks << line.mid(3);
         } else if (taken && line.startsWith(QStringLiteral("-- CREATE"))) {
             blocks << line.mid(3);
@@ -76,9 +76,10 @@ void fill(const QString& dsn, bool schedule, int rows) {
         query.exec(statement);
     }
     db.database().transaction();
-    query.prepare(QStringLiteral("INSERT INTO tblMessages (RecId, MessageType, MessageText, MobileNo, "
-                                 "IsSent) VALUES (?, 'SMS', 'Benchmark message', '+447700900123', "
-                                 "'N')"));
+    query.prepare(
+        QStringLiteral("INSERT INTO tblMessages (RecId, MessageType, MessageText, MobileNo, "
+                       "IsSent) VALUES (?, 'SMS', 'Benchmark message', '+447700900123', "
+                       "'N')"));
     for (int id = 1; id <= rows; ++id) {
         query.addBindValue(id);
         query.exec();
@@ -140,9 +141,10 @@ void urgent(const QString& dsn, const QString& smppPort) {
                               ? double(inserted.elapsed() - sms.handedOver.elapsed()) / 1000.0
                               : -1;
     fill(dsn, false, 0);
-    std::printf("schedule_bench urgent   %-12s %d rows of priority 0, D=20 ms: a row of "
-                "priority 9 handed over %.2f s after its insert (target <= 2)\n",
-                qPrintable(dsn), kRows, waited);
+    std::printf(
+        "schedule_bench urgent   %-12s %d rows of priority 0, D=20 ms: a row of "
+        "priority 9 handed over %.2f s after its insert (target <= 2)\n",
+        qPrintable(dsn), kRows, waited);
     std::fflush(stdout);
 }
 
@@ -174,9 +176,10 @@ void overhead(const QString& dsn, const QString& smppPort) {
     fill(dsn, false, 0);  // as the other benchmarks expect it
     const double without = median(rates[0]);
     const double with = median(rates[1]);
-    std::printf("schedule_bench overhead %-12s D=0: without the columns %.0f rows/s, with them "
-                "%.0f rows/s: %.1f %% slower (target <= 5)\n",
-                qPrintable(dsn), without, with, 100.0 * (without - with) / without);
+    std::printf(
+        "schedule_bench overhead %-12s D=0: without the columns %.0f rows/s, with them "
+        "%.0f rows/s: %.1f %% slower (target <= 5)\n",
+        qPrintable(dsn), without, with, 100.0 * (without - with) / without);
 }
 
 }  // namespace

@@ -236,8 +236,8 @@ void CurlMailTransport::fail(const SmtpTransfer& transfer, const QString& abando
     }
     // A refusal of the message itself (5xx) is for good; anything else left nothing with the
     // server and may pass: a 4xx, a connection refused, cut or timed out.
-    if (transfer.reply >= 500 || result == CURLE_USE_SSL_FAILED ||
-        result == CURLE_LOGIN_DENIED || result == CURLE_URL_MALFORMAT) {
+    if (transfer.reply >= 500 || result == CURLE_USE_SSL_FAILED || result == CURLE_LOGIN_DENIED ||
+        result == CURLE_URL_MALFORMAT) {
         throw KorvaneError(result, description);
     }
     const bool unreachable =

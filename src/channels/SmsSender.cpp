@@ -87,7 +87,8 @@ int SmsSender::submit(const SmsGateway& gateway, const QString& mobileNumber, co
     if (const QString failure = openSession(gateway); !failure.isEmpty()) {
         return refuse(failure, true);
     }
-    if (const QString refusal = message.build(gateway.user, mobileNumber, text, link_.receipts(), validUntil);
+    if (const QString refusal =
+            message.build(gateway.user, mobileNumber, text, link_.receipts(), validUntil);
         !refusal.isEmpty()) {
         return refuse(refusal);
     }

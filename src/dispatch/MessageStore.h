@@ -47,8 +47,8 @@ public:
         QString isSent;
         QString status;
         bool claimed = true;
-        QString gatewayIds;  // written to SmscMessageId when not empty (receipts on)
-        int attempts = 0;    // written to Attempts when not 0 (retries on)
+        QString gatewayIds;       // written to SmscMessageId when not empty (receipts on)
+        int attempts = 0;         // written to Attempts when not 0 (retries on)
         QDateTime nextAttemptAt;  // written to NextAttemptAt when valid
     };
     // What became of one saved row: written, or why not. A claimed row that cannot be saved

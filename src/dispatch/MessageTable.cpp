@@ -17,7 +17,8 @@ QString selectionStatement(qint32 dontSendProcessedMsgs) {
 }
 
 int Selection::timeMarkers() const {
-    return (retries && dontSendProcessedMsgs != 0 ? 1 : 0) + (sendAfter ? 1 : 0) + (retries ? 1 : 0);
+    return (retries && dontSendProcessedMsgs != 0 ? 1 : 0) + (sendAfter ? 1 : 0) +
+           (retries ? 1 : 0);
 }
 
 namespace {
@@ -66,9 +67,8 @@ QString pageStatement(const Selection& selection, Page page) {
         case Page::First:
             // Rows without a Priority come after the others, whichever end the database
             // sorts Null to.
-            return selection.priority
-                       ? where + QStringLiteral(" AND Priority IS NOT NULL ") + order
-                       : selectionStatement(selection);
+            return selection.priority ? where + QStringLiteral(" AND Priority IS NOT NULL ") + order
+                                      : selectionStatement(selection);
         case Page::AfterKey:
             return where +
                    (selection.priority
@@ -92,8 +92,8 @@ QString pageStatement(const Selection& selection, Page page) {
 
 QString columnName(Column column) {
     static const char* const names[kColumnCount] = {
-        "RecId",     "MessageText",   "MessageType",  "MobileNo", "EmailTo",
-        "EmailFrom", "EmailSubject",  "EmailCC",      "EmailBCC", "EmailAttachment",
+        "RecId",     "MessageText",   "MessageType",   "MobileNo", "EmailTo",
+        "EmailFrom", "EmailSubject",  "EmailCC",       "EmailBCC", "EmailAttachment",
         "IsSent",    "ProcessStatus", "ProcessedDate", "Priority", "SendAfter",
         "ExpiresAt", "Attempts",      "NextAttemptAt"};
     return QString::fromLatin1(names[static_cast<int>(column)]);

@@ -1,6 +1,5 @@
 #pragma once
 
-
 #include "dispatch/CancellableStore.h"
 #include "dispatch/DatabaseConnection.h"
 #include "dispatch/GuardedWrites.h"

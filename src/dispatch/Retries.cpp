@@ -28,8 +28,9 @@ QString settle(PendingRow& pending, const SendResult& result, const QDateTime& n
     }
     pending.nextAttemptAt = now.addSecs(waitS(pending.attempts));
     pending.status = QString::fromLatin1(MessageTable::Outcome::kSendAgainLater);
-    return QStringLiteral("Record Id: %1 will be sent again after %2 (attempt %3 of %4 failed "
-                          "for a cause that may pass).")
+    return QStringLiteral(
+               "Record Id: %1 will be sent again after %2 (attempt %3 of %4 failed "
+               "for a cause that may pass).")
         .arg(pending.id)
         .arg(pending.nextAttemptAt.toString(QStringLiteral("dd-MM-yyyy hh:mm:ss")))
         .arg(pending.attempts)

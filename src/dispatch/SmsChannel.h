@@ -20,8 +20,8 @@ public:
     // Hands one message over and returns its ticket. Waits only to connect and bind (once per
     // session) and for room among the messages in flight. validUntil: when the gateway is to
     // give up on it (none when invalid).
-    virtual int submit(const SmsGateway& gateway, const QString& mobileNumber,
-                       const QString& text, const QDateTime& validUntil) = 0;
+    virtual int submit(const SmsGateway& gateway, const QString& mobileNumber, const QString& text,
+                       const QDateTime& validUntil) = 0;
     // Waits for the message's outcome; the failure line is for the caller to log.
     virtual SendResult outcome(int ticket) = 0;
     // Whether the outcome is known already; never waits.

@@ -12,8 +12,7 @@ namespace korvane {
 
 QMap<QString, int> tableColumns(const QSqlDatabase& database) {
     QMap<QString, int> columns;
-    const QVariant handle =
-        database.driver() != nullptr ? database.driver()->handle() : QVariant();
+    const QVariant handle = database.driver() != nullptr ? database.driver()->handle() : QVariant();
     if (handle.metaType() != QMetaType::fromType<SQLHANDLE>()) {
         return columns;
     }

@@ -55,10 +55,10 @@ std::vector<TableRow> WaitingRows::nextPage(int limit) {
             case Stage::AfterKey: {
                 const bool first = stage_ == Stage::First;
                 page = readPage(first ? Page::First : Page::AfterKey,
-                                first                  ? QVariantList()
-                                : selection_.priority ? QVariantList{lastPriority_, lastPriority_,
-                                                                     lastKey_}
-                                                       : QVariantList{lastKey_},
+                                first ? QVariantList()
+                                : selection_.priority
+                                    ? QVariantList{lastPriority_, lastPriority_, lastKey_}
+                                    : QVariantList{lastKey_},
                                 limit, read);
                 stage_ = read < limit ? afterMain : Stage::AfterKey;
                 break;
@@ -115,7 +115,7 @@ QString WaitingRows::limited(const QString& sql, int limit) const {
 }
 
 std::vector<TableRow> WaitingRows::readPage(MessageTable::Page kind, const QVariantList& keys,
-                                                 int limit, int& rowsRead, bool advance) {
+                                            int limit, int& rowsRead, bool advance) {
     QSqlQuery query(connection_.database());
     query.setForwardOnly(true);
     if (!query.prepare(limited(MessageTable::pageStatement(selection_, kind), limit))) {

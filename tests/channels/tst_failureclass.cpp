@@ -45,8 +45,8 @@ private Q_SLOTS:
         QTest::newRow("ESME_RSUBMITFAIL") << 0u << 0x45u << ok << notSent << false << false;
         QTest::newRow("ESME_RINVMSGLEN") << 0u << 0x01u << ok << notSent << false << false;
         QTest::newRow("ESME_RX_R_APPN") << 0u << 0x66u << ok << notSent << false << false;
-        QTest::newRow("invalid number") << 0u << 0x00u << QStringLiteral("12ab") << notSent
-                                        << false << false;
+        QTest::newRow("invalid number")
+            << 0u << 0x00u << QStringLiteral("12ab") << notSent << false << false;
         QTest::newRow("bind: ESME_RINVPASWD") << 0x0Eu << 0x00u << ok << notSent << true << true;
         QTest::newRow("bind: ESME_RBINDFAIL") << 0x0Du << 0x00u << ok << notSent << true << true;
         QTest::newRow("bind: ESME_RSYSERR") << 0x08u << 0x00u << ok << notSent << true << true;
@@ -71,10 +71,10 @@ private Q_SLOTS:
     // No gateway at the address: may pass, and unreachable.
     void smppNothingListening() {
         SmsSender sender;
-        const SendResult result = sender.send(
-            SmsGateway{QStringLiteral("127.0.0.1"), closedPort(), QStringLiteral("Korvane"),
-                       QStringLiteral("secret")},
-            QStringLiteral("+447700900001"), QStringLiteral("hello"));
+        const SendResult result =
+            sender.send(SmsGateway{QStringLiteral("127.0.0.1"), closedPort(),
+                                   QStringLiteral("Korvane"), QStringLiteral("secret")},
+                        QStringLiteral("+447700900001"), QStringLiteral("hello"));
         QCOMPARE(result.delivery, Delivery::NotSent);
         QVERIFY(result.passing && result.unreachable);
     }
@@ -89,22 +89,22 @@ private Q_SLOTS:
         const auto notSent = int(Delivery::NotSent);
         QTest::newRow("taken") << QByteArray("250 OK") << QByteArray("250 Queued")
                                << int(Delivery::Sent) << false << false;
-        QTest::newRow("421 at MAIL") << QByteArray("421 4.3.2 Shutting down") << QByteArray()
-                                     << notSent << true << true;
-        QTest::newRow("450 at MAIL") << QByteArray("450 4.2.1 Try later") << QByteArray()
-                                     << notSent << true << false;
-        QTest::newRow("451 at MAIL") << QByteArray("451 4.3.0 Local error") << QByteArray()
-                                     << notSent << true << false;
-        QTest::newRow("452 at MAIL") << QByteArray("452 4.3.1 Storage") << QByteArray()
-                                     << notSent << true << false;
-        QTest::newRow("550 at MAIL") << QByteArray("550 5.7.1 Denied") << QByteArray()
-                                     << notSent << false << false;
-        QTest::newRow("553 at MAIL") << QByteArray("553 5.1.8 Bad sender") << QByteArray()
-                                     << notSent << false << false;
-        QTest::newRow("451 after the dot") << QByteArray("250 OK") << QByteArray("451 4.3.0 Later")
-                                           << notSent << true << false;
-        QTest::newRow("554 after the dot") << QByteArray("250 OK") << QByteArray("554 5.6.0 Spam")
-                                           << notSent << false << false;
+        QTest::newRow("421 at MAIL")
+            << QByteArray("421 4.3.2 Shutting down") << QByteArray() << notSent << true << true;
+        QTest::newRow("450 at MAIL")
+            << QByteArray("450 4.2.1 Try later") << QByteArray() << notSent << true << false;
+        QTest::newRow("451 at MAIL")
+            << QByteArray("451 4.3.0 Local error") << QByteArray() << notSent << true << false;
+        QTest::newRow("452 at MAIL")
+            << QByteArray("452 4.3.1 Storage") << QByteArray() << notSent << true << false;
+        QTest::newRow("550 at MAIL")
+            << QByteArray("550 5.7.1 Denied") << QByteArray() << notSent << false << false;
+        QTest::newRow("553 at MAIL")
+            << QByteArray("553 5.1.8 Bad sender") << QByteArray() << notSent << false << false;
+        QTest::newRow("451 after the dot")
+            << QByteArray("250 OK") << QByteArray("451 4.3.0 Later") << notSent << true << false;
+        QTest::newRow("554 after the dot")
+            << QByteArray("250 OK") << QByteArray("554 5.6.0 Spam") << notSent << false << false;
     }
     void smtp() {
         QFETCH(QByteArray, atMail);
@@ -115,10 +115,16 @@ private Q_SLOTS:
         });
         CurlMailTransport transport;
         EmailSender sender(transport);
-        const SendResult result = sender.sendEmail(
-            MailMessage{QStringLiteral("a@x.test"), QStringLiteral("b@x.test"), {}, {}, {},
-                        QStringLiteral("subject"), QStringLiteral("body"), QDateTime()},
-            SmtpServer{QStringLiteral("127.0.0.1"), server.port(), {}, {}});
+        const SendResult result =
+            sender.sendEmail(MailMessage{QStringLiteral("a@x.test"),
+                                         QStringLiteral("b@x.test"),
+                                         {},
+                                         {},
+                                         {},
+                                         QStringLiteral("subject"),
+                                         QStringLiteral("body"),
+                                         QDateTime()},
+                             SmtpServer{QStringLiteral("127.0.0.1"), server.port(), {}, {}});
         QTEST(int(result.delivery), "delivery");
         QTEST(result.passing, "passing");
         QTEST(result.unreachable, "unreachable");
@@ -129,10 +135,16 @@ private Q_SLOTS:
     void smtpNothingListening() {
         CurlMailTransport transport;
         EmailSender sender(transport);
-        const SendResult result = sender.sendEmail(
-            MailMessage{QStringLiteral("a@x.test"), QStringLiteral("b@x.test"), {}, {}, {},
-                        QStringLiteral("subject"), QStringLiteral("body"), QDateTime()},
-            SmtpServer{QStringLiteral("127.0.0.1"), closedPort(), {}, {}});
+        const SendResult result =
+            sender.sendEmail(MailMessage{QStringLiteral("a@x.test"),
+                                         QStringLiteral("b@x.test"),
+                                         {},
+                                         {},
+                                         {},
+                                         QStringLiteral("subject"),
+                                         QStringLiteral("body"),
+                                         QDateTime()},
+                             SmtpServer{QStringLiteral("127.0.0.1"), closedPort(), {}, {}});
         QCOMPARE(result.delivery, Delivery::NotSent);
         QVERIFY(result.passing && result.unreachable);
     }

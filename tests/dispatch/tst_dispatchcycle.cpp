@@ -126,7 +126,8 @@ struct SmsPeer {
     // The destination of the first message it received.
     QString firstNumber() const {
         const QList<QJsonObject> all = ReceivedMessages::sms(store, mark);
-        return all.isEmpty() ? QString() : all.front()[QStringLiteral("destination_addr")].toString();
+        return all.isEmpty() ? QString()
+                             : all.front()[QStringLiteral("destination_addr")].toString();
     }
 };
 
@@ -306,9 +307,12 @@ private Q_SLOTS:
                 columns.insert(more);
                 return columns;
             };
-            db.insert(row(1, QStringLiteral("+4401"), {{QStringLiteral("SendAfter"), now.addSecs(60)}}));
-            db.insert(row(2, QStringLiteral("+4402"), {{QStringLiteral("SendAfter"), now.addSecs(-60)}}));
-            db.insert(row(3, QStringLiteral("+4403"), {{QStringLiteral("ExpiresAt"), now.addSecs(-60)}}));
+            db.insert(
+                row(1, QStringLiteral("+4401"), {{QStringLiteral("SendAfter"), now.addSecs(60)}}));
+            db.insert(
+                row(2, QStringLiteral("+4402"), {{QStringLiteral("SendAfter"), now.addSecs(-60)}}));
+            db.insert(
+                row(3, QStringLiteral("+4403"), {{QStringLiteral("ExpiresAt"), now.addSecs(-60)}}));
             db.insert(row(4, QStringLiteral("+4404"), {{QStringLiteral("Priority"), 9}}));
             db.insert(row(5, QStringLiteral("+4405"),
                           {{QStringLiteral("ProcessStatus"), later},
@@ -336,11 +340,13 @@ private Q_SLOTS:
             db.insert(row(7, QStringLiteral("+4407"), {}));
             rig.config.cellPort = QString::number(closedPort());
             rig.control.cmdStart_Click();
-            const QVariantMap put = db.read(7, QStringLiteral("ProcessStatus, Attempts, NextAttemptAt"));
+            const QVariantMap put =
+                db.read(7, QStringLiteral("ProcessStatus, Attempts, NextAttemptAt"));
             QCOMPARE(put[QStringLiteral("processstatus")].toString(), later);
             QCOMPARE(put[QStringLiteral("attempts")].toInt(), 1);
             const QDateTime next = put[QStringLiteral("nextattemptat")].toDateTime();
-            QVERIFY2(next > now.addSecs(40) && next <= now.addSecs(60), qPrintable(next.toString()));
+            QVERIFY2(next > now.addSecs(40) && next <= now.addSecs(60),
+                     qPrintable(next.toString()));
             rig.control.cmdStop_Click();
         }
     }

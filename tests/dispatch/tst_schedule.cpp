@@ -23,8 +23,8 @@ struct ScheduleRig : CycleRig {
         table.optional.retries = true;
     }
     FakeTable::Values& add(int id, const QString& number = QString()) {
-        table.rows.push_back(FakeTable::sms(id, number.isEmpty() ? QStringLiteral("+44%1").arg(id)
-                                                                 : number));
+        table.rows.push_back(
+            FakeTable::sms(id, number.isEmpty() ? QStringLiteral("+44%1").arg(id) : number));
         return table.rows.back();
     }
     QVariant at(int id, Column column) { return table.find(id)->at(size_t(column)); }
@@ -125,7 +125,8 @@ private Q_SLOTS:
         if (attemptsBefore > 0) {
             row[size_t(Column::Attempts)] = attemptsBefore;
         }
-        rig.sms.result = passing ? rig.passing() : SendResult{Delivery::NotSent, QStringLiteral("x")};
+        rig.sms.result =
+            passing ? rig.passing() : SendResult{Delivery::NotSent, QStringLiteral("x")};
         rig.cycle();
         QTEST(rig.table.status(1), "status");
         QCOMPARE(rig.table.isSent(1), QStringLiteral("N"));

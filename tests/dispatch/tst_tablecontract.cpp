@@ -47,14 +47,15 @@ private Q_SLOTS:
         const QString next = QStringLiteral(" AND (NextAttemptAt IS NULL OR NextAttemptAt <= ?)");
         const QString byPriority = QStringLiteral("ORDER BY Priority DESC, RecId");
         QTest::newRow("plain 0, after a key")
-            << 0 << "" << int(Page::AfterKey) << plain0 + QStringLiteral(" AND RecId > ? order by RecId");
+            << 0 << "" << int(Page::AfterKey)
+            << plain0 + QStringLiteral(" AND RecId > ? order by RecId");
         QTest::newRow("plain 1, without keys")
             << 1 << "" << int(Page::NullKeys) << plain1 + QStringLiteral(" AND RecId IS NULL");
-        QTest::newRow("plain 1, count")
-            << 1 << "" << int(Page::Count)
-            << QStringLiteral("SELECT COUNT(*) ") + plain1.mid(plain1.indexOf(QStringLiteral("FROM")));
-        QTest::newRow("SendAfter, first")
-            << 1 << "s" << int(Page::First) << plain1 + sendAfter + QStringLiteral(" ORDER BY RecId");
+        QTest::newRow("plain 1, count") << 1 << "" << int(Page::Count)
+                                        << QStringLiteral("SELECT COUNT(*) ") +
+                                               plain1.mid(plain1.indexOf(QStringLiteral("FROM")));
+        QTest::newRow("SendAfter, first") << 1 << "s" << int(Page::First)
+                                          << plain1 + sendAfter + QStringLiteral(" ORDER BY RecId");
         QTest::newRow("retries 1, first")
             << 1 << "r" << int(Page::First) << retry1 + next + QStringLiteral(" ORDER BY RecId");
         QTest::newRow("retries 0, first")
@@ -67,14 +68,15 @@ private Q_SLOTS:
             << plain1 + QStringLiteral(" AND (Priority < ? OR (Priority = ? AND RecId > ?)) ") +
                    byPriority;
         QTest::newRow("Priority, higher")
-            << 1 << "p" << int(Page::Higher) << plain1 + QStringLiteral(" AND Priority > ? ") + byPriority;
+            << 1 << "p" << int(Page::Higher)
+            << plain1 + QStringLiteral(" AND Priority > ? ") + byPriority;
         QTest::newRow("Priority, none after a key")
             << 1 << "p" << int(Page::AfterNullPriority)
             << plain1 + QStringLiteral(" AND Priority IS NULL AND RecId > ? ORDER BY RecId");
         QTest::newRow("all, count")
             << 1 << "spr" << int(Page::Count)
-            << QStringLiteral("SELECT COUNT(*) ") + retry1.mid(retry1.indexOf(QStringLiteral("FROM"))) +
-                   sendAfter + next;
+            << QStringLiteral("SELECT COUNT(*) ") +
+                   retry1.mid(retry1.indexOf(QStringLiteral("FROM"))) + sendAfter + next;
     }
     void pageStatements() {
         QFETCH(int, dontSend);
@@ -84,8 +86,9 @@ private Q_SLOTS:
                                           columns.contains(QLatin1Char('p')),
                                           columns.contains(QLatin1Char('r'))};
         QTEST(MessageTable::pageStatement(selection, MessageTable::Page(page)), "statement");
-        QCOMPARE(selection.timeMarkers(), int(columns.count(QLatin1Char('s')) +
-                                              (columns.contains(QLatin1Char('r')) ? 1 + (dontSend != 0) : 0)));
+        QCOMPARE(selection.timeMarkers(),
+                 int(columns.count(QLatin1Char('s')) +
+                     (columns.contains(QLatin1Char('r')) ? 1 + (dontSend != 0) : 0)));
     }
 
     void recordIdConversion() {

@@ -35,7 +35,7 @@ public:
     void endSession() override { ++sessionsEnded; }
     bool unreachable() override { return down; }
     QStringList sent;
-    bool down = false;  // a bind failed lately
+    bool down = false;            // a bind failed lately
     QList<QDateTime> validUntil;  // each submit's
     SendResult result{Delivery::Sent, QString()};
     std::map<QString, SendResult> results;

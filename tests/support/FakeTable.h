@@ -97,9 +97,8 @@ public:
                 selection_.push_back(values);
             }
         }
-        std::stable_sort(selection_.begin(), selection_.end(), [this](const auto& a, const auto& b) {
-            return before(a, b);
-        });
+        std::stable_sort(selection_.begin(), selection_.end(),
+                         [this](const auto& a, const auto& b) { return before(a, b); });
     }
     std::vector<TableRow> nextHigher(const QVariant& priority, int limit) override {
         std::vector<TableRow> rows;
@@ -280,7 +279,9 @@ private:
                (!table_.optional.retries || due(Column::NextAttemptAt));
     }
     bool before(const FakeTable::Values& a, const FakeTable::Values& b) const {
-        const auto key = [](const FakeTable::Values& v) { return v[size_t(Column::RecId)].toLongLong(); };
+        const auto key = [](const FakeTable::Values& v) {
+            return v[size_t(Column::RecId)].toLongLong();
+        };
         if (table_.optional.priority) {
             const QVariant pa = a[size_t(Column::Priority)];
             const QVariant pb = b[size_t(Column::Priority)];
