@@ -34,7 +34,7 @@ const std::vector<Setting>& settings() {
         {"Application", "RunAppOnStartup", "0", kNoText, &C::runAppOnStartup, "chkRunAppOnStartup"},
         {"Application", "DontSendProcessedMsgs", "1", kNoText, &C::dontSendProcessedMsgs,
          "chkDontSendProcessedMsgs"},
-        {"Application", "MaxAttempts", "5", kNoText, &C::maxAttempts, nullptr},
+        {"Application", "MaxAttempts", "5", &C::maxAttempts, kNoFlag, nullptr},
     };
     return all;
 }

@@ -2,6 +2,7 @@
 
 #include <QString>
 #include <QtGlobal>
+#include <algorithm>
 
 #include "core/Messages.h"
 
@@ -32,7 +33,7 @@ struct RunConfiguration {
     QString smtpPassword;
     qint32 runAppOnStartup = 0;
     qint32 dontSendProcessedMsgs = 0;
-    qint32 maxAttempts = 5;  // with the retry columns: attempts before a row fails for good
+    QString maxAttempts;  // with the retry columns: attempts before a row fails for good
 
     // The .dsn file to open, when the data source is a file one.
     QString fileDsnPath() const {
@@ -42,6 +43,13 @@ struct RunConfiguration {
     SmsGateway smsGateway() const {
         return SmsGateway{cellServer, cellPort, cellUserName, cellPassword,
                           submitsPerSecond.toDouble()};
+    }
+
+    // MaxAttempts as a number: 5 when it is none, at least 1.
+    int attemptsAllowed() const {
+        bool ok = false;
+        const int attempts = maxAttempts.trimmed().toInt(&ok);
+        return ok ? std::max(1, attempts) : 5;
     }
 
     // The program's one instance, alive for the whole run.

@@ -40,7 +40,7 @@ RowWindow::RowWindow(MessageStore& store, Channels channels, int rowsOut)
       features_(store.features()),
       rowLog_(channels.log),
       reports_({rowLog_, channels.counters, channels.receipts, channels.clock,
-                channels.config.maxAttempts, features_.retries}) {
+                channels.config.attemptsAllowed(), features_.retries}) {
     higherChecked_.start();
     // A place that frees while a step waits for the database goes to a row claimed ahead at
     // once, not when the step returns.

@@ -120,7 +120,7 @@ private Q_SLOTS:
         QFETCH(int, waitS);
         ScheduleRig rig;
         rig.table.optional.retries = columns;
-        rig.config.maxAttempts = 5;
+        rig.config.maxAttempts = QStringLiteral("5");
         FakeTable::Values& row = rig.add(1);
         if (attemptsBefore > 0) {
             row[size_t(Column::Attempts)] = attemptsBefore;
