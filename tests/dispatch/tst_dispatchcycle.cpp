@@ -261,8 +261,14 @@ private Q_SLOTS:
             Rig rig(db);
             rig.control.cmdStart_Click();
             const QString columns = QStringLiteral("SmscMessageId, DeliveryStatus, DeliveredDate");
-            QTRY_VERIFY_WITH_TIMEOUT(db.count(QStringLiteral("DeliveryStatus IS NULL")) == 0,
-                                     15000);
+            if (!QTest::qWaitFor(
+                    [&] { return db.count(QStringLiteral("DeliveryStatus IS NULL")) == 0; },
+                    15000)) {
+                const QByteArray why =
+                    (db.name() + QLatin1Char('\n') + rig.logLines().join(QLatin1Char('\n')))
+                        .toUtf8();
+                QFAIL(why.constData());
+            }
             for (int id = 1; id <= 8; ++id) {
                 const QVariantMap row = db.read(id, columns);
                 QCOMPARE(row[QStringLiteral("deliverystatus")].toString(),

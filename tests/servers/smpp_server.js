@@ -56,7 +56,9 @@ const overQuota = () => {
     taken.push(now);
     return false;
 };
-let messageId = 0;
+// Ids as gateways issue them, seven digits: their hexadecimal spelling (F4240 to FFFFF) is
+// never a decimal id as well, so a receipt in any of the four spellings names one message.
+let messageId = 999999;
 let sessions = 0;
 
 const kept = {};  // system_id: receipts unanswered when their session ended
