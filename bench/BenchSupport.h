@@ -11,8 +11,35 @@
 #include "core/ActivityLog.h"
 #include "core/Clock.h"
 #include "core/LogView.h"
+#include "core/RunConfiguration.h"
+#include "dispatch/ProcessWindow.h"
 
 namespace korvane::bench {
+
+// A main window that shows nothing.
+class NoWindow : public ProcessWindow {
+public:
+    void setStatusText(const QString&) override {}
+    void setProcessingControls(bool) override {}
+    void setConfigurationAvailable(bool) override {}
+    void showConfigurationModal() override {}
+};
+
+// Settings for a cycle on the data source dsn, against a gateway on 127.0.0.1:smppPort and a
+// mail server on 127.0.0.1:smtpPort.
+inline RunConfiguration localPeers(const QString& dsn, const QString& smppPort,
+                                   const QString& smtpPort = QStringLiteral("25")) {
+    RunConfiguration config;
+    config.dsnName = dsn;
+    config.cellServer = QStringLiteral("127.0.0.1");
+    config.cellPort = smppPort;
+    config.cellUserName = QStringLiteral("bench");
+    config.cellPassword = QStringLiteral("quill");
+    config.smtpServer = QStringLiteral("127.0.0.1");
+    config.smtpPort = smtpPort;
+    config.dontSendProcessedMsgs = 1;
+    return config;
+}
 
 // Keeps the newest lines only, as the main window's pane does, and yields like it.
 class BoundedPane : public LogView {

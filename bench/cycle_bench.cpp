@@ -26,13 +26,7 @@ using namespace korvane;
 
 namespace {
 
-class NoWindow : public ProcessWindow {
-public:
-    void setStatusText(const QString&) override {}
-    void setProcessingControls(bool) override {}
-    void setConfigurationAvailable(bool) override {}
-    void showConfigurationModal() override {}
-};
+using bench::NoWindow;
 
 constexpr int kRows = 1000;
 

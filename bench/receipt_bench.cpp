@@ -21,13 +21,7 @@ using namespace korvane;
 
 namespace {
 
-class NoWindow : public ProcessWindow {
-public:
-    void setStatusText(const QString&) override {}
-    void setProcessingControls(bool) override {}
-    void setConfigurationAvailable(bool) override {}
-    void showConfigurationModal() override {}
-};
+using bench::NoWindow;
 
 // A gateway's side of the receipts: it counts their answers.
 class CountingSms : public SmsChannel {
@@ -45,16 +39,12 @@ public:
 };
 
 // The data source, with PostgreSQL's account where the DSN is PostgreSQL's.
-RunConfiguration configFor(const QString& dsn) {
-    RunConfiguration config;
-    config.dsnName = dsn;
+RunConfiguration configFor(const QString& dsn, const QString& smppPort = QString()) {
+    RunConfiguration config = bench::localPeers(dsn, smppPort);
     if (dsn.startsWith(QStringLiteral("KorvanePg"))) {
         config.dsnDbUser = bench::env("KORVANE_TEST_PG_USER");
         config.dsnDbPassword = bench::env("KORVANE_TEST_PG_PASSWORD");
     }
-    config.smtpServer = QStringLiteral("127.0.0.1");
-    config.smtpPort = QStringLiteral("25");
-    config.dontSendProcessedMsgs = 1;
     return config;
 }
 
@@ -142,13 +132,9 @@ void cycle(const QString& dsn, const QString& smppPort) {
     std::vector<double> rates[2];
     for (int round = 0; round < 3; ++round) {
         for (const bool receipts : {false, true}) {
-            RunConfiguration config = configFor(dsn);
+            const RunConfiguration config = configFor(dsn, smppPort);
             fill(config, receipts, kRows, false);
             bench::Logging logging;
-            config.cellServer = QStringLiteral("127.0.0.1");
-            config.cellPort = smppPort;
-            config.cellUserName = QStringLiteral("bench");
-            config.cellPassword = QStringLiteral("quill");
             CurlMailTransport transport;
             EmailSender emailSender(transport);
             SmsSender smsSender;

@@ -27,13 +27,7 @@ using namespace korvane;
 
 namespace {
 
-class NoWindow : public ProcessWindow {
-public:
-    void setStatusText(const QString&) override {}
-    void setProcessingControls(bool) override {}
-    void setConfigurationAvailable(bool) override {}
-    void showConfigurationModal() override {}
-};
+using bench::NoWindow;
 
 constexpr int kRows = 200;
 
@@ -95,14 +89,7 @@ int main(int argc, char** argv) {
         QThread::msleep(500);
     };
     startServer();
-    RunConfiguration config;
-    config.dsnName = dsn;
-    config.cellServer = QStringLiteral("127.0.0.1");
-    config.cellPort = QStringLiteral("1");
-    config.cellUserName = QStringLiteral("bench");
-    config.smtpServer = QStringLiteral("127.0.0.1");
-    config.smtpPort = port;
-    config.dontSendProcessedMsgs = 1;
+    const RunConfiguration config = bench::localPeers(dsn, QStringLiteral("1"), port);
     bench::Logging logging;
     CurlMailTransport transport;
     EmailSender emailSender(transport);

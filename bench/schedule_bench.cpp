@@ -25,13 +25,7 @@ using namespace korvane;
 
 namespace {
 
-class NoWindow : public ProcessWindow {
-public:
-    void setStatusText(const QString&) override {}
-    void setProcessingControls(bool) override {}
-    void setConfigurationAvailable(bool) override {}
-    void showConfigurationModal() override {}
-};
+using bench::NoWindow;
 
 // The gateway's channel, noting when a row's number is handed over.
 class WatchedSms : public SmppChannel {
@@ -87,23 +81,11 @@ void fill(const QString& dsn, bool schedule, int rows) {
     db.database().commit();
 }
 
-RunConfiguration configFor(const QString& dsn, const QString& smppPort) {
-    RunConfiguration config;
-    config.dsnName = dsn;
-    config.cellServer = QStringLiteral("127.0.0.1");
-    config.cellPort = smppPort;
-    config.cellUserName = QStringLiteral("bench");
-    config.cellPassword = QStringLiteral("quill");
-    config.smtpServer = QStringLiteral("127.0.0.1");
-    config.smtpPort = QStringLiteral("25");
-    config.dontSendProcessedMsgs = 1;
-    return config;
-}
 
 void urgent(const QString& dsn, const QString& smppPort) {
     constexpr int kRows = 100000;
     fill(dsn, true, kRows);
-    const RunConfiguration config = configFor(dsn, smppPort);
+    const RunConfiguration config = bench::localPeers(dsn, smppPort);
     bench::Logging logging;
     CurlMailTransport transport;
     EmailSender emailSender(transport);
@@ -159,7 +141,7 @@ void overhead(const QString& dsn, const QString& smppPort) {
     for (int round = 0; round < 5; ++round) {
         for (const bool schedule : {false, true}) {
             fill(dsn, schedule, kRows);
-            const RunConfiguration config = configFor(dsn, smppPort);
+            const RunConfiguration config = bench::localPeers(dsn, smppPort);
             bench::Logging logging;
             CurlMailTransport transport;
             EmailSender emailSender(transport);

@@ -19,6 +19,13 @@ QString closedPort() {
     return QString::number(probe.serverPort());
 }
 
+SendResult sendOne(EmailSender& sender, const QString& port) {
+    return sender.sendEmail(
+        MailMessage{QStringLiteral("a@x.test"), QStringLiteral("b@x.test"), {}, {}, {},
+                    QStringLiteral("subject"), QStringLiteral("body"), QDateTime()},
+        SmtpServer{QStringLiteral("127.0.0.1"), port, {}, {}});
+}
+
 }  // namespace
 
 // Every failure is one that may pass (nothing of the message left with the server: worth
@@ -115,16 +122,7 @@ private Q_SLOTS:
         });
         CurlMailTransport transport;
         EmailSender sender(transport);
-        const SendResult result =
-            sender.sendEmail(MailMessage{QStringLiteral("a@x.test"),
-                                         QStringLiteral("b@x.test"),
-                                         {},
-                                         {},
-                                         {},
-                                         QStringLiteral("subject"),
-                                         QStringLiteral("body"),
-                                         QDateTime()},
-                             SmtpServer{QStringLiteral("127.0.0.1"), server.port(), {}, {}});
+        const SendResult result = sendOne(sender, server.port());
         QTEST(int(result.delivery), "delivery");
         QTEST(result.passing, "passing");
         QTEST(result.unreachable, "unreachable");
@@ -135,16 +133,7 @@ private Q_SLOTS:
     void smtpNothingListening() {
         CurlMailTransport transport;
         EmailSender sender(transport);
-        const SendResult result =
-            sender.sendEmail(MailMessage{QStringLiteral("a@x.test"),
-                                         QStringLiteral("b@x.test"),
-                                         {},
-                                         {},
-                                         {},
-                                         QStringLiteral("subject"),
-                                         QStringLiteral("body"),
-                                         QDateTime()},
-                             SmtpServer{QStringLiteral("127.0.0.1"), closedPort(), {}, {}});
+        const SendResult result = sendOne(sender, closedPort());
         QCOMPARE(result.delivery, Delivery::NotSent);
         QVERIFY(result.passing && result.unreachable);
     }
