@@ -16,6 +16,8 @@ constexpr int kAcceptedBetweenThrottles = 10;
 constexpr double kEscalateShare = 0.15;
 // Throttles close after the one before that make the pacer back off further.
 constexpr int kCloseThrottles = 2;
+// Accepted within the second before a throttle that make that second's count a rate.
+constexpr int kRateEvidence = 5;
 }  // namespace
 
 void SubmitPacer::configure(double perSecond) {
@@ -109,6 +111,7 @@ bool SubmitPacer::throttled(long long submit) {
     const bool again = closeThrottles_ >= kCloseThrottles;
     acceptedSinceThrottle_ = 0;
     const double before = gapMs_;
+    const double rateGap = gapOfLastSecond(submit);
     recompute();
     if (converged()) {
         // Found, and crept past: back off a little, so that the next throttle is seconds away.
@@ -121,11 +124,29 @@ bool SubmitPacer::throttled(long long submit) {
         }
         gapMs_ = std::clamp(gapMs_, floorMs_, std::max(floorMs_, kSlowestGapMs));
     }
+    if (rateGap != kNone) {
+        // A bucket, or a count over a sliding second, throttles whatever the gap once it is
+        // drained: what it took in the second before is its rate, and the gap goes no
+        // further than that.
+        gapMs_ = std::clamp(std::min(gapMs_, rateGap), floorMs_, std::max(floorMs_, kSlowestGapMs));
+    }
     if (gapMs_ >= kSlowestGapMs) {
         return ++throttlesAtSlowest_ >= kThrottlesBeforePause;
     }
     throttlesAtSlowest_ = 0;
     return false;
+}
+
+double SubmitPacer::gapOfLastSecond(long long submit) const {
+    const auto it = std::find_if(writes_.begin(), writes_.end(),
+                                 [submit](const Write& write) { return write.submit == submit; });
+    if (it == writes_.end()) {
+        return kNone;
+    }
+    const long taken = std::count_if(writes_.begin(), it, [&](const Write& write) {
+        return write.answer == Answer::Accepted && write.atMs > it->atMs - 1000;
+    });
+    return taken >= kRateEvidence ? 1000.0 / double(taken) : kNone;
 }
 
 void SubmitPacer::recompute() {

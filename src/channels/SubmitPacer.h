@@ -51,6 +51,9 @@ private:
     enum class Answer { Awaited, Accepted, Throttled };
     // The submit's gap from the last one before it not throttled; kNone when none is known.
     double gapOf(long long submit, Answer answer);
+    // The gap that the submits taken in the second before submit's write make a rate of;
+    // kNone when too few were taken to tell.
+    double gapOfLastSecond(long long submit) const;
     void recompute();
     bool converged() const;
 
