@@ -81,7 +81,6 @@ void fill(const QString& dsn, bool schedule, int rows) {
     db.database().commit();
 }
 
-
 void urgent(const QString& dsn, const QString& smppPort) {
     constexpr int kRows = 100000;
     fill(dsn, true, kRows);

@@ -20,10 +20,15 @@ QString closedPort() {
 }
 
 SendResult sendOne(EmailSender& sender, const QString& port) {
-    return sender.sendEmail(
-        MailMessage{QStringLiteral("a@x.test"), QStringLiteral("b@x.test"), {}, {}, {},
-                    QStringLiteral("subject"), QStringLiteral("body"), QDateTime()},
-        SmtpServer{QStringLiteral("127.0.0.1"), port, {}, {}});
+    return sender.sendEmail(MailMessage{QStringLiteral("a@x.test"),
+                                        QStringLiteral("b@x.test"),
+                                        {},
+                                        {},
+                                        {},
+                                        QStringLiteral("subject"),
+                                        QStringLiteral("body"),
+                                        QDateTime()},
+                            SmtpServer{QStringLiteral("127.0.0.1"), port, {}, {}});
 }
 
 }  // namespace
