@@ -10,6 +10,7 @@
 
 #include "dispatch/DatabaseConnection.h"
 #include "dispatch/OdbcStatement.h"
+#include "dispatch/TableColumns.h"
 
 namespace korvane {
 
@@ -135,20 +136,12 @@ QMap<QString, QStringList> keyColumns(SQLHDBC connection, const QString& table, 
 void GuardedWrites::learn(const QString& dbms) {
     keyUnique_ = false;
     returning_ = dbms.contains(QStringLiteral("PostgreSQL"), Qt::CaseInsensitive);
-    const QVariant handle = connection_.database().driver() != nullptr
-                                ? connection_.database().driver()->handle()
-                                : QVariant();
-    if (handle.metaType() != QMetaType::fromType<SQLHANDLE>()) {
+    const QSqlDatabase db = connection_.database();
+    SQLHDBC connection = odbcHandle(db.driver() != nullptr ? db.driver()->handle() : QVariant());
+    if (connection == nullptr) {
         return;
     }
-    SQLHDBC connection = *static_cast<const SQLHANDLE*>(handle.constData());
-    // The catalog holds the name as the database folds the statements' unquoted one.
-    SQLUSMALLINT folding = SQL_IC_MIXED;
-    SQLGetInfoW(connection, SQL_IDENTIFIER_CASE, &folding, sizeof(folding), nullptr);
-    QString table = QStringLiteral("tblMessages");
-    table = folding == SQL_IC_UPPER   ? table.toUpper()
-            : folding == SQL_IC_LOWER ? table.toLower()
-                                      : table;
+    const QString table = catalogTableName(connection);
     for (bool unique : {false, true}) {
         for (const QStringList& columns : keyColumns(connection, table, unique)) {
             if (columns == QStringList{QStringLiteral("RECID")}) {

@@ -8,22 +8,27 @@
 #include <QVariant>
 #include <string>
 
+#include "dispatch/DatabaseConnection.h"
+
 namespace korvane {
+
+QString catalogTableName(void* connection) {
+    SQLUSMALLINT folding = SQL_IC_MIXED;
+    SQLGetInfoW(connection, SQL_IDENTIFIER_CASE, &folding, sizeof(folding), nullptr);
+    const QString table = QStringLiteral("tblMessages");
+    return folding == SQL_IC_UPPER   ? table.toUpper()
+           : folding == SQL_IC_LOWER ? table.toLower()
+                                     : table;
+}
 
 QMap<QString, int> tableColumns(const QSqlDatabase& database) {
     QMap<QString, int> columns;
-    const QVariant handle = database.driver() != nullptr ? database.driver()->handle() : QVariant();
-    if (handle.metaType() != QMetaType::fromType<SQLHANDLE>()) {
+    SQLHDBC connection =
+        odbcHandle(database.driver() != nullptr ? database.driver()->handle() : QVariant());
+    if (connection == nullptr) {
         return columns;
     }
-    SQLHDBC connection = *static_cast<const SQLHANDLE*>(handle.constData());
-    // The catalog holds the name as the database folds the statements' unquoted one.
-    SQLUSMALLINT folding = SQL_IC_MIXED;
-    SQLGetInfoW(connection, SQL_IDENTIFIER_CASE, &folding, sizeof(folding), nullptr);
-    QString table = QStringLiteral("tblMessages");
-    table = folding == SQL_IC_UPPER   ? table.toUpper()
-            : folding == SQL_IC_LOWER ? table.toLower()
-                                      : table;
+    const QString table = catalogTableName(connection);
     SQLHSTMT statement = SQL_NULL_HSTMT;
     if (!SQL_SUCCEEDED(SQLAllocHandle(SQL_HANDLE_STMT, connection, &statement))) {
         return columns;

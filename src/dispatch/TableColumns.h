@@ -12,4 +12,8 @@ namespace korvane {
 // statement for it. Empty when the driver's catalog cannot tell.
 QMap<QString, int> tableColumns(const QSqlDatabase& database);
 
+// "tblMessages" as the catalog of the ODBC connection holds it: folded the way the database
+// folds the statements' unquoted name.
+QString catalogTableName(void* connection);
+
 }  // namespace korvane
