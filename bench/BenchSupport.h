@@ -12,12 +12,12 @@
 #include "core/Clock.h"
 #include "core/LogView.h"
 #include "core/RunConfiguration.h"
-#include "dispatch/ProcessWindow.h"
+#include "dispatch/ProcessView.h"
 
 namespace korvane::bench {
 
 // A main window that shows nothing.
-class NoWindow : public ProcessWindow {
+class NoWindow : public ProcessView {
 public:
     void setStatusText(const QString&) override {}
     void setProcessingControls(bool) override {}

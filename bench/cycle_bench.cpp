@@ -19,7 +19,7 @@
 #include "dispatch/DatabaseConnection.h"
 #include "dispatch/MessageTable.h"
 #include "dispatch/OdbcMessageStore.h"
-#include "dispatch/ProcessWindow.h"
+#include "dispatch/ProcessView.h"
 #include "dispatch/ProcessingControl.h"
 
 using namespace korvane;

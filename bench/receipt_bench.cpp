@@ -13,7 +13,7 @@
 #include "core/RunConfiguration.h"
 #include "dispatch/BackgroundStore.h"
 #include "dispatch/DatabaseConnection.h"
-#include "dispatch/ProcessWindow.h"
+#include "dispatch/ProcessView.h"
 #include "dispatch/ProcessingControl.h"
 #include "dispatch/ReceiptDesk.h"
 

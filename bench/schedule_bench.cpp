@@ -18,7 +18,7 @@
 #include "channels/CurlMailTransport.h"
 #include "core/RunConfiguration.h"
 #include "dispatch/DatabaseConnection.h"
-#include "dispatch/ProcessWindow.h"
+#include "dispatch/ProcessView.h"
 #include "dispatch/ProcessingControl.h"
 
 using namespace korvane;

@@ -10,9 +10,9 @@ if [ "${1:-}" = --self-test ]; then
     scratch=$(mktemp -d)
     trap 'rm -rf "$scratch"' EXIT
     status=0
-    for line in '#include "dispatch/RowWindow.h"' '#include <dispatch/RowWindow.h>' \
-        '#  include "dispatch/RowWindow.h"' '#include "../dispatch/RowWindow.h"' \
-        '#include "../../src/dispatch/RowWindow.h"'; do
+    for line in '#include "dispatch/RowPipeline.h"' '#include <dispatch/RowPipeline.h>' \
+        '#  include "dispatch/RowPipeline.h"' '#include "../dispatch/RowPipeline.h"' \
+        '#include "../../src/dispatch/RowPipeline.h"'; do
         mkdir -p "$scratch/src/channels"
         printf '%s\n' "$line" >"$scratch/src/channels/Bad.cpp"
         if "$0" "$scratch" >/dev/null; then

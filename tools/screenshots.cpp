@@ -6,6 +6,7 @@
 #include <QTimer>
 
 #include "app/ChannelAdapters.h"
+#include "app/Program.h"
 #include "channels/CurlMailTransport.h"
 #include "core/ActivityLog.h"
 #include "core/Clock.h"
@@ -30,11 +31,11 @@ int main(int argc, char** argv) {
     korvane::SmppChannel smsChannel(sms);
     korvane::SmtpChannel emailChannel(email);
     korvane::RunConfiguration config;
-    korvane::fmMain window(korvane::Services{store, config, log, smsChannel, emailChannel, clock});
+    korvane::Program program(korvane::Services{store, config, log, smsChannel, emailChannel, clock},
+                             false);
+    korvane::fmMain window(program);
     window.setConfigurationOpener([&] {
-        korvane::fmConfig dialog(
-            korvane::ConfigServices{{store, config, log, smsChannel, emailChannel, clock}, window},
-            &window);
+        korvane::fmConfig dialog(korvane::ConfigServices{program.services(), window}, &window);
         dialog.show();
         QApplication::processEvents();
         dialog.grab().save(out + QStringLiteral("/configuration-window.png"));

@@ -10,7 +10,7 @@
 #include "dispatch/CycleControl.h"
 #include "dispatch/EmailChannel.h"
 #include "dispatch/MessageTable.h"
-#include "dispatch/ProcessWindow.h"
+#include "dispatch/ProcessView.h"
 #include "dispatch/SmsChannel.h"
 
 namespace korvane {
@@ -23,7 +23,7 @@ const QString kIdle = QStringLiteral("Idle...");
 }  // namespace
 
 DispatchCycle::DispatchCycle(CycleControl& control, const RunConfiguration& config,
-                             ActivityLog& log, ProcessWindow& window, SmsChannel& sms,
+                             ActivityLog& log, ProcessView& window, SmsChannel& sms,
                              EmailChannel& email, const Clock& clock)
     : control_(control),
       config_(config),
@@ -144,9 +144,9 @@ void DispatchCycle::sendWaitingRows(MessageStore& store) {
         return;
     }
     yield();
-    rows_ = std::make_unique<RowWindow>(
+    rows_ = std::make_unique<RowPipeline>(
         store,
-        RowWindow::Channels{config_, log_, control_, sms_, email_, clock_, counters_, &receipts_},
+        RowPipeline::Context{config_, log_, control_, sms_, email_, clock_, counters_, &receipts_},
         rowsOut_);
     while (!page.empty()) {
         rows_->serve(page);

@@ -10,14 +10,14 @@
 #include "core/Messages.h"
 #include "dispatch/MessageStore.h"
 #include "dispatch/ReceiptDesk.h"
-#include "dispatch/RowWindow.h"
+#include "dispatch/RowPipeline.h"
 
 namespace korvane {
 
 class ActivityLog;
 class Clock;
 class EmailChannel;
-class ProcessWindow;
+class ProcessView;
 class CycleControl;
 class SmsChannel;
 class StopDeadline;
@@ -33,7 +33,7 @@ public:
     using StoreFactory = std::function<std::unique_ptr<MessageStore>()>;
 
     DispatchCycle(CycleControl& control, const RunConfiguration& config, ActivityLog& log,
-                  ProcessWindow& window, SmsChannel& sms, EmailChannel& email, const Clock& clock);
+                  ProcessView& window, SmsChannel& sms, EmailChannel& email, const Clock& clock);
 
     void run();
 
@@ -43,7 +43,7 @@ public:
     static constexpr int kPageRows = 500;
 
     // How many rows may be out at once (claimed and handed to the gateway, not yet saved).
-    void setWindow(int rows) { rowsOut_ = std::max(1, rows); }
+    void setRowsOut(int rows) { rowsOut_ = std::max(1, rows); }
     // Where each cycle gets its connection to the table; ODBC on a thread of its own unless
     // set.
     void setStoreFactory(StoreFactory factory) { makeStore_ = std::move(factory); }
@@ -71,7 +71,7 @@ private:
     CycleControl& control_;
     const RunConfiguration& config_;
     ActivityLog& log_;
-    ProcessWindow& window_;
+    ProcessView& window_;
     SmsChannel& sms_;
     EmailChannel& email_;
     const Clock& clock_;
@@ -80,7 +80,7 @@ private:
     std::set<QString> reportedClaims_;
     Counters counters_;
     ReceiptDesk receipts_;
-    std::unique_ptr<RowWindow> rows_;  // the rows out, while a cycle sends
+    std::unique_ptr<RowPipeline> rows_;  // the rows out, while a cycle sends
     int rowsOut_ = 10;
 };
 

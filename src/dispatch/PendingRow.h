@@ -19,7 +19,7 @@ struct PendingRow {
         SmsReady,    // an SMS to claim and hand to the gateway
         EmailReady,  // an e-mail to claim and send
         Sms,         // at the gateway, outcome to come
-        Claimed,     // sent (or tried): the outcome is written over the claim
+        Settled,     // sent (or tried): the outcome is written over the claim
         Nothing,     // another process has it, or it waits for the next cycle: nothing to write
     };
     TableRow row;
@@ -38,7 +38,7 @@ struct PendingRow {
     QString gatewayIds;  // an SMS sent with receipts on: its ids, and as they fit the column
     QString storedIds;
     bool head = false;     // nothing ahead of it: its entries are written as they come
-    bool claimed = false;  // from here to its save the log must not stop it
+    bool claimed = false;  // claimed in the table: from here to its save nothing may stop it
     QStringList lines;     // entries held for row order
     std::optional<KorvaneError> logFailure;  // raised once the row is saved
 

@@ -3,12 +3,12 @@
 #include "core/ActivityLog.h"
 #include "core/KorvaneError.h"
 #include "core/RunConfiguration.h"
-#include "dispatch/ProcessWindow.h"
+#include "dispatch/ProcessView.h"
 
 namespace korvane {
 
 ProcessingControl::ProcessingControl(const RunConfiguration& config, ActivityLog& log,
-                                     ProcessWindow& window, SmsChannel& sms, EmailChannel& email,
+                                     ProcessView& window, SmsChannel& sms, EmailChannel& email,
                                      const Clock& clock)
     : config_(config),
       log_(log),

@@ -16,7 +16,7 @@ class ProcessingControl : public QObject, public CycleControl {
 public:
     static constexpr int kInterval = 10000;
 
-    ProcessingControl(const RunConfiguration& config, ActivityLog& log, ProcessWindow& window,
+    ProcessingControl(const RunConfiguration& config, ActivityLog& log, ProcessView& window,
                       SmsChannel& sms, EmailChannel& email, const Clock& clock);
 
     // The Start action; returns when its first cycle has ended. Raises, with the controls
@@ -29,7 +29,7 @@ public:
     void Timer1_Timer();
 
     // Rows out at once in a cycle.
-    void setWindow(int rows) { cycle_.setWindow(rows); }
+    void setRowsOut(int rows) { cycle_.setRowsOut(rows); }
     void setStoreFactory(DispatchCycle::StoreFactory factory) {
         cycle_.setStoreFactory(std::move(factory));
     }
@@ -46,7 +46,7 @@ public:
 private:
     const RunConfiguration& config_;
     ActivityLog& log_;
-    ProcessWindow& window_;
+    ProcessView& window_;
     DispatchCycle cycle_;
     QTimer timer1_;
     bool started_ = false;

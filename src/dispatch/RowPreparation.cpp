@@ -2,7 +2,7 @@
 
 #include "core/Files.h"
 #include "dispatch/MessageTable.h"
-#include "dispatch/RowLines.h"
+#include "dispatch/RowOutcomes.h"
 
 namespace korvane::RowPreparation {
 
@@ -24,7 +24,7 @@ void prepareSms(PendingRow& pending, QStringList& lines) {
     pending.where =
         QString::number(pending.id) + QStringLiteral(" on Mobile No.: ") + pending.mobile;
     if (const QString problem =
-            RowLines::unsendableText(pending.row.value(Column::MessageText), pending.text);
+            RowOutcomes::unsendableText(pending.row.value(Column::MessageText), pending.text);
         !problem.isEmpty()) {
         lines << (errorLine(ErrorNumber::MessageNotText,
                             problem + QStringLiteral(", so no message sent.")));
@@ -51,7 +51,7 @@ bool emailIncomplete(PendingRow& pending, QStringList& lines) {
                   QStringLiteral("' does not exist or not found."));
         pending.setOutcome(Kind::Record, Outcome::kAttachmentMissing, kNo);
     } else if (const QString problem =
-                   RowLines::unsendableText(pending.row.value(Column::MessageText), mail.body);
+                   RowOutcomes::unsendableText(pending.row.value(Column::MessageText), mail.body);
                !problem.isEmpty()) {
         lines << (errorLine(ErrorNumber::MessageNotText,
                             problem + QStringLiteral(", so no message sent.")));

@@ -3,8 +3,8 @@
 #include "core/Clock.h"
 #include "dispatch/ReceiptDesk.h"
 #include "dispatch/Retries.h"
-#include "dispatch/RowLines.h"
 #include "dispatch/RowLog.h"
+#include "dispatch/RowOutcomes.h"
 
 namespace korvane {
 
@@ -18,18 +18,18 @@ void RowReports::sms(PendingRow& pending, const SendResult& result) {
             note(pending, {cut});
         }
     }
-    note(pending, RowLines::smsOutcome(pending, result));
+    note(pending, RowOutcomes::smsOutcome(pending, result));
     retryLater(pending, result);
 }
 
 void RowReports::email(PendingRow& pending, const SendResult& result) {
     count(Counters::Email, result.delivery);
-    note(pending, RowLines::emailOutcome(pending, result));
+    note(pending, RowOutcomes::emailOutcome(pending, result));
     retryLater(pending, result);
 }
 
 void RowReports::write(PendingRow& pending, MessageStore::Write write) {
-    note(pending, RowLines::writeOutcome(pending, write));
+    note(pending, RowOutcomes::writeOutcome(pending, write));
 }
 
 void RowReports::retryLater(PendingRow& pending, const SendResult& result) {

@@ -3,6 +3,7 @@
 #include <QGuiApplication>
 #include <QSessionManager>
 #include <QWidget>
+#include <cstdio>
 
 #include "ui/MessageBoxes.h"
 
@@ -24,6 +25,23 @@ void watchDesktopSession(QWidget* window, std::function<bool()> busy,
                          }
                          manager.cancel();
                      });
+}
+
+void offscreenWithoutDisplay() {
+#if defined(Q_OS_UNIX) && !defined(Q_OS_MACOS)
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") && qEnvironmentVariableIsEmpty("DISPLAY") &&
+        qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY")) {
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+        std::fprintf(stderr,
+                     "korvane: neither DISPLAY nor WAYLAND_DISPLAY is set: running without a "
+                     "window; the log follows here.\n");
+    }
+#endif
+}
+
+bool drawnNowhere() {
+    const QString platform = QGuiApplication::platformName();
+    return platform == QStringLiteral("offscreen") || platform == QStringLiteral("minimal");
 }
 
 }  // namespace korvane

@@ -12,4 +12,10 @@ namespace korvane {
 void watchDesktopSession(QWidget* window, std::function<bool()> busy,
                          std::function<void()> unloaded);
 
+// Before the application is made: with no display at all (a server, a service) Korvane runs
+// without a window rather than abort, and says so.
+void offscreenWithoutDisplay();
+// After: the window is drawn nowhere, so nobody could press Start or fill in the settings.
+bool drawnNowhere();
+
 }  // namespace korvane

@@ -1,11 +1,22 @@
 #include "ui/MessageBoxes.h"
 
+#include <cstdio>
+
 #include <QInputDialog>
 #include <QMessageBox>
 
 namespace korvane {
 
 MessageBoxes::Answers* MessageBoxes::answers_ = nullptr;
+
+void MessageBoxes::printInstead() {
+    static Answers printed;
+    printed.onInformation = [](const QString& text) {
+        std::printf("Korvane: %s\n", qPrintable(text));
+        std::fflush(stdout);
+    };
+    setAnswers(&printed);
+}
 
 void MessageBoxes::setAnswers(Answers* answers) {
     answers_ = answers;

@@ -30,6 +30,9 @@ public:
         std::function<void(const QString&)> onInformation;
     };
     static void setAnswers(Answers* answers);
+    // Scripted runs (tests, the headless demo): every box's text printed to standard output
+    // and answered OK.
+    static void printInstead();
 
 private:
     static Answers* answers_;

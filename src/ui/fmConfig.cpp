@@ -11,11 +11,11 @@
 
 #include "core/ActivityLog.h"
 #include "core/ConfigurationLoader.h"
+#include "core/Guarded.h"
 #include "core/KorvaneError.h"
 #include "core/RunConfiguration.h"
 #include "core/SettingsStore.h"
 #include "ui/DSNName.h"
-#include "ui/Guarded.h"
 #include "ui/Look.h"
 #include "ui/MessageBoxes.h"
 
@@ -26,7 +26,7 @@ using look::place;
 fmConfig::fmConfig(ConfigServices services, QWidget* parent)
     : QDialog(parent),
       services_(services),
-      tests_(services.log, services.sms, services.email, *this),
+      checks_(services.log, services.sms, services.email, *this),
       selector_([this] { return DSNName().GetDSN(this); }) {
     buildWindow();
     Form_Load();
@@ -295,21 +295,22 @@ void fmConfig::cmdSelect_Click() {
 void fmConfig::cmdTestConnection_Click() {
     const QString fileDsn = services_.config.fileDsnPath();
     guarded([&] {
-        tests_.testConnection(txtDSN_->text(), txtDBUser_->text(), txtDBPassword_->text(), fileDsn);
+        checks_.testConnection(txtDSN_->text(), txtDBUser_->text(), txtDBPassword_->text(),
+                               fileDsn);
     });
 }
 
 void fmConfig::cmdTestEmail_Click() {
     guarded([this] {
-        tests_.testEmail(txtSMTPServer_->text(), txtSMTPPort_->text(), txtSMTPUser_->text(),
-                         txtSMTPPassword_->text());
+        checks_.testEmail(txtSMTPServer_->text(), txtSMTPPort_->text(), txtSMTPUser_->text(),
+                          txtSMTPPassword_->text());
     });
 }
 
 void fmConfig::cmdTestSMS_Click() {
     guarded([this] {
-        tests_.testSms(txtCellServer_->text(), txtCellPort_->text(), txtCellUser_->text(),
-                       txtCellPassword_->text());
+        checks_.testSms(txtCellServer_->text(), txtCellPort_->text(), txtCellUser_->text(),
+                        txtCellPassword_->text());
     });
 }
 

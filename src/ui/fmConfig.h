@@ -3,8 +3,8 @@
 #include <QDialog>
 #include <functional>
 
-#include "ui/ChannelTests.h"
-#include "ui/Services.h"
+#include "app/ConnectionChecks.h"
+#include "app/Services.h"
 
 class QCheckBox;
 class QLabel;
@@ -24,7 +24,7 @@ struct RunConfiguration;
 
 // The modal configuration window: every setting, the data source button and the three test
 // buttons. It loads from the store when created and saves every text setting on every close.
-class fmConfig : public QDialog, public TestActionView {
+class fmConfig : public QDialog, public CheckView {
     Q_OBJECT
 
 public:
@@ -41,7 +41,7 @@ public:
         selector_ = std::move(selector);
     }
 
-    // TestActionView
+    // CheckView
     void setBusy(Test test, bool busy) override;
     QString prompt(const QString& text, const QString& title, const QString& defaultValue) override;
 
@@ -66,7 +66,7 @@ private:
     QLabel* waitLabel(QWidget* parent, const char* name, int left, int top);
 
     ConfigServices services_;
-    ChannelTests tests_;
+    ConnectionChecks checks_;
     std::function<QString()> selector_;
     QLineEdit* txtDSN_ = nullptr;
     QLineEdit* txtDBUser_ = nullptr;

@@ -12,14 +12,14 @@
 #include <QSystemTrayIcon>
 
 #include "Version.h"
+#include "app/Program.h"
 #include "core/ActivityLog.h"
+#include "core/Guarded.h"
 #include "core/KorvaneError.h"
 #include "core/RunConfiguration.h"
 #include "core/SettingsStore.h"
-#include "core/StopDeadline.h"
 #include "dispatch/ProcessingControl.h"
 #include "ui/DesktopSession.h"
-#include "ui/Guarded.h"
 #include "ui/Look.h"
 #include "ui/MessageBoxes.h"
 #include "ui/fmConfig.h"
@@ -28,11 +28,8 @@ namespace korvane {
 
 using look::place;
 
-fmMain::fmMain(Services services, QWidget* parent)
-    : QMainWindow(parent),
-      services_(services),
-      control_(std::make_unique<ProcessingControl>(services.config, services.log, *this,
-                                                   services.sms, services.email, services.clock)) {
+fmMain::fmMain(Program& program, QWidget* parent)
+    : QMainWindow(parent), program_(program), services_(program.services()) {
     setObjectName(QStringLiteral("fmMain"));
     buildWindow();
     tray_ = new TrayIcon(this);
@@ -41,7 +38,7 @@ fmMain::fmMain(Services services, QWidget* parent)
     Timer2_.setInterval(200);
     connect(&Timer2_, &QTimer::timeout, this, &fmMain::Timer2_Timer);
     watchDesktopSession(
-        this, [this] { return control_->isStarted(); },
+        this, [this] { return processing().isStarted(); },
         [this] {
             if (!unloaded_) {
                 unloaded_ = true;
@@ -49,6 +46,17 @@ fmMain::fmMain(Services services, QWidget* parent)
                 tray_->hide();
             }
         });
+    program_.attach(*this);
+    // Headless, nobody would ever close it: it closes (and saves) as on any close.
+    connect(&program_, &Program::stopping, this, [this] {
+        if (configuration_ != nullptr) {
+            configuration_->close();
+        }
+    });
+}
+
+ProcessingControl& fmMain::processing() {
+    return program_.processing();
 }
 
 fmMain::~fmMain() {
@@ -155,7 +163,7 @@ void fmMain::Form_Load() {
     setWindowTitle(QStringLiteral("Korvane Ver. " KORVANE_VERSION_STRING));
     tray_->setTitle(windowTitle());
     setProcessingControls(false);
-    control_->setTimer1(false);
+    processing().setTimer1(false);
     autoStartPending_ = LoadConfiguration(services_.store, services_.config, *this);
     guarded([this] {
         logLine(QStringLiteral("Application loaded."));
@@ -171,19 +179,12 @@ void fmMain::Form_Load() {
 }
 
 void fmMain::maybeAutoStart() {
-    if (shutdownRequested_) {
+    if (program_.shutdownRequested()) {
         autoStartPending_ = false;
         return;
     }
     if (!autoStartPending_) {
-        if (headless_ && !control_->isStarted() && !shutdownRequested_) {
-            endHeadless();
-            guarded([this] {
-                logLine(
-                    QStringLiteral("Run Application On Startup is off and there is no screen "
-                                   "to press Start on: nothing would ever be sent."));
-            });
-        }
+        program_.loadedIdle();
         return;
     }
     autoStartPending_ = false;
@@ -192,16 +193,14 @@ void fmMain::maybeAutoStart() {
 
 void fmMain::cmdStart_Click() {
     // A program asked to end starts nothing, however the Start came.
-    if (!cmdStart_->isEnabled() || shutdownRequested_) {
+    if (!cmdStart_->isEnabled() || program_.shutdownRequested()) {
         return;
     }
     try {
-        control_->cmdStart_Click();
+        processing().cmdStart_Click();
     } catch (const KorvaneError& error) {
         // Nothing runs without a log: say so once, where the user pressed Start.
-        if (headless_) {
-            endHeadless();
-        } else {
+        if (!program_.startFailed()) {
             MessageBoxes::information(this, errorLine(error));
         }
     }
@@ -211,11 +210,11 @@ void fmMain::cmdStop_Click() {
     if (!cmdStop_->isEnabled()) {
         return;
     }
-    guarded([this] { control_->cmdStop_Click(); });
+    guarded([this] { processing().cmdStop_Click(); });
 }
 
 void fmMain::mnuConfig_Click() {
-    if (!mnuConfig_->isEnabled() || control_->isCycleRunning()) {
+    if (!mnuConfig_->isEnabled() || processing().isCycleRunning()) {
         return;
     }
     guarded([this] {
@@ -226,21 +225,7 @@ void fmMain::mnuConfig_Click() {
 }
 
 void fmMain::showConfigurationModal() {
-    if (headless_) {
-        endHeadless();
-        guarded([this] {
-            logLine(QStringLiteral("There is no screen to show the configuration window on: "
-                                   "complete the settings in ") +
-                    services_.store.fileName() + QStringLiteral("."));
-        });
-        return;
-    }
     openConfiguration();
-}
-
-void fmMain::endHeadless() {
-    exitStatus_ = kExitConfiguration;
-    requestShutdown();
 }
 
 void fmMain::openConfiguration() {
@@ -266,33 +251,11 @@ void fmMain::openConfiguration() {
 void fmMain::Timer2_Timer() {
     tray_->follow();
     lblStatus_->setHidden(!lblStatus_->isHidden());
-    if (shutdownRequested_ && !control_->isCycleRunning() && !configurationOpen_) {
-        if (control_->isStarted()) {
+    if (program_.shutdownRequested() && !processing().isCycleRunning() && !configurationOpen_) {
+        if (processing().isStarted()) {
             cmdStop_Click();
         }
         close();
-    }
-}
-
-void fmMain::setStopDeadline(StopDeadline* stop) {
-    stop_ = stop;
-    control_->setStopDeadline(stop);
-}
-
-void fmMain::requestShutdown() {
-    if (!shutdownRequested_) {
-        Q_EMIT stopping();
-    }
-    shutdownRequested_ = true;
-    if (stop_ != nullptr) {
-        stop_->set(QDeadlineTimer(kStopGraceMs));
-    }
-    if (control_->isStarted()) {
-        cmdStop_Click();
-    }
-    // Headless, nobody would ever close it: it closes (and saves) as on any close.
-    if (configuration_ != nullptr) {
-        configuration_->close();
     }
 }
 
@@ -308,14 +271,11 @@ void fmMain::closeEvent(QCloseEvent* event) {
         return;
     }
     guarded([this] { logLine(QStringLiteral("Application unloaded.")); });
-    if (control_->counters().databaseGivenUp) {
-        exitStatus_ = kExitDatabaseUnanswered;
-    }
     unloaded_ = true;
     Timer2_.stop();
     tray_->hide();
     event->accept();
-    QTimer::singleShot(0, qApp, [status = exitStatus_] { QCoreApplication::exit(status); });
+    program_.unloaded();
 }
 
 void fmMain::changeEvent(QEvent* event) {
@@ -367,7 +327,6 @@ void fmMain::setStatusText(const QString& text) {
     lblStatus_->setText(text);
     lblStatus_->adjustSize();
     lblStatus_->repaint();
-    Q_EMIT statusTextChanged(text);
 }
 
 void fmMain::setProcessingControls(bool processing) {

@@ -201,7 +201,7 @@ private Q_SLOTS:
     // its answer is in, before its save.
     void windowKeepsRowOrder() {
         Rig rig;
-        rig.control.setWindow(3);
+        rig.control.setRowsOut(3);
         rig.sms.window = 3;
         rig.sms.settleAtOnce = false;
         rig.table.rows = {
@@ -271,7 +271,7 @@ private Q_SLOTS:
     // saved.
     void saveFailingInAStepWithClaims() {
         Rig rig;
-        rig.control.setWindow(2);
+        rig.control.setRowsOut(2);
         rig.sms.window = 2;
         rig.sms.settleAtOnce = false;
         for (int id = 1; id <= 6; ++id) {
@@ -296,7 +296,7 @@ private Q_SLOTS:
     // timer stays off.
     void stopWithRowsInFlight() {
         Rig rig;
-        rig.control.setWindow(3);
+        rig.control.setRowsOut(3);
         for (int id = 1; id <= 6; ++id) {
             rig.table.rows.push_back(FakeTable::sms(id, QStringLiteral("+44%1").arg(id)));
         }
@@ -325,7 +325,7 @@ private Q_SLOTS:
     // and are saved, the rows claimed ahead are given back, nothing more is claimed.
     void stopReleasesRowsClaimedAhead() {
         Rig rig;
-        rig.control.setWindow(2);
+        rig.control.setRowsOut(2);
         rig.sms.window = 2;
         rig.sms.settleAtOnce = false;
         for (int id = 1; id <= 8; ++id) {
@@ -352,7 +352,7 @@ private Q_SLOTS:
     // the rows sent stay claimed (they cannot be saved), and nothing more goes out.
     void databaseLostWithRowsOut() {
         Rig rig;
-        rig.control.setWindow(3);
+        rig.control.setRowsOut(3);
         for (int id = 1; id <= 6; ++id) {
             rig.table.rows.push_back(FakeTable::sms(id, QStringLiteral("+44%1").arg(id)));
         }
@@ -377,7 +377,7 @@ private Q_SLOTS:
     // reported once when it is old.
     void saveFailingAfterASend() {
         Rig rig;
-        rig.control.setWindow(3);
+        rig.control.setRowsOut(3);
         for (int id = 1; id <= 3; ++id) {
             rig.table.rows.push_back(FakeTable::sms(id, QStringLiteral("+44%1").arg(id)));
         }

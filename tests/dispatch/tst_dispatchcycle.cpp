@@ -14,7 +14,7 @@
 #include "core/ActivityLog.h"
 #include "core/RunConfiguration.h"
 #include "core/SettingsStore.h"
-#include "dispatch/ProcessWindow.h"
+#include "dispatch/ProcessView.h"
 #include "dispatch/ProcessingControl.h"
 #include "support/FakeClock.h"
 #include "support/FakeWindow.h"
@@ -540,7 +540,7 @@ private Q_SLOTS:
             Rig rig(db);
             rig.config.dontSendProcessedMsgs = 0;
             // One row out at a time: a session that drops takes with it whatever was out.
-            rig.control.setWindow(1);
+            rig.control.setRowsOut(1);
             cycles(rig, 3);
             QCOMPARE(peer.count(QStringLiteral("4416777")), 1);
             QCOMPARE(peer.count(QStringLiteral("4416778")), 1);

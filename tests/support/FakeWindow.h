@@ -4,12 +4,12 @@
 #include <QStringList>
 #include <functional>
 
-#include "dispatch/ProcessWindow.h"
+#include "dispatch/ProcessView.h"
 
 namespace korvane::test {
 
 // The main window as processing sees it: what it was told, recorded.
-class FakeWindow : public ProcessWindow {
+class FakeWindow : public ProcessView {
 public:
     void setStatusText(const QString& text) override { statuses << text; }
     void setProcessingControls(bool processing) override {

@@ -10,6 +10,7 @@
 #include <QSystemTrayIcon>
 #include <QtTest>
 
+#include "app/Program.h"
 #include "core/ActivityLog.h"
 #include "core/RunConfiguration.h"
 #include "core/SettingsStore.h"
@@ -35,6 +36,7 @@ struct Rig {
     test::FakeSms sms;
     test::FakeEmail email;
     MessageBoxes::Answers answers;
+    std::unique_ptr<Program> program;
     std::unique_ptr<fmMain> window;
 
     // shutdownFirst: SIGTERM arrives while the program loads.
@@ -46,13 +48,17 @@ struct Rig {
             store.write(QStringLiteral("Application"), QStringLiteral("RunAppOnStartup"),
                         runAppOnStartup);
         }
-        window = std::make_unique<fmMain>(Services{store, config, log, sms, email, clock});
+        program = std::make_unique<Program>(Services{store, config, log, sms, email, clock}, false);
+        window = std::make_unique<fmMain>(*program);
         if (shutdownFirst) {
-            window->requestShutdown();
+            program->requestShutdown();
         }
         window->Form_Load();
     }
-    ~Rig() { MessageBoxes::setAnswers(nullptr); }
+    ~Rig() {
+        window.reset();
+        MessageBoxes::setAnswers(nullptr);
+    }
     template <typename T>
     T* child(const char* name) const {
         return window->findChild<T*>(QString::fromLatin1(name));

@@ -6,9 +6,9 @@ namespace korvane {
 
 // What processing needs of the main window: the status line, the Start/Stop controls and the
 // configuration window. The main window implements it; tests use their own.
-class ProcessWindow {
+class ProcessView {
 public:
-    virtual ~ProcessWindow() = default;
+    virtual ~ProcessView() = default;
     // lblStatus, repainted at once.
     virtual void setStatusText(const QString& text) = 0;
     // Processing: Start entries off, Stop entries on, Configuration off; idle: the reverse.

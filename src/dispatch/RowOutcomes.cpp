@@ -1,8 +1,8 @@
-#include "dispatch/RowLines.h"
+#include "dispatch/RowOutcomes.h"
 
 #include <QFileInfo>
 
-namespace korvane::RowLines {
+namespace korvane::RowOutcomes {
 
 namespace Outcome = MessageTable::Outcome;
 using Kind = PendingRow::Kind;
@@ -22,14 +22,14 @@ QStringList smsOutcome(PendingRow& pending, const SendResult& result) {
     }
     if (result.delivery == Delivery::Sent) {
         lines << QStringLiteral("Message is sent via SMS for Record Id: ") + pending.where;
-        pending.setOutcome(Kind::Claimed, Outcome::kSmsSent, kYes);
+        pending.setOutcome(Kind::Settled, Outcome::kSmsSent, kYes);
     } else if (result.delivery == Delivery::InDoubt) {
         lines << (QStringLiteral("Message may have been sent via SMS for Record Id: ") +
                   pending.where + QStringLiteral(", so it is not sent again."));
-        pending.setOutcome(Kind::Claimed, Outcome::kInDoubt, kNo);
+        pending.setOutcome(Kind::Settled, Outcome::kInDoubt, kNo);
     } else {
         lines << QStringLiteral("Message is not sent via SMS for Record Id: ") + pending.where;
-        pending.setOutcome(Kind::Claimed, Outcome::kSmsNotSent, kNo);
+        pending.setOutcome(Kind::Settled, Outcome::kSmsNotSent, kNo);
     }
     return lines;
 }
@@ -47,14 +47,14 @@ QStringList emailOutcome(PendingRow& pending, const SendResult& result) {
     if (result.delivery == Delivery::NotSent) {
         lines << (QStringLiteral("Message is not sent via Email for Record Id: ") + id +
                   QStringLiteral(" to email id : ") + mail.to);
-        pending.setOutcome(Kind::Claimed, Outcome::kEmailNotSent, kNo);
+        pending.setOutcome(Kind::Settled, Outcome::kEmailNotSent, kNo);
         return lines;
     }
     if (result.delivery == Delivery::InDoubt) {
         lines << (QStringLiteral("Message may have been sent via Email for Record Id: ") + id +
                   QStringLiteral(" to email id : ") + mail.to +
                   QStringLiteral(", so it is not sent again."));
-        pending.setOutcome(Kind::Claimed, Outcome::kInDoubt, kNo);
+        pending.setOutcome(Kind::Settled, Outcome::kInDoubt, kNo);
         return lines;
     }
     lines << (QStringLiteral(
@@ -70,7 +70,7 @@ QStringList emailOutcome(PendingRow& pending, const SendResult& result) {
     if (!mail.attachmentPath.isEmpty()) {
         lines << QStringLiteral("File Attached: ") + QFileInfo(mail.attachmentPath).fileName();
     }
-    pending.setOutcome(Kind::Claimed, Outcome::kEmailSent, kYes);
+    pending.setOutcome(Kind::Settled, Outcome::kEmailSent, kYes);
     return lines;
 }
 
@@ -100,4 +100,4 @@ QString unsendableText(const QVariant& stored, const QString& text) {
     return QString();
 }
 
-}  // namespace korvane::RowLines
+}  // namespace korvane::RowOutcomes

@@ -1,4 +1,4 @@
-#include "dispatch/RowWindow.h"
+#include "dispatch/RowPipeline.h"
 
 #include <QRandomGenerator>
 #include <algorithm>
@@ -33,14 +33,14 @@ QString waitsLine(qint32 id, const char* why = kStopped) {
 }
 }  // namespace
 
-RowWindow::RowWindow(MessageStore& store, Channels channels, int rowsOut)
+RowPipeline::RowPipeline(MessageStore& store, Context context, int rowsOut)
     : store_(store),
-      c_(channels),
+      c_(context),
       rowsOut_(std::max(1, rowsOut)),
       features_(store.features()),
-      rowLog_(channels.log),
-      reports_({rowLog_, channels.counters, channels.receipts, channels.clock,
-                channels.config.attemptsAllowed(), features_.retries}) {
+      rowLog_(context.log),
+      reports_({rowLog_, context.counters, context.receipts, context.clock,
+                context.config.attemptsAllowed(), features_.retries}) {
     higherChecked_.start();
     // A place that frees while a step waits for the database goes to a row claimed ahead at
     // once, not when the step returns.
@@ -51,11 +51,11 @@ RowWindow::RowWindow(MessageStore& store, Channels channels, int rowsOut)
     });
 }
 
-RowWindow::~RowWindow() {
+RowPipeline::~RowPipeline() {
     store_.setWhileWaiting({});
 }
 
-void RowWindow::serve(std::vector<TableRow>& page) {
+void RowPipeline::serve(std::vector<TableRow>& page) {
     size_t next = 0;
     while (next < page.size() && !c_.control.StopRequested()) {
         // What is done is saved first: the answers that come in meanwhile free their places
@@ -97,7 +97,7 @@ void RowWindow::serve(std::vector<TableRow>& page) {
 
 // With Priority: rows above the next one's that came in since its page was read go first.
 // Looked for at most every kHigherCheckMs, since each look is a round trip to the database.
-void RowWindow::takeHigher(std::vector<TableRow>& page, size_t next) {
+void RowPipeline::takeHigher(std::vector<TableRow>& page, size_t next) {
     if (!features_.priority || next >= page.size() || !higherChecked_.hasExpired(kHigherCheckMs)) {
         return;
     }
@@ -110,7 +110,7 @@ void RowWindow::takeHigher(std::vector<TableRow>& page, size_t next) {
 
 // Rows claimed and not handed over yet: at most a window ahead of the gateway. Rows out and
 // rows waiting for their save take a window each besides.
-size_t RowWindow::claimRoom() const {
+size_t RowPipeline::claimRoom() const {
     const size_t ahead = size_t(std::count_if(pending_.begin(), pending_.end(), claimedAhead));
     const size_t most = 3 * size_t(rowsOut_);
     if (pending_.size() >= most || ahead >= size_t(rowsOut_)) {
@@ -123,7 +123,7 @@ size_t RowWindow::claimRoom() const {
 // Hands the rows claimed ahead to the gateway, in row order, while it has room and fewer
 // than the cycle's window are out. One at the front goes whatever the room (front: nothing
 // else of this cycle is out to wait for), unless the call comes from a wait.
-void RowWindow::handOver(bool front) {
+void RowPipeline::handOver(bool front) {
     if (features_.retries && c_.sms.unreachable()) {
         if (front) {
             releaseAhead(kSmsDown);  // left as they are until the gateway can be bound
@@ -155,7 +155,7 @@ void RowWindow::handOver(bool front) {
 
 // Stop came, or the gateway cannot be reached: the rows claimed and never handed over are
 // given back as they were read.
-void RowWindow::releaseAhead(const char* why) {
+void RowPipeline::releaseAhead(const char* why) {
     std::vector<TableRow> unsent;
     for (PendingRow& pending : pending_) {
         if (claimedAhead(pending)) {
@@ -170,7 +170,7 @@ void RowWindow::releaseAhead(const char* why) {
 }
 
 // Every row claimed ahead handed over, each as a place frees (Stop: given back instead).
-void RowWindow::handOverAll() {
+void RowPipeline::handOverAll() {
     while (!c_.control.StopRequested() &&
            std::any_of(pending_.begin(), pending_.end(), claimedAhead)) {
         handOver();
@@ -183,7 +183,7 @@ void RowWindow::handOverAll() {
     }
 }
 
-void RowWindow::drain() {
+void RowPipeline::drain() {
     handOverAll();
     while (!pending_.empty() || !unsaved_.empty()) {
         settle(true);
@@ -191,7 +191,7 @@ void RowWindow::drain() {
     }
 }
 
-void RowWindow::drainAfterError() {
+void RowPipeline::drainAfterError() {
     rowLog_.setQuiet();
     while (!pending_.empty() || !unsaved_.empty()) {
         try {
@@ -202,7 +202,7 @@ void RowWindow::drainAfterError() {
     }
 }
 
-PendingRow& RowWindow::start(TableRow row) {
+PendingRow& RowPipeline::start(TableRow row) {
     PendingRow& pending = pending_.emplace_back();
     pending.head = pending_.size() == 1 && unsaved_.empty();
     pending.row = std::move(row);
@@ -226,7 +226,7 @@ PendingRow& RowWindow::start(TableRow row) {
 
 // Saves what is done and claims the batch in one step; the rows claimed wait for their room at
 // the gateway (handOver). Returns how many of the batch another process had taken.
-size_t RowWindow::claimSms(const std::vector<PendingRow*>& batch) {
+size_t RowPipeline::claimSms(const std::vector<PendingRow*>& batch) {
     c_.counters.claimAttempts += batch.size();
     std::vector<TableRow> rows;
     for (const PendingRow* pending : batch) {
@@ -255,7 +255,7 @@ size_t RowWindow::claimSms(const std::vector<PendingRow*>& batch) {
     return taken;
 }
 
-void RowWindow::sendEmail(PendingRow& pending) {
+void RowPipeline::sendEmail(PendingRow& pending) {
     if (c_.control.StopRequested()) {
         pending.kind = Kind::Nothing;
         note(pending, waitsLine(pending.id));
@@ -291,7 +291,7 @@ void RowWindow::sendEmail(PendingRow& pending) {
 // else can be done (or drain, or waitHead), and every row behind it that needs no wait. Their
 // entries are written now and their outcomes saved with the next step. A row with nothing sent ends
 // the run, so that what its write found is logged before the next row.
-void RowWindow::settle(bool drain, bool waitHead) {
+void RowPipeline::settle(bool drain, bool waitHead) {
     while (!pending_.empty()) {
         PendingRow& front = pending_.front();
         // Nothing else to do: neither a row to claim nor one the gateway has room for.
@@ -329,15 +329,15 @@ void RowWindow::settle(bool drain, bool waitHead) {
 // found is logged; then the next row is at the head. The first save that failed (its row
 // stays claimed) or log failure of a saved row comes back for the caller to raise once it
 // has taken in the claims.
-RowWindow::Committed RowWindow::commit(const std::vector<TableRow>& claims) {
+RowPipeline::Committed RowPipeline::commit(const std::vector<TableRow>& claims) {
     // Taken out first: a step that raises has still dealt with them (they stay claimed).
     std::vector<PendingRow> saving = std::exchange(unsaved_, {});
     std::vector<MessageStore::Outcome> outcomes;
     std::vector<PendingRow*> rows;
     for (PendingRow& pending : saving) {
-        if (pending.kind == Kind::Record || pending.kind == Kind::Claimed) {
+        if (pending.kind == Kind::Record || pending.kind == Kind::Settled) {
             outcomes.emplace_back(pending.row, pending.isSent, pending.status,
-                                  pending.kind == Kind::Claimed, pending.storedIds);
+                                  pending.kind == Kind::Settled, pending.storedIds);
             outcomes.back().attempts = pending.attempts;
             outcomes.back().nextAttemptAt = pending.nextAttemptAt;
             rows.push_back(&pending);
@@ -376,7 +376,7 @@ RowWindow::Committed RowWindow::commit(const std::vector<TableRow>& claims) {
     return step;
 }
 
-void RowWindow::note(PendingRow& pending, const QString& text) {
+void RowPipeline::note(PendingRow& pending, const QString& text) {
     rowLog_.note(pending, text);
 }
 

@@ -25,9 +25,10 @@ struct RunConfiguration;
 // once. The outcomes known by then are saved in the same step (one call to the database's
 // thread: the saves, then the claims). Every row is logged and saved in row order: the row at
 // the head writes its entries as they come, the rows behind it hold theirs until it is done.
-class RowWindow {
+class RowPipeline {
 public:
-    struct Channels {
+    // What serving the rows uses, beside the table.
+    struct Context {
         const RunConfiguration& config;
         ActivityLog& log;
         CycleControl& control;
@@ -37,10 +38,10 @@ public:
         Counters& counters;
         ReceiptDesk* receipts = nullptr;
     };
-    RowWindow(MessageStore& store, Channels channels, int rowsOut);
-    ~RowWindow();
-    RowWindow(const RowWindow&) = delete;
-    RowWindow& operator=(const RowWindow&) = delete;
+    RowPipeline(MessageStore& store, Context context, int rowsOut);
+    ~RowPipeline();
+    RowPipeline(const RowPipeline&) = delete;
+    RowPipeline& operator=(const RowPipeline&) = delete;
 
     // Serves the rows of a page in order, until the page ends or Stop is pressed.
     void serve(std::vector<TableRow>& page);
@@ -81,7 +82,7 @@ private:
     void note(PendingRow& pending, const QString& text);
 
     MessageStore& store_;
-    Channels c_;
+    Context c_;
     int rowsOut_;
     std::deque<PendingRow> pending_;
     std::vector<PendingRow> unsaved_;  // finished and logged; saved with the next step

@@ -9,10 +9,10 @@ class EmailChannel;
 class SmsChannel;
 
 // What the three test actions need of the configuration window.
-class TestActionView {
+class CheckView {
 public:
     enum class Test { Connection, Email, Sms };
-    virtual ~TestActionView() = default;
+    virtual ~CheckView() = default;
     // Shows and repaints the test's "Please Wait..." label and disables its button, or the
     // reverse.
     virtual void setBusy(Test test, bool busy) = 0;
@@ -23,12 +23,12 @@ public:
 
 // Test Connection, Test Email and Test SMS with the values typed in the window: the same
 // connection contract and senders as the dispatch cycle, results in the log and a message box.
-class ChannelTests {
+class ConnectionChecks {
 public:
     static const char* const kSampleAddress;
     static const char* const kSampleMobile;
 
-    ChannelTests(ActivityLog& log, SmsChannel& sms, EmailChannel& email, TestActionView& view);
+    ConnectionChecks(ActivityLog& log, SmsChannel& sms, EmailChannel& email, CheckView& view);
 
     void testConnection(const QString& dsn, const QString& user, const QString& password,
                         const QString& fileDsnPath);
@@ -41,7 +41,7 @@ private:
     ActivityLog& log_;
     SmsChannel& sms_;
     EmailChannel& email_;
-    TestActionView& view_;
+    CheckView& view_;
 };
 
 }  // namespace korvane

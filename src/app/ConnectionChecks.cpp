@@ -1,4 +1,4 @@
-#include "ui/ChannelTests.h"
+#include "app/ConnectionChecks.h"
 
 #include "core/ActivityLog.h"
 #include "core/KorvaneError.h"
@@ -9,14 +9,14 @@
 
 namespace korvane {
 
-const char* const ChannelTests::kSampleAddress = "korvane@example.com";
-const char* const ChannelTests::kSampleMobile = "+447700900123";
+const char* const ConnectionChecks::kSampleAddress = "korvane@example.com";
+const char* const ConnectionChecks::kSampleMobile = "+447700900123";
 
 namespace {
 // Clears the busy state on every path out of a test.
 class BusyScope {
 public:
-    BusyScope(TestActionView& view, TestActionView::Test test) : view_(view), test_(test) {
+    BusyScope(CheckView& view, CheckView::Test test) : view_(view), test_(test) {
         view_.setBusy(test_, true);
     }
     ~BusyScope() { view_.setBusy(test_, false); }
@@ -24,20 +24,20 @@ public:
     BusyScope& operator=(const BusyScope&) = delete;
 
 private:
-    TestActionView& view_;
-    TestActionView::Test test_;
+    CheckView& view_;
+    CheckView::Test test_;
 };
 }  // namespace
 
-ChannelTests::ChannelTests(ActivityLog& log, SmsChannel& sms, EmailChannel& email,
-                           TestActionView& view)
+ConnectionChecks::ConnectionChecks(ActivityLog& log, SmsChannel& sms, EmailChannel& email,
+                                   CheckView& view)
     : log_(log), sms_(sms), email_(email), view_(view) {}
 
-void ChannelTests::testConnection(const QString& dsn, const QString& user, const QString& password,
-                                  const QString& fileDsnPath) {
+void ConnectionChecks::testConnection(const QString& dsn, const QString& user,
+                                      const QString& password, const QString& fileDsnPath) {
     QString result;
     {
-        BusyScope busy(view_, TestActionView::Test::Connection);
+        BusyScope busy(view_, CheckView::Test::Connection);
         // A server that does not answer must not freeze the window: the connection is opened,
         // and closed, on a thread of its own.
         result = onOwnThread<QString>([dsn, user, password, fileDsnPath] {
@@ -54,8 +54,8 @@ void ChannelTests::testConnection(const QString& dsn, const QString& user, const
     log_.WriteLog(result, true, true);
 }
 
-void ChannelTests::testEmail(const QString& server, const QString& port, const QString& user,
-                             const QString& password) {
+void ConnectionChecks::testEmail(const QString& server, const QString& port, const QString& user,
+                                 const QString& password) {
     const QString sample = QString::fromLatin1(kSampleAddress);
     const QString from = view_.prompt(QStringLiteral("Please Enter 'From' Email Id"),
                                       QStringLiteral("From Email Id"), sample);
@@ -70,7 +70,7 @@ void ChannelTests::testEmail(const QString& server, const QString& port, const Q
     log_.WriteLog(QStringLiteral("Testing Email..."), true, false);
     SendResult result;
     {
-        BusyScope busy(view_, TestActionView::Test::Email);
+        BusyScope busy(view_, CheckView::Test::Email);
         MailMessage message;
         message.from = from;
         message.to = to;
@@ -85,8 +85,8 @@ void ChannelTests::testEmail(const QString& server, const QString& port, const Q
                   true, true);
 }
 
-void ChannelTests::testSms(const QString& server, const QString& port, const QString& user,
-                           const QString& password) {
+void ConnectionChecks::testSms(const QString& server, const QString& port, const QString& user,
+                               const QString& password) {
     const QString number =
         view_.prompt(QStringLiteral("Please Enter Mobile Number to send SMS"),
                      QStringLiteral("Mobile Number"), QString::fromLatin1(kSampleMobile));
@@ -96,7 +96,7 @@ void ChannelTests::testSms(const QString& server, const QString& port, const QSt
     log_.WriteLog(QStringLiteral("Testing SMS..."), true, false);
     SendResult result;
     {
-        BusyScope busy(view_, TestActionView::Test::Sms);
+        BusyScope busy(view_, CheckView::Test::Sms);
         sms_.retryNow();  // a test is a deliberate attempt, whatever the back-off says
         result = sms_.send(SmsGateway{server, port, user, password}, number,
                            QStringLiteral("SMS Testing"));

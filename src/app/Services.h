@@ -10,7 +10,7 @@ class SmsChannel;
 class StartupOptionBox;
 struct RunConfiguration;
 
-// What the windows work with; created once by main().
+// What processing and the windows work with; built once, by Program.
 struct Services {
     SettingsStore& store;
     RunConfiguration& config;
