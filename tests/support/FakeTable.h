@@ -85,20 +85,15 @@ public:
     }
     bool isOpen() override { return open_; }
     // As the statements: the contract's condition, narrowed by SendAfter and NextAttemptAt,
-    // in RecId order or by Priority (Null last) and RecId.
+    // in RecId order or by Priority (Null last) and RecId; each page read as the table is
+    // then, behind the last row served.
     void select(qint32 dontSendProcessedMsgs, const QDateTime& now) override {
-        selection_.clear();
-        next_ = 0;
         dontSend_ = dontSendProcessedMsgs;
         now_ = now;
+        last_.reset();
+        servedRows_.clear();
         served_.clear();
-        for (const FakeTable::Values& values : table_.rows) {
-            if (waiting(values)) {
-                selection_.push_back(values);
-            }
-        }
-        std::stable_sort(selection_.begin(), selection_.end(),
-                         [this](const auto& a, const auto& b) { return before(a, b); });
+        higher_.clear();
     }
     std::vector<TableRow> nextHigher(const QVariant& priority, int limit) override {
         std::vector<TableRow> rows;
@@ -120,22 +115,40 @@ public:
         for (const FakeTable::Values& values : higher) {
             if (int(rows.size()) < limit) {
                 served_.insert(values[size_t(Column::RecId)].toInt());
+                higher_.insert(values[size_t(Column::RecId)].toInt());
                 rows.emplace_back(values, all);
             }
         }
         return rows;
     }
-    qint64 countWaiting(qint32) override { return static_cast<qint64>(selection_.size()); }
+    qint64 countWaiting(qint32) override {
+        return std::count_if(table_.rows.begin(), table_.rows.end(),
+                             [this](const auto& values) { return waiting(values); });
+    }
     std::vector<TableRow> nextPage(int limit) override {
         ++table_.pagesRead;
+        std::vector<size_t> order;
+        for (size_t i = 0; i < table_.rows.size(); ++i) {
+            if (waiting(table_.rows[i])) {
+                order.push_back(i);
+            }
+        }
+        std::stable_sort(order.begin(), order.end(), [this](size_t a, size_t b) {
+            return before(table_.rows[a], table_.rows[b]);
+        });
         std::vector<TableRow> page;
         TableRow::Present all;
         all.fill(true);
-        while (next_ < selection_.size() && static_cast<int>(page.size()) < limit) {
-            const FakeTable::Values& values = selection_[next_++];
-            if (served_.insert(values[size_t(Column::RecId)].toInt()).second) {
-                page.emplace_back(values, all);
+        for (size_t i : order) {
+            const FakeTable::Values& values = table_.rows[i];
+            if (static_cast<int>(page.size()) == limit || (last_ && before(values, *last_)) ||
+                !servedRows_.insert(i).second ||
+                higher_.count(values[size_t(Column::RecId)].toInt()) != 0) {
+                continue;
             }
+            served_.insert(values[size_t(Column::RecId)].toInt());
+            page.emplace_back(values, all);
+            last_ = values;
         }
         return page;
     }
@@ -205,6 +218,11 @@ public:
             table_.writes << QStringLiteral("release %1").arg(row.recordId());
             batch << QString::number(row.recordId());
             FakeTable::Values* stored = table_.find(row.recordId());
+            // Guarded on the claim: a row taken meanwhile is not written over.
+            if (MessageTable::toText(stored->at(size_t(Column::ProcessStatus))) !=
+                QLatin1String(MessageTable::Outcome::kBeingSent)) {
+                continue;
+            }
             for (Column column : {Column::IsSent, Column::ProcessStatus, Column::ProcessedDate}) {
                 (*stored)[size_t(column)] = row.asRead(column);
             }
@@ -309,6 +327,11 @@ private:
     // Guarded as the real statements: on the claim, or on IsSent and ProcessStatus as read.
     Write write(const TableRow& row, const QString& isSent, const QString& status,
                 const QDateTime& at, bool onClaim, bool claiming) {
+        if (std::count_if(table_.rows.begin(), table_.rows.end(), [&row](const auto& values) {
+                return values[size_t(Column::RecId)].toInt() == row.recordId();
+            }) > 1) {
+            return Write::Shared;
+        }
         FakeTable::Values* stored = table_.find(row.recordId());
         const QString storedStatus =
             MessageTable::toText(stored->at(size_t(Column::ProcessStatus)));
@@ -330,11 +353,12 @@ private:
 
     FakeTable& table_;
     bool open_ = false;
-    std::vector<FakeTable::Values> selection_;
-    size_t next_ = 0;
+    std::optional<FakeTable::Values> last_;  // the last row a page served
+    std::set<size_t> servedRows_;
     qint32 dontSend_ = 1;
     QDateTime now_;
-    std::set<int> served_;
+    std::set<int> served_;  // RecIds served this selection
+    std::set<int> higher_;  // those served ahead of their page
 };
 
 }  // namespace korvane::test
