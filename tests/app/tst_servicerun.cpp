@@ -342,6 +342,99 @@ private Q_SLOTS:
         gateway.kill();
         gateway.waitForFinished();
     }
+
+    void secondInstanceIsRefused() {
+        KORVANE_REQUIRE_ENV("KORVANE_TEST_KORVANE_BINARY");
+        const QString built = test::TestEnvironment::value("KORVANE_TEST_KORVANE_BINARY");
+        test::TempProfile profile;
+        {
+            // Without a screen the first instance must have work to wait for, or it ends.
+            SettingsStore store;
+            store.write(QStringLiteral("Application"), QStringLiteral("RunAppOnStartup"),
+                        QStringLiteral("1"));
+            store.write(QStringLiteral("DSNSettings"), QStringLiteral("DSNName"),
+                        QStringLiteral("NoSuchSource"));
+        }
+        QProcessEnvironment env = profile.programEnvironment();
+        const QString runtime = env.value(QStringLiteral("XDG_RUNTIME_DIR"));
+
+        // A lock left by a crashed run names a process that is gone: it does not block.
+        QFile stale(runtime + QLatin1Char('/') + SettingsStore::kApplicationName +
+                    QStringLiteral(".lock"));
+        QVERIFY(stale.open(QIODevice::WriteOnly));
+        stale.write("999999\nkorvane\n" + QSysInfo::machineHostName().toUtf8() + "\n");
+        stale.close();
+
+        QProcess first;
+        first.setProcessEnvironment(env);
+        first.start(profile.installedProgram(built), {QStringLiteral("--ignored-argument")});
+        QVERIFY(first.waitForStarted());
+        auto lockOwner = [&] {
+            QFile lock(stale.fileName());
+            return lock.open(QIODevice::ReadOnly) ? lock.readLine().trimmed() : QByteArray();
+        };
+        // Wait until the first instance holds the lock.
+        QTRY_COMPARE_WITH_TIMEOUT(lockOwner(), QByteArray::number(first.processId()), 20000);
+
+        QFile settings(profile.settingsFile());
+        QVERIFY(settings.open(QIODevice::ReadOnly));
+        const QByteArray before = settings.readAll();
+        settings.close();
+        QProcess second;
+        second.setProcessEnvironment(env);
+        second.start(profile.installedProgram(built), QStringList());
+        QVERIFY(second.waitForFinished(20000));
+        QCOMPARE(second.exitCode(), 0);
+        QCOMPARE(QString::fromUtf8(second.readAllStandardOutput()).trimmed(),
+                 QStringLiteral("Korvane: Korvane Application is already running..."));
+        QVERIFY(settings.open(QIODevice::ReadOnly));
+        QCOMPARE(settings.readAll(), before);
+        QCOMPARE(first.state(), QProcess::Running);
+
+        ::kill(static_cast<pid_t>(first.processId()), SIGTERM);
+        QVERIFY(first.waitForFinished(20000));
+        QCOMPARE(first.exitCode(), 0);
+    }
+
+    // Without a screen nobody could complete the settings or press Start: the program says why
+    // on standard error and ends with EX_CONFIG instead of waiting for ever.
+    void headlessRunsEndWhenNothingCouldRun() {
+        KORVANE_REQUIRE_ENV("KORVANE_TEST_KORVANE_BINARY");
+        const QString built = test::TestEnvironment::value("KORVANE_TEST_KORVANE_BINARY");
+        struct Case {
+            QString runAppOnStartup;
+            bool display;  // QT_QPA_PLATFORM=offscreen, or no display variables at all
+            QString reason;
+        };
+        const QList<Case> cases = {
+            {QStringLiteral("1"), true, QStringLiteral("korvane: DSN Name is empty.")},
+            {QStringLiteral("0"), false,
+             QStringLiteral("korvane: neither DISPLAY nor WAYLAND_DISPLAY is set")}};
+        for (const Case& c : cases) {
+            test::TempProfile profile;
+            {
+                SettingsStore store;
+                store.write(QStringLiteral("Application"), QStringLiteral("RunAppOnStartup"),
+                            c.runAppOnStartup);
+                store.write(QStringLiteral("DSNSettings"), QStringLiteral("DSNName"), QString());
+            }
+            QProcessEnvironment env = profile.programEnvironment();
+            if (!c.display) {
+                for (const char* name : {"QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY"})
+                    env.remove(QString::fromLatin1(name));
+            }
+            QProcess korvane;
+            korvane.setProcessEnvironment(env);
+            korvane.start(profile.installedProgram(built), QStringList());
+            QVERIFY(korvane.waitForFinished(20000));
+            QCOMPARE(korvane.exitStatus(), QProcess::NormalExit);
+            QCOMPARE(korvane.exitCode(), 78);
+            const QString errors = QString::fromUtf8(korvane.readAllStandardError());
+            QVERIFY2(errors.contains(c.reason), qPrintable(errors));
+            QVERIFY2(errors.contains(QStringLiteral("korvane: Application unloaded.")),
+                     qPrintable(errors));
+        }
+    }
 };
 
 QTEST_GUILESS_MAIN(ServiceRunTest)

@@ -1,11 +1,8 @@
-#include <signal.h>
-
 #include <QAction>
 #include <QCheckBox>
 #include <QLabel>
 #include <QMenu>
 #include <QPlainTextEdit>
-#include <QProcess>
 #include <QPushButton>
 #include <QSystemTrayIcon>
 #include <QtTest>
@@ -17,9 +14,8 @@
 #include "dispatch/ProcessingControl.h"
 #include "support/FakeChannels.h"
 #include "support/FakeClock.h"
+#include "support/FakeTable.h"
 #include "support/TempProfile.h"
-#include "support/TestDatabase.h"
-#include "support/TestEnvironment.h"
 #include "ui/MessageBoxes.h"
 #include "ui/fmMain.h"
 
@@ -35,6 +31,7 @@ struct Rig {
     ActivityLog log{profile.logsDir(), clock};
     test::FakeSms sms;
     test::FakeEmail email;
+    test::FakeTable table;  // empty: every cycle finds nothing to send
     MessageBoxes::Answers answers;
     std::unique_ptr<Program> program;
     std::unique_ptr<fmMain> window;
@@ -43,12 +40,14 @@ struct Rig {
     explicit Rig(const QString& runAppOnStartup = QString(), bool shutdownFirst = false) {
         MessageBoxes::setAnswers(&answers);
         store.write(QStringLiteral("DSNSettings"), QStringLiteral("DSNName"),
-                    test::TestEnvironment::value("KORVANE_TEST_SQLITE_DSN"));
+                    QStringLiteral("Korvane"));
         if (!runAppOnStartup.isEmpty()) {
             store.write(QStringLiteral("Application"), QStringLiteral("RunAppOnStartup"),
                         runAppOnStartup);
         }
         program = std::make_unique<Program>(Services{store, config, log, sms, email, clock}, false);
+        program->processing().setStoreFactory(
+            [this] { return std::make_unique<test::FakeStore>(table); });
         window = std::make_unique<fmMain>(*program);
         if (shutdownFirst) {
             program->requestShutdown();
@@ -73,11 +72,6 @@ class MainWindowTest : public QObject {
     Q_OBJECT
 
 private Q_SLOTS:
-    void initTestCase() {
-        KORVANE_REQUIRE_ENV("KORVANE_TEST_SQLITE_DSN");
-        test::TestDatabase(test::TestDatabase::Kind::SQLite).recreate();
-    }
-
     void loadShowsTheIdleState() {
         Rig rig;
         QCOMPARE(rig.window->windowTitle(), QStringLiteral("Korvane Ver. 1.0.0"));
@@ -317,99 +311,6 @@ private Q_SLOTS:
         QCoreApplication::processEvents();
         QVERIFY(!rig.window->processing().isStarted());
         QCOMPARE(rig.lines().count(QStringLiteral("Starting Process...")), 1);
-    }
-
-    void secondInstanceIsRefused() {
-        KORVANE_REQUIRE_ENV("KORVANE_TEST_KORVANE_BINARY");
-        const QString built = test::TestEnvironment::value("KORVANE_TEST_KORVANE_BINARY");
-        test::TempProfile profile;
-        {
-            // Without a screen the first instance must have work to wait for, or it ends.
-            SettingsStore store;
-            store.write(QStringLiteral("Application"), QStringLiteral("RunAppOnStartup"),
-                        QStringLiteral("1"));
-            store.write(QStringLiteral("DSNSettings"), QStringLiteral("DSNName"),
-                        QStringLiteral("NoSuchSource"));
-        }
-        QProcessEnvironment env = profile.programEnvironment();
-        const QString runtime = env.value(QStringLiteral("XDG_RUNTIME_DIR"));
-
-        // A lock left by a crashed run names a process that is gone: it does not block.
-        QFile stale(runtime + QLatin1Char('/') + SettingsStore::kApplicationName +
-                    QStringLiteral(".lock"));
-        QVERIFY(stale.open(QIODevice::WriteOnly));
-        stale.write("999999\nkorvane\n" + QSysInfo::machineHostName().toUtf8() + "\n");
-        stale.close();
-
-        QProcess first;
-        first.setProcessEnvironment(env);
-        first.start(profile.installedProgram(built), {QStringLiteral("--ignored-argument")});
-        QVERIFY(first.waitForStarted());
-        auto lockOwner = [&] {
-            QFile lock(stale.fileName());
-            return lock.open(QIODevice::ReadOnly) ? lock.readLine().trimmed() : QByteArray();
-        };
-        // Wait until the first instance holds the lock.
-        QTRY_COMPARE_WITH_TIMEOUT(lockOwner(), QByteArray::number(first.processId()), 20000);
-
-        QFile settings(profile.settingsFile());
-        QVERIFY(settings.open(QIODevice::ReadOnly));
-        const QByteArray before = settings.readAll();
-        settings.close();
-        QProcess second;
-        second.setProcessEnvironment(env);
-        second.start(profile.installedProgram(built), QStringList());
-        QVERIFY(second.waitForFinished(20000));
-        QCOMPARE(second.exitCode(), 0);
-        QCOMPARE(QString::fromUtf8(second.readAllStandardOutput()).trimmed(),
-                 QStringLiteral("Korvane: Korvane Application is already running..."));
-        QVERIFY(settings.open(QIODevice::ReadOnly));
-        QCOMPARE(settings.readAll(), before);
-        QCOMPARE(first.state(), QProcess::Running);
-
-        ::kill(static_cast<pid_t>(first.processId()), SIGTERM);
-        QVERIFY(first.waitForFinished(20000));
-        QCOMPARE(first.exitCode(), 0);
-    }
-
-    // Without a screen nobody could complete the settings or press Start: the program says why
-    // on standard error and ends with EX_CONFIG instead of waiting for ever.
-    void headlessRunsEndWhenNothingCouldRun() {
-        KORVANE_REQUIRE_ENV("KORVANE_TEST_KORVANE_BINARY");
-        const QString built = test::TestEnvironment::value("KORVANE_TEST_KORVANE_BINARY");
-        struct Case {
-            QString runAppOnStartup;
-            bool display;  // QT_QPA_PLATFORM=offscreen, or no display variables at all
-            QString reason;
-        };
-        const QList<Case> cases = {
-            {QStringLiteral("1"), true, QStringLiteral("korvane: DSN Name is empty.")},
-            {QStringLiteral("0"), false,
-             QStringLiteral("korvane: neither DISPLAY nor WAYLAND_DISPLAY is set")}};
-        for (const Case& c : cases) {
-            test::TempProfile profile;
-            {
-                SettingsStore store;
-                store.write(QStringLiteral("Application"), QStringLiteral("RunAppOnStartup"),
-                            c.runAppOnStartup);
-                store.write(QStringLiteral("DSNSettings"), QStringLiteral("DSNName"), QString());
-            }
-            QProcessEnvironment env = profile.programEnvironment();
-            if (!c.display) {
-                for (const char* name : {"QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY"})
-                    env.remove(QString::fromLatin1(name));
-            }
-            QProcess korvane;
-            korvane.setProcessEnvironment(env);
-            korvane.start(profile.installedProgram(built), QStringList());
-            QVERIFY(korvane.waitForFinished(20000));
-            QCOMPARE(korvane.exitStatus(), QProcess::NormalExit);
-            QCOMPARE(korvane.exitCode(), 78);
-            const QString errors = QString::fromUtf8(korvane.readAllStandardError());
-            QVERIFY2(errors.contains(c.reason), qPrintable(errors));
-            QVERIFY2(errors.contains(QStringLiteral("korvane: Application unloaded.")),
-                     qPrintable(errors));
-        }
     }
 };
 
