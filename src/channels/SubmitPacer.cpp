@@ -101,7 +101,13 @@ bool SubmitPacer::throttled(long long submit) {
         return false;
     }
     heardUpTo_ = nextSubmit_ - 1;
-    if (gapMs != kNone) {
+    const double rateGap = gapOfLastSecond(submit);
+    if (rateGap != kNone && gapMs != kNone && gapMs > rateGap) {
+        // Throttled after a longer wait than the gaps it took in the second before: a count
+        // over a second, drained. The wait tells nothing; the rate it took is the quota.
+        tooShortMs_ = rateGap * (1 - kConvergedShare);
+        longEnoughMs_ = rateGap;
+    } else if (gapMs != kNone) {
         tooShortMs_ = std::max(tooShortMs_, gapMs);
     }
     if (longEnoughMs_ <= tooShortMs_) {
@@ -111,7 +117,6 @@ bool SubmitPacer::throttled(long long submit) {
     const bool again = closeThrottles_ >= kCloseThrottles;
     acceptedSinceThrottle_ = 0;
     const double before = gapMs_;
-    const double rateGap = gapOfLastSecond(submit);
     recompute();
     if (converged()) {
         // Found, and crept past: back off a little, so that the next throttle is seconds away.

@@ -146,11 +146,6 @@ private Q_SLOTS:
         for (int kind : {0, 1, 2}) {
             for (double quota : {5.0, 20.0, 100.0}) {
                 for (double rtt : {5.0, 50.0}) {
-                    // A sliding second at 5 and 20 a second is held to about 0.3-0.8 of its
-                    // quota still: only the rate of the drained second is learnt yet.
-                    if (kind == 2 && quota < 100) {
-                        continue;
-                    }
                     QTest::addRow("%s %g/s, %g ms", names[kind], quota, rtt)
                         << kind << quota << rtt;
                 }
