@@ -125,18 +125,16 @@ private Q_SLOTS:
             return ScriptedMailServer::Step::reply(
                 phase == ScriptedMailServer::Phase::Mail ? atMail : atEnd);
         });
-        CurlMailTransport transport;
+        test::QuittingTransport transport;
         EmailSender sender(transport);
         const SendResult result = sendOne(sender, server.port());
         QTEST(int(result.delivery), "delivery");
         QTEST(result.passing, "passing");
         QTEST(result.unreachable, "unreachable");
-        sender.endSession();
-        QTRY_VERIFY(server.quits() == 1 || atMail.startsWith("4") || atMail.startsWith("5"));
     }
 
     void smtpNothingListening() {
-        CurlMailTransport transport;
+        test::QuittingTransport transport;
         EmailSender sender(transport);
         const SendResult result = sendOne(sender, closedPort());
         QCOMPARE(result.delivery, Delivery::NotSent);

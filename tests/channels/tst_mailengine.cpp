@@ -78,7 +78,7 @@ private Q_SLOTS:
     // goes once more over a new connection, says so, and every message arrives once.
     void perConnectionLimitOpensANewConnection() {
         ScriptedMailServer server(ScriptedMailServer::perConnectionLimit(2));
-        CurlMailTransport transport;
+        test::QuittingTransport transport;
         for (int n = 1; n <= 5; ++n) {
             const Attempt attempt = send(transport, server, n);
             QVERIFY2(attempt.delivery == Delivery::Sent, qPrintable(attempt.failure));
@@ -105,7 +105,7 @@ private Q_SLOTS:
         ScriptedMailServer server([](int, int, Phase phase) {
             return Step::reply(phase == Phase::Mail ? "250 OK" : "554 5.7.1 Rejected");
         });
-        CurlMailTransport transport;
+        test::QuittingTransport transport;
         const Attempt attempt = send(transport, server, 1);
         QCOMPARE(int(attempt.delivery), int(Delivery::NotSent));
         QCOMPARE(attempt.failure, QStringLiteral("Error Occurred: 8 --> The server refused the "
@@ -126,7 +126,7 @@ private Q_SLOTS:
             return Step::reply("250 OK");
         });
         StopDeadline stop;
-        CurlMailTransport transport(&stop);
+        test::QuittingTransport transport(&stop);
         Heartbeat heartbeat;
         QTimer::singleShot(300, [&stop] { stop.set(QDeadlineTimer(300)); });
         const Attempt stalled = send(transport, server, 1);
@@ -160,7 +160,7 @@ private Q_SLOTS:
             }
             return Step::reply("250 OK");
         });
-        CurlMailTransport transport;
+        test::QuittingTransport transport;
         const Attempt slow = send(transport, server, 1, 1, 10);
         QCOMPARE(int(slow.delivery), delivery);
         // Sentences: libcurl's words and Korvane's each end with their own full stop.
@@ -187,7 +187,7 @@ private Q_SLOTS:
         test::FakeClock clock;
         test::RecordingLogView view;
         ActivityLog log(profile.logsDir(), clock, &view);
-        CurlMailTransport transport;
+        test::QuittingTransport transport;
         EmailSender sender(transport);
         sender.setTimeouts(5, 1, 10);
         SmtpChannel email(sender);
@@ -221,7 +221,7 @@ private Q_SLOTS:
     // server cannot deliver it, so it is not sent rather than in doubt.
     void uploadCutMidBodyIsNotSent() {
         ScriptedMailServer server(ScriptedMailServer::perConnectionLimit(10));
-        CurlMailTransport transport;
+        test::QuittingTransport transport;
         server.stallUploads();
         const Attempt cut = send(transport, server, 1, 1, 2, 16 * 1024 * 1024);
         QCOMPARE(int(cut.delivery), int(Delivery::NotSent));

@@ -63,7 +63,7 @@ private Q_SLOTS:
         ScriptedGateway gateway(ScriptedGateway::quota(8, 5));
         SmsSender sender(SmppTimeouts(), nullptr, SmsSender::kDefaultWindow);
         QStringList texts;
-        for (int i = 0; i < 24; ++i) {
+        for (int i = 0; i < 12; ++i) {
             texts << QStringLiteral("quota %1").arg(i);
         }
         const auto results = sendAll(sender, gatewayAt(gateway), texts, SmsSender::kDefaultWindow);
@@ -79,13 +79,13 @@ private Q_SLOTS:
                  qPrintable(QString::number(sender.waits())));
     }
 
-    // A gateway that throttles everything for two seconds: the pace slows, doubling to a submit
-    // a second, and the engine wakes only for the answers and the paced slots.
+    // A gateway that throttles everything for a second: the pace slows, doubling towards a
+    // submit a second, and the engine wakes only for the answers and the paced slots.
     void throttleEverythingSlowsThePace() {
         QElapsedTimer since;
         since.start();
         ScriptedGateway gateway([&since](int) {
-            return Step::answer(since.elapsed() < 2000 ? smpp::Status::Throttled
+            return Step::answer(since.elapsed() < 1000 ? smpp::Status::Throttled
                                                        : smpp::Status::Ok);
         });
         SmsSender sender;
@@ -93,8 +93,8 @@ private Q_SLOTS:
             sender.send(gatewayAt(gateway), number(1), QStringLiteral("patience"));
         QCOMPARE(int(result.delivery), int(Delivery::Sent));
         QCOMPARE(gateway.answered(smpp::Status::Ok), 1);
-        // 1, 2, 4, ... 1024 ms apart: a dozen offers, not one a millisecond.
-        QVERIFY2(gateway.submits().size() <= 14,
+        // 1, 2, 4, ... 512 ms apart: a dozen offers, not one a millisecond.
+        QVERIFY2(gateway.submits().size() <= 13,
                  qPrintable(QString::number(gateway.submits().size())));
         QVERIFY2(sender.waits() <= 2 * gateway.submits().size() + 2,
                  qPrintable(QString::number(sender.waits())));

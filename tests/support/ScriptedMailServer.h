@@ -3,10 +3,13 @@
 #include <QPointer>
 #include <QTcpServer>
 #include <QTcpSocket>
+#include <QTest>
 #include <QTimer>
 #include <functional>
 #include <map>
 #include <vector>
+
+#include "channels/CurlMailTransport.h"
 
 namespace korvane::test {
 
@@ -158,6 +161,17 @@ private:
     std::map<QTcpSocket*, State> states_;
     std::vector<Received> received_;
     int quits_ = 0;
+};
+
+// A transport whose end says QUIT while this thread's loop turns: a scripted server lives on
+// the test's thread and could not answer it in the destructor, which waits for it.
+class QuittingTransport : public CurlMailTransport {
+public:
+    using CurlMailTransport::CurlMailTransport;
+    ~QuittingTransport() override {
+        endSession();
+        QTest::qWait(50);
+    }
 };
 
 }  // namespace korvane::test
