@@ -97,78 +97,55 @@ CurlWorker::CurlWorker(std::function<void()> onDone) : onDone_(std::move(onDone)
 }
 
 CurlWorker::~CurlWorker() {
-    std::unique_lock<std::mutex> lock(mutex_);
-    quit_ = true;
-    wake_.notify_all();
+    queue_.quit();
     // A server slow to answer QUIT gets a moment; the program does not wait longer.
-    if (!wake_.wait_for(lock, kQuitPatience, [this] { return finished_; }) && socket_ >= 0) {
-        ::shutdown(socket_, SHUT_RDWR);
+    if (!queue_.waitFor(kQuitPatience, [this] { return finished_; })) {
+        cut();
     }
-    lock.unlock();
     thread_.join();
 }
 
 void CurlWorker::start(std::shared_ptr<SmtpTransfer> transfer) {
-    const std::lock_guard<std::mutex> lock(mutex_);
-    jobs_.push_back(Job{std::move(transfer)});
-    wake_.notify_all();
+    queue_.post([this, transfer = std::move(transfer)] {
+        perform(*transfer);
+        transfer->done = true;
+        onDone_();
+    });
 }
 
 void CurlWorker::close() {
-    const std::lock_guard<std::mutex> lock(mutex_);
-    jobs_.push_back(Job{nullptr});
-    wake_.notify_all();
+    queue_.post([this] {
+        queue_.locked([this] { closing_ = true; });
+        closeConnection(true);
+        queue_.locked([this] { closing_ = false; });
+    });
 }
 
 void CurlWorker::cut() {
-    const std::lock_guard<std::mutex> lock(mutex_);
-    if (socket_ >= 0) {
-        ::shutdown(socket_, SHUT_RDWR);
-    }
+    queue_.locked([this] {
+        if (socket_ >= 0) {
+            ::shutdown(socket_, SHUT_RDWR);
+        }
+    });
 }
 
 void CurlWorker::cutIfClosing() {
-    const std::lock_guard<std::mutex> lock(mutex_);
-    if (closing_ && socket_ >= 0) {
-        ::shutdown(socket_, SHUT_RDWR);
-    }
+    queue_.locked([this] {
+        if (closing_ && socket_ >= 0) {
+            ::shutdown(socket_, SHUT_RDWR);
+        }
+    });
 }
 
 void CurlWorker::abandon() {
-    {
-        const std::lock_guard<std::mutex> lock(mutex_);
-        quit_ = true;
-        jobs_.clear();
-        wake_.notify_all();
-    }
+    queue_.quit(true);
     thread_.detach();
 }
 
 void CurlWorker::run() {
-    for (;;) {
-        std::unique_lock<std::mutex> lock(mutex_);
-        wake_.wait(lock, [this] { return quit_ || !jobs_.empty(); });
-        if (jobs_.empty()) {
-            break;
-        }
-        Job job = std::move(jobs_.front());
-        jobs_.pop_front();
-        closing_ = !job.transfer;
-        lock.unlock();
-        if (job.transfer) {
-            perform(*job.transfer);
-            job.transfer->done = true;
-            onDone_();
-        } else {
-            closeConnection(true);
-        }
-        lock.lock();
-        closing_ = false;
-    }
+    queue_.run();
     closeConnection(true);
-    const std::lock_guard<std::mutex> lock(mutex_);
-    finished_ = true;
-    wake_.notify_all();
+    queue_.change([this] { finished_ = true; });
 }
 
 void CurlWorker::closeConnection(bool politely) {
@@ -190,19 +167,21 @@ int CurlWorker::openSocket(void* self, int purpose, void* address) {
     }
     const int socket = ::socket(at->family, at->socktype, at->protocol);
     if (socket >= 0) {
-        const std::lock_guard<std::mutex> lock(worker->mutex_);
-        worker->socket_ = socket;
-        ++worker->connections_;
+        worker->queue_.locked([&] {
+            worker->socket_ = socket;
+            ++worker->connections_;
+        });
     }
     return socket;
 }
 
 int CurlWorker::closeSocket(void* self, int socket) {
     auto* worker = static_cast<CurlWorker*>(self);
-    const std::lock_guard<std::mutex> lock(worker->mutex_);
-    if (worker->socket_ == socket) {
-        worker->socket_ = -1;
-    }
+    worker->queue_.locked([&] {
+        if (worker->socket_ == socket) {
+            worker->socket_ = -1;
+        }
+    });
     return ::close(socket);
 }
 

@@ -1,12 +1,11 @@
 #pragma once
 
 #include <atomic>
-#include <condition_variable>
-#include <deque>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <thread>
+
+#include "core/WorkerQueue.h"
 
 namespace korvane {
 
@@ -38,9 +37,6 @@ public:
     unsigned long connections() const { return connections_; }
 
 private:
-    struct Job {
-        std::shared_ptr<SmtpTransfer> transfer;  // null: close the connection
-    };
     void run();
     void perform(SmtpTransfer& transfer);
     // Every option of one transfer (curl's types stay out of this header).
@@ -51,14 +47,11 @@ private:
     static int closeSocket(void* self, int socket);
 
     std::function<void()> onDone_;
-    mutable std::mutex mutex_;
-    std::condition_variable wake_;
-    std::deque<Job> jobs_;
-    bool closing_ = false;
-    bool quit_ = false;
+    WorkerQueue queue_;
+    bool closing_ = false;  // what follows is guarded by queue_'s lock
     bool finished_ = false;
     void* curl_ = nullptr;
-    int socket_ = -1;  // the connection's socket, guarded by mutex_
+    int socket_ = -1;  // the connection's socket
     std::atomic<unsigned long> connections_{0};
     std::thread thread_;
 };

@@ -2,12 +2,11 @@
 
 #include <QElapsedTimer>
 #include <atomic>
-#include <condition_variable>
 #include <exception>
-#include <mutex>
 
 #include "core/Responsive.h"
 #include "core/StopDeadline.h"
+#include "core/WorkerQueue.h"
 #include "dispatch/OdbcMessageStore.h"
 
 namespace korvane {
@@ -16,35 +15,21 @@ namespace korvane {
 // database's thread alone; a cancel reaches into it from its own.
 struct BackgroundStore::Worker {
     std::unique_ptr<CancellableStore> store;
-    std::mutex mutex;
-    std::condition_variable wake;
-    std::function<void()> job;
-    bool quit = false;
-    bool cancelling = false;  // a cancel's thread is using the store
+    WorkerQueue queue;
+    bool cancelling = false;  // a cancel's thread is using the store (queue's lock)
     bool closing = false;     // the store is going: no cancel starts
 
     void run() {
-        for (;;) {
-            std::function<void()> next;
-            {
-                std::unique_lock<std::mutex> lock(mutex);
-                wake.wait(lock, [this] { return quit || job; });
-                if (!job) {
-                    break;
-                }
-                next.swap(job);
-            }
-            next();
-        }
-        std::unique_lock<std::mutex> lock(mutex);
-        closing = true;
-        if (cancelling) {
-            // A cancel still reaches into the connection: it is left open rather than closed
-            // under the cancel.
+        queue.run();
+        // A cancel still reaching into the connection: it is left open rather than closed
+        // under the cancel.
+        if (queue.locked([this] {
+                closing = true;
+                return cancelling;
+            })) {
             static_cast<void>(store.release());
             return;
         }
-        lock.unlock();
         store.reset();  // the connection closes on the thread that opened it
     }
 };
@@ -64,11 +49,7 @@ BackgroundStore::BackgroundStore(std::unique_ptr<CancellableStore> store, const 
 }
 
 BackgroundStore::~BackgroundStore() {
-    {
-        const std::lock_guard<std::mutex> lock(worker_->mutex);
-        worker_->quit = true;
-    }
-    worker_->wake.notify_all();
+    worker_->queue.quit();
     if (givenUp_) {
         thread_.detach();  // it may never return
     } else {
@@ -78,17 +59,19 @@ BackgroundStore::~BackgroundStore() {
 
 // At most one cancel at a time; one that never returns holds nobody but its own thread.
 void BackgroundStore::cancelOnOwnThread() {
-    {
-        const std::lock_guard<std::mutex> lock(worker_->mutex);
+    const bool start = worker_->queue.locked([this] {
         if (worker_->cancelling || worker_->closing) {
-            return;
+            return false;
         }
         worker_->cancelling = true;
+        return true;
+    });
+    if (!start) {
+        return;
     }
     std::thread([worker = worker_] {
         worker->store->cancel();
-        const std::lock_guard<std::mutex> lock(worker->mutex);
-        worker->cancelling = false;
+        worker->queue.locked([&worker] { worker->cancelling = false; });
     }).detach();
 }
 
@@ -101,14 +84,10 @@ void BackgroundStore::runOnThread(std::function<void(CancellableStore&)> job,
         throw DatabaseUnanswered(ErrorNumber::ProviderError,
                                  QStringLiteral("The database has not answered."));
     }
-    {
-        const std::lock_guard<std::mutex> lock(worker_->mutex);
-        worker_->job = [worker = worker_.get(), job = std::move(job), wake = eventLoopWaker()] {
-            job(*worker->store);
-            wake();
-        };
-    }
-    worker_->wake.notify_all();
+    worker_->queue.post([worker = worker_.get(), job = std::move(job), wake = eventLoopWaker()] {
+        job(*worker->store);
+        wake();
+    });
     waitFor(done, cancelAt);
 }
 
