@@ -231,21 +231,21 @@ void CurlMailTransport::fail(const SmtpTransfer& transfer, const QString& abando
     const bool inDoubt = transfer.done ? transfer.bodyComplete && transfer.reply < 400
                                        : transfer.dataAnswered.load();
     if (inDoubt) {
-        throw DeliveryInDoubt(result,
+        throw DeliveryInDoubt(ErrorNumber::mailTransfer(result),
                               description + QStringLiteral(" The message may have been sent."));
     }
     // A refusal of the message itself (5xx) is for good; anything else left nothing with the
     // server and may pass: a 4xx, a connection refused, cut or timed out.
     if (transfer.reply >= 500 || result == CURLE_USE_SSL_FAILED || result == CURLE_LOGIN_DENIED ||
         result == CURLE_URL_MALFORMAT) {
-        throw KorvaneError(result, description);
+        throw KorvaneError(ErrorNumber::mailTransfer(result), description);
     }
     const bool unreachable =
         transfer.reply == 421 ||
         (transfer.reply == 0 &&
          (result == CURLE_COULDNT_CONNECT || result == CURLE_COULDNT_RESOLVE_HOST ||
           result == CURLE_OPERATION_TIMEDOUT || result == CURLE_GOT_NOTHING));
-    throw PassingFailure(result, description, unreachable);
+    throw PassingFailure(ErrorNumber::mailTransfer(result), description, unreachable);
 }
 
 }  // namespace korvane

@@ -7,8 +7,11 @@
 
 namespace korvane {
 
-// Numbers users of the old logs know; Korvane's own start at 1000.
+// Every number an "Error Occurred: N -->" line can carry (the README lists them). Below 1000
+// and the two negative ones: the numbers users of the old logs know. From 1000: Korvane's own,
+// a range per subsystem.
 namespace ErrorNumber {
+constexpr qint32 InvalidArgument = 5;  // "Invalid procedure call or argument"
 constexpr qint32 Overflow = 6;
 constexpr qint32 TypeMismatch = 13;
 constexpr qint32 DeviceIo = 57;
@@ -29,6 +32,12 @@ constexpr qint32 GatewayRefused = 1006;
 constexpr qint32 InvalidAddress = 2001;
 constexpr qint32 AttachmentUnreadable = 2002;
 constexpr qint32 MailComposition = 2003;
+// The mail server or the way to it: 2100 plus libcurl's error code (2107: no connection,
+// 2128: timed out, 2155: the connection broke, 2167: the login was refused).
+constexpr qint32 kMailTransfer = 2100;
+constexpr qint32 mailTransfer(int curlCode) {
+    return kMailTransfer + curlCode;
+}
 constexpr qint32 RecordIdShared = 3001;
 constexpr qint32 MessageNotText = 3002;
 }  // namespace ErrorNumber

@@ -279,7 +279,8 @@ void fmConfig::cmdSelect_Click() {
             const QString file = result.mid(slash + 1);
             const qsizetype dot = file.lastIndexOf(QLatin1Char('.'));
             if (dot < 0) {
-                throw KorvaneError(5, QStringLiteral("Invalid procedure call or argument"));
+                throw KorvaneError(ErrorNumber::InvalidArgument,
+                                   QStringLiteral("Invalid procedure call or argument"));
             }
             txtDSN_->setText(file.left(dot));
             services_.config.dsnType = QLatin1String(DsnType::kFile);

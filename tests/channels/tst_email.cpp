@@ -230,7 +230,7 @@ private Q_SLOTS:
                      QStringLiteral("127.0.0.1"), authPort_, user, QStringLiteral("wrong"), true));
         QStringList log = takeLog();
         QCOMPARE(log.size(), 1);
-        QVERIFY2(log[0].startsWith(QStringLiteral("Error Occurred: 67 --> ")), qPrintable(log[0]));
+        QVERIFY2(log[0].startsWith(QStringLiteral("Error Occurred: 2167 --> ")), qPrintable(log[0]));
         QVERIFY2(log[0].contains(QStringLiteral("535")), qPrintable(log[0]));
         QVERIFY(!log[0].contains(QStringLiteral("wrong")));
         QCOMPARE(view_.messages, log);
@@ -263,14 +263,14 @@ private Q_SLOTS:
         probe.close();
 
         QString line = attempt(QStringLiteral("b@x.test"), QStringLiteral("127.0.0.1"), closed);
-        QVERIFY2(line.startsWith(QStringLiteral("Error Occurred: 7 --> ")), qPrintable(line));
+        QVERIFY2(line.startsWith(QStringLiteral("Error Occurred: 2107 --> ")), qPrintable(line));
         line = attempt(QStringLiteral("reject@x.test"), QStringLiteral("127.0.0.1"), port_);
-        QVERIFY2(line.startsWith(QStringLiteral("Error Occurred: 55 --> ")) &&
+        QVERIFY2(line.startsWith(QStringLiteral("Error Occurred: 2155 --> ")) &&
                      line.contains(QStringLiteral("550 5.1.1 Mailbox unavailable")),
                  qPrintable(line));
         line =
             attempt(QStringLiteral("b@x.test"), QStringLiteral("127.0.0.1"), QStringLiteral("25x"));
-        QVERIFY2(line.startsWith(QStringLiteral("Error Occurred: 3 --> ")), qPrintable(line));
+        QVERIFY2(line.startsWith(QStringLiteral("Error Occurred: 2103 --> ")), qPrintable(line));
         line = attempt(QStringLiteral("b@x.test, nobody"), QStringLiteral("127.0.0.1"), port_);
         QCOMPARE(line, QStringLiteral(
                            "Error Occurred: 2001 --> 'nobody' in To is not an e-mail address."));
@@ -288,7 +288,7 @@ private Q_SLOTS:
         QVERIFY2(line.contains(QStringLiteral("554")), qPrintable(line));
         QVERIFY(deliver(QStringLiteral("stall@x.test")) == Delivery::InDoubt);
         line = takeLog().value(0);
-        QVERIFY2(line.startsWith(QStringLiteral("Error Occurred: 28 --> ")) &&
+        QVERIFY2(line.startsWith(QStringLiteral("Error Occurred: 2128 --> ")) &&
                      line.endsWith(QStringLiteral("The message may have been sent.")),
                  qPrintable(line));
         QCOMPARE(ReceivedMessages::mail(store_).size(), 1);

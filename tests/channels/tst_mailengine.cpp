@@ -108,7 +108,7 @@ private Q_SLOTS:
         test::QuittingTransport transport;
         const Attempt attempt = send(transport, server, 1);
         QCOMPARE(int(attempt.delivery), int(Delivery::NotSent));
-        QCOMPARE(attempt.failure, QStringLiteral("Error Occurred: 8 --> The server refused the "
+        QCOMPARE(attempt.failure, QStringLiteral("Error Occurred: 2108 --> The server refused the "
                                                  "message. The server said: \"554 5.7.1 "
                                                  "Rejected\"."));
         QCOMPARE(server.received().size(), size_t(1));

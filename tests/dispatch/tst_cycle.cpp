@@ -126,9 +126,9 @@ private Q_SLOTS:
             << 1;
         QTest::newRow("email refused")
             << row(FakeTable::email(1, QStringLiteral("to@x.test"))) << int(Delivery::NotSent)
-            << QStringLiteral("Error Occurred: 55 --> RCPT failed: 550") << QStringLiteral("N")
+            << QStringLiteral("Error Occurred: 2155 --> RCPT failed: 550") << QStringLiteral("N")
             << QStringLiteral("Message Is Not Sent Via Email.")
-            << QStringList{mail, mailing, QStringLiteral("Error Occurred: 55 --> RCPT failed: 550"),
+            << QStringList{mail, mailing, QStringLiteral("Error Occurred: 2155 --> RCPT failed: 550"),
                            QStringLiteral("Message is not sent via Email for Record Id: 1 to email "
                                           "id : to@x.test")}
             << 1;

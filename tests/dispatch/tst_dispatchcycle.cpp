@@ -236,7 +236,7 @@ private Q_SLOTS:
             // The lines of each kind of row are the unit tests' concern; here, the failure
             // the real mail server gave ends its row's lines.
             const QStringList lines = rig.logLines();
-            QVERIFY(lines.filter(QStringLiteral("Error Occurred: 55 --> ")).size() == 1);
+            QVERIFY(lines.filter(QStringLiteral("Error Occurred: 2155 --> ")).size() == 1);
             QVERIFY(lines.contains(
                 QStringLiteral("Message is not sent via Email for Record Id: 12 to email id : "
                                "reject@x.test")));

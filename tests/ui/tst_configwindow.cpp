@@ -279,7 +279,7 @@ private Q_SLOTS:
                                      QStringLiteral("reject@x.test")};
         rig.window->cmdTestEmail_Click();
         QCOMPARE(rig.view.messages.size(), 1);
-        QVERIFY2(rig.view.messages[0].startsWith(QStringLiteral("Error Occurred: 55 --> ")),
+        QVERIFY2(rig.view.messages[0].startsWith(QStringLiteral("Error Occurred: 2155 --> ")),
                  qPrintable(rig.view.messages[0]));
 
         const qint64 mark = test::ReceivedMessages::smsMark(smsStore);
