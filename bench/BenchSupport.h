@@ -6,7 +6,9 @@
 #include <QElapsedTimer>
 #include <QStringList>
 #include <QTemporaryDir>
+#include <algorithm>
 #include <cstdio>
+#include <vector>
 
 #include "core/ActivityLog.h"
 #include "core/Clock.h"
@@ -15,6 +17,11 @@
 #include "dispatch/ProcessView.h"
 
 namespace korvane::bench {
+
+inline double median(std::vector<double> values) {
+    std::sort(values.begin(), values.end());
+    return values[values.size() / 2];
+}
 
 // A main window that shows nothing.
 class NoWindow : public ProcessView {

@@ -10,6 +10,7 @@
 #include <algorithm>
 
 #include "BenchSupport.h"
+#include "RealProcessing.h"
 #include "app/ChannelAdapters.h"
 #include "channels/CurlMailTransport.h"
 #include "core/ActivityLog.h"
@@ -142,16 +143,9 @@ void shared(RunConfiguration config) {
         std::vector<Counters> counters(static_cast<size_t>(count));
         for (int i = 0; i < count; ++i) {
             instances << QThread::create([config, &counters, i] {
-                bench::Logging logging;
-                CurlMailTransport transport;
-                EmailSender sender(transport);
-                SmsSender smsSender;
-                SmtpChannel email(sender);
-                SmppChannel sms(smsSender);
-                NoWindow window;
-                ProcessingControl control(config, logging.log, window, sms, email, logging.clock);
-                control.Timer1_Timer();
-                counters[static_cast<size_t>(i)] = control.counters();
+                bench::RealProcessing processing(config);
+                processing.control.Timer1_Timer();
+                counters[static_cast<size_t>(i)] = processing.control.counters();
             });
         }
         const double seconds = bench::timed([&] {

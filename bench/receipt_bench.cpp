@@ -8,6 +8,7 @@
 #include <algorithm>
 
 #include "BenchSupport.h"
+#include "RealProcessing.h"
 #include "app/ChannelAdapters.h"
 #include "channels/CurlMailTransport.h"
 #include "core/RunConfiguration.h"
@@ -120,11 +121,6 @@ void flood(const QString& dsn) {
     }
 }
 
-double median(std::vector<double> values) {
-    std::sort(values.begin(), values.end());
-    return values[values.size() / 2];
-}
-
 // One cycle of rows SMS rows against the gateway; rows a second, the receipts taken in during
 // the cycle and after it, until every row has one.
 void cycle(const QString& dsn, const QString& smppPort) {
@@ -134,23 +130,15 @@ void cycle(const QString& dsn, const QString& smppPort) {
         for (const bool receipts : {false, true}) {
             const RunConfiguration config = configFor(dsn, smppPort);
             fill(config, receipts, kRows, false);
-            bench::Logging logging;
-            CurlMailTransport transport;
-            EmailSender emailSender(transport);
-            SmsSender smsSender;
-            SmppChannel sms(smsSender);
-            SmtpChannel email(emailSender);
-            NoWindow window;
-            ProcessingControl control(config, logging.log, window, sms, email, logging.clock);
-            const double seconds = bench::timed([&] { control.Timer1_Timer(); });
-            const quint64 sent = control.counters().messages[Counters::Sms][Counters::Sent];
-            rates[receipts].push_back(double(sent) / seconds);
-            control.cmdStop_Click();
+            bench::RealProcessing processing(config);
+            const double seconds = bench::timed([&] { processing.control.Timer1_Timer(); });
+            rates[receipts].push_back(double(processing.smsSent()) / seconds);
+            processing.control.cmdStop_Click();
         }
     }
     fill(configFor(dsn), false, 0, false);  // as the other benchmarks expect it
-    const double off = median(rates[0]);
-    const double on = median(rates[1]);
+    const double off = bench::median(rates[0]);
+    const double on = bench::median(rates[1]);
     std::printf(
         "receipt_bench cycle %-12s D=20 ms: receipts off %.0f rows/s, on %.0f rows/s; "
         "on / off %.2f (target >= 0.9)\n",

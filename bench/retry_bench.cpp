@@ -16,6 +16,7 @@
 #include <set>
 
 #include "BenchSupport.h"
+#include "RealProcessing.h"
 #include "app/ChannelAdapters.h"
 #include "channels/CurlMailTransport.h"
 #include "core/RunConfiguration.h"
@@ -90,14 +91,8 @@ int main(int argc, char** argv) {
     };
     startServer();
     const RunConfiguration config = bench::localPeers(dsn, QStringLiteral("1"), port);
-    bench::Logging logging;
-    CurlMailTransport transport;
-    EmailSender emailSender(transport);
-    SmsSender smsSender;
-    SmppChannel sms(smsSender);
-    SmtpChannel email(emailSender);
-    NoWindow window;
-    ProcessingControl control(config, logging.log, window, sms, email, logging.clock);
+    bench::RealProcessing processing(config);
+    ProcessingControl& control = processing.control;
     QElapsedTimer clock;
     clock.start();
     bool stopped = false;

@@ -14,6 +14,7 @@
 #include <algorithm>
 
 #include "BenchSupport.h"
+#include "RealProcessing.h"
 #include "app/ChannelAdapters.h"
 #include "channels/CurlMailTransport.h"
 #include "core/RunConfiguration.h"
@@ -129,11 +130,6 @@ void urgent(const QString& dsn, const QString& smppPort) {
     std::fflush(stdout);
 }
 
-double median(std::vector<double> values) {
-    std::sort(values.begin(), values.end());
-    return values[values.size() / 2];
-}
-
 void overhead(const QString& dsn, const QString& smppPort) {
     constexpr int kRows = 2000;
     std::vector<double> rates[2];
@@ -141,22 +137,14 @@ void overhead(const QString& dsn, const QString& smppPort) {
         for (const bool schedule : {false, true}) {
             fill(dsn, schedule, kRows);
             const RunConfiguration config = bench::localPeers(dsn, smppPort);
-            bench::Logging logging;
-            CurlMailTransport transport;
-            EmailSender emailSender(transport);
-            SmsSender smsSender;
-            SmppChannel sms(smsSender);
-            SmtpChannel email(emailSender);
-            NoWindow window;
-            ProcessingControl control(config, logging.log, window, sms, email, logging.clock);
-            const double seconds = bench::timed([&] { control.Timer1_Timer(); });
-            rates[schedule].push_back(
-                double(control.counters().messages[Counters::Sms][Counters::Sent]) / seconds);
+            bench::RealProcessing processing(config);
+            const double seconds = bench::timed([&] { processing.control.Timer1_Timer(); });
+            rates[schedule].push_back(double(processing.smsSent()) / seconds);
         }
     }
     fill(dsn, false, 0);  // as the other benchmarks expect it
-    const double without = median(rates[0]);
-    const double with = median(rates[1]);
+    const double without = bench::median(rates[0]);
+    const double with = bench::median(rates[1]);
     std::printf(
         "schedule_bench overhead %-12s D=0: without the columns %.0f rows/s, with them "
         "%.0f rows/s: %.1f %% slower (target <= 5)\n",
