@@ -1,9 +1,7 @@
 #include <QProcess>
 #include <QTcpServer>
 #include <QTcpSocket>
-#include <QTemporaryDir>
 #include <QtTest>
-#include <deque>
 
 #include "channels/SmppPdu.h"
 #include "channels/SmsEncoding.h"
@@ -137,52 +135,6 @@ private Q_SLOTS:
         QCOMPARE(send(QStringLiteral("guest"), QStringLiteral("1"), QStringLiteral("x")).failure,
                  QStringLiteral("Error Occurred: 6 --> Overflow"));
         port_ = test::TestEnvironment::value("KORVANE_TEST_SMPP_PORT");
-    }
-
-    // A provider's minimum gap between submits, on a real SMPP server: the submits are paced
-    // to it, every message is taken once, and the throttles are the few of finding the pace.
-    void pacedToAMinimumGap() {
-        QTcpServer probe;
-        probe.listen(QHostAddress::LocalHost);
-        const QString port = QString::number(probe.serverPort());
-        probe.close();
-        QTemporaryDir dir;
-        const QString store = dir.filePath(QStringLiteral("sms.jsonl"));
-        QProcess gateway;
-        gateway.start(QStringLiteral("node"),
-                      {QStringLiteral(KORVANE_SOURCE_DIR "/tests/servers/smpp_server.js"),
-                       QStringLiteral("--port"), port, QStringLiteral("--store"), store,
-                       QStringLiteral("--delay"), QStringLiteral("5"), QStringLiteral("--gap"),
-                       QStringLiteral("50")});
-        QVERIFY(gateway.waitForStarted());
-        QTRY_VERIFY_WITH_TIMEOUT(
-            [&] {
-                QTcpSocket socket;
-                socket.connectToHost(QHostAddress::LocalHost, port.toUShort());
-                return socket.waitForConnected(200);
-            }(),
-            10000);
-        SmsSender sender;
-        const SmsGateway to{QStringLiteral("127.0.0.1"), port, QStringLiteral("guest"),
-                            QStringLiteral("quill")};
-        std::deque<int> out;
-        int sent = 0;
-        for (int i = 0; i < 60; ++i) {
-            out.push_back(sender.submit(to, QStringLiteral("+4420700%1").arg(i + 100),
-                                        QStringLiteral("paced %1").arg(i)));
-            while (out.size() >= size_t(SmsSender::kDefaultWindow) || (i == 59 && !out.empty())) {
-                sent += sender.outcome(out.front()).delivery == Delivery::Sent;
-                out.pop_front();
-            }
-        }
-        sender.endSession();
-        gateway.kill();
-        gateway.waitForFinished();
-        QCOMPARE(sent, 60);
-        QCOMPARE(ReceivedMessages::sms(store, 0).size(), 60);
-        QVERIFY2(sender.throttleAnswers() <= 25,
-                 qPrintable(QString::number(sender.throttleAnswers())));
-        QVERIFY(sender.pacedRate() > 25 && sender.pacedRate() < 60);
     }
 
     void brokenGatewaysNeverHang() {
