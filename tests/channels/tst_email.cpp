@@ -230,7 +230,8 @@ private Q_SLOTS:
                      QStringLiteral("127.0.0.1"), authPort_, user, QStringLiteral("wrong"), true));
         QStringList log = takeLog();
         QCOMPARE(log.size(), 1);
-        QVERIFY2(log[0].startsWith(QStringLiteral("Error Occurred: 2167 --> ")), qPrintable(log[0]));
+        QVERIFY2(log[0].startsWith(QStringLiteral("Error Occurred: 2167 --> ")),
+                 qPrintable(log[0]));
         QVERIFY2(log[0].contains(QStringLiteral("535")), qPrintable(log[0]));
         QVERIFY(!log[0].contains(QStringLiteral("wrong")));
         QCOMPARE(view_.messages, log);

@@ -128,7 +128,8 @@ private Q_SLOTS:
             << row(FakeTable::email(1, QStringLiteral("to@x.test"))) << int(Delivery::NotSent)
             << QStringLiteral("Error Occurred: 2155 --> RCPT failed: 550") << QStringLiteral("N")
             << QStringLiteral("Message Is Not Sent Via Email.")
-            << QStringList{mail, mailing, QStringLiteral("Error Occurred: 2155 --> RCPT failed: 550"),
+            << QStringList{mail, mailing,
+                           QStringLiteral("Error Occurred: 2155 --> RCPT failed: 550"),
                            QStringLiteral("Message is not sent via Email for Record Id: 1 to email "
                                           "id : to@x.test")}
             << 1;
