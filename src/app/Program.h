@@ -50,6 +50,8 @@ public:
     // The window that shows processing. From here on signals end the program and the
     // service's reports run.
     void attach(ProcessView& window);
+    // The window is going: nothing more is passed on to it.
+    void detach() { window_ = nullptr; }
     // The event loop, until the program ends; returns its exit status.
     int exec();
 

@@ -90,20 +90,20 @@ std::shared_ptr<SmtpTransfer> CurlMailTransport::prepare(const SmtpSettings& set
     transfer->user = settings.userName.toUtf8();
     transfer->password = settings.password.toUtf8();
     transfer->tlsRequired = transfer->withCredentials && !isLoopback(settings.server);
-    transfer->connectTimeoutS = settings.connectTimeoutS;
-    transfer->responseTimeoutS = settings.responseTimeoutS;
-    transfer->totalTimeoutS = settings.totalTimeoutS;
+    transfer->connectTimeoutMs = settings.connectTimeoutMs;
+    transfer->responseTimeoutMs = settings.responseTimeoutMs;
+    transfer->totalTimeoutMs = settings.totalTimeoutMs;
     transfer->size = data.size() - data.pos();
     transfer->data = &data;
     transfer->replyDueNs =
-        QDeadlineTimer((settings.connectTimeoutS + settings.responseTimeoutS) * 1000)
-            .deadlineNSecs();
+        QDeadlineTimer(settings.connectTimeoutMs + settings.responseTimeoutMs).deadlineNSecs();
+    transfer->wake = eventLoopWaker();
     return transfer;
 }
 
 QString CurlMailTransport::send(const SmtpSettings& settings, const QByteArray& envelopeFrom,
                                 const QList<QByteArray>& recipients, QIODevice& data) {
-    const QDeadlineTimer total(settings.totalTimeoutS * 1000);
+    const QDeadlineTimer total(settings.totalTimeoutMs);
     const qint64 start = data.pos();
     QString note;
     for (int attempt = 0;; ++attempt) {
@@ -143,10 +143,10 @@ QString CurlMailTransport::drive(const std::shared_ptr<SmtpTransfer>& transfer,
                 abandoned = QStringLiteral("Korvane is ending and the server had not finished.");
             } else if (total.hasExpired()) {
                 abandoned = QStringLiteral("The message took more than %1 seconds.")
-                                .arg(transfer->totalTimeoutS);
+                                .arg(double(transfer->totalTimeoutMs) / 1000.0);
             } else if (replyDue.hasExpired()) {
                 abandoned = QStringLiteral("The server did not answer within %1 seconds.")
-                                .arg(transfer->responseTimeoutS);
+                                .arg(double(transfer->responseTimeoutMs) / 1000.0);
             }
             if (!abandoned.isEmpty()) {
                 transfer->abort = true;
@@ -171,7 +171,10 @@ QString CurlMailTransport::drive(const std::shared_ptr<SmtpTransfer>& transfer,
         }
         const quint64 changes = stop_ != nullptr ? stop_->changes() : 0;
         waitResponsively(
-            [&] { return transfer->done || (stop_ != nullptr && stop_->changes() != changes); },
+            [&] {
+                return transfer->done || (stop_ != nullptr && stop_->changes() != changes) ||
+                       transfer->replyDueNs < replyDue.deadlineNSecs();
+            },
             next);
     }
     return abandoned;

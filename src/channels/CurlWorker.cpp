@@ -48,7 +48,12 @@ int watchExchange(CURL*, curl_infotype type, char* data, size_t size, void* user
     auto* watch = static_cast<Watch*>(user);
     SmtpTransfer& transfer = *watch->transfer;
     if (type == CURLINFO_HEADER_IN || type == CURLINFO_HEADER_OUT || type == CURLINFO_DATA_OUT) {
-        transfer.replyDueNs = QDeadlineTimer(transfer.responseTimeoutS * 1000).deadlineNSecs();
+        const qint64 due = QDeadlineTimer(transfer.responseTimeoutMs).deadlineNSecs();
+        // Sooner than the window's thread waits for (the first exchange after connecting,
+        // which ends the connect's allowance): it wakes to wait for the new time.
+        if (due < transfer.replyDueNs.exchange(due) && transfer.wake) {
+            transfer.wake();
+        }
     }
     if (type == CURLINFO_DATA_OUT) {
         watch->sent += static_cast<qint64>(size);
@@ -209,9 +214,11 @@ void CurlWorker::setOptions(void* handle, SmtpTransfer& transfer, void* watchDat
     curl_easy_setopt(curl, CURLOPT_OPENSOCKETDATA, this);
     curl_easy_setopt(curl, CURLOPT_CLOSESOCKETFUNCTION, closeSocket);
     curl_easy_setopt(curl, CURLOPT_CLOSESOCKETDATA, this);
-    curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT, transfer.connectTimeoutS);
-    curl_easy_setopt(curl, CURLOPT_SERVER_RESPONSE_TIMEOUT, transfer.responseTimeoutS);
-    curl_easy_setopt(curl, CURLOPT_TIMEOUT, transfer.totalTimeoutS);
+    curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT_MS, transfer.connectTimeoutMs);
+    // Whole seconds only in this libcurl: the transport's own watch holds the milliseconds.
+    curl_easy_setopt(curl, CURLOPT_SERVER_RESPONSE_TIMEOUT,
+                     (transfer.responseTimeoutMs + 999) / 1000);
+    curl_easy_setopt(curl, CURLOPT_TIMEOUT_MS, transfer.totalTimeoutMs);
     // "Try" alone would fall back to sending the password in clear over the network.
     curl_easy_setopt(curl, CURLOPT_USE_SSL,
                      transfer.tlsRequired ? static_cast<long>(CURLUSESSL_ALL)

@@ -11,10 +11,10 @@ void EmailSender::endSession() {
     transport_.endSession();
 }
 
-void EmailSender::setTimeouts(long connectS, long responseS, long totalS) {
-    timeouts_.connectTimeoutS = connectS;
-    timeouts_.responseTimeoutS = responseS;
-    timeouts_.totalTimeoutS = totalS;
+void EmailSender::setTimeouts(long connectMs, long responseMs, long totalMs) {
+    timeouts_.connectTimeoutMs = connectMs;
+    timeouts_.responseTimeoutMs = responseMs;
+    timeouts_.totalTimeoutMs = totalMs;
 }
 
 SendResult EmailSender::sendEmail(const MailMessage& message, const SmtpServer& server) {

@@ -16,7 +16,7 @@ public:
     void endSession();
 
     // Tests shorten the waits here rather than by waiting.
-    void setTimeouts(long connectS, long responseS, long totalS);
+    void setTimeouts(long connectMs, long responseMs, long totalMs);
 
 private:
     MailTransport& transport_;

@@ -11,9 +11,9 @@ namespace korvane {
 
 // The SMTP server and account as configured, and how long each step may take.
 struct SmtpSettings : SmtpServer {
-    long connectTimeoutS = 30;
-    long responseTimeoutS = 60;
-    long totalTimeoutS = 300;
+    long connectTimeoutMs = 30000;
+    long responseTimeoutMs = 60000;
+    long totalTimeoutMs = 300000;
 };
 
 // Hands composed messages to an SMTP server; raises KorvaneError on any failure, and

@@ -5,6 +5,7 @@
 #include <QList>
 #include <QString>
 #include <atomic>
+#include <functional>
 #include <mutex>
 
 namespace korvane {
@@ -20,9 +21,9 @@ struct SmtpTransfer {
     QByteArray password;
     bool withCredentials = false;
     bool tlsRequired = false;
-    long connectTimeoutS = 30;
-    long responseTimeoutS = 60;
-    long totalTimeoutS = 300;
+    long connectTimeoutMs = 30000;
+    long responseTimeoutMs = 60000;
+    long totalTimeoutMs = 300000;
     qint64 size = 0;  // bytes of the message from the device's position to its end
 
     // The message, read by the worker as it sends; cleared when the window's thread gives
@@ -35,6 +36,7 @@ struct SmtpTransfer {
     std::atomic<bool> abort{false};
     std::atomic<bool> done{false};
     std::atomic<bool> dataAnswered{false};  // the server answered DATA with 354
+    std::function<void()> wake;             // wakes the window's thread; set before the hand-over
 
     // Results, written by the worker before done.
     int result = 0;             // CURLcode

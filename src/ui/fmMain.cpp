@@ -60,6 +60,7 @@ ProcessingControl& fmMain::processing() {
 }
 
 fmMain::~fmMain() {
+    program_.detach();
     if (services_.log.view() == this) {
         services_.log.setView(nullptr);
     }

@@ -249,7 +249,7 @@ private Q_SLOTS:
 
     void failuresGiveCurlCodeAndText() {
         EmailSender sender(transport_);
-        sender.setTimeouts(5, 5, 10);
+        sender.setTimeouts(5000, 5000, 10000);
         auto attempt = [&](const QString& to, const QString& server, const QString& port) {
             const bool sent =
                 Delivery::Sent == send(sender, QStringLiteral("a@korvane.test"), to, {}, {}, {},
@@ -278,7 +278,7 @@ private Q_SLOTS:
         QVERIFY(ReceivedMessages::mail(store_).isEmpty());
 
         // After the data only a refusal of it is definite; silence leaves the mail in doubt.
-        sender.setTimeouts(5, 2, 10);
+        sender.setTimeouts(5000, 500, 10000);
         auto deliver = [&](const QString& to) {
             return send(sender, QStringLiteral("a@korvane.test"), to, {}, {}, {},
                         QStringLiteral("s"), QStringLiteral("b"), QStringLiteral("127.0.0.1"),

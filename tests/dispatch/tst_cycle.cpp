@@ -453,6 +453,70 @@ private Q_SLOTS:
                                            "Name.",
                                            "Idle..."}));
     }
+
+    void startDuringAStoppedCycleDoesNotNest() {
+        Rig rig;
+        for (int id = 1; id <= 3; ++id) {
+            rig.table.rows.push_back(FakeTable::sms(id, QStringLiteral("+44%1").arg(id)));
+        }
+        bool done = false;
+        rig.view.onYield = [&] {
+            if (!done && rig.view.pane.contains(QStringLiteral("Record Id: 1"))) {
+                done = true;
+                rig.control.cmdStop_Click();
+                rig.control.cmdStart_Click();  // Start enabled again at once
+            }
+        };
+        rig.control.cmdStart_Click();
+        const QStringList lines = rig.lines();
+        QCOMPARE(lines.count(QStringLiteral("Process Started.")), 1);
+        QCOMPARE(lines.filter(QStringLiteral("Processing message")).size(), 3);
+        QVERIFY(rig.control.isTimer1On());
+        QVERIFY(rig.control.isStarted());
+        QVERIFY(!rig.control.isCycleRunning());
+    }
+
+    void incompleteConfigurationStopsAndOpensTheWindow() {
+        struct Case {
+            std::function<void(RunConfiguration&)> spoil;
+            QString message;
+        };
+        const QList<Case> cases = {
+            {[](RunConfiguration& c) {
+                 c.dsnName.clear();
+                 c.smtpServer.clear();
+             },
+             QStringLiteral("DSN Name is empty.")},
+            {[](RunConfiguration& c) { c.cellPort.clear(); },
+             QStringLiteral("Telvoro Server Address/Server Port is empty.")},
+            {[](RunConfiguration& c) { c.cellServer.clear(); },
+             QStringLiteral("Telvoro Server Address/Server Port is empty.")},
+            {[](RunConfiguration& c) { c.cellUserName.clear(); },
+             QStringLiteral("Telvoro User Name is empty.")},
+            {[](RunConfiguration& c) { c.smtpPort.clear(); },
+             QStringLiteral("SMTP Server Address/Server Port is empty.")},
+        };
+        for (const Case& c : cases) {
+            Rig rig;
+            c.spoil(rig.config);
+            bool timerOffWhileOpen = false;
+            rig.window.onConfiguration = [&] { timerOffWhileOpen = !rig.control.isTimer1On(); };
+            rig.control.cmdStart_Click();
+            QCOMPARE(rig.lines(), (QStringList{QStringLiteral("Starting Process..."),
+                                               QStringLiteral("Process Started."), c.message,
+                                               QStringLiteral("Process Stopped..."),
+                                               QStringLiteral("Idle...")}));
+            QCOMPARE(rig.window.configurationShown, 1);
+            QVERIFY(timerOffWhileOpen);
+            QVERIFY(!rig.control.isTimer1On());
+            QVERIFY(rig.window.statuses.isEmpty());
+            QVERIFY(!rig.control.isStarted());
+        }
+        // One space is not empty: the connection attempt decides.
+        Rig spaced;
+        spaced.config.dsnName = QStringLiteral(" ");
+        QVERIFY(spaced.control.ValidateConfiguration());
+    }
 };
 
 QTEST_GUILESS_MAIN(CycleTest)
