@@ -7,6 +7,7 @@
 #include "dispatch/DatabaseConnection.h"
 #include "dispatch/MessageTable.h"
 #include "support/ErrorNumber.h"
+#include "support/EveryWaitingRow.h"
 #include "support/TestDatabase.h"
 #include "support/TestEnvironment.h"
 
@@ -29,16 +30,6 @@ std::unique_ptr<BackgroundStore> opened(const QString& dsn, const QString& user,
 }
 std::unique_ptr<BackgroundStore> opened(TestDatabase& db) {
     return opened(db.dsn(), db.user(), db.password());
-}
-
-// Every row the selection returns.
-std::vector<TableRow> selected(MessageStore& store, qint32 dontSend) {
-    store.select(dontSend, QDateTime::currentDateTime());
-    std::vector<TableRow> rows;
-    for (auto page = store.nextPage(3); !page.empty(); page = store.nextPage(3)) {
-        rows.insert(rows.end(), page.begin(), page.end());
-    }
-    return rows;
 }
 
 }  // namespace
@@ -66,7 +57,7 @@ private Q_SLOTS:
                        {QStringLiteral("MessageText"), QStringLiteral("body")},
                        {QStringLiteral("MessageType"), QStringLiteral("eMail")},
                        {QStringLiteral("EmailSubject"), QStringLiteral("Grüße €")}});
-            const std::vector<TableRow> rows = selected(*opened(db), 1);
+            const std::vector<TableRow> rows = test::everyWaitingRow(*opened(db), 1);
             QCOMPARE(rows.size(), size_t(2));
             QCOMPARE(rows[0].text(Column::MessageText), QString());
             QCOMPARE(rows[0].text(Column::MessageType), QStringLiteral(" sms "));
@@ -80,7 +71,7 @@ private Q_SLOTS:
         lite.exec(
             QStringLiteral("INSERT INTO tblMessages (RecId, MessageType, MobileNo) VALUES (1, "
                            "'SMS', 447700900123)"));
-        QCOMPARE(selected(*opened(lite), 1).at(0).text(Column::MobileNo),
+        QCOMPARE(test::everyWaitingRow(*opened(lite), 1).at(0).text(Column::MobileNo),
                  QStringLiteral("447700900123"));
     }
 
@@ -92,7 +83,7 @@ private Q_SLOTS:
                            "IsSent, ProcessStatus, ProcessedDate)"));
         lite.exec(
             QStringLiteral("INSERT INTO tblMessages (RecId) VALUES (NULL), ('x1'), (99999999999)"));
-        const std::vector<TableRow> rows = selected(*opened(lite), 0);
+        const std::vector<TableRow> rows = test::everyWaitingRow(*opened(lite), 0);
         QCOMPARE(rows.size(), size_t(3));
         QString description;
         QCOMPARE(errorNumberOf([&] { rows[0].recordId(); }, &description), 94);
@@ -113,7 +104,7 @@ private Q_SLOTS:
             db.insert({{QStringLiteral("RecId"), 1},
                        {QStringLiteral("MessageText"), QStringLiteral("m")}});
             const auto store = opened(db);
-            const std::vector<TableRow> rows = selected(*store, 1);
+            const std::vector<TableRow> rows = test::everyWaitingRow(*store, 1);
             auto record = [&](const QString& status) {
                 const MessageStore::Saved saved =
                     store
@@ -146,7 +137,7 @@ private Q_SLOTS:
             db.insert({{QStringLiteral("RecId"), 2},
                        {QStringLiteral("MessageText"), QStringLiteral("m")}});
             const auto store = opened(db.dsn(), db.user(), db.password(), QString(), 1);
-            const std::vector<TableRow> rows = selected(*store, 1);
+            const std::vector<TableRow> rows = test::everyWaitingRow(*store, 1);
             DatabaseConnection producer;
             producer.open(db.dsn(), db.user(), db.password());
             QVERIFY(producer.database().transaction());
@@ -182,7 +173,7 @@ private Q_SLOTS:
             QStringLiteral("INSERT INTO tblMessages (RecId, MessageText, IsSent) VALUES "
                            "(7, 'a', 'N'), (8, 'b', 'N')"));
         const auto store = opened(pg);
-        const std::vector<TableRow> rows = selected(*store, 1);
+        const std::vector<TableRow> rows = test::everyWaitingRow(*store, 1);
         QCOMPARE(store->claim(rows, QDateTime::currentDateTime()),
                  (std::vector<Write>{Write::Done, Write::Done}));
         QCOMPARE(pg.count(QStringLiteral("ProcessStatus = 'Message Is Being Sent.'")), 2);
@@ -261,7 +252,7 @@ private Q_SLOTS:
         TestDatabase lite(TestDatabase::Kind::SQLite);
         lite.recreate();
         lite.insert({{QStringLiteral("RecId"), 4}});
-        const auto rows = selected(*opened(QStringLiteral("Orders"), {}, {}, path), 1);
+        const auto rows = test::everyWaitingRow(*opened(QStringLiteral("Orders"), {}, {}, path), 1);
         QCOMPARE(rows.size(), size_t(1));
         QCOMPARE(rows[0].recordId(), 4);
     }

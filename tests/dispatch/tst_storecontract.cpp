@@ -4,6 +4,7 @@
 #include <QtTest>
 #include <memory>
 
+#include "support/EveryWaitingRow.h"
 #include "support/FakeTable.h"
 
 #ifdef KORVANE_CONTRACT_ODBC
@@ -13,6 +14,7 @@
 #endif
 
 using namespace korvane;
+using test::everyWaitingRow;
 using Write = MessageStore::Write;
 using Column = MessageTable::Column;
 
@@ -120,15 +122,6 @@ std::unique_ptr<ContractTable> contractTable(const QString& name) {
 #endif
     Q_ASSERT(name == QStringLiteral("fake"));
     return std::make_unique<FakeContractTable>();
-}
-
-std::vector<TableRow> everyWaitingRow(MessageStore& store, qint32 dontSend) {
-    store.select(dontSend, QDateTime::currentDateTime());
-    std::vector<TableRow> rows;
-    for (auto page = store.nextPage(3); !page.empty(); page = store.nextPage(3)) {
-        rows.insert(rows.end(), page.begin(), page.end());
-    }
-    return rows;
 }
 
 QList<qint32> ids(const std::vector<TableRow>& rows) {
