@@ -44,10 +44,11 @@ private:
 class SmtpChannel : public EmailChannel {
 public:
     explicit SmtpChannel(EmailSender& sender) : sender_(sender) {}
-    SendResult sendEmail(const MailMessage& message, const SmtpServer& server) override {
-        return sender_.sendEmail(message, server);
+    SendResult sendEmail(const MailMessage& message, const QList<SmtpServer>& servers) override {
+        return sender_.sendEmail(message, servers);
     }
     void endSession() override { sender_.endSession(); }
+    void retryNow() override { sender_.retryNow(); }
 
 private:
     EmailSender& sender_;

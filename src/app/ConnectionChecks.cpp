@@ -54,8 +54,7 @@ void ConnectionChecks::testConnection(const QString& dsn, const QString& user,
     log_.WriteLog(result, true, true);
 }
 
-void ConnectionChecks::testEmail(const QString& server, const QString& port, const QString& user,
-                                 const QString& password) {
+void ConnectionChecks::testEmail(const SmtpServer& server) {
     const QString sample = QString::fromLatin1(kSampleAddress);
     const QString from = view_.prompt(QStringLiteral("Please Enter 'From' Email Id"),
                                       QStringLiteral("From Email Id"), sample);
@@ -76,7 +75,8 @@ void ConnectionChecks::testEmail(const QString& server, const QString& port, con
         message.to = to;
         message.subject = QStringLiteral("Email Testing");
         message.body = QStringLiteral("Email Testing");
-        result = email_.sendEmail(message, SmtpServer{server, port, user, password});
+        email_.retryNow();  // a test is a deliberate attempt, whatever the back-off says
+        result = email_.sendEmail(message, {server});
         email_.endSession();
     }
     log_.WriteLog(result.delivery == Delivery::Sent

@@ -2,6 +2,8 @@
 
 #include <QString>
 
+#include "core/Messages.h"
+
 namespace korvane {
 
 class ActivityLog;
@@ -32,8 +34,8 @@ public:
 
     void testConnection(const QString& dsn, const QString& user, const QString& password,
                         const QString& fileDsnPath);
-    void testEmail(const QString& server, const QString& port, const QString& user,
-                   const QString& password);
+    // server: the boxes' values and the sign-in method chosen (OAuth 2.0 included).
+    void testEmail(const SmtpServer& server);
     void testSms(const QString& server, const QString& port, const QString& user,
                  const QString& password);
 

@@ -14,10 +14,12 @@
 #include "app/ServiceState.h"
 #include "app/TerminationSignals.h"
 #include "channels/CurlMailTransport.h"
+#include "channels/CurlTokenEndpoint.h"
 #include "channels/EmailSender.h"
 #include "channels/SmsSender.h"
 #include "core/ActivityLog.h"
 #include "core/Clock.h"
+#include "core/ConfigurationLoader.h"
 #include "core/Guarded.h"
 #include "core/RunConfiguration.h"
 #include "core/SettingsStore.h"
@@ -30,18 +32,35 @@ struct Program::Owned {
     SettingsStore store;
     ActivityLog log{ActivityLog::defaultLogsDirectory(), clock};
     CurlMailTransport transport;
+    CurlMailTransport secondTransport;
+    CurlTokenEndpoint tokens;
     SmsSender sms;
-    EmailSender email{transport};
+    EmailSender email{transport, {&secondTransport, &tokens, &clock}};
     SmppChannel smsChannel{sms};
     SmtpChannel emailChannel{email};
 
     Owned(const EnvironmentSettings& environment, bool headless, const StopDeadline* stop)
         : transport(stop),
+          secondTransport(stop),
+          tokens(stop),
           sms(SmppTimeouts(), stop,
               environment.smppWindow > 0 ? environment.smppWindow : SmsSender::kDefaultWindow) {
         // Without a screen the log is all anybody sees.
         log.setEchoToStandardError(headless);
         sms.setRateOverride(environment.smppRate);
+        email.setRotation([this](const QString& old, const QString& fresh) {
+            // The cycle's log line, never a box: processing does not wait for a person.
+            guarded([&] {
+                try {
+                    storeRotatedRefreshToken(store, RunConfiguration::instance(), old, fresh);
+                    log.WriteLog(QStringLiteral("The sign-in service issued a new refresh "
+                                                "token; it is stored."),
+                                 true, false);
+                } catch (const KorvaneError& error) {
+                    log.WriteLog(errorLine(error), true, false);
+                }
+            });
+        });
     }
     Services services() {
         return {store, RunConfiguration::instance(), log, smsChannel, emailChannel, clock};

@@ -89,6 +89,8 @@ std::shared_ptr<SmtpTransfer> CurlMailTransport::prepare(const SmtpSettings& set
     transfer->withCredentials = !settings.userName.isEmpty();
     transfer->user = settings.userName.toUtf8();
     transfer->password = settings.password.toUtf8();
+    transfer->bearer = settings.bearer;
+    transfer->caFile = settings.caFile.toLocal8Bit();
     transfer->tlsRequired = transfer->withCredentials && !isLoopback(settings.server);
     transfer->connectTimeoutMs = settings.connectTimeoutMs;
     transfer->responseTimeoutMs = settings.responseTimeoutMs;
@@ -237,10 +239,25 @@ void CurlMailTransport::fail(const SmtpTransfer& transfer, const QString& abando
         throw DeliveryInDoubt(ErrorNumber::mailTransfer(result),
                               description + QStringLiteral(" The message may have been sent."));
     }
+    // The server has not seen the message: no answer to its data and no refusal of it.
+    const bool untouched = !transfer.dataAnswered && (said.isEmpty() || said.startsWith(QLatin1String("421")));
+    if (result == CURLE_LOGIN_DENIED) {
+        const QString words = said.isEmpty() ? QString() : QStringLiteral(" The server said: \"%1\".").arg(said);
+        const QString refusal =
+            QStringLiteral("The server refused the sign-in (%1).")
+                .arg(transfer.bearer.isEmpty() ? QStringLiteral("user name and password")
+                                               : QStringLiteral("OAuth 2.0 token")) +
+            words;
+        if (transfer.reply >= 400 && transfer.reply < 500) {
+            // "Try again later": not a verdict on the account.
+            throw PassingFailure(ErrorNumber::mailTransfer(result), refusal, false, true);
+        }
+        throw SignInRefused(ErrorNumber::mailTransfer(result),
+                            said.isEmpty() ? refusal + QLatin1Char(' ') + description : refusal);
+    }
     // A refusal of the message itself (5xx) is for good; anything else left nothing with the
     // server and may pass: a 4xx, a connection refused, cut or timed out.
-    if (transfer.reply >= 500 || result == CURLE_USE_SSL_FAILED || result == CURLE_LOGIN_DENIED ||
-        result == CURLE_URL_MALFORMAT) {
+    if (transfer.reply >= 500 || result == CURLE_USE_SSL_FAILED || result == CURLE_URL_MALFORMAT) {
         throw KorvaneError(ErrorNumber::mailTransfer(result), description);
     }
     const bool unreachable =
@@ -248,7 +265,7 @@ void CurlMailTransport::fail(const SmtpTransfer& transfer, const QString& abando
         (transfer.reply == 0 &&
          (result == CURLE_COULDNT_CONNECT || result == CURLE_COULDNT_RESOLVE_HOST ||
           result == CURLE_OPERATION_TIMEDOUT || result == CURLE_GOT_NOTHING));
-    throw PassingFailure(ErrorNumber::mailTransfer(result), description, unreachable);
+    throw PassingFailure(ErrorNumber::mailTransfer(result), description, unreachable, untouched);
 }
 
 }  // namespace korvane

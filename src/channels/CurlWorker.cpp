@@ -223,9 +223,17 @@ void CurlWorker::setOptions(void* handle, SmtpTransfer& transfer, void* watchDat
     curl_easy_setopt(curl, CURLOPT_USE_SSL,
                      transfer.tlsRequired ? static_cast<long>(CURLUSESSL_ALL)
                                           : static_cast<long>(CURLUSESSL_TRY));
+    if (!transfer.caFile.isEmpty()) {
+        curl_easy_setopt(curl, CURLOPT_CAINFO, transfer.caFile.constData());
+    }
     if (transfer.withCredentials) {
         curl_easy_setopt(curl, CURLOPT_USERNAME, transfer.user.constData());
-        if (!transfer.password.isEmpty()) {
+        if (!transfer.bearer.isEmpty()) {
+            // libcurl prefers OAUTHBEARER where a server offers both; the providers want this.
+            curl_easy_setopt(curl, CURLOPT_XOAUTH2_BEARER, transfer.bearer.constData());
+            curl_easy_setopt(curl, CURLOPT_LOGIN_OPTIONS, "AUTH=XOAUTH2");
+            curl_easy_setopt(curl, CURLOPT_SASL_IR, 1L);
+        } else if (!transfer.password.isEmpty()) {
             curl_easy_setopt(curl, CURLOPT_PASSWORD, transfer.password.constData());
         }
     }

@@ -58,8 +58,8 @@ SmppSession::Bind GatewayLink::open(std::unique_ptr<SmppSession>& session,
 }
 
 QString GatewayLink::bind(const SmsGateway& gateway) {
-    if (!retryAt_.hasExpired() && boundTo(gateway)) {
-        return lastFailure_;  // still backing off from the last refusal
+    if (backingOff() && boundTo(gateway)) {
+        return backOff_.line();  // still backing off from the last refusal
     }
     close();
     if (!boundTo_.server.isEmpty() &&
@@ -83,8 +83,7 @@ QString GatewayLink::bind(const SmsGateway& gateway) {
         session_ = std::move(session);
         session_->keepAlive(&counts_.keepAlive);
         ++counts_.binds;
-        backOffMs_ = 0;
-        lastFailure_.clear();
+        backOff_.reset();
     } catch (const KorvaneError& error) {
         return refused(QStringLiteral("error"), errorLine(error));
     }
@@ -103,10 +102,7 @@ QString GatewayLink::refusalLine(quint32 status) const {
 
 QString GatewayLink::refused(const QString& status, const QString& line) {
     ++counts_.bindFailures[status];
-    backOffMs_ = backOffMs_ == 0 ? timeouts_.firstBindRetryMs
-                                 : std::min(timeouts_.longestBindRetryMs, 2 * backOffMs_);
-    retryAt_ = QDeadlineTimer(backOffMs_);
-    lastFailure_ = line;
+    backOff_.refused(sinceStart_.elapsed(), line);
     return line;
 }
 
@@ -126,8 +122,7 @@ void GatewayLink::drop() {
 }
 
 void GatewayLink::retryNow() {
-    retryAt_ = QDeadlineTimer(0);
-    backOffMs_ = 0;
+    backOff_.reset();
 }
 
 }  // namespace korvane

@@ -1,12 +1,13 @@
 #pragma once
 
-#include <QDeadlineTimer>
+#include <QElapsedTimer>
 #include <QString>
 #include <functional>
 #include <map>
 #include <memory>
 
 #include "channels/SmppSession.h"
+#include "core/BackOff.h"
 #include "core/Messages.h"
 
 namespace korvane {
@@ -32,7 +33,11 @@ public:
     };
 
     GatewayLink(SmppTimeouts timeouts, const StopDeadline* stop)
-        : timeouts_(timeouts), stop_(stop) {}
+        : timeouts_(timeouts),
+          stop_(stop),
+          backOff_(timeouts.firstBindRetryMs, timeouts.longestBindRetryMs) {
+        sinceStart_.start();
+    }
     ~GatewayLink() { close(); }
     GatewayLink(const GatewayLink&) = delete;
     GatewayLink& operator=(const GatewayLink&) = delete;
@@ -61,7 +66,7 @@ public:
     // Forgets the back-off: the next message binds at once (Start, Test SMS).
     void retryNow();
     // A bind failed and its back-off has not run out.
-    bool backingOff() const { return !lastFailure_.isEmpty() && !retryAt_.hasExpired(); }
+    bool backingOff() const { return backOff_.waiting(sinceStart_.elapsed()); }
     const Counts& counts() const { return counts_; }
 
 private:
@@ -75,9 +80,8 @@ private:
     const StopDeadline* stop_;
     std::unique_ptr<SmppSession> session_;
     SmsGateway boundTo_;
-    QDeadlineTimer retryAt_{0};  // no bind before this
-    QString lastFailure_;
-    int backOffMs_ = 0;
+    QElapsedTimer sinceStart_;
+    BackOff backOff_;  // after a failed bind
     Counts counts_;
     bool receipts_ = false;
     bool boundAsTransceiver_ = false;

@@ -5,6 +5,7 @@
 #include <QList>
 #include <QString>
 
+#include "core/KorvaneError.h"
 #include "core/Messages.h"
 
 namespace korvane {
@@ -14,10 +15,20 @@ struct SmtpSettings : SmtpServer {
     long connectTimeoutMs = 30000;
     long responseTimeoutMs = 60000;
     long totalTimeoutMs = 300000;
+    QByteArray bearer;  // an OAuth 2.0 access token: signs in with XOAUTH2 instead of a password
 };
 
-// Hands composed messages to an SMTP server; raises KorvaneError on any failure, and
-// DeliveryInDoubt when the message may have been taken all the same.
+// The server refused the sign-in itself (a 5xx to AUTH, or no mechanism Korvane can use):
+// nothing of the message was handed over, and every message would meet the same refusal.
+class SignInRefused : public PassingFailure {
+public:
+    SignInRefused(qint32 number, const QString& description)
+        : PassingFailure(number, description, true, true) {}
+};
+
+// Hands composed messages to an SMTP server; raises KorvaneError on any failure,
+// DeliveryInDoubt when the message may have been taken all the same, PassingFailure when the
+// cause may pass, and SignInRefused when the server would not let the account in.
 class MailTransport {
 public:
     virtual ~MailTransport();

@@ -19,6 +19,8 @@ struct SmtpTransfer {
     QList<QByteArray> recipients;
     QByteArray user;
     QByteArray password;
+    QByteArray bearer;  // XOAUTH2 instead of the password, when set
+    QByteArray caFile;  // "": the system's certificates
     bool withCredentials = false;
     bool tlsRequired = false;
     long connectTimeoutMs = 30000;

@@ -16,25 +16,44 @@ constexpr qint32 C::*kNoFlag = nullptr;
 
 const std::vector<Setting>& settings() {
     static const std::vector<Setting> all = {
-        {"DSNSettings", "DSNPath", "Korvane", &C::dsnPath, kNoFlag, nullptr},
-        {"DSNSettings", "DSNName", "Korvane", &C::dsnName, kNoFlag, "txtDSN"},
-        {"DSNSettings", "DSNDBUser", "", &C::dsnDbUser, kNoFlag, "txtDBUser"},
-        {"DSNSettings", "DSNDBPassword", "", &C::dsnDbPassword, kNoFlag, "txtDBPassword"},
-        {"DSNSettings", "DSNType", DsnType::kFile, &C::dsnType, kNoFlag, nullptr},
-        {"Telvoro", "CellServer", "127.0.0.1", &C::cellServer, kNoFlag, "txtCellServer"},
-        {"Telvoro", "CellPort", "7070", &C::cellPort, kNoFlag, "txtCellPort"},
-        {"Telvoro", "CellUserName", "guest", &C::cellUserName, kNoFlag, "txtCellUser"},
-        {"Telvoro", "CellPassword", "quill", &C::cellPassword, kNoFlag, "txtCellPassword"},
-        {"Telvoro", "SubmitsPerSecond", "0", &C::submitsPerSecond, kNoFlag, nullptr},
-        {"Telvoro", "SmppReceiptIds", "", &C::smppReceiptIds, kNoFlag, nullptr},
-        {"Email", "SMTPServer", "127.0.0.1", &C::smtpServer, kNoFlag, "txtSMTPServer"},
-        {"Email", "SMTPPort", "25", &C::smtpPort, kNoFlag, "txtSMTPPort"},
-        {"Email", "SMTPUserName", "", &C::smtpUserName, kNoFlag, "txtSMTPUser"},
-        {"Email", "SMTPPassword", "", &C::smtpPassword, kNoFlag, "txtSMTPPassword"},
-        {"Application", "RunAppOnStartup", "0", kNoText, &C::runAppOnStartup, "chkRunAppOnStartup"},
+        {"DSNSettings", "DSNPath", "Korvane", &C::dsnPath, kNoFlag, kChosenBySelection, false},
+        {"DSNSettings", "DSNName", "Korvane", &C::dsnName, kNoFlag, "txtDSN", false},
+        {"DSNSettings", "DSNDBUser", "", &C::dsnDbUser, kNoFlag, "txtDBUser", false},
+        {"DSNSettings", "DSNDBPassword", "", &C::dsnDbPassword, kNoFlag, "txtDBPassword", true},
+        {"DSNSettings", "DSNType", DsnType::kFile, &C::dsnType, kNoFlag, kChosenBySelection,
+         false},
+        {"Telvoro", "CellServer", "127.0.0.1", &C::cellServer, kNoFlag, "txtCellServer", false},
+        {"Telvoro", "CellPort", "7070", &C::cellPort, kNoFlag, "txtCellPort", false},
+        {"Telvoro", "CellUserName", "guest", &C::cellUserName, kNoFlag, "txtCellUser", false},
+        {"Telvoro", "CellPassword", "quill", &C::cellPassword, kNoFlag, "txtCellPassword", true},
+        {"Telvoro", "SubmitsPerSecond", "0", &C::submitsPerSecond, kNoFlag, nullptr, false},
+        {"Telvoro", "SmppReceiptIds", "", &C::smppReceiptIds, kNoFlag, nullptr, false},
+        {"Email", "SMTPServer", "127.0.0.1", &C::smtpServer, kNoFlag, "txtSMTPServer", false},
+        {"Email", "SMTPPort", "25", &C::smtpPort, kNoFlag, "txtSMTPPort", false},
+        {"Email", "SMTPUserName", "", &C::smtpUserName, kNoFlag, "txtSMTPUser", false},
+        {"Email", "SMTPPassword", "", &C::smtpPassword, kNoFlag, "txtSMTPPassword", true},
+        {"Email", "SMTPAuth", "password", &C::smtpAuth, kNoFlag, nullptr, false},
+        {"Email", "SMTPTokenUrl", "", &C::smtpTokenUrl, kNoFlag, nullptr, false},
+        {"Email", "SMTPClientId", "", &C::smtpClientId, kNoFlag, nullptr, false},
+        {"Email", "SMTPClientSecret", "", &C::smtpClientSecret, kNoFlag, nullptr, true},
+        {"Email", "SMTPRefreshToken", "", &C::smtpRefreshToken, kNoFlag, nullptr, true},
+        {"Email", "SMTPScope", "", &C::smtpScope, kNoFlag, nullptr, false},
+        {"Email", "SMTPCAFile", "", &C::smtpCaFile, kNoFlag, nullptr, false},
+        {"Email", "SMTPServer2", "", &C::smtpServer2, kNoFlag, nullptr, false},
+        {"Email", "SMTPPort2", "", &C::smtpPort2, kNoFlag, nullptr, false},
+        {"Email", "SMTPUserName2", "", &C::smtpUserName2, kNoFlag, nullptr, false},
+        {"Email", "SMTPPassword2", "", &C::smtpPassword2, kNoFlag, nullptr, true},
+        {"Email", "SMTPAuth2", "", &C::smtpAuth2, kNoFlag, nullptr, false},
+        {"Email", "SMTPTokenUrl2", "", &C::smtpTokenUrl2, kNoFlag, nullptr, false},
+        {"Email", "SMTPClientId2", "", &C::smtpClientId2, kNoFlag, nullptr, false},
+        {"Email", "SMTPClientSecret2", "", &C::smtpClientSecret2, kNoFlag, nullptr, true},
+        {"Email", "SMTPRefreshToken2", "", &C::smtpRefreshToken2, kNoFlag, nullptr, true},
+        {"Email", "SMTPScope2", "", &C::smtpScope2, kNoFlag, nullptr, false},
+        {"Application", "RunAppOnStartup", "0", kNoText, &C::runAppOnStartup, "chkRunAppOnStartup",
+         false},
         {"Application", "DontSendProcessedMsgs", "1", kNoText, &C::dontSendProcessedMsgs,
-         "chkDontSendProcessedMsgs"},
-        {"Application", "MaxAttempts", "5", &C::maxAttempts, kNoFlag, nullptr},
+         "chkDontSendProcessedMsgs", false},
+        {"Application", "MaxAttempts", "5", &C::maxAttempts, kNoFlag, nullptr, false},
     };
     return all;
 }
@@ -72,6 +91,17 @@ bool LoadConfiguration(const SettingsStore& store, RunConfiguration& config,
     // Any number but 0 ticks the box; its change handling then stores "1".
     mainWindowBox.setRunAppOnStartup(config.runAppOnStartup != 0);
     return mainWindowBox.runAppOnStartup();
+}
+
+void storeRotatedRefreshToken(SettingsStore& store, RunConfiguration& config, const QString& old,
+                              const QString& fresh) {
+    for (const Setting& setting : settings()) {
+        if ((setting.text == &C::smtpRefreshToken || setting.text == &C::smtpRefreshToken2) &&
+            config.*setting.text == old) {
+            config.*setting.text = fresh;
+            store.write(QLatin1String(setting.section), QLatin1String(setting.key), fresh);
+        }
+    }
 }
 
 void storeFlag(SettingsStore& store, RunConfiguration& config, qint32 RunConfiguration::*flag,

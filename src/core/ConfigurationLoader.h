@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArray>
 #include <QString>
 #include <QtGlobal>
 #include <vector>
@@ -10,6 +11,9 @@ namespace korvane {
 
 class SettingsStore;
 
+// The data source's path and type come from the "..." selection, not from a box of their own.
+constexpr const char* kChosenBySelection = "cmdSelect";
+
 // One stored setting: where it lives, its default, the RunConfiguration member it fills and
 // the configuration window's box that shows it. Text settings are stored together when the
 // configuration window closes; flags at once when their box changes.
@@ -19,16 +23,24 @@ struct Setting {
     const char* defaultValue;
     QString RunConfiguration::*text;  // a text setting, or
     qint32 RunConfiguration::*flag;   // a flag
-    const char* box;                  // the box's object name; nullptr: set another way
+    const char* box;                  // the box's object name; nullptr: none (further settings)
+    bool secret;                      // shown masked, never logged
 
     bool isFlag() const { return flag != nullptr; }
+    // A text setting with a box of its own in the configuration window.
+    bool inTextBox() const {
+        return !isFlag() && box != nullptr && qstrcmp(box, kChosenBySelection) != 0;
+    }
+    // Listed in the window of further settings: no box in the configuration window.
+    bool isFurther() const { return box == nullptr; }
     // The stored value, or the default where there is none.
     QString read(const SettingsStore& store) const;
     // Into the configuration, as read from the store.
     void load(const SettingsStore& store, RunConfiguration& config) const;
 };
 
-// Every setting, in the order they are read: adding one is a line here and its box.
+// Every setting, in the order they are read: adding one is a line here (and its box, or a
+// field in the window of further settings, which lists every text setting without a box).
 const std::vector<Setting>& settings();
 // The setting of a configuration member.
 const Setting& settingOf(qint32 RunConfiguration::*flag);
@@ -49,6 +61,11 @@ public:
 // Fills every field from the store and sets the main window's box; returns AutoStartPending.
 bool LoadConfiguration(const SettingsStore& store, RunConfiguration& config,
                        StartupOptionBox& mainWindowBox);
+
+// The token endpoint replaced a refresh token: every key that held the old one gets the new
+// one, in the configuration and the store, at once (the old one may no longer work).
+void storeRotatedRefreshToken(SettingsStore& store, RunConfiguration& config, const QString& old,
+                              const QString& fresh);
 
 // Stores a check box's flag at once, as both windows' boxes do.
 void storeFlag(SettingsStore& store, RunConfiguration& config, qint32 RunConfiguration::*flag,

@@ -32,6 +32,9 @@ constexpr qint32 GatewayRefused = 1006;
 constexpr qint32 InvalidAddress = 2001;
 constexpr qint32 AttachmentUnreadable = 2002;
 constexpr qint32 MailComposition = 2003;
+constexpr qint32 SignInRefused = 2004;    // the token endpoint refused the client or its grant
+constexpr qint32 SignInUnreadable = 2005; // the token endpoint's answer is not a token
+constexpr qint32 SignInSettings = 2006;   // the OAuth 2.0 settings cannot make a request
 // The mail server or the way to it: 2100 plus libcurl's error code (2107: no connection,
 // 2128: timed out, 2155: the connection broke, 2167: the login was refused).
 constexpr qint32 kMailTransfer = 2100;
@@ -67,14 +70,19 @@ public:
 // A failure that left nothing of the message with the server and may pass: no connection, a
 // refused login or bind, a timeout before anything was handed over, a server's "try again
 // later". unreachable: the server could not be reached (or would not let Korvane in) at all.
+// untouched: the server never had the message in hand (no answer to its data, no refusal of
+// it), so another server may be given it.
 class PassingFailure : public KorvaneError {
 public:
-    PassingFailure(qint32 number, const QString& description, bool unreachable)
-        : KorvaneError(number, description), unreachable_(unreachable) {}
+    PassingFailure(qint32 number, const QString& description, bool unreachable,
+                   bool untouched = false)
+        : KorvaneError(number, description), unreachable_(unreachable), untouched_(untouched) {}
     bool unreachable() const { return unreachable_; }
+    bool untouched() const { return untouched_; }
 
 private:
     bool unreachable_;
+    bool untouched_;
 };
 
 // "Error Occurred: <number> --> <description>", the one form every handler logs.

@@ -18,6 +18,7 @@ struct SendResult {
     QString failure;
     QString note;        // how it went, when worth a line before the outcome's ("" mostly)
     QString gatewayIds;  // an SMS taken: the gateway's id of each part, one space between
+    QString server;      // a mail taken: the server that took it, as the log names it
     // Not sent, and the cause may pass (nothing of the message is with the server):
     // worth another attempt later. unreachable: the server could not be reached at all.
     bool passing = false;
@@ -55,10 +56,33 @@ struct MailMessage {
 
 // The SMTP server as configured; the port stays text.
 struct SmtpServer {
+    SmtpServer() = default;
+    // An account that signs in with a password (or not at all).
+    SmtpServer(QString host, QString portText, QString user, QString secret)
+        : server(std::move(host)),
+          port(std::move(portText)),
+          userName(std::move(user)),
+          password(std::move(secret)) {}
+
     QString server;
     QString port;
-    QString userName;
+    QString userName;  // with OAuth 2.0: the mailbox the token is for
     QString password;
+    // How the account signs in: "password" (or empty) or "oauth2", with a bearer token that
+    // the token endpoint issues for the client (and the refresh token, when there is one).
+    QString auth;
+    QString tokenUrl;
+    QString clientId;
+    QString clientSecret;
+    QString refreshToken;
+    QString scope;
+    QString caFile;  // certificates to verify the token endpoint and the server by; "": system's
+
+    bool oauth2() const {
+        return auth.trimmed().compare(QLatin1String("oauth2"), Qt::CaseInsensitive) == 0;
+    }
+    // How the log names it.
+    QString name() const { return server + QLatin1Char(':') + port; }
 };
 
 }  // namespace korvane

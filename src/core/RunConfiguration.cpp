@@ -2,6 +2,38 @@
 
 namespace korvane {
 
+QList<SmtpServer> RunConfiguration::mailServers() const {
+    SmtpServer first{smtpServer, smtpPort, smtpUserName, smtpPassword};
+    first.auth = smtpAuth;
+    first.tokenUrl = smtpTokenUrl;
+    first.clientId = smtpClientId;
+    first.clientSecret = smtpClientSecret;
+    first.refreshToken = smtpRefreshToken;
+    first.scope = smtpScope;
+    first.caFile = smtpCaFile;
+    if (smtpServer2.trimmed().isEmpty()) {
+        return {first};
+    }
+    const auto own = [](const QString& value, const QString& fallback) {
+        return value.isEmpty() ? fallback : value;
+    };
+    SmtpServer second = first;
+    second.server = smtpServer2;
+    second.port = own(smtpPort2, smtpPort);
+    // The account goes as a whole: a user name of its own never takes the first's password.
+    if (!smtpUserName2.isEmpty() || !smtpPassword2.isEmpty()) {
+        second.userName = smtpUserName2;
+        second.password = smtpPassword2;
+    }
+    second.auth = own(smtpAuth2, smtpAuth);
+    second.tokenUrl = own(smtpTokenUrl2, smtpTokenUrl);
+    second.clientId = own(smtpClientId2, smtpClientId);
+    second.clientSecret = own(smtpClientSecret2, smtpClientSecret);
+    second.refreshToken = own(smtpRefreshToken2, smtpRefreshToken);
+    second.scope = own(smtpScope2, smtpScope);
+    return {first, second};
+}
+
 RunConfiguration& RunConfiguration::instance() {
     static RunConfiguration configuration;
     return configuration;

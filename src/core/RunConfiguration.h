@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QList>
 #include <QString>
 #include <QtGlobal>
 #include <algorithm>
@@ -31,6 +32,25 @@ struct RunConfiguration {
     QString smtpPort;
     QString smtpUserName;
     QString smtpPassword;
+    QString smtpAuth;  // "password" or "oauth2"
+    QString smtpTokenUrl;
+    QString smtpClientId;
+    QString smtpClientSecret;
+    QString smtpRefreshToken;
+    QString smtpScope;
+    QString smtpCaFile;
+    // The mail server tried when the first certainly took nothing of a mail; "": none. Each
+    // empty key but the server's takes the first server's value.
+    QString smtpServer2;
+    QString smtpPort2;
+    QString smtpUserName2;
+    QString smtpPassword2;
+    QString smtpAuth2;
+    QString smtpTokenUrl2;
+    QString smtpClientId2;
+    QString smtpClientSecret2;
+    QString smtpRefreshToken2;
+    QString smtpScope2;
     qint32 runAppOnStartup = 0;
     qint32 dontSendProcessedMsgs = 0;
     QString maxAttempts;  // with the retry columns: attempts before a row fails for good
@@ -44,6 +64,9 @@ struct RunConfiguration {
         return SmsGateway{cellServer, cellPort, cellUserName, cellPassword,
                           submitsPerSecond.toDouble()};
     }
+
+    // The mail servers in the order they are tried: the first, and the second when set.
+    QList<SmtpServer> mailServers() const;
 
     // MaxAttempts as a number: 5 when it is none, at least 1.
     int attemptsAllowed() const {

@@ -200,6 +200,7 @@ void DispatchCycle::endGatewaySession() {
 
 void DispatchCycle::retryGateway() {
     sms_.retryNow();
+    email_.retryNow();
 }
 
 // Mail goes over a connection per cycle; the gateway's session is kept until Stop.

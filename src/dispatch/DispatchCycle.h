@@ -52,7 +52,7 @@ public:
     const Counters& counters() const { return counters_; }
     // Processing stopped between cycles: the gateway's session ends now.
     void endGatewaySession();
-    // Start: a bind refused before is tried again at once.
+    // Start: a bind or a mail sign-in refused before is tried again at once.
     void retryGateway();
 
 private:

@@ -1,18 +1,23 @@
 #pragma once
 
+#include <QList>
+
 #include "core/Messages.h"
 
 namespace korvane {
 
-// Sends e-mail over one SMTP connection kept for the next message; what the dispatch cycle
+// Sends e-mail over an SMTP connection kept for the next message; what the dispatch cycle
 // and the Test Email action depend on.
 class EmailChannel {
 public:
     virtual ~EmailChannel() = default;
-    // Sent when the server took the message; the failure line is for the caller to log.
-    virtual SendResult sendEmail(const MailMessage& message, const SmtpServer& server) = 0;
+    // Sent when a server took the message; the failure line is for the caller to log. servers:
+    // in the order they are tried, the next only when the one before took nothing of it.
+    virtual SendResult sendEmail(const MailMessage& message, const QList<SmtpServer>& servers) = 0;
     // Closes the connection; the next message opens one.
     virtual void endSession() = 0;
+    // A sign-in refused before is tried again at once (Start, Test Email).
+    virtual void retryNow() {}
 };
 
 }  // namespace korvane

@@ -38,9 +38,7 @@ QStringList emailOutcome(PendingRow& pending, const SendResult& result) {
     QStringList lines;
     const QString id = QString::number(pending.id);
     const MailMessage& mail = pending.mail;
-    if (!result.note.isEmpty()) {
-        lines << result.note;
-    }
+    lines << result.note.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
     if (!result.failure.isEmpty()) {
         lines << result.failure;
     }

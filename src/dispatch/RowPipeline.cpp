@@ -279,9 +279,10 @@ void RowPipeline::sendEmail(PendingRow& pending) {
     }
     pending.claimed = true;
     note(pending, QStringLiteral("Sending message via Email."));
-    const SendResult result = c_.email.sendEmail(
-        pending.mail, SmtpServer{c_.config.smtpServer, c_.config.smtpPort, c_.config.smtpUserName,
-                                 c_.config.smtpPassword});
+    const SendResult result = c_.email.sendEmail(pending.mail, c_.config.mailServers());
+    if (result.delivery == Delivery::Sent && !result.server.isEmpty()) {
+        ++c_.counters.mailsByServer[result.server];
+    }
     reports_.email(pending, result);
     mailDown_ = mailDown_ || (features_.retries && result.unreachable);
     c_.log.yield();

@@ -18,6 +18,7 @@
 #include "ui/DSNName.h"
 #include "ui/Look.h"
 #include "ui/MessageBoxes.h"
+#include "ui/fmMoreSettings.h"
 
 namespace korvane {
 
@@ -27,7 +28,8 @@ fmConfig::fmConfig(ConfigServices services, QWidget* parent)
     : QDialog(parent),
       services_(services),
       checks_(services.log, services.sms, services.email, *this),
-      selector_([this] { return DSNName().GetDSN(this); }) {
+      selector_([this] { return DSNName().GetDSN(this); }),
+      moreSettings_([](fmMoreSettings& window) { window.exec(); }) {
     buildWindow();
     Form_Load();
 }
@@ -93,6 +95,11 @@ void fmConfig::buildWindow() {
     }
 
     buildOptions();
+    // Beside the options, after every control of the window's own in the tab order.
+    cmdMoreSettings_ =
+        button(this, "cmdMoreSettings", QStringLiteral("&More Settings..."), 5280, 5010);
+    place(cmdMoreSettings_, 5280, 5010, 1575, 315);
+    setTabOrder(txtDBPassword_, cmdMoreSettings_);
     connectControls();
     look::centreOnScreen(this);
     txtDSN_->setFocus();
@@ -203,18 +210,16 @@ void fmConfig::connectControls() {
     connect(cmdTestConnection_, &QPushButton::clicked, this, &fmConfig::cmdTestConnection_Click);
     connect(cmdTestSMS_, &QPushButton::clicked, this, &fmConfig::cmdTestSMS_Click);
     connect(cmdTestEmail_, &QPushButton::clicked, this, &fmConfig::cmdTestEmail_Click);
+    connect(cmdMoreSettings_, &QPushButton::clicked, this, &fmConfig::cmdMoreSettings_Click);
 }
 
 void fmConfig::Form_Load() {
     for (const Setting& setting : settings()) {
         setting.load(services_.store, services_.config);
-        if (setting.box == nullptr) {
-            continue;
-        }
         if (setting.isFlag()) {
             findChild<QCheckBox*>(QLatin1String(setting.box))
                 ->setChecked(services_.config.*setting.flag != 0);
-        } else {
+        } else if (setting.inTextBox()) {
             findChild<QLineEdit*>(QLatin1String(setting.box))
                 ->setText(services_.config.*setting.text);
         }
@@ -239,13 +244,14 @@ void fmConfig::Form_Unload() {
         services_.log.WriteLog(QStringLiteral("Saving configuration settings..."), true, false);
     });
     // The data-source path and type have no box: they come from the "..." selection, kept in
-    // the configuration.
+    // the configuration. Settings without a box are the further settings window's, stored
+    // when it closes: written here, they could undo an edit of the settings file.
     std::vector<SettingsStore::Entry> entries;
     for (const Setting& setting : settings()) {
-        if (setting.isFlag()) {
+        if (setting.isFlag() || setting.isFurther()) {
             continue;
         }
-        if (setting.box != nullptr) {
+        if (setting.inTextBox()) {
             config.*setting.text = findChild<QLineEdit*>(QLatin1String(setting.box))->text();
         }
         entries.push_back(SettingsStore::Entry{QString::fromLatin1(setting.section),
@@ -303,9 +309,19 @@ void fmConfig::cmdTestConnection_Click() {
 
 void fmConfig::cmdTestEmail_Click() {
     guarded([this] {
-        checks_.testEmail(txtSMTPServer_->text(), txtSMTPPort_->text(), txtSMTPUser_->text(),
-                          txtSMTPPassword_->text());
+        // The boxes as typed, with the sign-in method of the further settings.
+        SmtpServer server = services_.config.mailServers().first();
+        server.server = txtSMTPServer_->text();
+        server.port = txtSMTPPort_->text();
+        server.userName = txtSMTPUser_->text();
+        server.password = txtSMTPPassword_->text();
+        checks_.testEmail(server);
     });
+}
+
+void fmConfig::cmdMoreSettings_Click() {
+    fmMoreSettings window(services_.store, services_.config, services_.log, this);
+    moreSettings_(window);
 }
 
 void fmConfig::cmdTestSMS_Click() {

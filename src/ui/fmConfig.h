@@ -20,6 +20,7 @@ class EmailChannel;
 class SettingsStore;
 class SmsChannel;
 class StartupOptionBox;
+class fmMoreSettings;
 struct RunConfiguration;
 
 // The modal configuration window: every setting, the data source button and the three test
@@ -35,10 +36,17 @@ public:
     void cmdTestConnection_Click();
     void cmdTestEmail_Click();
     void cmdTestSMS_Click();
+    // The window of the settings without a box.
+    void cmdMoreSettings_Click();
 
     // Tests answer the data-source selection here instead of a dialog.
     void setDataSourceSelector(std::function<QString()> selector) {
         selector_ = std::move(selector);
+    }
+
+    // Tests play the further settings window here instead of running it modally.
+    void setMoreSettingsRunner(std::function<void(fmMoreSettings&)> run) {
+        moreSettings_ = std::move(run);
     }
 
     // CheckView
@@ -68,6 +76,7 @@ private:
     ConfigServices services_;
     ConnectionChecks checks_;
     std::function<QString()> selector_;
+    std::function<void(fmMoreSettings&)> moreSettings_;
     QLineEdit* txtDSN_ = nullptr;
     QLineEdit* txtDBUser_ = nullptr;
     QLineEdit* txtDBPassword_ = nullptr;
@@ -83,6 +92,7 @@ private:
     QPushButton* cmdTestConnection_ = nullptr;
     QPushButton* cmdTestSMS_ = nullptr;
     QPushButton* cmdTestEmail_ = nullptr;
+    QPushButton* cmdMoreSettings_ = nullptr;
     QLabel* lblWait_ = nullptr;
     QLabel* lblWaitSMS_ = nullptr;
     QLabel* lblWaitEmail_ = nullptr;

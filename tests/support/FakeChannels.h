@@ -51,7 +51,7 @@ private:
 
 class FakeEmail : public EmailChannel {
 public:
-    SendResult sendEmail(const MailMessage& message, const SmtpServer&) override {
+    SendResult sendEmail(const MailMessage& message, const QList<SmtpServer>&) override {
         sent << message.to + QLatin1Char(':') + message.subject;
         if (onSend) {
             onSend(message.to);

@@ -1,0 +1,27 @@
+#pragma once
+
+#include <atomic>
+
+#include "channels/TokenEndpoint.h"
+
+namespace korvane {
+
+class StopDeadline;
+
+// Asks an OAuth 2.0 token endpoint over HTTPS with libcurl, on a thread of its own, while the
+// window's thread waits on the event loop. The client secret goes only over TLS (plain HTTP
+// only to this machine); certificates are verified against the system's store or the
+// request's own CA file; no redirect is followed and the answer is read to 64 KiB at most.
+class CurlTokenEndpoint : public TokenEndpoint {
+public:
+    explicit CurlTokenEndpoint(const StopDeadline* stop = nullptr) : stop_(stop) {}
+    TokenAnswer request(const TokenRequest& request) override;
+    // Requests sent so far.
+    unsigned long requests() const { return requests_; }
+
+private:
+    const StopDeadline* stop_;
+    std::atomic<unsigned long> requests_{0};
+};
+
+}  // namespace korvane
