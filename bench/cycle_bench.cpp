@@ -87,8 +87,8 @@ void run(const char* database, RunConfiguration config, ActivityLog& log, SmsCha
                         message.to = QStringLiteral("to@x.test");
                         message.subject = QStringLiteral("Benchmark");
                         message.body = QStringLiteral("Benchmark body");
-                        email.sendEmail(message, {SmtpServer{config.smtpServer,
-                                                             config.smtpPort, {}, {}}});
+                        email.sendEmail(message,
+                                        {SmtpServer{config.smtpServer, config.smtpPort, {}, {}}});
                     } else {
                         sms.send(SmsGateway{config.cellServer, config.cellPort, config.cellUserName,
                                             config.cellPassword},

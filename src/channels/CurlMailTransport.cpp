@@ -240,9 +240,11 @@ void CurlMailTransport::fail(const SmtpTransfer& transfer, const QString& abando
                               description + QStringLiteral(" The message may have been sent."));
     }
     // The server has not seen the message: no answer to its data and no refusal of it.
-    const bool untouched = !transfer.dataAnswered && (said.isEmpty() || said.startsWith(QLatin1String("421")));
+    const bool untouched =
+        !transfer.dataAnswered && (said.isEmpty() || said.startsWith(QLatin1String("421")));
     if (result == CURLE_LOGIN_DENIED) {
-        const QString words = said.isEmpty() ? QString() : QStringLiteral(" The server said: \"%1\".").arg(said);
+        const QString words =
+            said.isEmpty() ? QString() : QStringLiteral(" The server said: \"%1\".").arg(said);
         const QString refusal =
             QStringLiteral("The server refused the sign-in (%1).")
                 .arg(transfer.bearer.isEmpty() ? QStringLiteral("user name and password")

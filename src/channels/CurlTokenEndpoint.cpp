@@ -7,11 +7,11 @@
 #include <memory>
 #include <thread>
 
+#include "Version.h"
 #include "channels/CurlMailTransport.h"
 #include "core/KorvaneError.h"
 #include "core/Responsive.h"
 #include "core/StopDeadline.h"
-#include "Version.h"
 
 namespace korvane {
 
@@ -107,15 +107,16 @@ TokenAnswer CurlTokenEndpoint::request(const TokenRequest& request) {
     const QUrl url(request.url.trimmed(), QUrl::StrictMode);
     const bool https = url.scheme() == QLatin1String("https");
     if (!url.isValid() || url.host().isEmpty() ||
-        !(https || (url.scheme() == QLatin1String("http") &&
-                    CurlMailTransport::isLoopback(url.host())))) {
+        !(https ||
+          (url.scheme() == QLatin1String("http") && CurlMailTransport::isLoopback(url.host())))) {
         return settingsFault(QStringLiteral(
             "SMTPTokenUrl must be an https:// address: Korvane sends the client secret only "
             "over an encrypted connection."));
     }
     if (request.clientId.isEmpty()) {
-        return settingsFault(QStringLiteral("SMTPClientId is empty: the sign-in service needs "
-                                            "the client's id."));
+        return settingsFault(
+            QStringLiteral("SMTPClientId is empty: the sign-in service needs "
+                           "the client's id."));
     }
     static const CURLcode initialised = curl_global_init(CURL_GLOBAL_DEFAULT);
     Q_UNUSED(initialised);
@@ -143,9 +144,7 @@ TokenAnswer CurlTokenEndpoint::request(const TokenRequest& request) {
         const quint64 changes = stop_ != nullptr ? stop_->changes() : 0;
         const QDeadlineTimer forever(QDeadlineTimer::Forever);
         waitResponsively(
-            [&] {
-                return exchange->done || (stop_ != nullptr && stop_->changes() != changes);
-            },
+            [&] { return exchange->done || (stop_ != nullptr && stop_->changes() != changes); },
             stop_ != nullptr ? stop_->capped(forever) : forever);
     }
     if (exchange->result != CURLE_OK) {

@@ -70,8 +70,8 @@ SendResult EmailSender::sendEmail(const MailMessage& message, const QList<SmtpSe
     const int count = std::min(int(servers.size()), 2);
     QStringList notes;
     for (int i = 0;; ++i) {
-        Tried tried = sendVia(*routes_[i], servers[i], *mail.data, mail.envelopeFrom,
-                              mail.recipients);
+        Tried tried =
+            sendVia(*routes_[i], servers[i], *mail.data, mail.envelopeFrom, mail.recipients);
         SendResult& result = tried.result;
         if (!result.note.isEmpty()) {
             notes << result.note;
@@ -79,8 +79,9 @@ SendResult EmailSender::sendEmail(const MailMessage& message, const QList<SmtpSe
         const bool another = i + 1 < count && result.delivery == Delivery::NotSent &&
                              tried.untouched && mail.data->seek(start);
         if (another) {
-            notes << QStringLiteral("Mail server %1 took nothing of the mail (%2), so it goes to "
-                                    "mail server %3.")
+            notes << QStringLiteral(
+                         "Mail server %1 took nothing of the mail (%2), so it goes to "
+                         "mail server %3.")
                          .arg(servers[i].name(), result.failure, servers[i + 1].name());
             continue;
         }
@@ -112,15 +113,15 @@ EmailSender::Tried EmailSender::sendVia(Route& route, const SmtpServer& server, 
 
 // A kept token the server refuses may have been revoked or expired early: one new token is
 // asked for before the refusal counts.
-EmailSender::Tried EmailSender::signInAndSend(Route& route, SmtpSettings& settings,
-                                              QIODevice& data, const QByteArray& from,
+EmailSender::Tried EmailSender::signInAndSend(Route& route, SmtpSettings& settings, QIODevice& data,
+                                              const QByteArray& from,
                                               const QList<QByteArray>& recipients) {
     const qint64 start = data.pos();
     for (bool again = settings.oauth2();; again = false) {
         bool fresh = false;
         if (settings.oauth2()) {
-            MailSignIn::Bearer bearer = route.signIn.bearer(settings, settings.connectTimeoutMs,
-                                                            settings.totalTimeoutMs);
+            MailSignIn::Bearer bearer =
+                route.signIn.bearer(settings, settings.connectTimeoutMs, settings.totalTimeoutMs);
             if (bearer.token.isEmpty()) {
                 if (!bearer.failure.passing) {
                     route.signIn.refused(bearer.failure);

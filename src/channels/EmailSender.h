@@ -54,8 +54,8 @@ private:
         SendResult result;
         bool untouched = false;  // the server took nothing of it: another may
     };
-    Tried sendVia(Route& route, const SmtpServer& server, QIODevice& data,
-                  const QByteArray& from, const QList<QByteArray>& recipients);
+    Tried sendVia(Route& route, const SmtpServer& server, QIODevice& data, const QByteArray& from,
+                  const QList<QByteArray>& recipients);
     Tried signInAndSend(Route& route, SmtpSettings& settings, QIODevice& data,
                         const QByteArray& from, const QList<QByteArray>& recipients);
 

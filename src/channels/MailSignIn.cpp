@@ -30,8 +30,8 @@ void MailSignIn::refused(const SendResult& result) {
 
 // Everything the token stands for: another client, grant or mailbox needs a token of its own.
 QString MailSignIn::account(const SmtpServer& server) {
-    return QStringList{server.tokenUrl, server.clientId, server.clientSecret, server.refreshToken,
-                       server.scope, server.userName}
+    return QStringList{server.tokenUrl,     server.clientId, server.clientSecret,
+                       server.refreshToken, server.scope,    server.userName}
         .join(QChar(0));
 }
 
@@ -46,8 +46,8 @@ MailSignIn::Bearer MailSignIn::bearer(const SmtpServer& given, long connectTimeo
         return Bearer{token_, false, {}};
     }
     token_.clear();
-    const TokenRequest request{server.tokenUrl, server.clientId,  server.clientSecret,
-                               server.refreshToken, server.scope, server.caFile,
+    const TokenRequest request{server.tokenUrl,     server.clientId, server.clientSecret,
+                               server.refreshToken, server.scope,    server.caFile,
                                connectTimeoutMs,    totalTimeoutMs};
     const TokenAnswer answer = endpoint_.request(request);
     if (answer.kind != TokenAnswer::Kind::Issued) {

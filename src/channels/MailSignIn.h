@@ -31,9 +31,9 @@ public:
     SendResult refusal() const;
 
     struct Bearer {
-        QByteArray token;      // empty when none could be had
-        bool fresh = false;    // fetched for this mail
-        SendResult failure;    // why none could be had
+        QByteArray token;    // empty when none could be had
+        bool fresh = false;  // fetched for this mail
+        SendResult failure;  // why none could be had
     };
     // The access token for the server's account: the kept one while good, else a new one.
     Bearer bearer(const SmtpServer& server, long connectTimeoutMs, long totalTimeoutMs);

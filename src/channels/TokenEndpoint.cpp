@@ -55,8 +55,9 @@ TokenAnswer readTokenAnswer(long httpStatus, const QByteArray& body) {
     const QString error = answer.value(QLatin1String("error")).toString();
     if (!error.isEmpty()) {
         const QString description = quoted(answer.value(QLatin1String("error_description")));
-        const QString words = quoted(answer.value(QLatin1String("error"))) +
-                              (description.isEmpty() ? QString() : QStringLiteral(" (%1)").arg(description));
+        const QString words =
+            quoted(answer.value(QLatin1String("error"))) +
+            (description.isEmpty() ? QString() : QStringLiteral(" (%1)").arg(description));
         const bool verdict = httpStatus < 500 && isVerdict(error);
         return TokenAnswer::failed(
             verdict ? Kind::Refused : Kind::Unreachable, ErrorNumber::SignInRefused,
@@ -67,7 +68,8 @@ TokenAnswer readTokenAnswer(long httpStatus, const QByteArray& body) {
         const bool verdict = httpStatus >= 400 && httpStatus < 500 && httpStatus != 429;
         return TokenAnswer::failed(
             verdict ? Kind::Refused : Kind::Unreachable, ErrorNumber::SignInRefused,
-            QStringLiteral("The sign-in service answered HTTP %1 without a token.").arg(httpStatus));
+            QStringLiteral("The sign-in service answered HTTP %1 without a token.")
+                .arg(httpStatus));
     }
     const QString token = answer.value(QLatin1String("access_token")).toString();
     if (token.isEmpty() || parse.error != QJsonParseError::NoError) {
@@ -80,8 +82,8 @@ TokenAnswer readTokenAnswer(long httpStatus, const QByteArray& body) {
     issued.accessToken = token.toUtf8();
     // Some endpoints send the number as text.
     const QJsonValue expires = answer.value(QLatin1String("expires_in"));
-    issued.expiresInS = expires.isString() ? expires.toString().toLongLong()
-                                           : qint64(expires.toDouble());
+    issued.expiresInS =
+        expires.isString() ? expires.toString().toLongLong() : qint64(expires.toDouble());
     issued.refreshToken = answer.value(QLatin1String("refresh_token")).toString();
     return issued;
 }

@@ -32,9 +32,9 @@ constexpr qint32 GatewayRefused = 1006;
 constexpr qint32 InvalidAddress = 2001;
 constexpr qint32 AttachmentUnreadable = 2002;
 constexpr qint32 MailComposition = 2003;
-constexpr qint32 SignInRefused = 2004;    // the token endpoint refused the client or its grant
-constexpr qint32 SignInUnreadable = 2005; // the token endpoint's answer is not a token
-constexpr qint32 SignInSettings = 2006;   // the OAuth 2.0 settings cannot make a request
+constexpr qint32 SignInRefused = 2004;     // the token endpoint refused the client or its grant
+constexpr qint32 SignInUnreadable = 2005;  // the token endpoint's answer is not a token
+constexpr qint32 SignInSettings = 2006;    // the OAuth 2.0 settings cannot make a request
 // The mail server or the way to it: 2100 plus libcurl's error code (2107: no connection,
 // 2128: timed out, 2155: the connection broke, 2167: the login was refused).
 constexpr qint32 kMailTransfer = 2100;

@@ -7,6 +7,7 @@
 #include <QTimer>
 #include <functional>
 #include <map>
+#include <utility>
 #include <vector>
 
 #include "channels/CurlMailTransport.h"
@@ -63,6 +64,13 @@ public:
         };
     }
 
+    // Offers AUTH PLAIN and XOAUTH2; check answers each sign-in (mechanism, decoded response)
+    // with the reply line ("235 ..." lets the account in).
+    void requireSignIn(std::function<QByteArray(const QByteArray&, const QByteArray&)> check) {
+        signIn_ = std::move(check);
+    }
+    int signIns() const { return signIns_; }
+
     QString port() const { return QString::number(server_.serverPort()); }
     int connections() const { return connections_; }
     const std::vector<Received>& received() const { return received_; }
@@ -81,7 +89,13 @@ private:
         bool inData = false;
         QByteArray buffer;
         QByteArray data;
+        QByteArray authMechanism;  // waiting for the response after "334"
     };
+
+    void signIn(QTcpSocket* socket, const QByteArray& mechanism, const QByteArray& response) {
+        ++signIns_;
+        socket->write(signIn_(mechanism, QByteArray::fromBase64(response)) + "\r\n");
+    }
 
     void read(QTcpSocket* socket) {
         State& state = states_[socket];
@@ -107,10 +121,22 @@ private:
             if (end < 0) {
                 return;
             }
-            const QByteArray line = state.buffer.left(end).toUpper();
+            const QByteArray raw = state.buffer.left(end);
+            const QByteArray line = raw.toUpper();
             state.buffer.remove(0, end + 2);
-            if (line.startsWith("EHLO")) {
-                socket->write("250-scripted\r\n250 8BITMIME\r\n");
+            if (!state.authMechanism.isEmpty()) {
+                signIn(socket, std::exchange(state.authMechanism, QByteArray()), raw);
+            } else if (line.startsWith("EHLO")) {
+                socket->write(signIn_ ? "250-scripted\r\n250-AUTH PLAIN XOAUTH2\r\n250 8BITMIME\r\n"
+                                      : "250-scripted\r\n250 8BITMIME\r\n");
+            } else if (line.startsWith("AUTH ") && signIn_) {
+                const QList<QByteArray> words = raw.split(' ');
+                if (words.size() > 2) {
+                    signIn(socket, words[1].toUpper(), words[2]);
+                } else {
+                    state.authMechanism = words.value(1).toUpper();
+                    socket->write("334 \r\n");
+                }
             } else if (line.startsWith("HELO") || line.startsWith("RCPT") ||
                        line.startsWith("RSET") || line.startsWith("NOOP")) {
                 socket->write("250 OK\r\n");
@@ -161,6 +187,8 @@ private:
     std::map<QTcpSocket*, State> states_;
     std::vector<Received> received_;
     int quits_ = 0;
+    std::function<QByteArray(const QByteArray&, const QByteArray&)> signIn_;
+    int signIns_ = 0;
 };
 
 // A transport whose end says QUIT while this thread's loop turns: a scripted server lives on
