@@ -20,6 +20,7 @@
 #include "support/TestEnvironment.h"
 #include "ui/MessageBoxes.h"
 #include "ui/fmConfig.h"
+#include "ui/fmMoreSettings.h"
 
 using namespace korvane;
 
@@ -151,8 +152,9 @@ private Q_SLOTS:
         QCOMPARE(rig.stored("DSNSettings", "DSNName"), QString());
         QCOMPARE(rig.config.dsnName, QString());
         for (const Setting& setting : settings()) {
-            QVERIFY2(rig.store.contains(QLatin1String(setting.section), QLatin1String(setting.key)),
-                     setting.key);
+            // Further settings are written only by their own window, and only when changed.
+            QCOMPARE(rig.store.contains(QLatin1String(setting.section), QLatin1String(setting.key)),
+                     !setting.isFurther());
         }
         QCOMPARE(rig.lines(), (QStringList{QStringLiteral("Configuration loaded."),
                                            QStringLiteral("Saving configuration settings..."),
@@ -167,6 +169,43 @@ private Q_SLOTS:
         QVERIFY(!rig.button("cmdTestConnection")->isEnabled());
         rig.box("txtDSN")->setText(QStringLiteral(" x"));
         QVERIFY(rig.button("cmdTestConnection")->isEnabled());
+    }
+
+    // More Settings lists every setting without a box, from the table, secrets masked; its
+    // close stores what it changed and nothing else, so a hand edit of the file meanwhile
+    // survives both windows' closes.
+    void furtherSettingsWindow() {
+        Rig rig;
+        rig.open();
+        QStringList keys;
+        rig.window->setMoreSettingsRunner([&](fmMoreSettings& more) {
+            for (const Setting& setting : settings()) {
+                QLineEdit* field = more.field(QString::fromLatin1(setting.key));
+                QCOMPARE(field != nullptr, setting.isFurther());
+                if (field != nullptr) {
+                    keys << field->objectName();
+                    QCOMPARE(field->echoMode() == QLineEdit::Password, setting.secret);
+                    QCOMPARE(field->text(), QString::fromLatin1(setting.defaultValue));
+                }
+            }
+            more.field(QStringLiteral("SMTPAuth"))->setText(QStringLiteral("oauth2"));
+            more.field(QStringLiteral("SMTPClientSecret"))->setText(QStringLiteral("top-secret"));
+            rig.store.write(QStringLiteral("Telvoro"), QStringLiteral("SubmitsPerSecond"),
+                            QStringLiteral("40"));  // by hand, while the window is open
+            more.reject();                          // its Close button
+        });
+        rig.button("cmdMoreSettings")->click();
+        QVERIFY(keys.contains(QStringLiteral("MaxAttempts")));
+        QVERIFY(keys.contains(QStringLiteral("SMTPServer2")));
+        QVERIFY(!keys.contains(QStringLiteral("DSNPath")));
+        QCOMPARE(rig.stored("Email", "SMTPAuth"), QStringLiteral("oauth2"));
+        QCOMPARE(rig.config.smtpClientSecret, QStringLiteral("top-secret"));
+        QVERIFY(rig.window->close());
+        QCOMPARE(rig.stored("Telvoro", "SubmitsPerSecond"), QStringLiteral("40"));
+        QCOMPARE(rig.stored("Application", "MaxAttempts"), QStringLiteral("<missing>"));
+        QVERIFY(
+            rig.lines().contains(QStringLiteral("Settings saved: SMTPAuth, SMTPClientSecret.")));
+        QVERIFY(!rig.lines().join(QLatin1Char(' ')).contains(QStringLiteral("top-secret")));
     }
 
     // A store that cannot be written: the close says so in a message box instead of "saved",
