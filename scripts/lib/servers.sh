@@ -127,7 +127,24 @@ INI
 smtp_port=$(free_port)
 smtp_auth_port=$(free_port)
 smpp_port=$(free_port)
-mkdir -p "$run/mail" "$run/mail-auth"
+smtp_oauth_port=$(free_port)
+token_port=$(free_port)
+mkdir -p "$run/mail" "$run/mail-auth" "$run/mail-oauth" "$run/ca"
+# A CA of the run's own and a certificate for 127.0.0.1 it signs: the token endpoint's TLS.
+openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj "/CN=Korvane test CA" \
+    -keyout "$run/ca/ca.key" -out "$run/ca/ca.pem" 2>/dev/null
+openssl req -newkey rsa:2048 -nodes -subj "/CN=127.0.0.1" -keyout "$run/ca/server.key" \
+    -out "$run/ca/server.csr" 2>/dev/null
+printf 'subjectAltName=IP:127.0.0.1\n' >"$run/ca/san.ext"
+openssl x509 -req -in "$run/ca/server.csr" -CA "$run/ca/ca.pem" -CAkey "$run/ca/ca.key" \
+    -CAcreateserial -days 2 -extfile "$run/ca/san.ext" -out "$run/ca/server.pem" 2>/dev/null
+/usr/bin/python3 "$here/tests/servers/token_server.py" --port "$token_port" \
+    --cert "$run/ca/server.pem" --key "$run/ca/server.key" --client 'korvane-app:Cl1ent;secret' \
+    --tokens "$run/tokens" &
+pids+=($!)
+/usr/bin/python3 "$here/tests/servers/smtp_server.py" --port "$smtp_oauth_port" \
+    --store "$run/mail-oauth" --xoauth2 "$run/tokens" --mailbox 'sender@korvane.test' &
+pids+=($!)
 /usr/bin/python3 "$here/tests/servers/smtp_server.py" --port "$smtp_port" --store "$run/mail" &
 pids+=($!)
 /usr/bin/python3 "$here/tests/servers/smtp_server.py" --port "$smtp_auth_port" \
@@ -138,6 +155,8 @@ pids+=($!)
 wait_port "$smtp_port"
 wait_port "$smtp_auth_port"
 wait_port "$smpp_port"
+wait_port "$smtp_oauth_port"
+wait_port "$token_port"
 
 mkdir -p "$run/home/config"
 export HOME="$run/home" XDG_CONFIG_HOME="$run/home/config" XDG_DATA_HOME="$run/home/data"
@@ -154,6 +173,10 @@ export KORVANE_TEST_MARIA_DSN=KorvaneMaria KORVANE_TEST_MARIA_PORT="$maria_port"
 export KORVANE_TEST_SMTP_PORT="$smtp_port" KORVANE_TEST_SMTP_STORE="$run/mail"
 export KORVANE_TEST_SMTP_AUTH_PORT="$smtp_auth_port" KORVANE_TEST_SMTP_AUTH_STORE="$run/mail-auth"
 export KORVANE_TEST_SMTP_AUTH_USER=mailer KORVANE_TEST_SMTP_AUTH_PASSWORD='S3cret;pw'
+export KORVANE_TEST_SMTP_OAUTH_PORT="$smtp_oauth_port" KORVANE_TEST_SMTP_OAUTH_STORE="$run/mail-oauth"
+export KORVANE_TEST_TOKEN_URL="https://127.0.0.1:$token_port/token" KORVANE_TEST_CA="$run/ca/ca.pem"
+export KORVANE_TEST_TOKEN_CLIENT=korvane-app KORVANE_TEST_TOKEN_SECRET='Cl1ent;secret'
+export KORVANE_TEST_TOKEN_REQUESTS="$run/tokens.requests"
 export KORVANE_TEST_SMPP_PORT="$smpp_port" KORVANE_TEST_SMPP_STORE="$run/sms.jsonl"
 export KORVANE_TEST_KORVANE_BINARY="$build/korvane"
 

@@ -59,6 +59,26 @@ void gatewayMetrics(QByteArray& out, const ServiceState& state) {
            double(state.counters.receiptsUnmatched));
 }
 
+// A label's value as the exposition format reads it: a server name is the settings' text.
+QByteArray labelValue(const QString& text) {
+    QByteArray value = text.toUtf8();
+    value.replace('\\', "\\\\").replace('"', "\\\"").replace('\n', "\\n");
+    return value;
+}
+
+// Only with a second server set: a table of one server says nothing new.
+void mailServerMetrics(QByteArray& out, const ServiceState& state) {
+    if (state.counters.mailsByServer.empty()) {
+        return;
+    }
+    family(out, "korvane_mails_sent_total", "counter",
+           "Mails taken, by the server that took them.");
+    for (const auto& [server, count] : state.counters.mailsByServer) {
+        sample(out, "korvane_mails_sent_total{server=\"" + labelValue(server) + "\"}",
+               double(count));
+    }
+}
+
 }  // namespace
 
 QByteArray metricsText(const ServiceState& state) {
@@ -84,6 +104,7 @@ QByteArray metricsText(const ServiceState& state) {
            "Failures that may pass, put off to a later attempt (NextAttemptAt).",
            double(c.retried));
     gatewayMetrics(out, state);
+    mailServerMetrics(out, state);
     single(out, "korvane_smtp_connections_total", "counter", "SMTP connections opened.",
            double(state.smtpConnections));
     family(out, "korvane_cycle_duration_seconds", "histogram", "How long dispatch cycles took.");

@@ -17,7 +17,7 @@ namespace korvane {
 
 namespace {
 
-constexpr qsizetype kLargestAnswer = 64 * 1024;
+constexpr qsizetype kLargestAnswer = qsizetype(64) * 1024;
 
 // One request, shared by the thread that performs it and the one that waits; the performing
 // thread owns its share, so that a wait given up never leaves it pointing at nothing.
@@ -40,7 +40,8 @@ struct Exchange {
 
 size_t collect(char* data, size_t size, size_t count, void* user) {
     auto* exchange = static_cast<Exchange*>(user);
-    const auto bytes = static_cast<qsizetype>(size * count);
+    const size_t total = size * count;
+    const auto bytes = static_cast<qsizetype>(total);
     if (exchange->answer.size() + bytes > kLargestAnswer) {
         return 0;  // ends the transfer: no token answer is that long
     }

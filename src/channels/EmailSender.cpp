@@ -96,7 +96,7 @@ SendResult EmailSender::sendEmail(const MailMessage& message, const QList<SmtpSe
 EmailSender::Tried EmailSender::sendVia(Route& route, const SmtpServer& server, QIODevice& data,
                                         const QByteArray& from,
                                         const QList<QByteArray>& recipients) {
-    if (route.signIn.backingOff()) {
+    if (route.signIn.backingOff(server)) {
         return Tried{route.signIn.refusal(), true};  // no sign-in of its own
     }
     SmtpSettings settings = timeouts_;
@@ -124,7 +124,7 @@ EmailSender::Tried EmailSender::signInAndSend(Route& route, SmtpSettings& settin
                 route.signIn.bearer(settings, settings.connectTimeoutMs, settings.totalTimeoutMs);
             if (bearer.token.isEmpty()) {
                 if (!bearer.failure.passing) {
-                    route.signIn.refused(bearer.failure);
+                    route.signIn.refused(settings, bearer.failure);
                 }
                 return Tried{bearer.failure, true};
             }
@@ -145,7 +145,7 @@ EmailSender::Tried EmailSender::signInAndSend(Route& route, SmtpSettings& settin
             SendResult refused{Delivery::NotSent, errorLine(error)};
             refused.passing = true;
             refused.unreachable = true;
-            route.signIn.refused(refused);
+            route.signIn.refused(settings, refused);
             return Tried{refused, true};
         } catch (const DeliveryInDoubt& error) {
             return Tried{SendResult{Delivery::InDoubt, errorLine(error)}, false};

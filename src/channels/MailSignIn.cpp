@@ -12,8 +12,8 @@ qint64 MailSignIn::nowMs() const {
     return clock_.now().toMSecsSinceEpoch();
 }
 
-bool MailSignIn::backingOff() const {
-    return backOff_.waiting(nowMs());
+bool MailSignIn::backingOff(const SmtpServer& server) const {
+    return backOff_.waiting(nowMs()) && refusedFor_ == signIn(server);
 }
 
 SendResult MailSignIn::refusal() const {
@@ -23,8 +23,9 @@ SendResult MailSignIn::refusal() const {
     return result;
 }
 
-void MailSignIn::refused(const SendResult& result) {
+void MailSignIn::refused(const SmtpServer& server, const SendResult& result) {
     refusalPassing_ = result.passing;
+    refusedFor_ = signIn(server);
     backOff_.refused(nowMs(), result.failure);
 }
 
@@ -32,6 +33,13 @@ void MailSignIn::refused(const SendResult& result) {
 QString MailSignIn::account(const SmtpServer& server) {
     return QStringList{server.tokenUrl,     server.clientId, server.clientSecret,
                        server.refreshToken, server.scope,    server.userName}
+        .join(QChar(0));
+}
+
+// Everything a sign-in is made of: another server, account or method may be let in.
+QString MailSignIn::signIn(const SmtpServer& server) {
+    return QStringList{server.name(), server.userName, server.password, server.auth,
+                       account(server)}
         .join(QChar(0));
 }
 

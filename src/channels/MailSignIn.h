@@ -26,8 +26,9 @@ public:
 
     MailSignIn(TokenEndpoint& endpoint, const Clock& clock);
 
-    // A refusal's back-off runs: the result every mail gets meanwhile, without a sign-in.
-    bool backingOff() const;
+    // A refusal of this server and account has its back-off running: the result every mail
+    // gets meanwhile, without a sign-in. Another server or account signs in at once.
+    bool backingOff(const SmtpServer& server) const;
     SendResult refusal() const;
 
     struct Bearer {
@@ -40,8 +41,8 @@ public:
     // The server refused the token: the next bearer() asks for a new one.
     void forgetToken() { token_.clear(); }
 
-    // The sign-in was refused, for good or (passing) for a cause that may pass.
-    void refused(const SendResult& result);
+    // The server's sign-in was refused, for good or (passing) for a cause that may pass.
+    void refused(const SmtpServer& server, const SendResult& result);
     void succeeded() { backOff_.reset(); }
     // Start, Test Email: the next mail signs in at once.
     void retryNow() { backOff_.reset(); }
@@ -54,11 +55,13 @@ public:
 private:
     qint64 nowMs() const;
     static QString account(const SmtpServer& server);
+    static QString signIn(const SmtpServer& server);
 
     TokenEndpoint& endpoint_;
     const Clock& clock_;
     BackOff backOff_{kFirstRetryMs, kLongestRetryMs};
     bool refusalPassing_ = false;
+    QString refusedFor_;  // the server and account refused (in memory only: it holds secrets)
     QByteArray token_;
     qint64 tokenUntilMs_ = 0;
     QString tokenFor_;     // the account the token was issued for

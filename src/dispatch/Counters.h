@@ -37,7 +37,7 @@ struct Counters {
     // Delivery receipts taken in, by state, and those that matched no row.
     std::map<QString, quint64> receipts;
     quint64 receiptsUnmatched = 0;
-    // Mails taken, by the server that took them ("host:port").
+    // With a second mail server set: mails taken, by the server that took them ("host:port").
     std::map<QString, quint64> mailsByServer;
     // Cycle durations: counts per upper bound in seconds, the last bucket open-ended.
     static constexpr std::array<double, 8> kDurationBounds{0.1, 0.5, 1, 5, 10, 30, 60, 300};

@@ -279,8 +279,9 @@ void RowPipeline::sendEmail(PendingRow& pending) {
     }
     pending.claimed = true;
     note(pending, QStringLiteral("Sending message via Email."));
-    const SendResult result = c_.email.sendEmail(pending.mail, c_.config.mailServers());
-    if (result.delivery == Delivery::Sent && !result.server.isEmpty()) {
+    const QList<SmtpServer> servers = c_.config.mailServers();
+    const SendResult result = c_.email.sendEmail(pending.mail, servers);
+    if (result.delivery == Delivery::Sent && servers.size() > 1) {
         ++c_.counters.mailsByServer[result.server];
     }
     reports_.email(pending, result);

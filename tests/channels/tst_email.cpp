@@ -247,6 +247,65 @@ private Q_SLOTS:
         QCOMPARE(ReceivedMessages::mail(authStore_).size(), 1);
     }
 
+    // Against aiosmtpd taking XOAUTH2 alone and a token endpoint over HTTPS with the run's
+    // own CA (SMTPCAFile): three mails on one token; a wrong secret is refused with the
+    // endpoint's words; a password is refused by the server. No secret in any line.
+    void oauth2ThroughATokenEndpointOverHttps() {
+        KORVANE_REQUIRE_ENV("KORVANE_TEST_TOKEN_URL");
+        const QString store = test::TestEnvironment::value("KORVANE_TEST_SMTP_OAUTH_STORE");
+        QFile requests(test::TestEnvironment::value("KORVANE_TEST_TOKEN_REQUESTS"));
+        const auto requestCount = [&requests] {
+            return requests.open(QIODevice::ReadOnly) ? requests.readAll().count('\n') : 0;
+        };
+        const qsizetype before = requestCount();
+        requests.close();
+        SmtpServer account{QStringLiteral("127.0.0.1"),
+                           test::TestEnvironment::value("KORVANE_TEST_SMTP_OAUTH_PORT"),
+                           QStringLiteral("sender@korvane.test"), QString()};
+        account.auth = QStringLiteral("oauth2");
+        account.tokenUrl = test::TestEnvironment::value("KORVANE_TEST_TOKEN_URL");
+        account.clientId = test::TestEnvironment::value("KORVANE_TEST_TOKEN_CLIENT");
+        account.clientSecret = test::TestEnvironment::value("KORVANE_TEST_TOKEN_SECRET");
+        account.caFile = test::TestEnvironment::value("KORVANE_TEST_CA");
+        MailMessage message;
+        message.from = QStringLiteral("sender@korvane.test");
+        message.to = QStringLiteral("to@x.test");
+        message.subject = QStringLiteral("oauth");
+        message.body = QStringLiteral("body");
+        EmailSender sender(transport_);
+        for (int n = 0; n < 3; ++n) {
+            const SendResult sent = sender.sendEmail(message, account);
+            QVERIFY2(sent.delivery == Delivery::Sent, qPrintable(sent.failure));
+        }
+        sender.endSession();
+        QCOMPARE(ReceivedMessages::mail(store).size(), 3);
+        QCOMPARE(requestCount() - before, 1);
+
+        SmtpServer wrong = account;
+        wrong.clientSecret = QStringLiteral("not-the-secret");
+        const SendResult refused = sender.sendEmail(message, wrong);
+        QCOMPARE(int(refused.delivery), int(Delivery::NotSent));
+        QCOMPARE(refused.failure,
+                 QStringLiteral("Error Occurred: 2004 --> The sign-in service refused Korvane's "
+                                "request: invalid_client (AADSTS7000215: Invalid client secret "
+                                "provided.)"));
+        SmtpServer untrusted = account;
+        untrusted.caFile.clear();  // the system's store does not know the run's CA
+        const SendResult unverified = sender.sendEmail(message, untrusted);
+        QVERIFY2(unverified.passing && unverified.failure.contains(QStringLiteral("certificate")),
+                 qPrintable(unverified.failure));
+        SmtpServer password{account.server, account.port, account.userName,
+                            QStringLiteral("a-password")};
+        const SendResult byPassword = sender.sendEmail(message, password);
+        QVERIFY2(byPassword.failure.startsWith(QStringLiteral("Error Occurred: 2167 --> ")),
+                 qPrintable(byPassword.failure));
+        for (const SendResult& result : {refused, unverified, byPassword}) {
+            QVERIFY(!result.failure.contains(account.clientSecret));
+            QVERIFY(!result.failure.contains(QStringLiteral("a-password")));
+        }
+        QCOMPARE(ReceivedMessages::mail(store).size(), 3);
+    }
+
     void failuresGiveCurlCodeAndText() {
         EmailSender sender(transport_);
         sender.setTimeouts(5000, 5000, 10000);

@@ -5,10 +5,13 @@ starting with "stall" is stored but never answered, and one to "refuse" is refus
 data with 554. Each accepted message
 is stored as a JSON file (envelope and raw data) in --store, and printed with --print.
 With --auth USER:PASSWORD the server requires that login (plain AUTH is allowed without TLS:
-it only ever listens on loopback).
+it only ever listens on loopback). With --xoauth2 FILE it takes XOAUTH2 alone, for the
+mailbox --mailbox and the bearer tokens listed in FILE (one a line, as the token endpoint
+issues them).
 """
 import argparse
 import asyncio
+import base64
 import email
 import email.policy
 import json
@@ -29,6 +32,29 @@ class Handler:
         self.show = show
         self.delay = delay
         self.count = 0
+
+
+class BearerHandler(Handler):
+    def __init__(self, store, show, tokens, mailbox):
+        super().__init__(store, show)
+        self.tokens = tokens
+        self.mailbox = mailbox
+
+    async def auth_XOAUTH2(self, server, args):
+        if len(args) > 1:
+            response = args[1]
+        else:
+            response = await server.challenge_auth("", encode_to_b64=False)
+        try:
+            fields = base64.b64decode(response).decode().split("\x01")
+        except ValueError:
+            fields = []
+        with open(self.tokens) as listed:
+            issued = set(line.strip() for line in listed)
+        ok = ("user=" + self.mailbox) in fields and any(
+            field.startswith("auth=Bearer ") and field[12:] in issued for field in fields)
+        return AuthResult(success=ok, handled=False,
+                          message=None if ok else "535 5.7.3 Authentication unsuccessful")
 
     async def handle_EHLO(self, server, session, envelope, hostname, responses):
         await asyncio.sleep(self.delay)
@@ -80,6 +106,8 @@ def main():
     parser.add_argument("--port", type=int, required=True)
     parser.add_argument("--store")
     parser.add_argument("--auth")
+    parser.add_argument("--xoauth2")
+    parser.add_argument("--mailbox")
     parser.add_argument("--print", action="store_true")
     parser.add_argument("--delay", type=float, default=0, help="milliseconds before each reply")
     options = parser.parse_args()
@@ -97,8 +125,13 @@ def main():
             return AuthResult(success=ok, handled=False)
 
         kwargs = dict(authenticator=authenticator, auth_required=True, auth_require_tls=False)
-    controller = Controller(Handler(options.store, options.print, options.delay / 1000.0), hostname="127.0.0.1",
-                            port=options.port, **kwargs)
+    handler = Handler(options.store, options.print, options.delay / 1000.0)
+    if options.xoauth2:
+        open(options.xoauth2, "a").close()
+        handler = BearerHandler(options.store, options.print, options.xoauth2, options.mailbox)
+        kwargs = dict(auth_required=True, auth_require_tls=False,
+                      auth_exclude_mechanism=["LOGIN", "PLAIN"])
+    controller = Controller(handler, hostname="127.0.0.1", port=options.port, **kwargs)
     controller.start()
     if options.print:
         print("Mail sink listening on 127.0.0.1:%d" % options.port, flush=True)
