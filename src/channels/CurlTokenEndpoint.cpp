@@ -46,7 +46,7 @@ size_t collect(char* data, size_t size, size_t count, void* user) {
         return 0;  // ends the transfer: no token answer is that long
     }
     exchange->answer.append(data, bytes);
-    return size * count;
+    return total;
 }
 
 int progress(void* user, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {

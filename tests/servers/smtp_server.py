@@ -34,28 +34,6 @@ class Handler:
         self.count = 0
 
 
-class BearerHandler(Handler):
-    def __init__(self, store, show, tokens, mailbox):
-        super().__init__(store, show)
-        self.tokens = tokens
-        self.mailbox = mailbox
-
-    async def auth_XOAUTH2(self, server, args):
-        if len(args) > 1:
-            response = args[1]
-        else:
-            response = await server.challenge_auth("", encode_to_b64=False)
-        try:
-            fields = base64.b64decode(response).decode().split("\x01")
-        except ValueError:
-            fields = []
-        with open(self.tokens) as listed:
-            issued = set(line.strip() for line in listed)
-        ok = ("user=" + self.mailbox) in fields and any(
-            field.startswith("auth=Bearer ") and field[12:] in issued for field in fields)
-        return AuthResult(success=ok, handled=False,
-                          message=None if ok else "535 5.7.3 Authentication unsuccessful")
-
     async def handle_EHLO(self, server, session, envelope, hostname, responses):
         await asyncio.sleep(self.delay)
         session.host_name = hostname
@@ -99,6 +77,29 @@ class BearerHandler(Handler):
         if any(name.startswith("stall") for name in locals_):
             await asyncio.sleep(30)
         return "250 Message accepted for delivery"
+
+
+class BearerHandler(Handler):
+    def __init__(self, store, show, tokens, mailbox):
+        super().__init__(store, show)
+        self.tokens = tokens
+        self.mailbox = mailbox
+
+    async def auth_XOAUTH2(self, server, args):
+        if len(args) > 1:
+            response = args[1]
+        else:
+            response = await server.challenge_auth("", encode_to_b64=False)
+        try:
+            fields = base64.b64decode(response).decode().split("\x01")
+        except ValueError:
+            fields = []
+        with open(self.tokens) as listed:
+            issued = set(line.strip() for line in listed)
+        ok = ("user=" + self.mailbox) in fields and any(
+            field.startswith("auth=Bearer ") and field[12:] in issued for field in fields)
+        return AuthResult(success=ok, handled=False,
+                          message=None if ok else "535 5.7.3 Authentication unsuccessful")
 
 
 def main():
