@@ -7,7 +7,7 @@ is stored as a JSON file (envelope and raw data) in --store, and printed with --
 With --auth USER:PASSWORD the server requires that login (plain AUTH is allowed without TLS:
 it only ever listens on loopback). With --xoauth2 FILE it takes XOAUTH2 alone, for the
 mailbox --mailbox and the bearer tokens listed in FILE (one a line, as the token endpoint
-issues them).
+issues them); with both, it takes either. --attempts FILE gets a line for every sign-in.
 """
 import argparse
 import asyncio
@@ -24,6 +24,12 @@ import warnings
 
 from aiosmtpd.controller import Controller
 from aiosmtpd.smtp import AuthResult, LoginPassword
+
+
+def note_attempt(path):
+    if path:
+        with open(path, "a") as attempts:
+            attempts.write("sign-in\n")
 
 
 class Handler:
@@ -84,12 +90,14 @@ class BearerHandler(Handler):
         super().__init__(store, show)
         self.tokens = tokens
         self.mailbox = mailbox
+        self.attempts = None
 
     async def auth_XOAUTH2(self, server, args):
         if len(args) > 1:
             response = args[1]
         else:
             response = await server.challenge_auth("", encode_to_b64=False)
+        note_attempt(self.attempts)
         try:
             fields = base64.b64decode(response).decode().split("\x01")
         except ValueError:
@@ -109,6 +117,7 @@ def main():
     parser.add_argument("--auth")
     parser.add_argument("--xoauth2")
     parser.add_argument("--mailbox")
+    parser.add_argument("--attempts")
     parser.add_argument("--print", action="store_true")
     parser.add_argument("--delay", type=float, default=0, help="milliseconds before each reply")
     options = parser.parse_args()
@@ -121,6 +130,7 @@ def main():
         user, password = options.auth.split(":", 1)
 
         def authenticator(server, session, envelope, mechanism, auth_data):
+            note_attempt(options.attempts)
             ok = isinstance(auth_data, LoginPassword) and \
                 auth_data.login.decode() == user and auth_data.password.decode() == password
             return AuthResult(success=ok, handled=False)
@@ -130,8 +140,11 @@ def main():
     if options.xoauth2:
         open(options.xoauth2, "a").close()
         handler = BearerHandler(options.store, options.print, options.xoauth2, options.mailbox)
-        kwargs = dict(auth_required=True, auth_require_tls=False,
-                      auth_exclude_mechanism=["LOGIN", "PLAIN"])
+        handler.delay = options.delay / 1000.0
+        handler.attempts = options.attempts
+        kwargs.update(auth_required=True, auth_require_tls=False)
+        if not options.auth:
+            kwargs.update(auth_exclude_mechanism=["LOGIN", "PLAIN"])
     controller = Controller(handler, hostname="127.0.0.1", port=options.port, **kwargs)
     controller.start()
     if options.print:
