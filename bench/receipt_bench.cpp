@@ -27,7 +27,8 @@ using bench::NoWindow;
 // A gateway's side of the receipts: it counts their answers.
 class CountingSms : public SmsChannel {
 public:
-    int submit(const SmsGateway&, const QString&, const QString&, const QDateTime&) override {
+    int submit(const QList<SmsGateway>&, const QString&, const QString&, const QDateTime&,
+               const QString&) override {
         return 0;
     }
     SendResult outcome(int) override { return {}; }

@@ -32,12 +32,12 @@ using bench::NoWindow;
 class WatchedSms : public SmppChannel {
 public:
     using SmppChannel::SmppChannel;
-    int submit(const SmsGateway& gateway, const QString& number, const QString& text,
-               const QDateTime& until) override {
+    int submit(const QList<SmsGateway>& gateways, const QString& number, const QString& text,
+               const QDateTime& until, const QString& sender) override {
         if (number == watched && !handedOver.isValid()) {
             handedOver.start();
         }
-        return SmppChannel::submit(gateway, number, text, until);
+        return SmppChannel::submit(gateways, number, text, until, sender);
     }
     QString watched;
     QElapsedTimer handedOver;  // started at the hand-over

@@ -12,9 +12,9 @@ namespace korvane {
 class SmppChannel : public SmsChannel {
 public:
     explicit SmppChannel(SmsSender& sender) : sender_(sender) {}
-    int submit(const SmsGateway& gateway, const QString& mobileNumber, const QString& text,
-               const QDateTime& validUntil) override {
-        return sender_.submit(gateway, mobileNumber, text, validUntil);
+    int submit(const QList<SmsGateway>& gateways, const QString& mobileNumber, const QString& text,
+               const QDateTime& validUntil, const QString& sender) override {
+        return sender_.submit(gateways, mobileNumber, text, validUntil, sender);
     }
     SendResult outcome(int ticket) override { return sender_.outcome(ticket); }
     bool isSettled(int ticket) override { return sender_.isSettled(ticket); }
@@ -35,7 +35,7 @@ public:
     void answerReceipt(quint64 token, bool written) override {
         sender_.answerReceipt(token, written);
     }
-    QString listen(const SmsGateway& gateway) override { return sender_.listen(gateway); }
+    QString listen(const QList<SmsGateway>& gateways) override { return sender_.listen(gateways); }
 
 private:
     SmsSender& sender_;

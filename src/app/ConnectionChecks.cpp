@@ -85,8 +85,7 @@ void ConnectionChecks::testEmail(const SmtpServer& server) {
                   true, true);
 }
 
-void ConnectionChecks::testSms(const QString& server, const QString& port, const QString& user,
-                               const QString& password) {
+void ConnectionChecks::testSms(const SmsGateway& gateway) {
     const QString number =
         view_.prompt(QStringLiteral("Please Enter Mobile Number to send SMS"),
                      QStringLiteral("Mobile Number"), QString::fromLatin1(kSampleMobile));
@@ -98,8 +97,7 @@ void ConnectionChecks::testSms(const QString& server, const QString& port, const
     {
         BusyScope busy(view_, CheckView::Test::Sms);
         sms_.retryNow();  // a test is a deliberate attempt, whatever the back-off says
-        result = sms_.send(SmsGateway{server, port, user, password}, number,
-                           QStringLiteral("SMS Testing"));
+        result = sms_.send(gateway, number, QStringLiteral("SMS Testing"));
         sms_.endSession();
     }
     log_.WriteLog(result.delivery == Delivery::Sent

@@ -36,8 +36,8 @@ public:
                         const QString& fileDsnPath);
     // server: the boxes' values and the sign-in method chosen (OAuth 2.0 included).
     void testEmail(const SmtpServer& server);
-    void testSms(const QString& server, const QString& port, const QString& user,
-                 const QString& password);
+    // gateway: the boxes' values, with TLS as configured.
+    void testSms(const SmsGateway& gateway);
 
 private:
     ActivityLog& log_;

@@ -17,8 +17,7 @@ const char* const kConnectFailed =
 }  // namespace
 
 bool GatewayLink::boundTo(const SmsGateway& gateway) const {
-    return boundTo_.server == gateway.server && boundTo_.port == gateway.port &&
-           boundTo_.user == gateway.user && boundTo_.password == gateway.password &&
+    return boundTo_.sameAs(gateway) &&
            (!session_ || boundAsTransceiver_ == (receipts_ && !transceiverRefused_));
 }
 
@@ -39,8 +38,8 @@ SmppSession::Bind GatewayLink::open(std::unique_ptr<SmppSession>& session,
                                     const SmsGateway& gateway, bool transceiver) {
     const qint32 port = toInt32(gateway.port);
     session = newSession();
-    SmppSession::Bind bind =
-        session->open(gateway.server, port, gateway.user, gateway.password, transceiver);
+    SmppSession::Bind bind = session->open(gateway.server, port, gateway.user, gateway.password,
+                                           transceiver, gateway.tls);
     const quint32 status = session->bindStatus();
     if (transceiver && bind == SmppSession::Bind::Refused && status != Status::InvalidPassword &&
         status != Status::InvalidSystemId) {
@@ -51,7 +50,16 @@ SmppSession::Bind GatewayLink::open(std::unique_ptr<SmppSession>& session,
                         .arg(describeStatus(status)));
         }
         session = newSession();
-        bind = session->open(gateway.server, port, gateway.user, gateway.password, false);
+        bind =
+            session->open(gateway.server, port, gateway.user, gateway.password, false, gateway.tls);
+    }
+    if (bind == SmppSession::Bind::Bound && gateway.tls.on && gateway.tls.insecure) {
+        const QString unverified = session->unverified();
+        bindNotice_ =
+            QStringLiteral(
+                "Telvoro Server's certificate is not checked "
+                "(CellTlsInsecure=1)%1.")
+                .arg(unverified.isEmpty() ? QString() : QStringLiteral(": ") + unverified);
     }
     boundAsTransceiver_ = transceiver && !transceiverRefused_;
     return bind;
@@ -72,6 +80,9 @@ QString GatewayLink::bind(const SmsGateway& gateway) {
         switch (open(session, gateway, receipts_ && !transceiverRefused_)) {
             case SmppSession::Bind::ConnectFailed:
                 return refused(QStringLiteral("connect"), QString::fromLatin1(kConnectFailed));
+            case SmppSession::Bind::HandshakeFailed:
+                return refused(QStringLiteral("tls"),
+                               errorLine(session->failureNumber(), session->failure()));
             case SmppSession::Bind::Refused: {
                 const quint32 status = session->bindStatus();
                 return refused(describeStatus(status).section(QLatin1Char(' '), 0, 0),

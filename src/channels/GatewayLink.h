@@ -5,6 +5,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <utility>
 
 #include "channels/SmppSession.h"
 #include "core/BackOff.h"
@@ -68,6 +69,9 @@ public:
     // A bind failed and its back-off has not run out.
     bool backingOff() const { return backOff_.waiting(sinceStart_.elapsed()); }
     const Counts& counts() const { return counts_; }
+    // A line about the last bind worth the log (a certificate taken unverified); "" when none.
+    QString takeBindNotice() { return std::exchange(bindNotice_, QString()); }
+    const SmsGateway& gateway() const { return boundTo_; }
 
 private:
     QString refused(const QString& status, const QString& line);
@@ -88,6 +92,7 @@ private:
     bool transceiverRefused_ = false;  // this gateway takes transmitter binds only
     std::function<void(SmppSession&, const smpp::Pdu&)> deliveries_;
     std::function<void(const QString&)> notice_;
+    QString bindNotice_;
 };
 
 }  // namespace korvane

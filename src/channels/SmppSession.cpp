@@ -4,6 +4,7 @@
 #include <netinet/tcp.h>
 #include <sys/socket.h>
 
+#include "channels/SmppTlsSetup.h"
 #include "core/KorvaneError.h"
 #include "core/Responsive.h"
 #include "core/StopDeadline.h"
@@ -28,8 +29,16 @@ SmppSession::SmppSession(SmppTimeouts timeouts, const StopDeadline* stop)
              QStringLiteral("Telvoro Server did not answer enquire_link within %1 seconds.")
                  .arg(timeouts_.linkAnswerMs / 1000.0));
     });
-    connect(&socket_, &QTcpSocket::readyRead, this, &SmppSession::onReadyRead);
-    connect(&socket_, &QTcpSocket::disconnected, this, [this] {
+    connect(&socket_, &QSslSocket::readyRead, this, &SmppSession::onReadyRead);
+    connect(&socket_, &QSslSocket::connected, this, [this] { tcpConnected_ = true; });
+    connect(&socket_, &QSslSocket::sslErrors, this, [this](const QList<QSslError>& errors) {
+        sslErrors_ = errors;
+        if (tls_.insecure) {
+            unverified_ = smpptls::describe(errors, socket_.peerName(), tls_);
+            socket_.ignoreSslErrors();
+        }
+    });
+    connect(&socket_, &QSslSocket::disconnected, this, [this] {
         onReadyRead();  // what came before the close still counts
         if (failure_.isEmpty()) {
             fail(ErrorNumber::GatewayClosed,
@@ -42,31 +51,53 @@ SmppSession::~SmppSession() {
     abort();
 }
 
-bool SmppSession::connectTo(const QString& server, qint32 port) {
+// Connects, and with TLS completes the handshake within the same limit; nothing is written
+// before the session is encrypted.
+SmppSession::Bind SmppSession::connectTo(const QString& server, qint32 port, const SmppTls& tls) {
     if (port <= 0 || port > 65535 || server.trimmed().isEmpty()) {
-        return false;
+        return Bind::ConnectFailed;
     }
-    socket_.connectToHost(server, static_cast<quint16>(port));
-    const bool connected = waitUnlessStopped(
-        [this] {
-            return socket_.state() == QAbstractSocket::ConnectedState ||
-                   socket_.state() == QAbstractSocket::UnconnectedState;
-        },
-        QDeadlineTimer(timeouts_.connectMs));
-    if (!connected || socket_.state() != QAbstractSocket::ConnectedState) {
-        socket_.abort();
-        return false;
+    tls_ = tls;
+    if (tls.on) {
+        if (const QString problem = smpptls::configure(socket_, tls); !problem.isEmpty()) {
+            fail(ErrorNumber::GatewayTls,
+                 QStringLiteral("TLS with Telvoro Server cannot be set up: %1.").arg(problem));
+            return Bind::HandshakeFailed;
+        }
+        socket_.connectToHostEncrypted(server, static_cast<quint16>(port));
+    } else {
+        socket_.connectToHost(server, static_cast<quint16>(port));
     }
-    // Requests and answers are small and many are in flight: each goes at once rather than
-    // waiting behind the acknowledgement of the one before (Nagle).
-    socket_.setSocketOption(QAbstractSocket::LowDelayOption, 1);
-    return true;
+    const auto ready = [this, &tls] {
+        return socket_.state() == QAbstractSocket::UnconnectedState ||
+               (socket_.state() == QAbstractSocket::ConnectedState &&
+                (!tls.on || socket_.isEncrypted()));
+    };
+    const bool done = waitUnlessStopped(ready, QDeadlineTimer(timeouts_.connectMs));
+    if (done && socket_.state() == QAbstractSocket::ConnectedState) {
+        // Requests and answers are small and many are in flight: each goes at once rather
+        // than waiting behind the acknowledgement of the one before (Nagle).
+        socket_.setSocketOption(QAbstractSocket::LowDelayOption, 1);
+        return Bind::Bound;
+    }
+    const QString socketError = socket_.errorString();
+    socket_.abort();
+    if (!tls.on || !tcpConnected_) {
+        return Bind::ConnectFailed;
+    }
+    failure_.clear();  // the close that ended the handshake says less than the handshake
+    fail(ErrorNumber::GatewayTls,
+         done ? smpptls::handshakeFailed(sslErrors_, socketError, server, tls)
+              : QStringLiteral("The TLS handshake with Telvoro Server failed: it did not "
+                               "complete within %1 seconds.")
+                    .arg(timeouts_.connectMs / 1000.0));
+    return Bind::HandshakeFailed;
 }
 
 SmppSession::Bind SmppSession::open(const QString& server, qint32 port, const QString& user,
-                                    const QString& password, bool transceiver) {
-    if (!connectTo(server, port)) {
-        return Bind::ConnectFailed;
+                                    const QString& password, bool transceiver, const SmppTls& tls) {
+    if (const Bind connected = connectTo(server, port, tls); connected != Bind::Bound) {
+        return connected;
     }
     PduWriter body;
     body.cString(user.toLatin1())

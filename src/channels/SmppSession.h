@@ -3,12 +3,14 @@
 #include <QByteArray>
 #include <QDeadlineTimer>
 #include <QObject>
-#include <QTcpSocket>
+#include <QSslError>
+#include <QSslSocket>
 #include <QTimer>
 #include <functional>
 #include <map>
 
 #include "channels/SmppPdu.h"
+#include "core/Messages.h"
 
 namespace korvane {
 
@@ -40,7 +42,9 @@ class SmppSession : public QObject {
     Q_OBJECT
 
 public:
-    enum class Bind { Bound, ConnectFailed, Refused };
+    // HandshakeFailed: connected, and TLS could not be set up (failure() says why); nothing was
+    // written in clear.
+    enum class Bind { Bound, ConnectFailed, HandshakeFailed, Refused };
 
     // stop: connecting and binding give up when it passes.
     explicit SmppSession(SmppTimeouts timeouts, const StopDeadline* stop = nullptr);
@@ -49,7 +53,9 @@ public:
     // Raises KorvaneError when the gateway breaks the protocol, closes or does not answer. A
     // transceiver bind answered generic_nack counts as refused.
     Bind open(const QString& server, qint32 port, const QString& user, const QString& password,
-              bool transceiver = false);
+              bool transceiver = false, const SmppTls& tls = SmppTls());
+    // With TLS taken unverified (SmppTls::insecure): what did not verify, "" when all did.
+    const QString& unverified() const { return unverified_; }
     // Where the gateway's deliver_sm go; without one they are refused (generic_nack).
     void setDeliveries(std::function<void(const smpp::Pdu&)> take) {
         deliveries_ = std::move(take);
@@ -86,7 +92,7 @@ private:
     bool waitUnlessStopped(const std::function<bool()>& done, QDeadlineTimer deadline);
     void onReadyRead();
     bool take(smpp::Pdu& pdu);
-    bool connectTo(const QString& server, qint32 port);
+    Bind connectTo(const QString& server, qint32 port, const SmppTls& tls);
     void fail(qint32 number, const QString& description);
     void sendRaw(const QByteArray& bytes);
     void onIdle();
@@ -94,7 +100,11 @@ private:
 
     SmppTimeouts timeouts_;
     const StopDeadline* stop_;
-    QTcpSocket socket_;
+    QSslSocket socket_;  // plain TCP unless encryption is asked for
+    bool tcpConnected_ = false;
+    SmppTls tls_;
+    QList<QSslError> sslErrors_;
+    QString unverified_;
     QByteArray buffer_;
     quint32 sequence_ = 0;
     bool bound_ = false;

@@ -99,7 +99,20 @@ void SmsMessage::settle(const QString& refused) {
                       .arg(accepted)
                       .arg(total)};
     }
-    result.note = answer;
+    QStringList lines = notes;
+    if (!via.isEmpty() && result.delivery != Delivery::NotSent) {
+        lines << QStringLiteral("The message went through Telvoro Server %1.").arg(via);
+    }
+    if (!answer.isEmpty()) {
+        lines << answer;
+    }
+    result.note = lines.join(QLatin1Char('\n'));
+}
+
+bool SmsMessage::untouched() const {
+    return std::all_of(parts.begin(), parts.end(), [](const Part& part) {
+        return part.state == PartState::Waiting || part.state == PartState::Retry;
+    });
 }
 
 // The message's parts as submit_sm bodies; why it cannot be sent, or "".

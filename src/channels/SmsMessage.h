@@ -3,6 +3,7 @@
 #include <QByteArray>
 #include <QDeadlineTimer>
 #include <QString>
+#include <QStringList>
 #include <vector>
 
 #include "core/Messages.h"
@@ -33,11 +34,13 @@ struct SmsMessage {
         QString id;           // the gateway's message_id, once accepted
     };
 
-    SmsGateway gateway;
     std::vector<Part> parts;
+    int lane = -1;  // the session its parts go on; -1: none yet, or it may move
     QDeadlineTimer throttleLimit{QDeadlineTimer::Forever};
-    QString failure;  // why it may not be sent, from what happened to its parts
-    QString answer;   // the gateway's refusal, named, for a line of its own
+    QString failure;    // why it may not be sent, from what happened to its parts
+    QString answer;     // the gateway's refusal, named, for a line of its own
+    QStringList notes;  // lines about how it went: its session's bind
+    QString via;        // the gateway it went through, when the log is to name it
     bool done = false;
     // Not sent for a cause that may pass (SendResult): no session, a throttle that lasted, a
     // gateway in trouble.
@@ -45,6 +48,9 @@ struct SmsMessage {
     bool unreachable = false;
     SendResult result;
 
+    // Nothing of it was written, or all that was came back throttled: another session may
+    // take it whole.
+    bool untouched() const;
     // Its parts as submit_sm bodies; why it cannot be sent as it stands, or "".
     // receipt: each part asks for a final delivery receipt.
     QString build(const QString& senderName, const QString& mobileNumber, const QString& text,

@@ -3,6 +3,7 @@
 #include <QCoreApplication>
 #include <algorithm>
 #include <cmath>
+#include <limits>
 
 #include "core/Conversion.h"
 #include "core/KorvaneError.h"
@@ -25,57 +26,60 @@ SmsSender::SmsSender(SmppTimeouts timeouts, const StopDeadline* stop, int window
       stop_(stop),
       window_(std::max(1, window)),
       inbox_(receiptAnswerMs),
-      link_(timeouts, stop) {
+      lanes_(timeouts, stop) {
     clock_.start();
 }
 
 void SmsSender::setReceiptListener(ReceiptInbox::Listener listener, ReceiptInbox::Notice notice) {
     inbox_.setListener(std::move(listener), notice);
-    link_.setDeliveries([this](SmppSession& session, const Pdu& pdu) { inbox_.take(session, pdu); },
-                        std::move(notice));
+    lanes_.setDeliveries(
+        [this](SmppSession& session, const Pdu& pdu) { inbox_.take(session, pdu); },
+        std::move(notice));
 }
 
-QString SmsSender::listen(const SmsGateway& gateway) {
-    return anyPending() ? QString() : openSession(gateway);
+QString SmsSender::listen(const QList<SmsGateway>& gateways) {
+    return backlog_.anyPending() ? QString() : openSessions(gateways);
 }
 
 SmsSender::~SmsSender() {
     endSession();
 }
 
-QString SmsSender::openSession(const SmsGateway& gateway) {
-    // Events first, so that a close that already came is seen; a dropped session is settled
-    // before anything is written to a new one.
+// The sessions for these gateways, bound where they can be. Events first, so that a close
+// that already came is seen; what old sessions still owe is settled before they go.
+QString SmsSender::openSessions(const QList<SmsGateway>& gateways) {
     QCoreApplication::processEvents();
-    if (SmppSession* session = link_.session();
-        session != nullptr && !session->failure().isEmpty()) {
-        loseSession(session->failureNumber(), session->failure());
+    loseFailedSessions();
+    if (!lanes_.arrangedFor(gateways) || lanes_.boundOtherwise()) {
+        while (backlog_.inFlight() > 0) {
+            pump();
+        }
+        if (!lanes_.arrangedFor(gateways)) {
+            lanes_.arrange(gateways);
+        }
+        lanes_.closeBoundOtherwise();
     }
-    if (link_.live() && link_.boundTo(gateway)) {
-        return QString();
-    }
-    while (link_.session() != nullptr && inFlight() > 0) {
-        pump();  // what the old session still owes
-    }
-    const QString failure = link_.bind(gateway);
-    if (failure.isEmpty()) {
-        pacer_.sessionStarted();
-    }
+    return bindLanes();
+}
+
+QString SmsSender::bindLanes() {
+    QStringList notices;
+    const QString failure = lanes_.bindAll(notices);
+    bindNotices_ << notices;
     return failure;
 }
 
-int SmsSender::submit(const SmsGateway& gateway, const QString& mobileNumber, const QString& text,
-                      const QDateTime& validUntil) {
+int SmsSender::submit(const QList<SmsGateway>& gateways, const QString& mobileNumber,
+                      const QString& text, const QDateTime& validUntil, const QString& senderName) {
     const int ticket = nextTicket_++;
     Message message;
-    message.gateway = gateway;
     // passing: nothing was offered, for a cause that may pass.
     auto refuse = [&](const QString& line, bool passing = false) {
         message.done = true;
         message.result = SendResult{Delivery::NotSent, line};
         message.result.passing = passing;
         message.result.unreachable = passing;
-        messages_.emplace(ticket, std::move(message));
+        backlog_.messages().emplace(ticket, std::move(message));
         return ticket;
     };
     if (stop_ != nullptr && stop_->passed()) {
@@ -84,17 +88,35 @@ int SmsSender::submit(const SmsGateway& gateway, const QString& mobileNumber, co
                                                "offered to Telvoro Server.")),
                       true);
     }
-    if (const QString failure = openSession(gateway); !failure.isEmpty()) {
+    if (gateways.isEmpty()) {
+        return refuse(QString::fromLatin1(kConnectFailed), true);
+    }
+    if (const QString failure = openSessions(gateways); !failure.isEmpty()) {
         return refuse(failure, true);
     }
-    if (const QString refusal =
-            message.build(gateway.user, mobileNumber, text, link_.receipts(), validUntil);
+    const QString ownSender = senderName.trimmed();
+    if (QString refusal = message.build(ownSender.isEmpty() ? gateways.first().user : ownSender,
+                                        mobileNumber, text, lanes_.receipts(), validUntil);
         !refusal.isEmpty()) {
+        if (!ownSender.isEmpty() && refusal == QLatin1String(kSenderRefused)) {
+            refusal = errorLine(ErrorNumber::SmsSenderRefused,
+                                QStringLiteral("The row's sender \"%1\" cannot be sent: a sender "
+                                               "is a number of up to 20 digits, or up to 11 "
+                                               "letters, digits, spaces and . _ & -.")
+                                    .arg(ownSender));
+        }
         return refuse(refusal);
     }
-    pacer_.configure(rateOverride_ > 0 ? rateOverride_ : gateway.submitsPerSecond);
+    // One session learns its own pace under the contract's; several learn theirs, and the
+    // contract holds them together.
+    const double rate = rateOverride_ > 0 ? rateOverride_ : gateways.first().submitsPerSecond;
+    const bool one = lanes_.size() == 1;
+    for (int n = 0; n < lanes_.size(); ++n) {
+        lanes_[n].pacer.configure(one ? rate : 0);
+    }
+    account_.configure(one ? 0 : rate);
     // Only a complete message joins the others: the engine never settles a half-built one.
-    Message& added = messages_.emplace(ticket, std::move(message)).first->second;
+    Message& added = backlog_.messages().emplace(ticket, std::move(message)).first->second;
     while (added.has(PartState::Waiting) && !added.done) {
         pump();
     }
@@ -102,8 +124,8 @@ int SmsSender::submit(const SmsGateway& gateway, const QString& mobileNumber, co
 }
 
 SendResult SmsSender::outcome(int ticket) {
-    auto it = messages_.find(ticket);
-    if (it == messages_.end()) {
+    auto it = backlog_.messages().find(ticket);
+    if (it == backlog_.messages().end()) {
         return SendResult{Delivery::NotSent, errorLine(ErrorNumber::GatewayProtocol,
                                                        QStringLiteral("Unknown message."))};
     }
@@ -111,13 +133,13 @@ SendResult SmsSender::outcome(int ticket) {
         pump();
     }
     const SendResult result = it->second.result;
-    messages_.erase(it);
+    backlog_.messages().erase(it);
     return result;
 }
 
 bool SmsSender::isSettled(int ticket) {
-    auto it = messages_.find(ticket);
-    if (it == messages_.end() || it->second.done) {
+    auto it = backlog_.messages().find(ticket);
+    if (it == backlog_.messages().end() || it->second.done) {
         return true;
     }
     pump(false);
@@ -126,36 +148,18 @@ bool SmsSender::isSettled(int ticket) {
 
 int SmsSender::room() {
     pump(false);
-    int waiting = 0;
-    for (const auto& [ticket, message] : messages_) {
-        waiting +=
-            message.done ? 0 : message.count(PartState::Waiting) + message.count(PartState::Retry);
-    }
-    return paused() ? 0 : std::max(0, window_ - inFlight() - waiting);
-}
-
-int SmsSender::inFlight() const {
-    int count = 0;
-    for (const auto& [ticket, message] : messages_) {
-        count += message.count(PartState::InFlight);
-    }
-    return count;
+    const int waiting = backlog_.waitingParts();
+    return std::max(0, lanes_.room(backlog_, window_) - waiting);
 }
 
 // One step of the engine: what came in, what ran out, what can go out now; it waits on the
 // event loop only when none of these did anything.
 void SmsSender::pump(bool mayWait) {
     bool progressed = takeReplies();
-    if (SmppSession* session = link_.session();
-        session != nullptr && !session->failure().isEmpty()) {
-        loseSession(session->failureNumber(), session->failure());
-        progressed = true;
-    }
+    progressed = loseFailedSessions() || progressed;
     progressed = expire() || progressed;
     progressed = writeParts() || progressed;
-    for (auto& [ticket, message] : messages_) {
-        message.settle(QString::fromLatin1(kSendRefused));
-    }
+    backlog_.settleAll(QString::fromLatin1(kSendRefused));
     if (!progressed && mayWait) {
         wait();
     }
@@ -163,11 +167,12 @@ void SmsSender::pump(bool mayWait) {
 
 bool SmsSender::takeReplies() {
     bool progressed = false;
-    for (auto& [ticket, message] : messages_) {
+    for (auto& [ticket, message] : backlog_.messages()) {
+        SmppSession* session = message.lane >= 0 ? lanes_[message.lane].session() : nullptr;
         for (Part& part : message.parts) {
-            if (part.state == PartState::InFlight && link_.session() != nullptr &&
-                link_.session()->hasReply(part.sequence)) {
-                onReply(message, part, link_.session()->takeReply(part.sequence));
+            if (session != nullptr && part.state == PartState::InFlight &&
+                session->hasReply(part.sequence)) {
+                onReply(message, part, session->takeReply(part.sequence));
                 progressed = true;
             }
         }
@@ -176,6 +181,7 @@ bool SmsSender::takeReplies() {
 }
 
 void SmsSender::onReply(Message& message, Part& part, const Pdu& reply) {
+    SmsLane& lane = lanes_[message.lane];
     const quint32 status = reply.status;
     const bool nack = reply.commandId != Command::SubmitSmResp;
     if (!nack && status == Status::Ok) {
@@ -184,22 +190,23 @@ void SmsSender::onReply(Message& message, Part& part, const Pdu& reply) {
         QByteArray id;
         readCString(reply.body, offset, 65, id);
         part.id = QString::fromLatin1(id).trimmed();
-        pacer_.accepted(part.paced);
-        pauseMs_ = kFirstPauseMs;
+        lane.pacer.accepted(part.paced);
+        lane.pauseMs = kFirstPauseMs;
+        ++lane.submits;
         return;
     }
     // A generic_nack carries the same statuses: a throttle is a throttle however it comes.
     if (status == Status::Throttled || status == Status::MessageQueueFull) {
-        // Nothing was taken: offered again at the next paced slot.
+        // Nothing was taken: offered again at the next paced slot, on any session.
         ++throttleAnswers_;
         part.state = PartState::Retry;
         if (message.throttleLimit.isForever()) {
             message.throttleLimit = QDeadlineTimer(kThrottleLimitMs);
         }
-        if (pacer_.throttled(part.paced) && !paused()) {
+        if (lane.pacer.throttled(part.paced) && !lane.paused()) {
             // Throttled even at a submit a second: the gateway is in trouble, not pacing.
-            pausedUntil_ = QDeadlineTimer(pauseMs_);
-            pauseMs_ = std::min(kLongestPauseMs, pauseMs_ * 2);
+            lane.pausedUntil = QDeadlineTimer(lane.pauseMs);
+            lane.pauseMs = std::min(kLongestPauseMs, lane.pauseMs * 2);
         }
         return;
     }
@@ -216,27 +223,25 @@ void SmsSender::onReply(Message& message, Part& part, const Pdu& reply) {
 
 // Deadlines that passed: the program ending, answers overdue, throttled messages out of time.
 bool SmsSender::expire() {
-    if (stop_ != nullptr && stop_->passed() && anyPending()) {
+    if (stop_ != nullptr && stop_->passed() && backlog_.anyPending()) {
         const QString line =
             errorLine(ErrorNumber::GatewayTimeout,
                       QStringLiteral("Korvane is ending and Telvoro Server had not answered yet."));
-        for (auto& [ticket, message] : messages_) {
-            if (message.pending() && message.failure.isEmpty()) {
-                message.failure = line;
-            }
-            message.passing = true;  // whatever was written settles it otherwise
-            message.giveUp();
+        backlog_.giveUpAll(line);
+        for (int n = 0; n < lanes_.size(); ++n) {
+            loseSession(n, ErrorNumber::GatewayTimeout, line);
         }
-        loseSession(ErrorNumber::GatewayTimeout, line);
         return true;
     }
     bool progressed = false;
-    for (auto& [ticket, message] : messages_) {
+    for (auto& [ticket, message] : backlog_.messages()) {
         for (Part& part : message.parts) {
             if (part.state == PartState::InFlight && part.due.hasExpired()) {
                 // May have been taken; the session goes on and a late answer is dropped.
                 part.state = PartState::Lost;
-                link_.session()->forget(part.sequence);
+                if (SmppSession* session = lanes_[message.lane].session(); session != nullptr) {
+                    session->forget(part.sequence);
+                }
                 if (message.failure.isEmpty()) {
                     message.failure =
                         errorLine(ErrorNumber::GatewayTimeout,
@@ -246,142 +251,146 @@ bool SmsSender::expire() {
                 progressed = true;
             }
         }
-        if (message.pending() && message.throttleLimit.hasExpired() &&
-            (message.has(PartState::Retry) || message.has(PartState::Waiting))) {
-            message.giveUp();
-            message.passing = true;
-            if (message.failure.isEmpty()) {
-                message.failure = errorLine(
-                    ErrorNumber::GatewayThrottled,
-                    QStringLiteral("Telvoro Server kept answering that it is busy (throttled) "
-                                   "for %1 seconds.")
-                        .arg(kThrottleLimitMs / 1000));
-            }
-            progressed = true;
-        }
     }
-    return progressed;
+    return backlog_.giveUpThrottled(errorLine(
+               ErrorNumber::GatewayThrottled,
+               QStringLiteral("Telvoro Server kept answering that it is busy (throttled) for %1 "
+                              "seconds.")
+                   .arg(kThrottleLimitMs / 1000))) ||
+           progressed;
 }
 
-// Writes what may go out now: into a live session, outside a pause, within the window; in
-// ticket order, throttled parts before those not yet offered.
+// Writes what may go out now: on live sessions outside their pauses, within their windows, at
+// their paced slots; in ticket order, throttled parts before those not yet offered.
 bool SmsSender::writeParts() {
-    auto waiting = [](const auto& entry) {
-        return !entry.second.done &&
-               (entry.second.has(PartState::Waiting) || entry.second.has(PartState::Retry));
-    };
-    waitingForSlot_ = false;
-    const auto first = std::find_if(messages_.begin(), messages_.end(), waiting);
-    if (first == messages_.end() || paused() || inFlight() >= window_) {
+    for (int n = 0; n < lanes_.size(); ++n) {
+        lanes_[n].waitingForSlot = false;
+    }
+    if (!backlog_.anyWaiting()) {
         return false;
     }
-    if (!link_.live()) {
-        if (const QString failure = openSession(first->second.gateway); !failure.isEmpty()) {
-            failUnwritten(failure);
+    if (!lanes_.allLive()) {
+        // A session lost is bound again, with its back-off, while the others go on.
+        if (const QString failure = bindLanes(); !failure.isEmpty()) {
+            backlog_.failUnwritten(failure);
             return true;
         }
     }
     bool progressed = false;
     for (const PartState from : {PartState::Retry, PartState::Waiting}) {
-        for (auto& [ticket, message] : messages_) {
+        for (auto& [ticket, message] : backlog_.messages()) {
             for (Part& part : message.parts) {
-                if (message.done || part.state != from || inFlight() >= window_ || paused() ||
-                    !link_.live()) {
+                if (message.done || part.state != from) {
                     continue;
                 }
-                if (nowMs() < pacer_.nextSlotMs()) {
-                    waitingForSlot_ = true;
-                    return progressed;
+                const int lane =
+                    lanes_.laneFor(backlog_, message, window_, account_.nextSlotMs(), nowMs());
+                if (lane < 0 && message.untouched()) {
+                    return progressed;  // no session takes anything now: the order holds
                 }
-                try {
-                    part.sequence = link_.session()->send(Command::SubmitSm, part.body);
-                    part.state = PartState::InFlight;
-                    part.due = QDeadlineTimer(timeouts_.responseMs);
-                    part.paced = pacer_.written(nowMs());
-                } catch (const KorvaneError&) {
-                    // Not written: the session is gone and is settled at the next step.
-                }
-                progressed = true;
+                progressed = (lane >= 0 && writePart(message, part, lane)) || progressed;
             }
         }
     }
     return progressed;
 }
 
-// No session could be had: what was never written is not sent, with the reason.
-void SmsSender::failUnwritten(const QString& line) {
-    for (auto& [ticket, message] : messages_) {
-        message.failUnwritten(line);
+bool SmsSender::writePart(Message& message, Part& part, int lane) {
+    SmsLane& to = lanes_[lane];
+    try {
+        part.sequence = to.session()->send(Command::SubmitSm, part.body);
+        part.state = PartState::InFlight;
+        part.due = QDeadlineTimer(timeouts_.responseMs);
+        const double now = nowMs();
+        part.paced = to.pacer.written(now);
+        account_.written(now);
+        message.lane = lane;
+        message.via = lanes_.severalGateways() ? to.gateway.name() : QString();
+        message.notes << bindNotices_;
+        bindNotices_.clear();
+    } catch (const KorvaneError&) {
+        // Not written: the session is gone and is settled at the next step.
     }
+    return true;
 }
 
-// The session ended: each message in flight is settled as far as it can be (SmsMessage).
-void SmsSender::loseSession(qint32 number, const QString& description) {
-    const QString line = errorLine(number, description);
-    for (auto& [ticket, message] : messages_) {
-        message.sessionLost(line);
-    }
-    link_.drop();
+// A session ended: each message on it is settled as far as it can be (SmsMessage); one the
+// gateway has nothing of may go on another.
+void SmsSender::loseSession(int lane, qint32 number, const QString& description) {
+    backlog_.sessionLost(lane, errorLine(number, description));
+    lanes_[lane].link.drop();
 }
 
-// The next time the engine has something to do: an answer due, the pause ending, a
-// throttled message running out of time, the program's end.
+bool SmsSender::loseFailedSessions() {
+    bool lost = false;
+    for (int n = 0; n < lanes_.size(); ++n) {
+        if (SmppSession* session = lanes_[n].session();
+            session != nullptr && !session->failure().isEmpty()) {
+            loseSession(n, session->failureNumber(), session->failure());
+            lost = true;
+        }
+    }
+    return lost;
+}
+
+// The next time the engine has something to do: an answer due, a pause ending, a paced slot,
+// a throttled message running out of time, the program's end.
 QDeadlineTimer SmsSender::nextWake() const {
-    QDeadlineTimer wake(QDeadlineTimer::Forever);
+    bool offering = false;
+    QDeadlineTimer wake = backlog_.nextDeadline(offering);
     const auto earlier = [&wake](QDeadlineTimer at) {
         if (at.deadlineNSecs() < wake.deadlineNSecs()) {
             wake = at;
         }
     };
-    bool offering = false;
-    for (const auto& [ticket, message] : messages_) {
-        if (!message.pending()) {
+    // A pause's end and a paced slot matter only when there will be room then.
+    for (int n = 0; offering && n < lanes_.size(); ++n) {
+        const SmsLane& lane = lanes_[n];
+        if (backlog_.inFlight(n) >= window_) {
             continue;
         }
-        for (const Part& part : message.parts) {
-            if (part.state == PartState::InFlight) {
-                earlier(part.due);
-            }
-        }
-        if (message.has(PartState::Retry) || message.has(PartState::Waiting)) {
-            offering = true;
-            earlier(message.throttleLimit);
-        }
-    }
-    // The pause's end and the next paced slot matter only when there will be room then.
-    if (offering && inFlight() < window_) {
-        earlier(pausedUntil_);
-        if (waitingForSlot_) {
-            earlier(QDeadlineTimer(static_cast<qint64>(std::ceil(pacer_.nextSlotMs() - nowMs()))));
+        earlier(lane.pausedUntil);
+        if (lane.waitingForSlot) {
+            const double slot = std::max(lane.pacer.nextSlotMs(), account_.nextSlotMs());
+            earlier(QDeadlineTimer(static_cast<qint64>(std::ceil(slot - nowMs()))));
         }
     }
     return stop_ != nullptr ? stop_->capped(wake) : wake;
 }
 
-// Sleeps on the event loop until an answer comes, the session fails, the stop deadline moves
+// Sleeps on the event loop until an answer comes, a session fails, the stop deadline moves
 // or the next deadline is reached. Every deadline already past was acted on before this.
 void SmsSender::wait() {
     ++waits_;
-    pacedWaits_ += waitingForSlot_ ? 1 : 0;
-    SmppSession* session = link_.session();
-    const quint64 arrivals = session != nullptr ? session->arrivals() : 0;
+    std::vector<std::pair<SmppSession*, quint64>> watched;
+    bool forSlot = false;
+    for (int n = 0; n < lanes_.size(); ++n) {
+        forSlot = forSlot || lanes_[n].waitingForSlot;
+        if (SmppSession* session = lanes_[n].session(); session != nullptr) {
+            watched.emplace_back(session, session->arrivals());
+        }
+    }
+    pacedWaits_ += forSlot ? 1 : 0;
     const quint64 changes = stop_ != nullptr ? stop_->changes() : 0;
     waitResponsively(
         [&] {
-            return (session != nullptr &&
-                    (session->arrivals() != arrivals || !session->failure().isEmpty())) ||
-                   (stop_ != nullptr && stop_->changes() != changes);
+            for (const auto& [session, arrivals] : watched) {
+                if (session->arrivals() != arrivals || !session->failure().isEmpty()) {
+                    return true;
+                }
+            }
+            return stop_ != nullptr && stop_->changes() != changes;
         },
         nextWake());
 }
 
 void SmsSender::endSession() {
-    while (anyPending()) {
+    while (backlog_.anyPending()) {
         pump();
     }
     inbox_.answerAll();
-    link_.close();
-    messages_.clear();  // every outcome was asked for or can no longer be
+    lanes_.closeAll();
+    backlog_.clear();  // every outcome was asked for or can no longer be
 }
 
 }  // namespace korvane

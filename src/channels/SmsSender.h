@@ -2,6 +2,7 @@
 
 #include <QDeadlineTimer>
 #include <QElapsedTimer>
+#include <QList>
 #include <QString>
 #include <algorithm>
 #include <map>
@@ -11,6 +12,8 @@
 #include "channels/GatewayLink.h"
 #include "channels/ReceiptInbox.h"
 #include "channels/SmppSession.h"
+#include "channels/SmsBacklog.h"
+#include "channels/SmsLanes.h"
 #include "channels/SmsMessage.h"
 #include "channels/SubmitPacer.h"
 #include "core/Messages.h"
@@ -19,26 +22,31 @@ namespace korvane {
 
 class StopDeadline;
 
-// SMS over one SMPP transmitter session, bound at the first message and kept until
-// endSession(), with up to a window of submit_sm in flight. A long text goes out as several
-// parts; the message is sent only when every part was accepted.
+// SMS over SMPP sessions kept to one gateway or two (SmsLanes), each bound at the first
+// message and kept until endSession(), each with up to a window of submit_sm in flight. A
+// long text goes out as several parts, all on one session; the message is sent only when
+// every part was accepted. A message goes to the session with room soonest, and moves to
+// another only while the gateway has certainly nothing of it.
 //
-// Submits are spaced at the pace the gateway accepts (SubmitPacer, which outlives sessions):
-// a throttled part (ESME_RTHROTTLED, ESME_RMSGQFUL) is offered again at the next paced slot.
-// Only throttles that go on at a submit a second pause the whole session, from 250 ms
-// doubling to 5 s, until a submit is accepted.
+// Submits are spaced at the pace each session's gateway accepts (SubmitPacer, which outlives
+// sessions), and SubmitsPerSecond holds the account as a whole: a throttled part
+// (ESME_RTHROTTLED, ESME_RMSGQFUL) is offered again at the next paced slot. Only throttles
+// that go on at a submit a second pause that session, from 250 ms doubling to 5 s, until a
+// submit is accepted.
 //
-// With receipts on, every part asks for a final delivery receipt, the session binds as a
-// transceiver, and each part's message_id comes back with the outcome; receipts go to the
-// listener and are answered through answerReceipt (ReceiptInbox).
+// With receipts on, every part asks for a final delivery receipt, the sessions bind as
+// transceivers, and each part's message_id comes back with the outcome; receipts go to the
+// listener and are answered through answerReceipt (ReceiptInbox), on whichever session
+// brought them.
 class SmsSender {
 public:
     static constexpr int kDefaultWindow = 10;
     // How long a throttled message keeps being offered again, from its first throttle answer.
     static constexpr int kThrottleLimitMs = 60000;
-    static constexpr int kFirstPauseMs = 250;
-    static constexpr int kLongestPauseMs = 5000;
+    static constexpr int kFirstPauseMs = SmsLane::kFirstPauseMs;
+    static constexpr int kLongestPauseMs = SmsLane::kLongestPauseMs;
 
+    // window: submits in flight on each session at the most.
     explicit SmsSender(SmppTimeouts timeouts = SmppTimeouts(), const StopDeadline* stop = nullptr,
                        int window = kDefaultWindow, int receiptAnswerMs = ReceiptInbox::kAnswerMs);
     ~SmsSender();
@@ -46,16 +54,21 @@ public:
     SmsSender& operator=(const SmsSender&) = delete;
 
     // Hands one message over and returns its ticket; waits only to connect and bind (once per
-    // session) and until every part of the message has been written.
-    // validUntil: the gateway gives up on it then (none when invalid).
+    // session) and until every part of the message has been written. gateways: the first and
+    // the one beside it, if any. validUntil: the gateway gives up on it then (none when
+    // invalid). senderName: the sender to show; "": the first account's name.
+    int submit(const QList<SmsGateway>& gateways, const QString& mobileNumber, const QString& text,
+               const QDateTime& validUntil = QDateTime(), const QString& senderName = QString());
     int submit(const SmsGateway& gateway, const QString& mobileNumber, const QString& text,
-               const QDateTime& validUntil = QDateTime());
+               const QDateTime& validUntil = QDateTime()) {
+        return submit(QList<SmsGateway>{gateway}, mobileNumber, text, validUntil);
+    }
     // Waits for the message's outcome; the failure line is for the caller to log.
     SendResult outcome(int ticket);
     // Whether the outcome is known: takes in what has come, never waits.
     bool isSettled(int ticket);
-    // Parts that would be written at once: the window less what is in flight or waiting to
-    // go, none during a pause. Takes in what has come, never waits.
+    // Parts that would be written at once: the sessions' windows less what is in flight or
+    // waiting to go, none on a session during its pause. Takes in what has come, never waits.
     int room();
     // Waits for what is in flight, then unbinds; the next submit binds again.
     void endSession();
@@ -68,24 +81,29 @@ public:
     quint64 waits() const { return waits_; }
     // Throttle answers and binds since the sender was made.
     quint64 throttleAnswers() const { return throttleAnswers_; }
-    quint64 binds() const { return link_.counts().binds; }
-    const GatewayLink::Counts& linkCounts() const { return link_.counts(); }
+    quint64 binds() const { return lanes_.binds(); }
+    GatewayLink::Counts linkCounts() const { return lanes_.counts(); }
+    // Bound sessions and accepted submits by gateway ("host:port").
+    std::map<QString, int> sessionsBound() const { return lanes_.boundByServer(); }
+    std::map<QString, quint64> submitsByServer() const { return lanes_.submitsByServer(); }
     // Forgets a failed bind's back-off: the next message binds at once (Start, Test SMS).
-    void retryNow() { link_.retryNow(); }
-    // A bind failed lately and its back-off has not run out.
-    bool unreachable() const { return link_.backingOff(); }
+    void retryNow() { lanes_.retryNow(); }
+    // Every session's last bind failed and its back-off has not run out.
+    bool unreachable() const { return lanes_.backingOff(); }
 
     // Receipts wanted or not; a session bound the other way binds again at its next use.
-    void setReceipts(bool wanted) { link_.setReceipts(wanted); }
+    void setReceipts(bool wanted) { lanes_.setReceipts(wanted); }
     void setReceiptListener(ReceiptInbox::Listener listener, ReceiptInbox::Notice notice);
     void answerReceipt(quint64 token, bool written) { inbox_.answer(token, written); }
     // Binds now if no session is bound, so that receipts come while nothing is sent; "" or
     // the line that says why there is no session.
-    QString listen(const SmsGateway& gateway);
+    QString listen(const QList<SmsGateway>& gateways);
+    QString listen(const SmsGateway& gateway) { return listen(QList<SmsGateway>{gateway}); }
     size_t unansweredReceipts() const { return inbox_.unanswered(); }
-    // Waits for a paced slot, and the pace now (submits a second; 0: unpaced).
+    // Waits for a paced slot, and the pace now over every session (submits a second; 0:
+    // unpaced).
     quint64 pacedWaits() const { return pacedWaits_; }
-    double pacedRate() const { return pacer_.perSecond(); }
+    double pacedRate() const { return lanes_.pacedRate(); }
     // A rate that overrides the gateway's configured one (KORVANE_SMPP_RATE); 0: none.
     void setRateOverride(double perSecond) { rateOverride_ = perSecond; }
 
@@ -101,37 +119,31 @@ private:
     using Part = SmsMessage::Part;
     using PartState = SmsMessage::PartState;
 
-    QString openSession(const SmsGateway& gateway);
+    QString openSessions(const QList<SmsGateway>& gateways);
+    QString bindLanes();
     void pump(bool mayWait = true);
     bool takeReplies();
     void onReply(Message& message, Part& part, const smpp::Pdu& reply);
     bool expire();
     bool writeParts();
-    void failUnwritten(const QString& line);
-    void loseSession(qint32 number, const QString& description);
+    bool writePart(Message& message, Part& part, int lane);
+    void loseSession(int lane, qint32 number, const QString& description);
+    bool loseFailedSessions();
     void wait();
-    int inFlight() const;
-    bool anyPending() const {
-        return std::any_of(messages_.begin(), messages_.end(),
-                           [](const auto& entry) { return entry.second.pending(); });
-    }
-    bool paused() const { return !pausedUntil_.isForever() && !pausedUntil_.hasExpired(); }
     QDeadlineTimer nextWake() const;
     double nowMs() const { return double(clock_.nsecsElapsed()) / 1e6; }
 
     SmppTimeouts timeouts_;
     const StopDeadline* stop_;
     int window_;
-    int pauseMs_ = kFirstPauseMs;
-    SubmitPacer pacer_;
+    SubmitPacer account_;  // SubmitsPerSecond over every session, when there are several
     QElapsedTimer clock_;
     double rateOverride_ = 0;
-    bool waitingForSlot_ = false;  // the last step held a part back for its paced slot
     quint64 pacedWaits_ = 0;
-    QDeadlineTimer pausedUntil_{QDeadlineTimer::Forever};
-    ReceiptInbox inbox_;  // before the link: sessions answer through it while they close
-    GatewayLink link_;
-    std::map<int, Message> messages_;
+    ReceiptInbox inbox_;  // before the lanes: sessions answer through it while they close
+    SmsLanes lanes_;
+    QStringList bindNotices_;  // for the next message to be written
+    SmsBacklog backlog_;
     int nextTicket_ = 1;
     quint64 waits_ = 0;
     quint64 throttleAnswers_ = 0;

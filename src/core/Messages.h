@@ -34,13 +34,49 @@ struct Receipt {
     QString error;      // the network's error code, "" when none
 };
 
-// The SMS gateway as configured: address, port, account (the account is also the sender).
+// How a session to the SMS gateway is encrypted: not at all, or TLS 1.2 or later with the
+// server's certificate verified against its name (the system's CAs, or caFile's), and a
+// client certificate where the provider asks for one.
+struct SmppTls {
+    bool on = false;
+    QString caFile;
+    QString certFile;
+    QString keyFile;
+    bool insecure = false;  // a certificate that does not verify is taken (and logged)
+
+    bool operator==(const SmppTls& other) const {
+        return on == other.on && caFile == other.caFile && certFile == other.certFile &&
+               keyFile == other.keyFile && insecure == other.insecure;
+    }
+};
+
+// The SMS gateway as configured: address, port, account (the account is also the sender
+// unless a row names its own).
 struct SmsGateway {
+    SmsGateway() = default;
+    SmsGateway(QString host, QString portText, QString account, QString secret,
+               double perSecond = 0)
+        : server(std::move(host)),
+          port(std::move(portText)),
+          user(std::move(account)),
+          password(std::move(secret)),
+          submitsPerSecond(perSecond) {}
+
     QString server;
     QString port;
     QString user;
     QString password;
     double submitsPerSecond = 0;  // the rate the contract allows; 0: none stated
+    SmppTls tls;
+    int sessions = 1;  // sessions kept bound to it at once
+
+    // The same account at the same address, reached the same way.
+    bool sameAs(const SmsGateway& other) const {
+        return server == other.server && port == other.port && user == other.user &&
+               password == other.password && tls == other.tls;
+    }
+    // How the log names it.
+    QString name() const { return server + QLatin1Char(':') + port; }
 };
 
 struct MailMessage {

@@ -34,6 +34,42 @@ QList<SmtpServer> RunConfiguration::mailServers() const {
     return {first, second};
 }
 
+namespace {
+bool isOn(const QString& flag) {
+    return flag.trimmed() == QLatin1String("1");
+}
+}  // namespace
+
+SmsGateway RunConfiguration::smsGateway() const {
+    SmsGateway gateway{cellServer, cellPort, cellUserName, cellPassword,
+                       submitsPerSecond.toDouble()};
+    gateway.tls.on = isOn(cellTls);
+    gateway.tls.caFile = cellCaFile.trimmed();
+    gateway.tls.certFile = cellCertFile.trimmed();
+    gateway.tls.keyFile = cellKeyFile.trimmed();
+    gateway.tls.insecure = isOn(cellTlsInsecure);
+    bool ok = false;
+    const int sessions = cellSessions.trimmed().toInt(&ok);
+    gateway.sessions = ok ? std::clamp(sessions, 1, kMostSessions) : 1;
+    return gateway;
+}
+
+QList<SmsGateway> RunConfiguration::smsGateways() const {
+    const SmsGateway first = smsGateway();
+    if (cellServer2.trimmed().isEmpty()) {
+        return {first};
+    }
+    SmsGateway second = first;
+    second.server = cellServer2;
+    second.port = cellPort2.isEmpty() ? cellPort : cellPort2;
+    // The account goes as a whole: a user name of its own never takes the first's password.
+    if (!cellUserName2.isEmpty() || !cellPassword2.isEmpty()) {
+        second.user = cellUserName2;
+        second.password = cellPassword2;
+    }
+    return {first, second};
+}
+
 RunConfiguration& RunConfiguration::instance() {
     static RunConfiguration configuration;
     return configuration;

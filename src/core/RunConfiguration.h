@@ -17,6 +17,9 @@ constexpr const char* kSystem = "Sys";
 
 // The in-memory copy of every setting that the dispatch cycle and the senders read.
 struct RunConfiguration {
+    // CellSessions beyond this are taken as this: a provider sells a handful of binds.
+    static constexpr int kMostSessions = 16;
+
     QString dsnPath;
     QString dsnName;
     QString dsnDbUser;
@@ -28,6 +31,18 @@ struct RunConfiguration {
     QString cellPassword;
     QString submitsPerSecond;  // the gateway's rate by contract; "0" or "": none
     QString smppReceiptIds;    // how receipts spell ids: "" (as sent, or the one match), "hex"...
+    QString cellTls;           // "1": TLS; anything else: plain TCP
+    QString cellCaFile;
+    QString cellCertFile;
+    QString cellKeyFile;
+    QString cellTlsInsecure;  // "1": a certificate that does not verify is taken
+    QString cellSessions;     // sessions kept bound to each gateway; "": 1
+    // The gateway kept bound beside the first; "": none. Its account is the first's unless
+    // it names its own.
+    QString cellServer2;
+    QString cellPort2;
+    QString cellUserName2;
+    QString cellPassword2;
     QString smtpServer;
     QString smtpPort;
     QString smtpUserName;
@@ -60,10 +75,10 @@ struct RunConfiguration {
         return dsnType == QLatin1String(DsnType::kFile) ? dsnPath : QString();
     }
 
-    SmsGateway smsGateway() const {
-        return SmsGateway{cellServer, cellPort, cellUserName, cellPassword,
-                          submitsPerSecond.toDouble()};
-    }
+    // The first gateway.
+    SmsGateway smsGateway() const;
+    // The gateways kept bound: the first, and the second when set.
+    QList<SmsGateway> smsGateways() const;
 
     // The mail servers in the order they are tried: the first, and the second when set.
     QList<SmtpServer> mailServers() const;

@@ -95,7 +95,7 @@ QString columnName(Column column) {
         "RecId",     "MessageText",   "MessageType",   "MobileNo", "EmailTo",
         "EmailFrom", "EmailSubject",  "EmailCC",       "EmailBCC", "EmailAttachment",
         "IsSent",    "ProcessStatus", "ProcessedDate", "Priority", "SendAfter",
-        "ExpiresAt", "Attempts",      "NextAttemptAt"};
+        "ExpiresAt", "Attempts",      "NextAttemptAt", "SmsSender"};
     return QString::fromLatin1(names[static_cast<int>(column)]);
 }
 

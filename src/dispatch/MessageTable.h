@@ -53,8 +53,9 @@ enum class Column {
     ExpiresAt,
     Attempts,
     NextAttemptAt,
+    SmsSender,
 };
-constexpr int kColumnCount = 18;
+constexpr int kColumnCount = 19;
 QString columnName(Column column);
 
 namespace Outcome {

@@ -29,6 +29,7 @@ struct PendingRow {
     QString isSent;
     QString text;    // the message text
     QString mobile;  // SMS rows
+    QString sender;  // SmsSender: the SMS's own sender; "": the account's
     QString where;   // "<id> on Mobile No.: <number>"
     MailMessage mail;
     int ticket = 0;

@@ -61,7 +61,7 @@ void ReceiptDesk::tableFound(const MessageStore::TableFeatures& features) {
         }
         return;
     }
-    if (const QString failure = sms_.listen(config_.smsGateway()); !failure.isEmpty()) {
+    if (const QString failure = sms_.listen(config_.smsGateways()); !failure.isEmpty()) {
         logOnce(QStringLiteral("Delivery receipts cannot come now: ") + failure);
     }
 }

@@ -13,10 +13,7 @@ const QString kYes = QStringLiteral("Y");
 }  // namespace
 
 QStringList smsOutcome(PendingRow& pending, const SendResult& result) {
-    QStringList lines;
-    if (!result.note.isEmpty()) {
-        lines << result.note;
-    }
+    QStringList lines = result.note.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
     if (!result.failure.isEmpty()) {
         lines << result.failure;
     }

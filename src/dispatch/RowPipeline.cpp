@@ -130,7 +130,7 @@ void RowPipeline::handOver(bool front) {
         }
         return;
     }
-    const SmsGateway gateway = c_.config.smsGateway();
+    const QList<SmsGateway> gateways = c_.config.smsGateways();
     // A row whose answer is in holds no place, saved or not.
     int out = int(std::count_if(pending_.begin(), pending_.end(), [this](const PendingRow& row) {
         return row.kind == Kind::Sms && !c_.sms.isSettled(row.ticket);
@@ -146,7 +146,8 @@ void RowPipeline::handOver(bool front) {
         ++out;
         note(pending, QStringLiteral("Sending message via SMS."));
         pending.kind = Kind::Sms;
-        pending.ticket = c_.sms.submit(gateway, pending.mobile, pending.text, pending.validUntil);
+        pending.ticket = c_.sms.submit(gateways, pending.mobile, pending.text, pending.validUntil,
+                                       pending.sender);
         if (features_.retries && c_.sms.unreachable()) {
             return;  // this row met the failed bind; the rest wait
         }

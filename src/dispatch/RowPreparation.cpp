@@ -32,6 +32,8 @@ void prepareSms(PendingRow& pending, QStringList& lines) {
         pending.setOutcome(Kind::Record, Outcome::kSmsNotSent, kNo);
         return;
     }
+    // A table without the column reads Null here.
+    pending.sender = MessageTable::toText(pending.row.asRead(Column::SmsSender)).trimmed();
     pending.kind = Kind::SmsReady;
 }
 

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QList>
+
 #include "core/Messages.h"
 
 namespace korvane {
@@ -12,16 +14,17 @@ public:
     virtual void gatewayNotice(const QString& line) = 0;
 };
 
-// Sends SMS over one gateway session with several messages in flight; what the dispatch
-// cycle and the Test SMS action depend on.
+// Sends SMS over sessions kept to the gateways, with several messages in flight; what the
+// dispatch cycle and the Test SMS action depend on.
 class SmsChannel {
 public:
     virtual ~SmsChannel() = default;
     // Hands one message over and returns its ticket. Waits only to connect and bind (once per
-    // session) and for room among the messages in flight. validUntil: when the gateway is to
-    // give up on it (none when invalid).
-    virtual int submit(const SmsGateway& gateway, const QString& mobileNumber, const QString& text,
-                       const QDateTime& validUntil) = 0;
+    // session) and for room among the messages in flight. gateways: the first, and the one
+    // kept beside it. validUntil: when the gateway is to give up on it (none when invalid).
+    // sender: the row's own sender; "": the account's name.
+    virtual int submit(const QList<SmsGateway>& gateways, const QString& mobileNumber,
+                       const QString& text, const QDateTime& validUntil, const QString& sender) = 0;
     // Waits for the message's outcome; the failure line is for the caller to log.
     virtual SendResult outcome(int ticket) = 0;
     // Whether the outcome is known already; never waits.
@@ -49,14 +52,14 @@ public:
     }
     // Binds now, if no session is bound, so that receipts come while nothing is sent; "" or
     // the line that says why there is no session.
-    virtual QString listen(const SmsGateway& gateway) {
-        static_cast<void>(gateway);
+    virtual QString listen(const QList<SmsGateway>& gateways) {
+        static_cast<void>(gateways);
         return QString();
     }
 
     // One message, start to end.
     SendResult send(const SmsGateway& gateway, const QString& mobileNumber, const QString& text) {
-        return outcome(submit(gateway, mobileNumber, text, QDateTime()));
+        return outcome(submit({gateway}, mobileNumber, text, QDateTime(), QString()));
     }
 };
 

@@ -326,8 +326,14 @@ void fmConfig::cmdMoreSettings_Click() {
 
 void fmConfig::cmdTestSMS_Click() {
     guarded([this] {
-        checks_.testSms(txtCellServer_->text(), txtCellPort_->text(), txtCellUser_->text(),
-                        txtCellPassword_->text());
+        // The boxes as typed, reached as the further settings say (TLS), over one session.
+        SmsGateway gateway = services_.config.smsGateway();
+        gateway.server = txtCellServer_->text();
+        gateway.port = txtCellPort_->text();
+        gateway.user = txtCellUser_->text();
+        gateway.password = txtCellPassword_->text();
+        gateway.sessions = 1;
+        checks_.testSms(gateway);
     });
 }
 

@@ -14,9 +14,10 @@ namespace korvane::test {
 // were asked to send; onSend runs as each message is handed over.
 class FakeSms : public SmsChannel {
 public:
-    int submit(const SmsGateway&, const QString& number, const QString& text,
-               const QDateTime& until) override {
+    int submit(const QList<SmsGateway>&, const QString& number, const QString& text,
+               const QDateTime& until, const QString& sender) override {
         validUntil << until;
+        senders << sender;
         sent << number + QLatin1Char(':') + text;
         numbers << number;
         if (onSend) {
@@ -37,6 +38,7 @@ public:
     QStringList sent;
     bool down = false;            // a bind failed lately
     QList<QDateTime> validUntil;  // each submit's
+    QStringList senders;          // each submit's own sender
     SendResult result{Delivery::Sent, QString()};
     std::map<QString, SendResult> results;
     std::function<void(const QString&)> onSend;

@@ -1,0 +1,84 @@
+#pragma once
+
+#include <QList>
+#include <QStringList>
+#include <functional>
+#include <map>
+#include <memory>
+#include <vector>
+
+#include "channels/SmsBacklog.h"
+#include "channels/SmsLane.h"
+
+namespace korvane {
+
+// The sessions kept to the SMS gateways: each gateway's CellSessions of them, bound when a
+// message needs one and each backing off on its own after a failed bind, so that one that
+// cannot be bound holds none of the others up.
+class SmsLanes {
+public:
+    using Deliveries = std::function<void(SmppSession&, const smpp::Pdu&)>;
+    using Notice = std::function<void(const QString&)>;
+
+    SmsLanes(SmppTimeouts timeouts, const StopDeadline* stop) : timeouts_(timeouts), stop_(stop) {}
+
+    // Whether the lanes are those the gateways ask for.
+    bool arrangedFor(const QList<SmsGateway>& gateways) const;
+    // Closes every session and makes the lanes the gateways ask for.
+    void arrange(const QList<SmsGateway>& gateways);
+    // Binds each lane that is not bound and not backing off; "" when one at least is bound,
+    // else the first lane's line. notices: lines about the binds worth the log.
+    QString bindAll(QStringList& notices);
+
+    int size() const { return static_cast<int>(lanes_.size()); }
+    SmsLane& operator[](int lane) { return *lanes_[static_cast<size_t>(lane)]; }
+    const SmsLane& operator[](int lane) const { return *lanes_[static_cast<size_t>(lane)]; }
+    bool anyLive() const;
+    bool allLive() const;
+    // A session bound as receipts were wanted before, and its closing.
+    bool boundOtherwise() const;
+    void closeBoundOtherwise();
+
+    // The session that takes the message's next part now, or -1 (waitingForSlot marks the
+    // one that will at its paced slot). accountSlotMs: when the account as a whole may
+    // submit again.
+    int laneFor(const SmsBacklog& backlog, const SmsMessage& message, int window,
+                double accountSlotMs, double nowMs);
+    // Parts that would be written at once on the sessions that can be had (on every one
+    // when none can: a message handed over then ends at once with the bind's line).
+    int room(const SmsBacklog& backlog, int window) const;
+    // Submits a second paced now over every session; 0: unpaced.
+    double pacedRate() const;
+    // More than one gateway: the log and /metrics name the gateway.
+    bool severalGateways() const { return gateways_.size() > 1; }
+
+    void setReceipts(bool wanted);
+    bool receipts() const { return receipts_; }
+    void setDeliveries(Deliveries deliveries, Notice notice);
+    // Forgets every back-off.
+    void retryNow();
+    // Every lane failed its last bind and backs off still.
+    bool backingOff() const;
+    void closeAll();
+
+    // Over every lane, as one session counted them before.
+    GatewayLink::Counts counts() const;
+    quint64 binds() const { return counts().binds; }
+    // Bound sessions and accepted submits by gateway ("host:port").
+    std::map<QString, int> boundByServer() const;
+    std::map<QString, quint64> submitsByServer() const;
+
+private:
+    void prepare(SmsLane& lane) const;
+
+    SmppTimeouts timeouts_;
+    const StopDeadline* stop_;
+    QList<SmsGateway> gateways_;
+    std::vector<std::unique_ptr<SmsLane>> lanes_;
+    GatewayLink::Counts gone_;  // of lanes closed for good
+    bool receipts_ = false;
+    Deliveries deliveries_;
+    Notice notice_;
+};
+
+}  // namespace korvane
