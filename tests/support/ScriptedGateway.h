@@ -3,16 +3,44 @@
 #include <QDeadlineTimer>
 #include <QElapsedTimer>
 #include <QPointer>
+#include <QSslConfiguration>
+#include <QSslSocket>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTimer>
 #include <deque>
 #include <functional>
+#include <map>
+#include <optional>
 #include <vector>
 
 #include "channels/SmppPdu.h"
 
 namespace korvane::test {
+
+// Listens on loopback; with a TLS configuration each connection is a QSslSocket that starts
+// the server's side of the handshake, and only what it decrypts is read.
+class GatewayServer : public QTcpServer {
+public:
+    std::optional<QSslConfiguration> tls;
+    int handshakeFailures = 0;
+
+protected:
+    void incomingConnection(qintptr descriptor) override {
+        if (!tls) {
+            QTcpServer::incomingConnection(descriptor);
+            return;
+        }
+        auto* socket = new QSslSocket(this);
+        socket->setSocketDescriptor(descriptor);
+        socket->setSslConfiguration(*tls);
+        QObject::connect(socket, &QSslSocket::errorOccurred, socket, [this, socket] {
+            handshakeFailures += socket->isEncrypted() ? 0 : 1;
+        });
+        socket->startServerEncryption();
+        addPendingConnection(socket);
+    }
+};
 
 // An SMPP gateway in the test's own process, played from a script: each submit_sm is answered
 // as the script says (a status after a delay), never answered, or answered by closing the
@@ -37,6 +65,9 @@ public:
     };
     struct Submit {
         int session = 0;
+        QByteArray source;
+        quint8 sourceTon = 0;
+        quint8 sourceNpi = 0;
         QByteArray destination;
         QByteArray text;                 // the short message as sent, header included
         quint32 answered = 0xffffffffu;  // the status answered; all ones: none
@@ -59,6 +90,13 @@ public:
     }
 
     QString port() const { return QString::number(server_.serverPort()); }
+    // Speaks TLS from the next connection on.
+    void useTls(const QSslConfiguration& config) { server_.tls = config; }
+    int tlsFailures() const { return server_.handshakeFailures; }
+    // Every byte read, as it came off the connection (decrypted with TLS).
+    const QByteArray& received() const { return received_; }
+    // The most submits each session had unanswered at once.
+    const std::map<int, int>& mostOutstanding() const { return mostOutstanding_; }
     int sessions() const { return sessions_; }
     const std::vector<Submit>& submits() const { return submits_; }
     int answered(quint32 status) const {
@@ -161,7 +199,9 @@ public:
 
 private:
     void read(QTcpSocket* socket, int session) {
-        buffers_[socket].append(socket->readAll());
+        const QByteArray bytes = socket->readAll();
+        received_.append(bytes);
+        buffers_[socket].append(bytes);
         smpp::Pdu pdu;
         while (smpp::PduReader::take(buffers_[socket], pdu) == smpp::PduReader::Result::Complete) {
             if (pdu.commandId == smpp::Command::BindTransmitter) {
@@ -199,6 +239,8 @@ private:
         Submit& submit = submits_.emplace_back();
         submit.session = session;
         parse(pdu.body, submit);
+        int& outstanding = outstanding_[session];
+        mostOutstanding_[session] = std::max(mostOutstanding_[session], ++outstanding);
         const Step step = script_(n);
         if (step.kind == Step::Kind::Close) {
             // After the answers already due: a gateway that drops the connection has sent
@@ -217,7 +259,8 @@ private:
         }
         QPointer<QTcpSocket> alive(socket);
         const quint32 sequence = pdu.sequence;
-        QTimer::singleShot(step.delayMs, this, [this, alive, sequence, step, n] {
+        QTimer::singleShot(step.delayMs, this, [this, alive, sequence, step, n, session] {
+            --outstanding_[session];
             if (alive && alive->state() == QAbstractSocket::ConnectedState) {
                 submits_[static_cast<size_t>(n)].answered = step.status;
                 if (early_ && step.status == smpp::Status::Ok) {
@@ -237,8 +280,12 @@ private:
         int offset = 0;
         QByteArray skip;
         smpp::readCString(body, offset, 6, skip);  // service_type
+        if (offset + 2 <= body.size()) {
+            submit.sourceTon = static_cast<quint8>(body.at(offset));
+            submit.sourceNpi = static_cast<quint8>(body.at(offset + 1));
+        }
         offset += 2;
-        smpp::readCString(body, offset, 21, skip);  // source
+        smpp::readCString(body, offset, 21, submit.source);
         offset += 2;
         smpp::readCString(body, offset, 21, submit.destination);
         offset += 3;  // esm_class, protocol_id, priority_flag
@@ -262,7 +309,10 @@ private:
     }
 
     Script script_;
-    QTcpServer server_;
+    GatewayServer server_;
+    QByteArray received_;
+    std::map<int, int> outstanding_;
+    std::map<int, int> mostOutstanding_;
     QElapsedTimer clock_;
     int sessions_ = 0;
     int binds_ = 0;

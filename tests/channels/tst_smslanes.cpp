@@ -1,0 +1,3 @@
+#include <QtTest>
+
+QTEST_GUILESS_MAIN(QObject)
