@@ -32,3 +32,6 @@ CREATE TABLE tblMessages (
 -- ALTER TABLE tblMessages ADD Attempts INTEGER;
 -- ALTER TABLE tblMessages ADD NextAttemptAt TIMESTAMP(0);
 -- CREATE INDEX ixMessagesPriority ON tblMessages (Priority, RecId);
+--
+-- A sender per row: the SMS's sender instead of the account name where not empty.
+-- ALTER TABLE tblMessages ADD SmsSender VARCHAR(20);

@@ -152,11 +152,17 @@ pids+=($!)
 pids+=($!)
 node "$here/tests/servers/smpp_server.js" --port "$smpp_port" --store "$run/sms.jsonl" &
 pids+=($!)
+# The same gateway over TLS only, with the run's certificate for 127.0.0.1.
+smpp_tls_port=$(free_port)
+node "$here/tests/servers/smpp_server.js" --port "$smpp_tls_port" --store "$run/sms-tls.jsonl" \
+    --key "$run/ca/server.key" --cert "$run/ca/server.pem" &
+pids+=($!)
 wait_port "$smtp_port"
 wait_port "$smtp_auth_port"
 wait_port "$smpp_port"
 wait_port "$smtp_oauth_port"
 wait_port "$token_port"
+wait_port "$smpp_tls_port"
 
 mkdir -p "$run/home/config"
 export HOME="$run/home" XDG_CONFIG_HOME="$run/home/config" XDG_DATA_HOME="$run/home/data"
@@ -171,6 +177,7 @@ export KORVANE_TEST_PG_USER=korvane KORVANE_TEST_PG_PASSWORD="$pg_password"
 export KORVANE_TEST_PG_SOCKET="$run/pg"
 export KORVANE_TEST_MARIA_DSN=KorvaneMaria KORVANE_TEST_MARIA_PORT="$maria_port"
 export KORVANE_TEST_SMTP_PORT="$smtp_port" KORVANE_TEST_SMTP_STORE="$run/mail"
+export KORVANE_TEST_SMPP_TLS_PORT="$smpp_tls_port" KORVANE_TEST_SMPP_TLS_STORE="$run/sms-tls.jsonl"
 export KORVANE_TEST_SMTP_AUTH_PORT="$smtp_auth_port" KORVANE_TEST_SMTP_AUTH_STORE="$run/mail-auth"
 export KORVANE_TEST_SMTP_AUTH_USER=mailer KORVANE_TEST_SMTP_AUTH_PASSWORD='S3cret;pw'
 export KORVANE_TEST_SMTP_OAUTH_PORT="$smtp_oauth_port" KORVANE_TEST_SMTP_OAUTH_STORE="$run/mail-oauth"

@@ -69,9 +69,10 @@ private Q_SLOTS:
             << "unknown.pem" << false
             << failed + QStringLiteral("the certificate is not signed by a CA in ") +
                    certs(QStringLiteral("ca.pem")) + QLatin1Char('.');
-        QTest::newRow("expired")
-            << "expired.pem" << false
-            << failed + QStringLiteral("the certificate expired on 2020-01-02T00:00:00Z.");
+        QTest::newRow("expired") << "expired.pem" << false
+                                 << failed +
+                                        QStringLiteral(
+                                            "the certificate expired on 2020-01-02T00:00:00Z.");
         QTest::newRow("unknown CA, taken unverified") << "unknown.pem" << true << QString();
     }
     void certificates() {
@@ -83,8 +84,8 @@ private Q_SLOTS:
         SmsGateway to = tlsGatewayAt(gateway);
         to.tls.insecure = insecure;
         SmsSender sender(shortTimeouts());
-        const SendResult result = sender.send(to, QStringLiteral("+447700900001"),
-                                              QStringLiteral("over TLS"));
+        const SendResult result =
+            sender.send(to, QStringLiteral("+447700900001"), QStringLiteral("over TLS"));
         if (line.isEmpty()) {
             QVERIFY2(result.delivery == Delivery::Sent, qPrintable(result.failure));
             QCOMPARE(gateway.submits().size(), size_t(1));
@@ -151,7 +152,8 @@ private Q_SLOTS:
         to.tls.certFile = certs(QStringLiteral("client.pem"));
         to.tls.keyFile = certs(QStringLiteral("client.key"));
         SmsSender sender(shortTimeouts());
-        const SendResult sent = sender.send(to, QStringLiteral("+447700900001"), QStringLiteral("x"));
+        const SendResult sent =
+            sender.send(to, QStringLiteral("+447700900001"), QStringLiteral("x"));
         QVERIFY2(sent.delivery == Delivery::Sent, qPrintable(sent.failure));
 
         to.tls.keyFile = certs(QStringLiteral("missing.key"));

@@ -96,6 +96,50 @@ private Q_SLOTS:
         QCOMPARE(got[3][QStringLiteral("udh")].toArray().at(4).toInt(), 2);
     }
 
+    // The npm server speaking TLS only, with the run's certificate for 127.0.0.1: the texts
+    // byte-exact with the run's CA, refused and kept from the server without it.
+    void gatewayOverTls() {
+        KORVANE_REQUIRE_ENV("KORVANE_TEST_SMPP_TLS_PORT");
+        const QString store = test::TestEnvironment::value("KORVANE_TEST_SMPP_TLS_STORE");
+        const qint64 mark = ReceivedMessages::smsMark(store);
+        SmsGateway gateway{QStringLiteral("127.0.0.1"),
+                           test::TestEnvironment::value("KORVANE_TEST_SMPP_TLS_PORT"),
+                           QStringLiteral("guest"), QStringLiteral("quill")};
+        gateway.tls.on = true;
+        gateway.tls.caFile = test::TestEnvironment::value("KORVANE_TEST_CA");
+        SmsSender sender;
+        std::vector<int> tickets;
+        for (int n = 0; n < 20; ++n) {
+            tickets.push_back(sender.submit(
+                gateway, QStringLiteral("+4477009001%1").arg(n, 2, 10, QLatin1Char('0')),
+                QStringLiteral("TLS №%1").arg(n)));
+        }
+        for (int ticket : tickets) {
+            const SendResult result = sender.outcome(ticket);
+            QVERIFY2(result.delivery == Delivery::Sent, qPrintable(result.failure));
+        }
+        sender.endSession();
+        const QList<QJsonObject> got = ReceivedMessages::sms(store, mark);
+        QCOMPARE(got.size(), 20);
+        QCOMPARE(got[7][QStringLiteral("message")].toString(), QStringLiteral("TLS №7"));
+
+        SmsGateway untrusted = gateway;
+        untrusted.tls.caFile.clear();  // the system's store does not know the run's CA
+        const SendResult refused =
+            SmsSender().send(untrusted, QStringLiteral("+447700900123"), QStringLiteral("x"));
+        QCOMPARE(refused.failure,
+                 QStringLiteral("Error Occurred: 1007 --> The TLS handshake with Telvoro Server "
+                                "failed: the certificate is not signed by a CA this system "
+                                "trusts."));
+        SmsGateway plain = gateway;
+        plain.tls.on = false;
+        QCOMPARE(int(SmsSender(SmppTimeouts{2000, 2000})
+                         .send(plain, QStringLiteral("+447700900123"), QStringLiteral("x"))
+                         .delivery),
+                 int(Delivery::NotSent));
+        QCOMPARE(ReceivedMessages::sms(store, mark).size(), 20);
+    }
+
     void gatewayRefusalsBecomeTheirMessages() {
         const qint64 mark = ReceivedMessages::smsMark(store_);
         QStringList failures;

@@ -196,8 +196,8 @@ private Q_SLOTS:
         QTest::addColumn<int>("npi");
         QTest::newRow("none: the account") << QString() << QByteArray("Korvane") << 5 << 0;
         QTest::newRow("a brand") << "Shop & Co" << QByteArray("Shop & Co") << 5 << 0;
-        QTest::newRow("international number") << "+447700900009" << QByteArray("447700900009")
-                                              << 1 << 1;
+        QTest::newRow("international number")
+            << "+447700900009" << QByteArray("447700900009") << 1 << 1;
         QTest::newRow("too long a name") << "A brand far too long" << QByteArray() << 0 << 0;
     }
     void senderPerRow() {

@@ -301,6 +301,48 @@ private Q_SLOTS:
     // a row not due yet or put off is left, an expired one is not sent, the higher Priority
     // goes first, a row put off whose time came goes again, and a passing failure (no
     // gateway at the address) writes Attempts and NextAttemptAt through the driver.
+    // A row's own sender is the sender the gateway receives; one that cannot be sent fails
+    // that row for good, and a row without one keeps the account's.
+    void senderPerRowOnEveryDatabase() {
+        for (auto kind : TestDatabase::kAll) {
+            TestDatabase db(kind);
+            db.recreate(QString(), {QStringLiteral("A sender per row")});
+            const QString store = test::TestEnvironment::value("KORVANE_TEST_SMPP_STORE");
+            const qint64 mark = ReceivedMessages::smsMark(store);
+            const QStringList senders{QString(), QStringLiteral("Shop & Co"),
+                                      QStringLiteral("+447700900777"),
+                                      QStringLiteral("A brand far too long")};
+            for (int id = 1; id <= int(senders.size()); ++id) {
+                QVariantMap row =
+                    sms(id, QStringLiteral("s"), QStringLiteral("+44770090%1").arg(id));
+                if (!senders[id - 1].isEmpty()) {
+                    row.insert(QStringLiteral("SmsSender"), senders[id - 1]);
+                }
+                db.insert(row);
+            }
+            Rig rig(db);
+            rig.control.cmdStart_Click();
+            for (int id = 1; id <= 3; ++id) {
+                expectOutcome(db, id, QStringLiteral("Y"), "Message Is Sent Via SMS.");
+            }
+            expectOutcome(db, 4, QStringLiteral("N"), "Message Is Not Sent Via SMS.");
+            QVERIFY(rig.logLines()
+                        .join(QLatin1Char('\n'))
+                        .contains(QStringLiteral(
+                            "The row's sender \"A brand far too long\" cannot be sent")));
+            const QList<QJsonObject> got = ReceivedMessages::sms(store, mark);
+            QCOMPARE(got.size(), 3);
+            std::map<QString, QString> from;
+            for (const QJsonObject& entry : got) {
+                from[entry[QStringLiteral("destination_addr")].toString()] =
+                    entry[QStringLiteral("source_addr")].toString();
+            }
+            QCOMPARE(from[QStringLiteral("447700901")], QStringLiteral("guest"));
+            QCOMPARE(from[QStringLiteral("447700902")], QStringLiteral("Shop & Co"));
+            QCOMPARE(from[QStringLiteral("447700903")], QStringLiteral("447700900777"));
+        }
+    }
+
     void scheduleOnEveryDatabase() {
         for (auto kind : TestDatabase::kAll) {
             TestDatabase db(kind);

@@ -19,7 +19,8 @@
 //   destination containing "778"            -> first part recorded and accepted, then the
 //                                              connection drops at the next part
 // Usage: node smpp_server.js --port N [--store file.jsonl] [--print] [--delay MS] [--quota N]
-//        [--gap N] [--receipt-delay MS]
+//        [--gap N] [--receipt-delay MS] [--key FILE --cert FILE]
+// --key and --cert: the server speaks TLS only, with that key and certificate.
 // --delay answers every request MS milliseconds late, as a real gateway over a network does.
 // --quota takes at most N submits in any second and answers the rest ESME_RTHROTTLED, as a
 // provider's contract does.
@@ -102,7 +103,10 @@ function record(entry) {
     }
 }
 
-const server = smpp.createServer((session) => {
+const tlsOptions = option('--key') && option('--cert')
+    ? {key: fs.readFileSync(option('--key')), cert: fs.readFileSync(option('--cert'))}
+    : {};
+const server = smpp.createServer(tlsOptions, (session) => {
     let systemId = '';
     let submits = 0;
     const sessionNumber = ++sessions;

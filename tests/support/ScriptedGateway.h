@@ -34,9 +34,8 @@ protected:
         auto* socket = new QSslSocket(this);
         socket->setSocketDescriptor(descriptor);
         socket->setSslConfiguration(*tls);
-        QObject::connect(socket, &QSslSocket::errorOccurred, socket, [this, socket] {
-            handshakeFailures += socket->isEncrypted() ? 0 : 1;
-        });
+        QObject::connect(socket, &QSslSocket::errorOccurred, socket,
+                         [this, socket] { handshakeFailures += socket->isEncrypted() ? 0 : 1; });
         socket->startServerEncryption();
         addPendingConnection(socket);
     }
