@@ -224,6 +224,8 @@ ServiceState Program::state() const {
         state.smppLink = sms.linkCounts();
         state.smppPacedWaits = sms.pacedWaits();
         state.smppRate = sms.pacedRate();
+        state.smppSessionsBound = sms.sessionsBound();
+        state.smppSubmitsByServer = sms.submitsByServer();
         state.smtpConnections = owned_->transport.connections();
     }
     const QElapsedTimer& wait = state.counters.databaseWait;

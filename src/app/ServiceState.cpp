@@ -79,6 +79,23 @@ void mailServerMetrics(QByteArray& out, const ServiceState& state) {
     }
 }
 
+// The sessions to each gateway: also with one, since CellSessions may keep several.
+void sessionMetrics(QByteArray& out, const ServiceState& state) {
+    if (state.smppSessionsBound.empty()) {
+        return;
+    }
+    family(out, "korvane_smpp_sessions_bound", "gauge", "Sessions bound now, by gateway.");
+    for (const auto& [server, bound] : state.smppSessionsBound) {
+        sample(out, "korvane_smpp_sessions_bound{server=\"" + labelValue(server) + "\"}",
+               double(bound));
+    }
+    family(out, "korvane_smpp_submits_total", "counter", "Submits accepted, by gateway.");
+    for (const auto& [server, count] : state.smppSubmitsByServer) {
+        sample(out, "korvane_smpp_submits_total{server=\"" + labelValue(server) + "\"}",
+               double(count));
+    }
+}
+
 }  // namespace
 
 QByteArray metricsText(const ServiceState& state) {
@@ -105,6 +122,7 @@ QByteArray metricsText(const ServiceState& state) {
            double(c.retried));
     gatewayMetrics(out, state);
     mailServerMetrics(out, state);
+    sessionMetrics(out, state);
     single(out, "korvane_smtp_connections_total", "counter", "SMTP connections opened.",
            double(state.smtpConnections));
     family(out, "korvane_cycle_duration_seconds", "histogram", "How long dispatch cycles took.");

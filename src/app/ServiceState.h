@@ -20,6 +20,8 @@ struct ServiceState {
     quint64 smppPacedWaits = 0;    // waits for a paced slot
     GatewayLink::Counts smppLink;  // binds refused, sessions dropped, enquire_link
     double smppRate = 0;           // submits a second the gateway is paced at; 0: unpaced
+    std::map<QString, int> smppSessionsBound;        // by gateway ("host:port")
+    std::map<QString, quint64> smppSubmitsByServer;  // submits accepted, by gateway
     quint64 smtpConnections = 0;
     double databaseWaitS = 0;  // how long the database call out now has waited; 0: none
     QDateTime now;

@@ -171,6 +171,9 @@ private Q_SLOTS:
         state.counters.receiptsUnmatched = 1;
         state.counters.expired = 2;
         state.counters.retried = 5;
+        state.counters.mailsByServer[QStringLiteral("mail\"2:25")] = 6;
+        state.smppSessionsBound[QStringLiteral("gw1:2775")] = 4;
+        state.smppSubmitsByServer[QStringLiteral("gw1:2775")] = 9;
         MetricsServer server([&state] { return state; });
         QString why;
         QVERIFY2(server.listen({QHostAddress(QHostAddress::LocalHost), 0}, why), qPrintable(why));
@@ -186,6 +189,9 @@ private Q_SLOTS:
         QVERIFY(metrics.contains("korvane_receipts_unmatched_total 1\n"));
         QVERIFY(metrics.contains("korvane_expired_total 2\n"));
         QVERIFY(metrics.contains("korvane_retried_total 5\n"));
+        QVERIFY(metrics.contains("korvane_mails_sent_total{server=\"mail\\\"2:25\"} 6\n"));
+        QVERIFY(metrics.contains("korvane_smpp_sessions_bound{server=\"gw1:2775\"} 4\n"));
+        QVERIFY(metrics.contains("korvane_smpp_submits_total{server=\"gw1:2775\"} 9\n"));
         QVERIFY(metrics.contains("korvane_cycle_duration_seconds_bucket{le=\"1\"} 1\n"));
         QVERIFY(metrics.contains("korvane_cycle_duration_seconds_bucket{le=\"0.5\"} 0\n"));
         const QByteArray stopped = get(server.port(), "GET", "/healthz");
