@@ -40,13 +40,17 @@ const delay = Number(option('--delay') || 0);
 const quota = Number(option('--quota') || 0);
 // --gap N: a provider's minimum gap, N submits a second: a submit that arrives less than
 // 1/N s after the last one taken is answered ESME_RTHROTTLED.
+// --gap-per-bind: each session is held to that gap on its own, as providers that sell
+// throughput as several binds do.
 const gapQuota = Number(option('--gap') || 0);
+const gapPerBind = args.includes('--gap-per-bind');
 const receiptDelay = Number(option('--receipt-delay') || 20);
-let lastTaken = 0n;
-const tooSoon = () => {
+const lastTaken = new Map();  // by session, or all under 0
+const tooSoon = (sessionNumber) => {
+    const key = gapPerBind ? sessionNumber : 0;
     const now = process.hrtime.bigint();
-    if (now - lastTaken < BigInt(Math.round(1e9 / gapQuota))) return true;
-    lastTaken = now;
+    if (now - (lastTaken.get(key) || 0n) < BigInt(Math.round(1e9 / gapQuota))) return true;
+    lastTaken.set(key, now);
     return false;
 };
 const taken = [];  // when the submits of the last second were taken
@@ -170,7 +174,7 @@ const server = smpp.createServer(tlsOptions, (session) => {
         };
         const destination = String(pdu.destination_addr);
         if ((systemId === 'throttle' && ++submits % 3 === 0) || (quota > 0 && overQuota()) ||
-            (gapQuota > 0 && tooSoon())) {
+            (gapQuota > 0 && tooSoon(sessionNumber))) {
             answer(pdu, pdu.response({command_status: smpp.ESME_RTHROTTLED}));
             return;
         }

@@ -1,0 +1,90 @@
+// The SMS engine over TLS beside plain TCP, and over several sessions of one account against
+// a gateway that holds each bind to a minimum gap: the rate, and the CPU per 1,000 rows.
+// Usage (run through scripts/bench):
+//   sessions_bench tls PLAIN_PORT TLS_PORT CA_FILE COUNT
+//   sessions_bench sessions PORT PER_BIND_RATE SESSIONS COUNT
+#include <QCoreApplication>
+#include <cstdio>
+#include <deque>
+
+#include "BenchSupport.h"
+#include "channels/SmsSender.h"
+
+using namespace korvane;
+
+namespace {
+
+struct Run {
+    int sent = 0;
+    double perSecond = 0;
+    double cpuPerThousand = 0;  // seconds of CPU
+};
+
+// As the dispatch cycle drives it: messages handed over while there is room, outcomes in
+// order.
+Run drive(const SmsGateway& gateway, int count) {
+    SmsSender sender;
+    Run run;
+    const double cpuBefore = bench::cpuSeconds();
+    const double seconds = bench::timed([&] {
+        std::deque<int> out;
+        for (int i = 0; i < count; ++i) {
+            while (!out.empty() && sender.room() <= 0) {
+                run.sent += sender.outcome(out.front()).delivery == Delivery::Sent ? 1 : 0;
+                out.pop_front();
+            }
+            out.push_back(sender.submit(gateway, QStringLiteral("+447700900123"),
+                                        QStringLiteral("Bench message %1").arg(i)));
+        }
+        for (int ticket : out) {
+            run.sent += sender.outcome(ticket).delivery == Delivery::Sent ? 1 : 0;
+        }
+    });
+    run.cpuPerThousand = (bench::cpuSeconds() - cpuBefore) * 1000.0 / count;
+    run.perSecond = run.sent / seconds;
+    sender.endSession();
+    return run;
+}
+
+SmsGateway local(const QString& port) {
+    return SmsGateway{QStringLiteral("127.0.0.1"), port, QStringLiteral("Korvane"),
+                      QStringLiteral("quill")};
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    const QStringList args = app.arguments();
+    if (argc == 6 && args[1] == QStringLiteral("tls")) {
+        const int count = args[5].toInt();
+        SmsGateway encrypted = local(args[3]);
+        encrypted.tls.on = true;
+        encrypted.tls.caFile = args[4];
+        // Alternating, so that neither has the machine to itself.
+        const Run plain = drive(local(args[2]), count);
+        const Run tls = drive(encrypted, count);
+        std::printf("sessions_bench TCP: %d of %d sent, %.1f/s, CPU %.3f s per 1,000 rows\n",
+                    plain.sent, count, plain.perSecond, plain.cpuPerThousand);
+        std::printf("sessions_bench TLS: %d of %d sent, %.1f/s, CPU %.3f s per 1,000 rows; "
+                    "TLS / TCP: %.2f\n",
+                    tls.sent, count, tls.perSecond, tls.cpuPerThousand,
+                    tls.perSecond / plain.perSecond);
+        return tls.sent == count && plain.sent == count ? 0 : 1;
+    }
+    if (argc == 6 && args[1] == QStringLiteral("sessions")) {
+        SmsGateway gateway = local(args[2]);
+        const double perBind = args[3].toDouble();
+        gateway.sessions = args[4].toInt();
+        const int count = args[5].toInt();
+        const Run run = drive(gateway, count);
+        const double allowed = perBind * gateway.sessions;
+        std::printf("sessions_bench %d session(s) of %.0f/s each: %d of %d sent, %.1f/s (%.2f of "
+                    "%.0f/s), CPU %.3f s per 1,000 rows\n",
+                    gateway.sessions, perBind, run.sent, count, run.perSecond,
+                    run.perSecond / allowed, allowed, run.cpuPerThousand);
+        return run.sent == count ? 0 : 1;
+    }
+    std::fprintf(stderr, "usage: sessions_bench tls PLAIN TLS CA COUNT | sessions PORT RATE N COUNT\n");
+    return 2;
+}
