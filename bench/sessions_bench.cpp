@@ -66,10 +66,10 @@ int main(int argc, char** argv) {
         const Run tls = drive(encrypted, count);
         std::printf("sessions_bench TCP: %d of %d sent, %.1f/s, CPU %.3f s per 1,000 rows\n",
                     plain.sent, count, plain.perSecond, plain.cpuPerThousand);
-        std::printf("sessions_bench TLS: %d of %d sent, %.1f/s, CPU %.3f s per 1,000 rows; "
-                    "TLS / TCP: %.2f\n",
-                    tls.sent, count, tls.perSecond, tls.cpuPerThousand,
-                    tls.perSecond / plain.perSecond);
+        std::printf(
+            "sessions_bench TLS: %d of %d sent, %.1f/s, CPU %.3f s per 1,000 rows; "
+            "TLS / TCP: %.2f\n",
+            tls.sent, count, tls.perSecond, tls.cpuPerThousand, tls.perSecond / plain.perSecond);
         return tls.sent == count && plain.sent == count ? 0 : 1;
     }
     if (argc == 6 && args[1] == QStringLiteral("sessions")) {
@@ -79,12 +79,14 @@ int main(int argc, char** argv) {
         const int count = args[5].toInt();
         const Run run = drive(gateway, count);
         const double allowed = perBind * gateway.sessions;
-        std::printf("sessions_bench %d session(s) of %.0f/s each: %d of %d sent, %.1f/s (%.2f of "
-                    "%.0f/s), CPU %.3f s per 1,000 rows\n",
-                    gateway.sessions, perBind, run.sent, count, run.perSecond,
-                    run.perSecond / allowed, allowed, run.cpuPerThousand);
+        std::printf(
+            "sessions_bench %d session(s) of %.0f/s each: %d of %d sent, %.1f/s (%.2f of "
+            "%.0f/s), CPU %.3f s per 1,000 rows\n",
+            gateway.sessions, perBind, run.sent, count, run.perSecond, run.perSecond / allowed,
+            allowed, run.cpuPerThousand);
         return run.sent == count ? 0 : 1;
     }
-    std::fprintf(stderr, "usage: sessions_bench tls PLAIN TLS CA COUNT | sessions PORT RATE N COUNT\n");
+    std::fprintf(stderr,
+                 "usage: sessions_bench tls PLAIN TLS CA COUNT | sessions PORT RATE N COUNT\n");
     return 2;
 }
