@@ -18,6 +18,8 @@ struct Run {
     int sent = 0;
     double perSecond = 0;
     double cpuPerThousand = 0;  // seconds of CPU
+    quint64 throttles = 0;
+    double paced = 0;
 };
 
 // As the dispatch cycle drives it: messages handed over while there is room, outcomes in
@@ -42,6 +44,8 @@ Run drive(const SmsGateway& gateway, int count) {
     });
     run.cpuPerThousand = (bench::cpuSeconds() - cpuBefore) * 1000.0 / count;
     run.perSecond = run.sent / seconds;
+    run.throttles = sender.throttleAnswers();
+    run.paced = sender.pacedRate();
     sender.endSession();
     return run;
 }
@@ -81,9 +85,9 @@ int main(int argc, char** argv) {
         const double allowed = perBind * gateway.sessions;
         std::printf(
             "sessions_bench %d session(s) of %.0f/s each: %d of %d sent, %.1f/s (%.2f of "
-            "%.0f/s), CPU %.3f s per 1,000 rows\n",
+            "%.0f/s), %llu throttle answers, paced at %.1f/s, CPU %.3f s per 1,000 rows\n",
             gateway.sessions, perBind, run.sent, count, run.perSecond, run.perSecond / allowed,
-            allowed, run.cpuPerThousand);
+            allowed, static_cast<unsigned long long>(run.throttles), run.paced, run.cpuPerThousand);
         return run.sent == count ? 0 : 1;
     }
     std::fprintf(stderr,
