@@ -6,9 +6,12 @@
 #include <QCoreApplication>
 #include <cstdio>
 #include <deque>
+#include <map>
+#include <memory>
 
 #include "BenchSupport.h"
 #include "channels/SmsSender.h"
+#include "support/ScriptedGateway.h"
 
 using namespace korvane;
 
@@ -77,17 +80,41 @@ int main(int argc, char** argv) {
         return tls.sent == count && plain.sent == count ? 0 : 1;
     }
     if (argc == 6 && args[1] == QStringLiteral("sessions")) {
-        SmsGateway gateway = local(args[2]);
+        // "scripted": a gateway in this process holding each bind to the gap, answering after
+        // 20 ms, without the npm server's timer jitter.
+        std::unique_ptr<test::ScriptedGateway> scripted;
+        QString port = args[2];
+        if (port == QStringLiteral("scripted")) {
+            auto last = std::make_shared<std::map<int, qint64>>();
+            auto clock = std::make_shared<QElapsedTimer>();
+            clock->start();
+            const qint64 gapNs = qint64(1e9 / args[3].toDouble());
+            auto self = std::make_shared<test::ScriptedGateway*>(nullptr);
+            scripted = std::make_unique<test::ScriptedGateway>([=](int n) {
+                const int session = (*self)->submits()[size_t(n)].session;
+                const qint64 now = clock->nsecsElapsed();
+                auto it = last->find(session);
+                if (it != last->end() && now - it->second < gapNs) {
+                    return test::ScriptedGateway::Step::answer(smpp::Status::Throttled, 20);
+                }
+                (*last)[session] = now;
+                return test::ScriptedGateway::Step::answer(smpp::Status::Ok, 20);
+            });
+            *self = scripted.get();
+            port = scripted->port();
+        }
+        SmsGateway gateway = local(port);
         const double perBind = args[3].toDouble();
         gateway.sessions = args[4].toInt();
         const int count = args[5].toInt();
         const Run run = drive(gateway, count);
         const double allowed = perBind * gateway.sessions;
         std::printf(
-            "sessions_bench %d session(s) of %.0f/s each: %d of %d sent, %.1f/s (%.2f of "
+            "sessions_bench %s, %d session(s) of %.0f/s each: %d of %d sent, %.1f/s (%.2f of "
             "%.0f/s), %llu throttle answers, paced at %.1f/s, CPU %.3f s per 1,000 rows\n",
-            gateway.sessions, perBind, run.sent, count, run.perSecond, run.perSecond / allowed,
-            allowed, static_cast<unsigned long long>(run.throttles), run.paced, run.cpuPerThousand);
+            scripted ? "scripted gateway" : "npm smpp", gateway.sessions, perBind, run.sent, count,
+            run.perSecond, run.perSecond / allowed, allowed,
+            static_cast<unsigned long long>(run.throttles), run.paced, run.cpuPerThousand);
         return run.sent == count ? 0 : 1;
     }
     std::fprintf(stderr,
