@@ -3,6 +3,7 @@
 #include "core/ActivityLog.h"
 #include "core/KorvaneError.h"
 #include "core/Responsive.h"
+#include "core/RunConfiguration.h"
 #include "dispatch/DatabaseConnection.h"
 #include "dispatch/EmailChannel.h"
 #include "dispatch/SmsChannel.h"
@@ -34,20 +35,23 @@ ConnectionChecks::ConnectionChecks(ActivityLog& log, SmsChannel& sms, EmailChann
     : log_(log), sms_(sms), email_(email), view_(view) {}
 
 void ConnectionChecks::testConnection(const QString& dsn, const QString& user,
-                                      const QString& password, const QString& fileDsnPath) {
+                                      const QString& password, const QString& fileDsnPath,
+                                      bool pathLost) {
     QString result;
     {
         BusyScope busy(view_, CheckView::Test::Connection);
         // A server that does not answer must not freeze the window: the connection is opened,
         // and closed, on a thread of its own.
-        result = onOwnThread<QString>([dsn, user, password, fileDsnPath] {
+        result = onOwnThread<QString>([dsn, user, password, fileDsnPath, pathLost] {
             try {
                 DatabaseConnection connection;
                 connection.open(dsn, user, password, fileDsnPath);
                 return connection.isOpen() ? QStringLiteral("Connection is Succeeded.")
                                            : QStringLiteral("Connection is Failed.");
             } catch (const KorvaneError& error) {
-                return errorLine(error);
+                return errorLine(error) + (pathLost
+                                               ? QLatin1String(RunConfiguration::kFileDsnPathLost)
+                                               : QLatin1String());
             }
         });
     }

@@ -32,8 +32,9 @@ public:
 
     ConnectionChecks(ActivityLog& log, SmsChannel& sms, EmailChannel& email, CheckView& view);
 
+    // pathLost: a file data source whose path is empty, said in a failure's line.
     void testConnection(const QString& dsn, const QString& user, const QString& password,
-                        const QString& fileDsnPath);
+                        const QString& fileDsnPath, bool pathLost = false);
     // server: the boxes' values and the sign-in method chosen (OAuth 2.0 included).
     void testEmail(const SmtpServer& server);
     // gateway: the boxes' values, with TLS as configured.

@@ -212,6 +212,10 @@ void Program::serveMetrics() {
     guarded([&] { services_.log.WriteLog(line, true, false); });
 }
 
+QString Program::countsText() const {
+    return countsLine(state());
+}
+
 ServiceState Program::state() const {
     ServiceState state;
     state.counters = processing_.counters();

@@ -65,6 +65,8 @@ public:
     bool startFailed();
     // The window has closed: the program ends.
     void unloaded();
+    // The counts for the window's status bar and the tray (countsLine), from memory only.
+    QString countsText() const;
     // 0, kExitConfiguration or kExitDatabaseUnanswered.
     int exitStatus() const { return exitStatus_; }
 

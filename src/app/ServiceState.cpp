@@ -186,6 +186,28 @@ Health judgeHealth(const ServiceState& state) {
                              : QStringLiteral("no progress for %1 s").arg(sinceProgress)};
 }
 
+QString countsLine(const ServiceState& state) {
+    const Counters& c = state.counters;
+    const QDate today = state.now.date();
+    QString line =
+        QStringLiteral("Waiting: %1 | Sent today: %2 | Not sent: %3 | In doubt: %4")
+            .arg(c.stillWaiting() < 0 ? QStringLiteral("-") : QString::number(c.stillWaiting()))
+            .arg(c.on(today, Counters::Sent))
+            .arg(c.on(today, Counters::NotSent))
+            .arg(c.on(today, Counters::InDoubt));
+    if (!state.smppSessionsBound.empty()) {
+        int bound = 0;
+        for (const auto& [server, sessions] : state.smppSessionsBound) {
+            bound += sessions;
+        }
+        line += bound == 0 ? QStringLiteral(" | SMS gateway: not bound")
+                           : QStringLiteral(" | SMS gateway: %1 bound")
+                                 .arg(bound == 1 ? QStringLiteral("1 session")
+                                                 : QStringLiteral("%1 sessions").arg(bound));
+    }
+    return line;
+}
+
 QString statusLine(const QString& statusText, const Counters& counters) {
     return QStringLiteral("%1 (sent %2, not sent %3, in doubt %4)")
         .arg(statusText)

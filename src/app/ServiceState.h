@@ -48,5 +48,8 @@ constexpr int kFailedCyclesUnhealthy = 3;
 
 // "Idle... (sent 3, not sent 0, in doubt 1)": the status line a service manager shows.
 QString statusLine(const QString& statusText, const Counters& counters);
+// What the window's status bar and the tray's tooltip show: the rows waiting at the last
+// cycle, today's outcomes and the gateway's sessions.
+QString countsLine(const ServiceState& state);
 
 }  // namespace korvane

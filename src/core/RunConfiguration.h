@@ -76,6 +76,14 @@ struct RunConfiguration {
     }
 
     // The first gateway.
+    // A file data source whose path was lost (the picker cancelled): the box still shows its
+    // name, so a failed connection says why.
+    bool fileDsnPathLost() const {
+        return dsnType == QLatin1String(DsnType::kFile) && dsnPath.trimmed().isEmpty();
+    }
+    static constexpr const char* kFileDsnPathLost =
+        " The data source's file path is empty: choose it again with the ... button.";
+
     SmsGateway smsGateway() const;
     // The gateways kept bound: the first, and the second when set.
     QList<SmsGateway> smsGateways() const;

@@ -114,8 +114,16 @@ void DispatchCycle::ended(const QElapsedTimer& took, bool reachedTable) {
 
 // Opens the data source and runs the selection; false when the connection did not open.
 bool DispatchCycle::connect(MessageStore& store) {
-    store.open(DataSourceSettings{config_.dsnName, config_.dsnDbUser, config_.dsnDbPassword,
-                                  config_.fileDsnPath()});
+    try {
+        store.open(DataSourceSettings{config_.dsnName, config_.dsnDbUser, config_.dsnDbPassword,
+                                      config_.fileDsnPath()});
+    } catch (const KorvaneError& error) {
+        if (!config_.fileDsnPathLost()) {
+            throw;
+        }
+        throw KorvaneError(error.number(),
+                           error.description() + QLatin1String(RunConfiguration::kFileDsnPathLost));
+    }
     yield();
     if (!store.isOpen()) {
         log(QStringLiteral("Connection is not opened, Please verify DSN Name."));
@@ -124,6 +132,7 @@ bool DispatchCycle::connect(MessageStore& store) {
     yield();
     store.select(config_.dontSendProcessedMsgs, clock_.now());
     counters_.waitingRows = store.countWaiting(config_.dontSendProcessedMsgs);
+    counters_.settledSinceSelection = 0;
     control_.setTimer1(false);
     reportOldClaims(store);
     return true;

@@ -249,7 +249,7 @@ size_t RowPipeline::claimSms(const std::vector<PendingRow*>& batch) {
         if (!pending.claimed) {
             reports_.write(pending, step.claimed[i]);
             pending.kind = Kind::Nothing;
-            ++c_.counters.messages[Counters::Sms][Counters::Skipped];
+            c_.counters.count(Counters::Sms, Counters::Skipped, c_.clock.now().date());
             ++taken;
         }
     }
@@ -275,7 +275,7 @@ void RowPipeline::sendEmail(PendingRow& pending) {
     if (claim != MessageStore::Write::Done) {
         reports_.write(pending, claim);
         pending.kind = Kind::Nothing;
-        ++c_.counters.messages[Counters::Email][Counters::Skipped];
+        c_.counters.count(Counters::Email, Counters::Skipped, c_.clock.now().date());
         return;
     }
     pending.claimed = true;

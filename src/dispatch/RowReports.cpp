@@ -47,7 +47,7 @@ void RowReports::count(Counters::Channel channel, Delivery delivery) {
     const Counters::Result result = delivery == Delivery::Sent      ? Counters::Sent
                                     : delivery == Delivery::InDoubt ? Counters::InDoubt
                                                                     : Counters::NotSent;
-    ++c_.counters.messages[channel][result];
+    c_.counters.count(channel, result, c_.clock.now().date());
 }
 
 void RowReports::note(PendingRow& pending, const QStringList& lines) {

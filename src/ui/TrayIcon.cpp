@@ -46,6 +46,12 @@ void TrayIcon::hide() {
     tray_->hide();
 }
 
+void TrayIcon::setToolTip(const QString& text) {
+    if (tray_->toolTip() != text) {
+        tray_->setToolTip(text);
+    }
+}
+
 void TrayIcon::setTitle(const QString& title) {
     mnuKorvaneTitle_->setText(title);
 }

@@ -19,6 +19,7 @@ public:
     void show();
     void hide();
     void setTitle(const QString& title);
+    void setToolTip(const QString& text);
     // Restore/Minimize in step with the window.
     void follow();
     void setAvailable(bool available);

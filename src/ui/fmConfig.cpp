@@ -1,5 +1,7 @@
 #include "ui/fmConfig.h"
 
+#include <QTimer>
+
 #include <QCheckBox>
 #include <QGroupBox>
 #include <QGuiApplication>
@@ -231,6 +233,9 @@ void fmConfig::Form_Load() {
 }
 
 void fmConfig::done(int result) {
+    if (testsRunning_ > 0) {
+        return;
+    }
     if (!saved_) {
         saved_ = true;
         Form_Unload();
@@ -302,8 +307,8 @@ void fmConfig::cmdSelect_Click() {
 void fmConfig::cmdTestConnection_Click() {
     const QString fileDsn = services_.config.fileDsnPath();
     guarded([&] {
-        checks_.testConnection(txtDSN_->text(), txtDBUser_->text(), txtDBPassword_->text(),
-                               fileDsn);
+        checks_.testConnection(txtDSN_->text(), txtDBUser_->text(), txtDBPassword_->text(), fileDsn,
+                               services_.config.fileDsnPathLost());
     });
 }
 
@@ -347,6 +352,18 @@ void fmConfig::setBusy(Test test, bool busy) {
     wait->setVisible(busy);
     wait->repaint();
     push->setEnabled(!busy);
+    testsRunning_ += busy ? 1 : -1;
+    if (testsRunning_ == 0 && closeWanted_) {
+        // After the test's own result box: its caller is still on the stack.
+        QTimer::singleShot(0, this, &fmConfig::close);
+    }
+}
+
+void fmConfig::closeWhenIdle() {
+    closeWanted_ = true;
+    if (testsRunning_ == 0) {
+        close();
+    }
 }
 
 QString fmConfig::prompt(const QString& text, const QString& title, const QString& defaultValue) {

@@ -53,7 +53,10 @@ public:
     void setBusy(Test test, bool busy) override;
     QString prompt(const QString& text, const QString& title, const QString& defaultValue) override;
 
+    // Ignored while a test runs: the window stays until the test has ended.
     void done(int result) override;
+    // The program is ending: closes (and saves) now, or once the running test has ended.
+    void closeWhenIdle();
 
 private:
     void buildWindow();
@@ -99,6 +102,8 @@ private:
     QCheckBox* chkRunAppOnStartup_ = nullptr;
     QCheckBox* chkDontSendProcessedMsgs_ = nullptr;
     bool saved_ = false;
+    int testsRunning_ = 0;
+    bool closeWanted_ = false;
 };
 
 }  // namespace korvane

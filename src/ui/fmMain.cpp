@@ -9,6 +9,7 @@
 #include <QMenuBar>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QStatusBar>
 #include <QSystemTrayIcon>
 
 #include "Version.h"
@@ -50,7 +51,7 @@ fmMain::fmMain(Program& program, QWidget* parent)
     // Headless, nobody would ever close it: it closes (and saves) as on any close.
     connect(&program_, &Program::stopping, this, [this] {
         if (configuration_ != nullptr) {
-            configuration_->close();
+            configuration_->closeWhenIdle();
         }
     });
 }
@@ -118,8 +119,15 @@ void fmMain::buildWindow() {
     setTabOrder(ProcessText_, chkRunAppOnStartup_);
 
     buildMenu();
+    // Under the design's controls: the counts the service's status line and /metrics know.
+    lblCounts_ = new QLabel(this);
+    lblCounts_->setObjectName(QStringLiteral("lblCounts"));
+    statusBar()->addWidget(lblCounts_, 1);
+    statusBar()->setSizeGripEnabled(false);
     adjustSize();
     setFixedSize(sizeHint());
+    // A Space pressed right after start-up presses Start, not the start-up box.
+    cmdStart_->setFocus();
 }
 
 void fmMain::buildButtons(QWidget* client) {
@@ -251,6 +259,7 @@ void fmMain::openConfiguration() {
 
 void fmMain::Timer2_Timer() {
     tray_->follow();
+    showCounts();
     lblStatus_->setHidden(!lblStatus_->isHidden());
     if (program_.shutdownRequested() && !processing().isCycleRunning() && !configurationOpen_) {
         if (processing().isStarted()) {
@@ -336,6 +345,17 @@ void fmMain::setProcessingControls(bool processing) {
     cmdStop_->setEnabled(processing);
     mnuStop_->setEnabled(processing);
     mnuConfig_->setEnabled(!processing);
+}
+
+// From what processing keeps in memory: nothing here asks the database.
+void fmMain::showCounts() {
+    const QString counts = program_.countsText();
+    if (counts != lblCounts_->text()) {
+        lblCounts_->setText(counts);
+    }
+    // The icon's own name first, as before there were counts.
+    tray_->setToolTip(QStringLiteral("Korvane\n") + lblStatus_->text() + QLatin1Char('\n') +
+                      counts);
 }
 
 void fmMain::setConfigurationAvailable(bool available) {

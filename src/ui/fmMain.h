@@ -25,6 +25,7 @@ class QSystemTrayIcon;
 namespace korvane {
 
 class Program;
+class fmConfig;
 class ProcessingControl;
 
 // The main window: status line, live log pane, Start/Stop, the start-up option, the menu and
@@ -49,6 +50,8 @@ public:
     void mnuPopRestore_Click() { tray_->mnuPopRestore_Click(); }
     void mnuPopExit_Click() { close(); }
     void Timer2_Timer();
+    // The status bar and the tray's tooltip, where their counts changed.
+    void showCounts();
 
     bool autoStartPending() const { return autoStartPending_; }
     ProcessingControl& processing();
@@ -87,6 +90,7 @@ private:
     void logLine(const QString& text);
 
     Program& program_;
+    QLabel* lblCounts_ = nullptr;
     Services services_;
     QLabel* Label1_ = nullptr;
     QLabel* lblStatus_ = nullptr;
@@ -100,7 +104,7 @@ private:
     TrayIcon* tray_ = nullptr;
     QTimer Timer2_;
     std::function<void()> opener_;
-    QPointer<QDialog> configuration_;
+    QPointer<fmConfig> configuration_;
     bool autoStartPending_ = false;
     bool configurationOpen_ = false;
     bool unloaded_ = false;

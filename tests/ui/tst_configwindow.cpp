@@ -16,6 +16,7 @@
 #include "support/FakeClock.h"
 #include "support/ReceivedMessages.h"
 #include "support/RecordingLogView.h"
+#include "support/ScriptedGateway.h"
 #include "support/TempProfile.h"
 #include "support/TestEnvironment.h"
 #include "ui/MessageBoxes.h"
@@ -43,7 +44,7 @@ struct Rig {
     RunConfiguration config;
     ActivityLog log{profile.logsDir(), clock, &view};
     CurlMailTransport transport;
-    SmsSender sms;
+    SmsSender sms{SmppTimeouts{2000, 1000}};  // a silent gateway is given up on within 1 s
     EmailSender email{transport};
     SmppChannel smsChannel{sms};
     SmtpChannel emailChannel{email};
@@ -200,12 +201,55 @@ private Q_SLOTS:
         QVERIFY(!keys.contains(QStringLiteral("DSNPath")));
         QCOMPARE(rig.stored("Email", "SMTPAuth"), QStringLiteral("oauth2"));
         QCOMPARE(rig.config.smtpClientSecret, QStringLiteral("top-secret"));
+        // By hand again, with only the configuration window open.
+        rig.store.write(QStringLiteral("Telvoro"), QStringLiteral("SmppReceiptIds"),
+                        QStringLiteral("hex"));
         QVERIFY(rig.window->close());
         QCOMPARE(rig.stored("Telvoro", "SubmitsPerSecond"), QStringLiteral("40"));
+        QCOMPARE(rig.stored("Telvoro", "SmppReceiptIds"), QStringLiteral("hex"));
         QCOMPARE(rig.stored("Application", "MaxAttempts"), QStringLiteral("<missing>"));
         QVERIFY(
             rig.lines().contains(QStringLiteral("Settings saved: SMTPAuth, SMTPClientSecret.")));
         QVERIFY(!rig.lines().join(QLatin1Char(' ')).contains(QStringLiteral("top-secret")));
+    }
+
+    // Test SMS kept waiting by a gateway that never answers a submit: while it waits the
+    // window cannot be closed, and the program's own close comes once the test has ended.
+    void testHoldsTheWindowUntilItEnds() {
+        Rig rig;
+        bool stayed = false;
+        test::ScriptedGateway silent([&](int) {
+            rig.window->close();
+            rig.window->reject();
+            rig.window->closeWhenIdle();  // as on SIGTERM
+            stayed = rig.window->isVisible() && !rig.button("cmdTestSMS")->isEnabled();
+            return test::ScriptedGateway::Step::stall();
+        });
+        rig.open();
+        rig.box("txtCellServer")->setText(QStringLiteral("127.0.0.1"));
+        rig.box("txtCellPort")->setText(silent.port());
+        rig.answers.promptAnswers = {QStringLiteral("+447700900555")};
+        rig.window->cmdTestSMS_Click();
+        QVERIFY(stayed);
+        QCOMPARE(silent.submits().size(), size_t(1));
+        QVERIFY(rig.window->isVisible());  // the test's own result box came first
+        QTRY_VERIFY(!rig.window->isVisible());
+        QVERIFY(rig.lines().contains(QStringLiteral("Configuration settings saved.")));
+    }
+
+    // The picker cancelled empties a file data source's path while its name stays: a failed
+    // connection says so, and nothing stored changes.
+    void lostFilePathIsNamedInTheFailure() {
+        Rig rig;
+        rig.open();
+        rig.config.dsnType = QStringLiteral("File");
+        rig.window->setDataSourceSelector([] { return QString(); });
+        rig.button("cmdSelect")->click();
+        rig.box("txtDSN")->setText(QStringLiteral("KorvaneNowhere"));
+        rig.window->cmdTestConnection_Click();
+        QVERIFY2(rig.lines().last().endsWith(QStringLiteral(
+                     "The data source's file path is empty: choose it again with the ... button.")),
+                 qPrintable(rig.lines().last()));
     }
 
     // A store that cannot be written: the close says so in a message box instead of "saved",

@@ -292,8 +292,48 @@ private Q_SLOTS:
         QCOMPARE(restore->text(), QStringLiteral("Mi&nimize"));
         QVERIFY(!rig.window->isMinimized());
         QVERIFY(rig.window->isVisible());
-        QCOMPARE(rig.window->trayIcon()->toolTip(), QStringLiteral("Korvane"));
+        QCOMPARE(rig.window->trayIcon()->toolTip(),
+                 QStringLiteral("Korvane\nIdle...\nWaiting: - | Sent today: 0 | Not sent: 0 | "
+                                "In doubt: 0"));
         QCOMPARE(rig.window->trayMenu()->actions().size(), 4);
+    }
+
+    // Focus starts on Start: a Space right after start-up starts, and stores nothing.
+    void firstFocusIsOnStart() {
+        Rig rig;
+        rig.window->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(rig.window.get()));
+        QCOMPARE(QApplication::focusWidget(), rig.child<QPushButton>("cmdStart"));
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Space);
+        QVERIFY(rig.window->processing().isStarted());
+        QVERIFY(!rig.child<QCheckBox>("chkRunAppOnStartup")->isChecked());
+        rig.window->cmdStop_Click();
+    }
+
+    // After a cycle with each outcome: the rows waiting and today's counts, in the status bar
+    // and the tray's tooltip.
+    void countsAfterACycle() {
+        Rig rig;
+        rig.table.rows = {test::FakeTable::sms(1, QStringLiteral("+441")),
+                          test::FakeTable::sms(2, QStringLiteral("+442")),
+                          test::FakeTable::sms(3, QStringLiteral("+443")),
+                          test::FakeTable::sms(4, QStringLiteral("+444"))};
+        rig.sms.results[QStringLiteral("+442")] =
+            SendResult{Delivery::NotSent, QStringLiteral("no")};
+        rig.sms.results[QStringLiteral("+443")] =
+            SendResult{Delivery::InDoubt, QStringLiteral("?")};
+        rig.window->cmdStart_Click();
+        rig.window->cmdStop_Click();
+        rig.window->Timer2_Timer();
+        const QString counts =
+            QStringLiteral("Waiting: 0 | Sent today: 2 | Not sent: 1 | In doubt: 1");
+        QCOMPARE(rig.child<QLabel>("lblCounts")->text(), counts);
+        QVERIFY(rig.window->trayIcon()->toolTip().endsWith(counts));
+        // A new day starts from nothing.
+        rig.clock.set(rig.clock.now().addDays(1));
+        rig.window->Timer2_Timer();
+        QCOMPARE(rig.child<QLabel>("lblCounts")->text(),
+                 QStringLiteral("Waiting: 0 | Sent today: 0 | Not sent: 0 | In doubt: 0"));
     }
 
     void automaticStartHappensOnce() {
