@@ -119,15 +119,19 @@ void fmMain::buildWindow() {
     setTabOrder(ProcessText_, chkRunAppOnStartup_);
 
     buildMenu();
-    // Under the design's controls: the counts the service's status line and /metrics know.
-    lblCounts_ = new QLabel(this);
-    lblCounts_->setObjectName(QStringLiteral("lblCounts"));
-    statusBar()->addWidget(lblCounts_, 1);
-    statusBar()->setSizeGripEnabled(false);
+    buildStatusBar();
     adjustSize();
     setFixedSize(sizeHint());
     // A Space pressed right after start-up presses Start, not the start-up box.
     cmdStart_->setFocus();
+}
+
+// Under the design's controls: the counts the service's status line and /metrics know.
+void fmMain::buildStatusBar() {
+    lblCounts_ = new QLabel(this);
+    lblCounts_->setObjectName(QStringLiteral("lblCounts"));
+    statusBar()->addWidget(lblCounts_, 1);
+    statusBar()->setSizeGripEnabled(false);
 }
 
 void fmMain::buildButtons(QWidget* client) {

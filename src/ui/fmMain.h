@@ -85,6 +85,7 @@ private:
     void buildWindow();
     void buildMenu();
     void buildButtons(QWidget* client);
+    void buildStatusBar();
     void maybeAutoStart();
     void openConfiguration();
     void logLine(const QString& text);
