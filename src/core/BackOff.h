@@ -13,15 +13,26 @@ class BackOff {
 public:
     BackOff(qint64 firstMs, qint64 longestMs) : firstMs_(firstMs), longestMs_(longestMs) {}
 
+    // The wait after the n-th refusal in a row (from 1): the first, doubled n - 1 times, never
+    // more than the longest. Also for waits counted in the table (a row's attempts).
+    static qint64 waitAfter(int refusals, qint64 first, qint64 longest) {
+        qint64 wait = first;
+        for (int n = 1; n < refusals && wait < longest; ++n) {
+            wait *= 2;
+        }
+        return std::min(wait, longest);
+    }
+
     // A refusal at nowMs, with the line that reported it.
     void refused(qint64 nowMs, const QString& line) {
-        waitMs_ = waitMs_ == 0 ? firstMs_ : std::min(longestMs_, 2 * waitMs_);
+        waitMs_ = waitAfter(++refusals_, firstMs_, longestMs_);
         retryAtMs_ = nowMs + waitMs_;
         line_ = line;
     }
     // It worked, or the refusals are forgotten on purpose (Start, a test): the next attempt
     // goes at once, and the next refusal waits the first wait again.
     void reset() {
+        refusals_ = 0;
         waitMs_ = 0;
         retryAtMs_ = 0;
         line_.clear();
@@ -35,6 +46,7 @@ public:
 private:
     qint64 firstMs_;
     qint64 longestMs_;
+    int refusals_ = 0;
     qint64 waitMs_ = 0;
     qint64 retryAtMs_ = 0;
     QString line_;

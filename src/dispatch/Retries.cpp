@@ -3,13 +3,13 @@
 #include <QRandomGenerator>
 #include <algorithm>
 
+#include "core/BackOff.h"
 #include "dispatch/MessageTable.h"
 
 namespace korvane::Retries {
 
 qint64 waitS(int attempts) {
-    const int doublings = std::clamp(attempts - 1, 0, 6);
-    const qint64 wait = std::min<qint64>(kLongestWaitS, qint64(kFirstWaitS) << doublings);
+    const qint64 wait = BackOff::waitAfter(std::max(1, attempts), kFirstWaitS, kLongestWaitS);
     return wait - qint64(QRandomGenerator::global()->bounded(quint32(wait / 5 + 1)));
 }
 

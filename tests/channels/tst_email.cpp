@@ -10,6 +10,7 @@
 #include "channels/MailComposer.h"
 #include "core/ActivityLog.h"
 #include "core/KorvaneError.h"
+#include "support/ClosedPort.h"
 #include "support/FakeClock.h"
 #include "support/ReceivedMessages.h"
 #include "support/RecordingLogView.h"
@@ -319,10 +320,7 @@ private Q_SLOTS:
             const QStringList log = takeLog();
             return sent || log.size() != 1 ? QStringLiteral("unexpected") : log[0];
         };
-        QTcpServer probe;
-        QVERIFY(probe.listen(QHostAddress::LocalHost));
-        const QString closed = QString::number(probe.serverPort());
-        probe.close();
+        const QString closed = test::closedPort();
 
         QString line = attempt(QStringLiteral("b@x.test"), QStringLiteral("127.0.0.1"), closed);
         QVERIFY2(line.startsWith(QStringLiteral("Error Occurred: 2107 --> ")), qPrintable(line));

@@ -3,6 +3,7 @@
 #include "channels/CurlMailTransport.h"
 #include "channels/EmailSender.h"
 #include "channels/SmsSender.h"
+#include "support/ClosedPort.h"
 #include "support/ScriptedGateway.h"
 #include "support/ScriptedMailServer.h"
 
@@ -12,12 +13,7 @@ using test::ScriptedMailServer;
 
 namespace {
 
-// A port nothing listens on.
-QString closedPort() {
-    QTcpServer probe;
-    probe.listen(QHostAddress::LocalHost);
-    return QString::number(probe.serverPort());
-}
+using test::closedPort;
 
 SendResult sendOne(EmailSender& sender, const QString& port) {
     return sender.sendEmail(MailMessage{QStringLiteral("a@x.test"),

@@ -7,6 +7,7 @@
 #include "core/ActivityLog.h"
 #include "core/RunConfiguration.h"
 #include "dispatch/ProcessingControl.h"
+#include "support/ClosedPort.h"
 #include "support/FakeChannels.h"
 #include "support/FakeClock.h"
 #include "support/FakeTable.h"
@@ -68,12 +69,7 @@ MailMessage mail(int n) {
     return message;
 }
 
-// A port nothing listens on.
-QString closedPort() {
-    QTcpServer probe;
-    probe.listen(QHostAddress::LocalHost);
-    return QString::number(probe.serverPort());
-}
+using test::closedPort;
 
 // The sender on scripted peers, its clock and token endpoint its own.
 struct Rig {

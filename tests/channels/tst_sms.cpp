@@ -7,6 +7,7 @@
 #include "channels/SmsEncoding.h"
 #include "channels/SmsSender.h"
 #include "core/KorvaneError.h"
+#include "support/ClosedPort.h"
 #include "support/ReceivedMessages.h"
 #include "support/SmppBytes.h"
 #include "support/TestEnvironment.h"
@@ -183,10 +184,7 @@ private Q_SLOTS:
 
     void brokenGatewaysNeverHang() {
         // Nothing listens: the connect message.
-        QTcpServer probe;
-        QVERIFY(probe.listen(QHostAddress::LocalHost));
-        const QString closedPort = QString::number(probe.serverPort());
-        probe.close();
+        const QString closedPort = test::closedPort();
         SmsSender sender;
         QCOMPARE(sender
                      .send(SmsGateway{QStringLiteral("127.0.0.1"), closedPort,

@@ -5,6 +5,7 @@
 
 #include "channels/SmsSender.h"
 #include "core/KorvaneError.h"
+#include "support/ClosedPort.h"
 #include "support/ScriptedGateway.h"
 
 using namespace korvane;
@@ -29,11 +30,7 @@ SmsGateway at(const QString& port, int sessions = 1) {
     return gateway;
 }
 
-QString closedPort() {
-    QTcpServer probe;
-    probe.listen(QHostAddress::LocalHost);
-    return QString::number(probe.serverPort());
-}
+using test::closedPort;
 
 QString number(int i) {
     return QStringLiteral("+4477009%1").arg(i, 5, 10, QLatin1Char('0'));

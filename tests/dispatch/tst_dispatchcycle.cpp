@@ -16,6 +16,7 @@
 #include "core/SettingsStore.h"
 #include "dispatch/ProcessView.h"
 #include "dispatch/ProcessingControl.h"
+#include "support/ClosedPort.h"
 #include "support/FakeClock.h"
 #include "support/FakeWindow.h"
 #include "support/ReceivedMessages.h"
@@ -130,13 +131,6 @@ struct SmsPeer {
                              : all.front()[QStringLiteral("destination_addr")].toString();
     }
 };
-
-// A port nothing listens on.
-int closedPort() {
-    QTcpServer probe;
-    probe.listen(QHostAddress::LocalHost);
-    return probe.serverPort();
-}
 
 QString statusOf(TestDatabase& db, int id) {
     return db.outcome(id)[QStringLiteral("processstatus")].toString();
@@ -386,7 +380,7 @@ private Q_SLOTS:
             rig.control.cmdStop_Click();
 
             db.insert(row(7, QStringLiteral("+4407"), {}));
-            rig.config.cellPort = QString::number(closedPort());
+            rig.config.cellPort = test::closedPort();
             rig.control.cmdStart_Click();
             const QVariantMap put =
                 db.read(7, QStringLiteral("ProcessStatus, Attempts, NextAttemptAt"));
