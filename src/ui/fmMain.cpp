@@ -186,6 +186,7 @@ void fmMain::Form_Load() {
     show();
     repaint();
     tray_->show();
+    showCounts();
     Timer2_.start();
     // Some platforms never activate a new window: the automatic start must not wait for it.
     QTimer::singleShot(0, this, &fmMain::maybeAutoStart);
