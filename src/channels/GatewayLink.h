@@ -71,7 +71,6 @@ public:
     const Counts& counts() const { return counts_; }
     // A line about the last bind worth the log (a certificate taken unverified); "" when none.
     QString takeBindNotice() { return std::exchange(bindNotice_, QString()); }
-    const SmsGateway& gateway() const { return boundTo_; }
 
 private:
     QString refused(const QString& status, const QString& line);
