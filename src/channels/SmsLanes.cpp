@@ -78,6 +78,12 @@ bool SmsLanes::allLive() const {
     return std::all_of(lanes_.begin(), lanes_.end(), [](const auto& lane) { return lane->live(); });
 }
 
+bool SmsLanes::liveElsewhere(const QStringList& avoid) const {
+    return std::any_of(lanes_.begin(), lanes_.end(), [&avoid](const auto& lane) {
+        return lane->live() && !avoid.contains(lane->gateway.name());
+    });
+}
+
 bool SmsLanes::boundOtherwise() const {
     return std::any_of(lanes_.begin(), lanes_.end(), [](const auto& lane) {
         return lane->live() && !lane->link.boundTo(lane->gateway);
@@ -101,7 +107,7 @@ int SmsLanes::laneFor(const SmsBacklog& backlog, const SmsMessage& message, int 
     for (int n = 0; n < size(); ++n) {
         const SmsLane& lane = (*this)[n];
         if ((!message.untouched() && n != message.lane) || !lane.live() || lane.paused() ||
-            backlog.inFlight(n) >= window) {
+            backlog.inFlight(n) >= window || message.avoid.contains(lane.gateway.name())) {
             continue;
         }
         const double slot = lane.pacer.nextSlotMs();

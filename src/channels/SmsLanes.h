@@ -35,6 +35,8 @@ public:
     const SmsLane& operator[](int lane) const { return *lanes_[static_cast<size_t>(lane)]; }
     bool anyLive() const;
     bool allLive() const;
+    // A session is bound to a gateway not named in avoid.
+    bool liveElsewhere(const QStringList& avoid) const;
     // A session bound as receipts were wanted before, and its closing.
     bool boundOtherwise() const;
     void closeBoundOtherwise();

@@ -4,6 +4,7 @@
 #include <QStringList>
 #include <algorithm>
 
+#include "channels/SmppPdu.h"
 #include "channels/SmsEncoding.h"
 #include "channels/SubmitPdu.h"
 #include "core/KorvaneError.h"
@@ -109,6 +110,29 @@ void SmsMessage::settle(const QString& refused) {
     result.note = lines.join(QLatin1Char('\n'));
 }
 
+bool SmsMessage::leave(Part& part, const QString& gateway,
+                       const std::function<bool(const QStringList&)>& boundElsewhere) {
+    part.state = PartState::Retry;  // nothing of it was taken
+    const QStringList without = avoid + QStringList{gateway};
+    if (!untouched() || !boundElsewhere(without)) {
+        part.state = PartState::InFlight;
+        return false;
+    }
+    avoid = without;
+    lane = -1;
+    notes << QStringLiteral(
+                 "Telvoro Server %1 answered %2: the message goes to another Telvoro "
+                 "Server.")
+                 .arg(gateway, describeStatus(Status::SystemError));
+    return true;
+}
+
+void SmsMessage::stranded() {
+    passing = true;
+    answer = QStringLiteral("Telvoro Server answered %1.").arg(describeStatus(Status::SystemError));
+    giveUp();
+}
+
 bool SmsMessage::untouched() const {
     return std::all_of(parts.begin(), parts.end(), [](const Part& part) {
         return part.state == PartState::Waiting || part.state == PartState::Retry;
@@ -116,12 +140,21 @@ bool SmsMessage::untouched() const {
 }
 
 // The message's parts as submit_sm bodies; why it cannot be sent, or "".
-QString SmsMessage::build(const QString& senderName, const QString& mobileNumber,
-                          const QString& text, bool receipt, const QDateTime& validUntil) {
+QString SmsMessage::build(const QString& accountName, const QString& rowSender,
+                          const QString& mobileNumber, const QString& text, bool receipt,
+                          const QDateTime& validUntil) {
     SmppAddress sender;
     SmppAddress destination;
-    if (!parseSender(senderName, sender)) {
-        return QString::fromLatin1(SmsMessage::kSenderRefused);
+    const QString own = rowSender.trimmed();
+    if (!parseSender(own.isEmpty() ? accountName : own, sender)) {
+        return own.isEmpty()
+                   ? QString::fromLatin1(SmsMessage::kSenderRefused)
+                   : errorLine(
+                         ErrorNumber::SmsSenderRefused,
+                         QStringLiteral("The row's sender \"%1\" cannot be sent: a sender is a "
+                                        "number of up to 20 digits, or up to 11 letters, "
+                                        "digits, spaces and . _ & -.")
+                             .arg(own));
     }
     if (!parseNumber(mobileNumber.trimmed(), destination)) {
         return QString::fromLatin1(SmsMessage::kNumberRefused);

@@ -4,6 +4,7 @@
 #include <QDeadlineTimer>
 #include <QString>
 #include <QStringList>
+#include <functional>
 #include <vector>
 
 #include "core/Messages.h"
@@ -41,6 +42,7 @@ struct SmsMessage {
     QString answer;     // the gateway's refusal, named, for a line of its own
     QStringList notes;  // lines about how it went: its session's bind
     QString via;        // the gateway it went through, when the log is to name it
+    QStringList avoid;  // gateways ("host:port") that answered it ESME_RSYSERR, taking nothing
     bool done = false;
     // Not sent for a cause that may pass (SendResult): no session, a throttle that lasted, a
     // gateway in trouble.
@@ -51,10 +53,19 @@ struct SmsMessage {
     // Nothing of it was written, or all that was came back throttled: another session may
     // take it whole.
     bool untouched() const;
+    // part was answered ESME_RSYSERR by gateway, which took nothing: the message leaves for
+    // another gateway if it is untouched otherwise and boundElsewhere(the gateways to avoid).
+    bool leave(Part& part, const QString& gateway,
+               const std::function<bool(const QStringList&)>& boundElsewhere);
+    // It left gateways that took nothing, and none is bound to take it now: not sent, for a
+    // cause that may pass.
+    void stranded();
     // Its parts as submit_sm bodies; why it cannot be sent as it stands, or "".
     // receipt: each part asks for a final delivery receipt.
-    QString build(const QString& senderName, const QString& mobileNumber, const QString& text,
-                  bool receipt = false, const QDateTime& validUntil = QDateTime());
+    // The sender is the row's own where it names one, else the account's name.
+    QString build(const QString& accountName, const QString& rowSender, const QString& mobileNumber,
+                  const QString& text, bool receipt = false,
+                  const QDateTime& validUntil = QDateTime());
     bool has(PartState state) const;
     int count(PartState state) const;
     // A part still to be written or answered.

@@ -94,17 +94,9 @@ int SmsSender::submit(const QList<SmsGateway>& gateways, const QString& mobileNu
     if (const QString failure = openSessions(gateways); !failure.isEmpty()) {
         return refuse(failure, true);
     }
-    const QString ownSender = senderName.trimmed();
-    if (QString refusal = message.build(ownSender.isEmpty() ? gateways.first().user : ownSender,
-                                        mobileNumber, text, lanes_.receipts(), validUntil);
+    if (const QString refusal = message.build(gateways.first().user, senderName, mobileNumber, text,
+                                              lanes_.receipts(), validUntil);
         !refusal.isEmpty()) {
-        if (!ownSender.isEmpty() && refusal == QLatin1String(kSenderRefused)) {
-            refusal = errorLine(ErrorNumber::SmsSenderRefused,
-                                QStringLiteral("The row's sender \"%1\" cannot be sent: a sender "
-                                               "is a number of up to 20 digits, or up to 11 "
-                                               "letters, digits, spaces and . _ & -.")
-                                    .arg(ownSender));
-        }
         return refuse(refusal);
     }
     // One session learns its own pace under the contract's; several learn theirs, and the
@@ -210,6 +202,12 @@ void SmsSender::onReply(Message& message, Part& part, const Pdu& reply) {
         }
         return;
     }
+    // A gateway in trouble took nothing: with another one bound, the message goes there whole.
+    if (status == Status::SystemError &&
+        message.leave(part, lane.gateway.name(),
+                      [this](const QStringList& avoid) { return lanes_.liveElsewhere(avoid); })) {
+        return;
+    }
     part.state = PartState::Refused;
     // The gateway in trouble took nothing: worth another attempt later.
     message.passing = status == Status::SystemError && !message.has(PartState::Accepted);
@@ -286,6 +284,11 @@ bool SmsSender::writeParts() {
                 const int lane =
                     lanes_.laneFor(backlog_, message, window_, account_.nextSlotMs(), nowMs());
                 if (lane < 0 && message.untouched()) {
+                    if (!message.avoid.isEmpty() && !lanes_.liveElsewhere(message.avoid)) {
+                        message.stranded();  // the gateways it could move to are gone
+                        progressed = true;
+                        continue;
+                    }
                     return progressed;  // no session takes anything now: the order holds
                 }
                 progressed = (lane >= 0 && writePart(message, part, lane)) || progressed;

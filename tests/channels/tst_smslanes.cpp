@@ -185,6 +185,45 @@ private Q_SLOTS:
         }
     }
 
+    // ESME_RSYSERR took nothing: the message goes whole to the other gateway, once; where
+    // both answer it, it is not sent, for a cause that may pass.
+    void gatewayInTroubleHandsOver_data() {
+        QTest::addColumn<bool>("secondInTrouble");
+        QTest::newRow("the other takes it") << false;
+        QTest::newRow("both in trouble") << true;
+    }
+    void gatewayInTroubleHandsOver() {
+        QFETCH(bool, secondInTrouble);
+        constexpr quint32 kSystemError = 0x08;
+        ScriptedGateway first([](int) { return Step::answer(kSystemError, 5); });
+        ScriptedGateway second([=](int) {
+            return Step::answer(secondInTrouble ? kSystemError : smpp::Status::Ok, 5);
+        });
+        SmsSender sender(shortTimeouts());
+        const std::vector<SendResult> results =
+            sendAll(sender, {at(first.port()), at(second.port())}, 10);
+        QCOMPARE(sent(results), secondInTrouble ? 0 : 10);
+        for (const SendResult& result : results) {
+            QCOMPARE(result.passing, secondInTrouble);
+        }
+        // Each message offered at most once to each gateway.
+        for (const ScriptedGateway* gateway : {&first, &second}) {
+            for (const auto& [destination, times] : offered({gateway})) {
+                QCOMPARE(times, 1);
+            }
+        }
+        QCOMPARE(int(offered({&second}).size()), 10);
+        if (secondInTrouble) {
+            QCOMPARE(int(offered({&first}).size()), 10);  // tried on both, then given up
+        }
+        if (!secondInTrouble) {
+            const auto moved = std::find_if(results.begin(), results.end(), [](auto& result) {
+                return result.note.contains(QStringLiteral("the message goes to another"));
+            });
+            QVERIFY(moved != results.end());
+        }
+    }
+
     // A row's own sender goes as its source address, by the account name's rules.
     void senderPerRow_data() {
         QTest::addColumn<QString>("sender");
