@@ -33,6 +33,7 @@ void SmsLanes::arrange(const QList<SmsGateway>& gateways) {
     closeAll();
     for (const auto& lane : lanes_) {
         add(gone_, lane->link.counts());
+        goneSubmits_[lane->gateway.name()] += lane->submits;
     }
     lanes_.clear();
     gateways_ = gateways;
@@ -195,7 +196,7 @@ std::map<QString, int> SmsLanes::boundByServer() const {
 }
 
 std::map<QString, quint64> SmsLanes::submitsByServer() const {
-    std::map<QString, quint64> submits;
+    std::map<QString, quint64> submits = goneSubmits_;
     for (const auto& lane : lanes_) {
         submits[lane->gateway.name()] += lane->submits;
     }

@@ -77,7 +77,9 @@ private:
     const StopDeadline* stop_;
     QList<SmsGateway> gateways_;
     std::vector<std::unique_ptr<SmsLane>> lanes_;
-    GatewayLink::Counts gone_;  // of lanes closed for good
+    // Of lanes closed for good: /metrics counters never go back.
+    GatewayLink::Counts gone_;
+    std::map<QString, quint64> goneSubmits_;
     bool receipts_ = false;
     Deliveries deliveries_;
     Notice notice_;

@@ -169,6 +169,12 @@ private Q_SLOTS:
         QCOMPARE(int(offered({&first, &second}).size()), 50);
         const auto bySever = sender.submitsByServer();
         QCOMPARE(bySever.at(gateways[0].name()) + bySever.at(gateways[1].name()), quint64(50));
+        // Sessions made anew for other settings: the counts by gateway never go back.
+        QCOMPARE(int(sender.send(gateways[1], number(99), QStringLiteral("x")).delivery),
+                 int(Delivery::Sent));
+        QCOMPARE(sender.submitsByServer().at(gateways[0].name()), bySever.at(gateways[0].name()));
+        QCOMPARE(sender.submitsByServer().at(gateways[1].name()),
+                 bySever.at(gateways[1].name()) + 1);
     }
 
     // A throttled message has nothing at the gateway: it may go out on the other one.
