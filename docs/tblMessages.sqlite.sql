@@ -34,3 +34,18 @@ CREATE TABLE tblMessages (
 --
 -- A sender per row: the SMS's sender instead of the account name where not empty.
 -- ALTER TABLE tblMessages ADD SmsSender VARCHAR(20);
+--
+-- Messages from phones: where this table exists, replies are stored in it (README, "Replies").
+-- CREATE TABLE tblReceivedMessages (
+--     RecId           INTEGER PRIMARY KEY,
+--     ReceivedDate    TIMESTAMP NOT NULL,
+--     SmscDate        TIMESTAMP,
+--     MobileNo        VARCHAR(32) NOT NULL,
+--     Recipient       VARCHAR(32) NOT NULL,
+--     MessageText     TEXT NOT NULL,
+--     SmscMessageId   VARCHAR(255),
+--     Parts           INTEGER NOT NULL DEFAULT 1,
+--     ProcessStatus   VARCHAR(50)
+-- );
+-- CREATE INDEX ixReceivedSmscMessageId ON tblReceivedMessages (SmscMessageId);
+-- CREATE INDEX ixReceivedMobileNo ON tblReceivedMessages (MobileNo, ReceivedDate);

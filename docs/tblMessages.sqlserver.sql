@@ -34,3 +34,18 @@ CREATE TABLE tblMessages (
 --
 -- A sender per row: the SMS's sender instead of the account name where not empty.
 -- ALTER TABLE tblMessages ADD SmsSender VARCHAR(20);
+--
+-- Messages from phones: where this table exists, replies are stored in it (README, "Replies").
+-- CREATE TABLE tblReceivedMessages (
+--     RecId           INT IDENTITY(1,1) NOT NULL PRIMARY KEY,
+--     ReceivedDate    DATETIME2(0) NOT NULL,
+--     SmscDate        DATETIME2(0),
+--     MobileNo        NVARCHAR(32) NOT NULL,
+--     Recipient       NVARCHAR(32) NOT NULL,
+--     MessageText     NVARCHAR(MAX) NOT NULL,
+--     SmscMessageId   NVARCHAR(255),
+--     Parts           INT NOT NULL DEFAULT 1,
+--     ProcessStatus   NVARCHAR(50)
+-- );
+-- CREATE INDEX ixReceivedSmscMessageId ON tblReceivedMessages (SmscMessageId);
+-- CREATE INDEX ixReceivedMobileNo ON tblReceivedMessages (MobileNo, ReceivedDate);

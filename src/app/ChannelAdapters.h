@@ -32,6 +32,13 @@ public:
             [listener](const Receipt& receipt) { listener->receiptArrived(receipt); },
             [listener](const QString& line) { listener->gatewayNotice(line); });
     }
+    void setReplyListener(ReplyListener* listener) override {
+        sender_.setReplyListener(listener == nullptr
+                                     ? ReceiptInbox::ReplyListener()
+                                     : [listener](const ReplyPart& part) {
+                                           listener->replyArrived(part);
+                                       });
+    }
     void answerReceipt(quint64 token, bool written) override {
         sender_.answerReceipt(token, written);
     }

@@ -14,6 +14,13 @@ ReceiptInbox::ReceiptInbox(int answerMs) : answerMs_(answerMs) {
 
 void ReceiptInbox::take(SmppSession& session, const Pdu& pdu) {
     const std::optional<DeliverSm> sm = DeliverSm::read(pdu.body);
+    if (sm && !sm->receipt && replyListener_) {
+        ReplyPart reply = sm->reply;
+        reply.token = nextToken_++;
+        replies_[reply.token] = Waiting{&session, pdu.sequence, QDeadlineTimer::Forever};
+        replyListener_(reply);
+        return;
+    }
     if (!sm || !sm->receipt || !listener_) {
         reply(&session, pdu.sequence, Status::PermanentAppError);
         notice(!sm ? QStringLiteral("Telvoro Server delivered a deliver_sm that Korvane cannot "
@@ -33,18 +40,22 @@ void ReceiptInbox::take(SmppSession& session, const Pdu& pdu) {
 }
 
 void ReceiptInbox::answer(quint64 token, bool written) {
-    const auto it = waiting_.find(token);
-    if (it == waiting_.end()) {
-        return;
+    for (std::map<quint64, Waiting>* map : {&waiting_, &replies_}) {
+        if (const auto it = map->find(token); it != map->end()) {
+            const Waiting waiting = it->second;
+            map->erase(it);
+            reply(waiting.session, waiting.sequence,
+                  written ? Status::Ok : Status::TemporaryAppError);
+            return;
+        }
     }
-    const Waiting waiting = it->second;
-    waiting_.erase(it);
-    reply(waiting.session, waiting.sequence, written ? Status::Ok : Status::TemporaryAppError);
 }
 
 void ReceiptInbox::answerAll() {
-    for (const auto& [token, waiting] : std::exchange(waiting_, {})) {
-        reply(waiting.session, waiting.sequence, Status::TemporaryAppError);
+    for (std::map<quint64, Waiting>* map : {&waiting_, &replies_}) {
+        for (const auto& [token, waiting] : std::exchange(*map, {})) {
+            reply(waiting.session, waiting.sequence, Status::TemporaryAppError);
+        }
     }
 }
 

@@ -12,15 +12,17 @@ constexpr int kSingleUcs2 = 70;
 constexpr int kPartUcs2 = 67;
 constexpr quint8 kEscape = 0x1B;
 
+// The default alphabet, by septet.
+const char16_t kGsmChars[] =
+    u"@£$¥èéùìòÇ\nØø\rÅåΔ_ΦΓΛΩΠΨΣΘΞ\x1BÆæßÉ !\"#¤%&'()*+,-./0123456789:;<=>?"
+    u"¡ABCDEFGHIJKLMNOPQRSTUVWXYZÄÖÑÜ§¿abcdefghijklmnopqrstuvwxyzäöñüà";
+
 const QHash<char16_t, quint8>& basicTable() {
     static const QHash<char16_t, quint8> table = [] {
-        static const char16_t chars[] =
-            u"@£$¥èéùìòÇ\nØø\rÅåΔ_ΦΓΛΩΠΨΣΘΞ\x1BÆæßÉ !\"#¤%&'()*+,-./0123456789:;<=>?"
-            u"¡ABCDEFGHIJKLMNOPQRSTUVWXYZÄÖÑÜ§¿abcdefghijklmnopqrstuvwxyzäöñüà";
         QHash<char16_t, quint8> map;
         for (quint8 i = 0; i < 128; ++i) {
             if (i != kEscape) {
-                map.insert(chars[i], i);
+                map.insert(kGsmChars[i], i);
             }
         }
         return map;
@@ -33,6 +35,44 @@ const QHash<char16_t, quint8>& extensionTable() {
         {u'\f', 0x0A}, {u'^', 0x14}, {u'{', 0x28}, {u'}', 0x29}, {u'\\', 0x2F},
         {u'[', 0x3C},  {u'~', 0x3D}, {u']', 0x3E}, {u'|', 0x40}, {u'€', 0x65}};
     return table;
+}
+
+// An escaped septet with no extension character reads as the default alphabet's.
+QString fromGsm7(const QByteArray& septets) {
+    static const QHash<quint8, char16_t> extension = [] {
+        QHash<quint8, char16_t> map;
+        for (auto it = extensionTable().constBegin(); it != extensionTable().constEnd(); ++it) {
+            map.insert(it.value(), it.key());
+        }
+        return map;
+    }();
+    QString text;
+    text.reserve(septets.size());
+    for (qsizetype i = 0; i < septets.size(); ++i) {
+        auto septet = static_cast<quint8>(septets[i]);
+        if (septet == kEscape && i + 1 < septets.size()) {
+            septet = static_cast<quint8>(septets[++i]);
+            if (septet < 128 && extension.contains(septet)) {
+                text.append(QChar(extension.value(septet)));
+                continue;
+            }
+        }
+        text.append(septet < 128 && septet != kEscape ? QChar(kGsmChars[septet])
+                                                      : QChar(QChar::ReplacementCharacter));
+    }
+    return text;
+}
+
+QString fromUcs2(const QByteArray& bytes) {
+    QString text;
+    text.reserve(bytes.size() / 2);
+    for (qsizetype i = 0; i + 1 < bytes.size(); i += 2) {
+        text.append(QChar(char16_t((quint8(bytes[i]) << 8) | quint8(bytes[i + 1]))));
+    }
+    if (bytes.size() % 2 != 0) {
+        text.append(QChar(QChar::ReplacementCharacter));
+    }
+    return text;
 }
 
 QByteArray udh(quint8 reference, int total, int sequence) {
@@ -64,6 +104,30 @@ bool toGsm7(const QString& text, QByteArray& septets) {
         septets.append(static_cast<char>(*extended));
     }
     return true;
+}
+
+QString decodeSms(quint8 dataCoding, const QByteArray& bytes) {
+    enum class Alphabet { Gsm, Latin1, Ucs2 };
+    Alphabet alphabet = Alphabet::Latin1;
+    if (dataCoding == 0) {
+        alphabet = Alphabet::Gsm;
+    } else if (dataCoding == 8) {
+        alphabet = Alphabet::Ucs2;
+    } else if ((dataCoding & 0xF0) == 0xF0) {  // message class group: 7-bit or 8-bit
+        alphabet = (dataCoding & 0x04) != 0 ? Alphabet::Latin1 : Alphabet::Gsm;
+    } else if ((dataCoding & 0xC0) == 0x00 && dataCoding >= 0x10) {  // general group
+        const int bits = (dataCoding >> 2) & 0x03;
+        alphabet = bits == 0 ? Alphabet::Gsm : bits == 2 ? Alphabet::Ucs2 : Alphabet::Latin1;
+    }
+    switch (alphabet) {
+        case Alphabet::Gsm:
+            return fromGsm7(bytes);
+        case Alphabet::Ucs2:
+            return fromUcs2(bytes);
+        case Alphabet::Latin1:
+            break;
+    }
+    return QString::fromLatin1(bytes);
 }
 
 EncodedSms encodeSms(const QString& text, quint8 reference) {

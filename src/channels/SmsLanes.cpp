@@ -46,7 +46,7 @@ void SmsLanes::arrange(const QList<SmsGateway>& gateways) {
 }
 
 void SmsLanes::prepare(SmsLane& lane) const {
-    lane.link.setReceipts(receipts_);
+    lane.link.setReceipts(receipts_ || replies_);
     if (deliveries_) {
         lane.link.setDeliveries(deliveries_, notice_);
     }
@@ -149,7 +149,14 @@ double SmsLanes::pacedRate() const {
 void SmsLanes::setReceipts(bool wanted) {
     receipts_ = wanted;
     for (const auto& lane : lanes_) {
-        lane->link.setReceipts(wanted);
+        prepare(*lane);
+    }
+}
+
+void SmsLanes::setReplies(bool wanted) {
+    replies_ = wanted;
+    for (const auto& lane : lanes_) {
+        prepare(*lane);
     }
 }
 

@@ -56,6 +56,8 @@ public:
 
     void setReceipts(bool wanted);
     bool receipts() const { return receipts_; }
+    // Messages from phones wanted: the sessions bind as transceivers, receipts or not.
+    void setReplies(bool wanted);
     void setDeliveries(Deliveries deliveries, Notice notice);
     // Forgets every back-off.
     void retryNow();
@@ -81,6 +83,7 @@ private:
     GatewayLink::Counts gone_;
     std::map<QString, quint64> goneSubmits_;
     bool receipts_ = false;
+    bool replies_ = false;
     Deliveries deliveries_;
     Notice notice_;
 };

@@ -95,6 +95,12 @@ public:
     void setReceipts(bool wanted) { lanes_.setReceipts(wanted); }
     void setReceiptListener(ReceiptInbox::Listener listener, ReceiptInbox::Notice notice);
     void answerReceipt(quint64 token, bool written) { inbox_.answer(token, written); }
+    // Messages from phones go to listener, and are answered through answerReceipt too; an
+    // empty listener refuses them. Wanted, the sessions bind as transceivers.
+    void setReplyListener(ReceiptInbox::ReplyListener listener) {
+        lanes_.setReplies(bool(listener));
+        inbox_.setReplyListener(std::move(listener));
+    }
     // Binds now if no session is bound, so that receipts come while nothing is sent; "" or
     // the line that says why there is no session.
     QString listen(const QList<SmsGateway>& gateways);

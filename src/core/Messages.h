@@ -34,6 +34,20 @@ struct Receipt {
     QString error;      // the network's error code, "" when none
 };
 
+// A message from a phone, or one part of a long one, as the gateway delivered it; token: how
+// its answer is given.
+struct ReplyPart {
+    quint64 token = 0;
+    QString from;       // as it came; "+" and digits for an international number
+    QString to;         // the number or short code it was sent to
+    QString text;       // decoded, without its concatenation header
+    QString gatewayId;  // the gateway's id for it, "" when it names none
+    QDateTime smscAt;   // the gateway's time stamp, invalid when it gives none
+    int reference = -1;  // the long message's reference; -1: a message whole
+    int total = 1;
+    int sequence = 1;
+};
+
 // How a session to the SMS gateway is encrypted: not at all, or TLS 1.2 or later with the
 // server's certificate verified against its name (the system's CAs, or caFile's), and a
 // client certificate where the provider asks for one.

@@ -265,4 +265,11 @@ void BackgroundStore::writeReceipts(const std::vector<ReceiptWrite>& writes) {
         writes.size());
 }
 
+std::vector<MessageStore::StoredReply> BackgroundStore::storeReplies(
+    const std::vector<ReplyWrite>& replies) {
+    return call<std::vector<StoredReply>>(
+        [replies](CancellableStore& store) { return store.storeReplies(replies); },
+        replies.size());
+}
+
 }  // namespace korvane

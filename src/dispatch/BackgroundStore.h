@@ -63,6 +63,7 @@ public:
     std::vector<TableRow> nextHigher(const QVariant& priority, int limit) override;
     std::vector<SentRow> findSent(const QStringList& ids, bool withinLists) override;
     void writeReceipts(const std::vector<ReceiptWrite>& writes) override;
+    std::vector<StoredReply> storeReplies(const std::vector<ReplyWrite>& replies) override;
     void setWhileWaiting(std::function<void()> work) override { whileWaiting_ = std::move(work); }
 
 private:

@@ -42,6 +42,10 @@ struct Counters {
     // Delivery receipts taken in, by state, and those that matched no row.
     std::map<QString, quint64> receipts;
     quint64 receiptsUnmatched = 0;
+    // Messages from phones stored, found stored already, and parts waiting for the rest.
+    quint64 repliesStored = 0;
+    quint64 repliesAlready = 0;
+    quint64 replyPartsWaiting = 0;
     // With a second mail server set: mails taken, by the server that took them ("host:port").
     std::map<QString, quint64> mailsByServer;
     // Cycle durations: counts per upper bound in seconds, the last bucket open-ended.

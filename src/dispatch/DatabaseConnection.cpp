@@ -7,6 +7,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QRegularExpression>
+#include <QSqlDriver>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QSqlResult>
@@ -115,6 +116,31 @@ bool DatabaseConnection::isOpen() const {
 
 QSqlDatabase DatabaseConnection::database() const {
     return QSqlDatabase::database(name_, false);
+}
+
+void DatabaseConnection::inTransaction(const std::function<void()>& work) {
+    QSqlDatabase db = database();
+    const bool transactions = db.driver()->hasFeature(QSqlDriver::Transactions);
+    const auto failure = [this] {
+        return KorvaneError(ErrorNumber::ProviderError,
+                            describeSqlError(database().lastError(), password_));
+    };
+    if (transactions && !db.transaction()) {
+        throw failure();
+    }
+    try {
+        work();
+    } catch (const KorvaneError&) {
+        if (transactions) {
+            db.rollback();
+        }
+        throw;
+    }
+    if (transactions && !db.commit()) {
+        const KorvaneError error = failure();
+        db.rollback();
+        throw error;
+    }
 }
 
 void DatabaseConnection::close() {

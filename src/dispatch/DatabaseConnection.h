@@ -3,6 +3,7 @@
 #include <QSqlDatabase>
 #include <QString>
 #include <QVariant>
+#include <functional>
 
 #include "core/KorvaneError.h"
 
@@ -25,6 +26,9 @@ public:
     void close();
     QSqlDatabase database() const;
     const QString& password() const { return password_; }
+    // Runs work in one transaction (where the driver has them): committed when it returns,
+    // rolled back when it raises, which is raised on; a failed commit raises as well.
+    void inTransaction(const std::function<void()>& work);
 
     // The ODBC connection string for a .dsn file's [ODBC] section, or "" when unusable.
     static QString fileDsnConnectionString(const QString& path, const QString& dsnName);

@@ -36,7 +36,8 @@ DispatchCycle::DispatchCycle(CycleControl& control, const RunConfiguration& conf
           return std::make_unique<BackgroundStore>(stop_, OdbcStatement::kQueryTimeoutS,
                                                    &counters_.databaseWait);
       }),
-      receipts_(sms, log, clock, counters_, config, [this] { return makeStore_(); }) {}
+      receipts_(sms, log, clock, counters_, config, [this] { return makeStore_(); }),
+      replies_(sms, log, clock, counters_, config, [this] { return makeStore_(); }) {}
 
 void DispatchCycle::yield() {
     log_.yield();
@@ -44,10 +45,15 @@ void DispatchCycle::yield() {
 
 void DispatchCycle::run() {
     receipts_.cycleRunning(true);
+    replies_.cycleRunning(true);
     struct CycleOver {
         ReceiptDesk& receipts;
-        ~CycleOver() { receipts.cycleRunning(false); }
-    } cycleOver{receipts_};
+        ReplyDesk& replies;
+        ~CycleOver() {
+            receipts.cycleRunning(false);
+            replies.cycleRunning(false);
+        }
+    } cycleOver{receipts_, replies_};
     std::unique_ptr<MessageStore> store;
     QString failure;
     QElapsedTimer took;
@@ -146,16 +152,20 @@ void DispatchCycle::sendWaitingRows(MessageStore& store) {
         counters_.oldestWaitingKey = oldest;
         counters_.oldestWaitingSince = oldest.isNull() ? QDateTime() : clock_.now();
     }
-    receipts_.tableFound(store.features());
+    const MessageStore::TableFeatures features = store.features();
+    receipts_.tableFound(features);
+    replies_.tableFound(features);
     if (page.empty()) {
         log(QStringLiteral("No message exists to be sent."));
         receipts_.writeThrough(store);
+        replies_.writeThrough(store);
         return;
     }
     yield();
     rows_ = std::make_unique<RowPipeline>(
         store,
-        RowPipeline::Context{config_, log_, control_, sms_, email_, clock_, counters_, &receipts_},
+        RowPipeline::Context{config_, log_, control_, sms_, email_, clock_, counters_, &receipts_,
+                            &replies_},
         rowsOut_);
     while (!page.empty()) {
         rows_->serve(page);
@@ -167,6 +177,7 @@ void DispatchCycle::sendWaitingRows(MessageStore& store) {
     rows_->drain();
     rows_.reset();
     receipts_.writeThrough(store);
+    replies_.writeThrough(store);
     if (control_.StopRequested()) {
         control_.setTimer1(false);
     }

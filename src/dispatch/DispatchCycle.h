@@ -10,6 +10,7 @@
 #include "core/Messages.h"
 #include "dispatch/MessageStore.h"
 #include "dispatch/ReceiptDesk.h"
+#include "dispatch/ReplyDesk.h"
 #include "dispatch/RowPipeline.h"
 
 namespace korvane {
@@ -80,6 +81,7 @@ private:
     std::set<QString> reportedClaims_;
     Counters counters_;
     ReceiptDesk receipts_;
+    ReplyDesk replies_;
     std::unique_ptr<RowPipeline> rows_;  // the rows out, while a cycle sends
     int rowsOut_ = 10;
 };

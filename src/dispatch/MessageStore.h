@@ -77,6 +77,7 @@ public:
         bool expiresAt = false;
         bool priority = false;
         bool retries = false;  // Attempts and NextAttemptAt
+        bool replies = false;  // the data source has tblReceivedMessages
     };
     // A row that holds gateway message ids, as stored.
     struct SentRow {
@@ -91,6 +92,23 @@ public:
         QString state;
         QDateTime at;
     };
+
+    // A message from a phone, whole or with its missing parts marked, for tblReceivedMessages.
+    struct ReplyWrite {
+        QDateTime receivedAt;
+        QDateTime smscAt;  // invalid: none
+        QString from;
+        QString to;
+        QString text;
+        QString gatewayId;  // "": none
+        int parts = 1;
+    };
+    // Where a reply is: stored now, or found stored already (offered again).
+    struct StoredReply {
+        QVariant recId;
+        bool already = false;
+    };
+    static constexpr int kReplySameWithinS = 600;
 
     virtual ~MessageStore() = default;
 
@@ -156,6 +174,13 @@ public:
     // Writes receipts in one transaction; raises when it fails (nothing written).
     virtual void writeReceipts(const std::vector<ReceiptWrite>& writes) {
         static_cast<void>(writes);
+    }
+    // Stores replies in one transaction, each unless stored already: a row with its
+    // SmscMessageId where the gateway named one, else a row with the same sender, recipient,
+    // text and SmscDate received within kReplySameWithinS. Raises when it fails (nothing
+    // stored).
+    virtual std::vector<StoredReply> storeReplies(const std::vector<ReplyWrite>& replies) {
+        return std::vector<StoredReply>(replies.size());
     }
     // Work to do whenever the event loop turns while a call waits for the database (the
     // gateway's freed places filled); none by default. Empty: none.

@@ -10,6 +10,7 @@
 
 #include "core/KorvaneError.h"
 #include "dispatch/ReceiptStatements.h"
+#include "dispatch/ReplyStatements.h"
 #include "dispatch/TableColumns.h"
 
 namespace korvane {
@@ -78,6 +79,10 @@ void OdbcMessageStore::learnFeatures() {
     features_.expiresAt = has("ExpiresAt");
     features_.priority = has("Priority");
     features_.retries = has("Attempts") && has("NextAttemptAt");
+    const QMap<QString, int> replies =
+        tableColumns(connection_.database(), QStringLiteral("tblReceivedMessages"));
+    features_.replies = replies.contains(QStringLiteral("RECID")) &&
+                        replies.contains(QStringLiteral("MESSAGETEXT"));
 }
 
 std::vector<MessageStore::SentRow> OdbcMessageStore::findSent(const QStringList& ids,
@@ -87,6 +92,11 @@ std::vector<MessageStore::SentRow> OdbcMessageStore::findSent(const QStringList&
 
 void OdbcMessageStore::writeReceipts(const std::vector<ReceiptWrite>& writes) {
     ReceiptStatements(connection_, cancel_, lockTimeoutS_).write(writes);
+}
+
+std::vector<MessageStore::StoredReply> OdbcMessageStore::storeReplies(
+    const std::vector<ReplyWrite>& replies) {
+    return ReplyStatements(connection_, cancel_, lockTimeoutS_).store(replies);
 }
 
 // The guards: the row still as read, or (saving over a claim) still claimed. IsSent is left

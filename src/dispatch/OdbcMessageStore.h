@@ -35,6 +35,7 @@ public:
     TableFeatures features() override { return features_; }
     std::vector<SentRow> findSent(const QStringList& ids, bool withinLists) override;
     void writeReceipts(const std::vector<ReceiptWrite>& writes) override;
+    std::vector<StoredReply> storeReplies(const std::vector<ReplyWrite>& replies) override;
 
     // Cancels the statement running now; safe from any thread, a no-op on SQLite.
     void cancel() override { cancel_.cancel(); }

@@ -28,15 +28,9 @@ ReceiptDesk::ReceiptDesk(SmsChannel& sms, ActivityLog& log, const Clock& clock, 
       clock_(clock),
       counters_(counters),
       config_(config),
-      makeStore_(std::move(makeStore)) {
+      own_(config, std::move(makeStore)) {
     gather_.setSingleShot(true);
     gather_.callOnTimeout([this] { writeOwn(); });
-    idle_.setSingleShot(true);
-    idle_.callOnTimeout([this] {
-        if (!busy_) {
-            own_.reset();
-        }
-    });
     sms_.setReceiptListener(this);
 }
 
@@ -115,22 +109,12 @@ void ReceiptDesk::writeOwn() {
         return;
     }
     try {
-        if (!own_) {
-            own_ = makeStore_();
-            own_->open(DataSourceSettings{config_.dsnName, config_.dsnDbUser, config_.dsnDbPassword,
-                                          config_.fileDsnPath()});
-            if (!own_->isOpen()) {
-                throw KorvaneError(ErrorNumber::ProviderError,
-                                   QStringLiteral("Connection is not opened, Please verify DSN "
-                                                  "Name."));
-            }
-        }
-        writeThrough(*own_);
+        writeThrough(own_.store());
     } catch (const KorvaneError& error) {
-        own_.reset();
+        own_.failed();
         logOnce(QStringLiteral("Delivery receipts cannot be written now: ") + errorLine(error));
     }
-    idle_.start(kIdleCloseMs);
+    own_.idle([this] { return busy_; });
     if (!waiting_.empty() && !cycle_) {
         gather_.start(kRecheckMs);  // those that wait for their id, or for the database
     }

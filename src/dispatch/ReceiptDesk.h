@@ -10,6 +10,7 @@
 #include "dispatch/Counters.h"
 #include "dispatch/MessageStore.h"
 #include "dispatch/SentIds.h"
+#include "dispatch/SideConnection.h"
 #include "dispatch/SmsChannel.h"
 
 namespace korvane {
@@ -23,7 +24,7 @@ struct RunConfiguration;
 // else the table), and its state is written with a guarded UPDATE; only then is it answered,
 // so a receipt never written is offered again by the gateway. During a cycle the receipts go
 // through the cycle's connection between its steps; between cycles through a connection of
-// their own, opened when one comes and closed after kIdleCloseMs without any.
+// their own (SideConnection).
 //
 // A long SMS keeps its parts' states here: a final failure of any part is written at once,
 // DELIVRD only once every part has reported it. A receipt whose id is not saved yet (its
@@ -31,9 +32,8 @@ struct RunConfiguration;
 // no row, it is logged once and answered.
 class ReceiptDesk : public ReceiptListener {
 public:
-    using StoreFactory = std::function<std::unique_ptr<MessageStore>()>;
+    using StoreFactory = SideConnection::StoreFactory;
     static constexpr int kMatchWaitS = 60;
-    static constexpr int kIdleCloseMs = 30000;
     static constexpr int kGatherMs = 20;  // receipts gathered into one write between cycles
 
     ReceiptDesk(SmsChannel& sms, ActivityLog& log, const Clock& clock, Counters& counters,
@@ -81,15 +81,13 @@ private:
     const Clock& clock_;
     Counters& counters_;
     const RunConfiguration& config_;
-    StoreFactory makeStore_;
     MessageStore::TableFeatures features_;
     SentIds ids_;
     std::deque<Waiting> waiting_;
     std::map<QString, std::vector<QString>> partStates_;  // a long SMS's parts, by its row
     std::set<QString> givenUp_;  // ids logged as unmatched: answered at once when offered again
-    std::unique_ptr<MessageStore> own_;
+    SideConnection own_;
     QTimer gather_;
-    QTimer idle_;
     QString lastFailure_;
     bool cycle_ = false;
     bool busy_ = false;

@@ -1,7 +1,5 @@
 #include "dispatch/ReceiptStatements.h"
 
-#include <QSqlDriver>
-#include <QSqlError>
 #include <algorithm>
 #include <map>
 #include <set>
@@ -102,17 +100,7 @@ std::vector<MessageStore::SentRow> ReceiptStatements::find(const QStringList& id
 }
 
 void ReceiptStatements::write(const std::vector<MessageStore::ReceiptWrite>& writes) {
-    QSqlDatabase db = connection_.database();
-    const bool transactions = db.driver()->hasFeature(QSqlDriver::Transactions);
-    auto failure = [this] {
-        return KorvaneError(
-            ErrorNumber::ProviderError,
-            describeSqlError(connection_.database().lastError(), connection_.password()));
-    };
-    if (transactions && !db.transaction()) {
-        throw failure();
-    }
-    try {
+    connection_.inTransaction([&] {
         for (const auto& chunk : chunks(writes)) {
             QVariantList values{chunk.front()->state};
             QStringList dates;
@@ -134,17 +122,7 @@ void ReceiptStatements::write(const std::vector<MessageStore::ReceiptWrite>& wri
                          ids.join(QLatin1Char(' ')), QLatin1String(kFinalStates)),
                 values, false);
         }
-    } catch (const KorvaneError&) {
-        if (transactions) {
-            db.rollback();
-        }
-        throw;
-    }
-    if (transactions && !db.commit()) {
-        const KorvaneError error = failure();
-        db.rollback();
-        throw error;
-    }
+    });
 }
 
 }  // namespace korvane

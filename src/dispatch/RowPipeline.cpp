@@ -10,6 +10,7 @@
 #include "dispatch/CycleControl.h"
 #include "dispatch/EmailChannel.h"
 #include "dispatch/ReceiptDesk.h"
+#include "dispatch/ReplyDesk.h"
 #include "dispatch/RowPreparation.h"
 #include "dispatch/SmsChannel.h"
 
@@ -363,6 +364,9 @@ RowPipeline::Committed RowPipeline::commit(const std::vector<TableRow>& claims) 
     }
     if (c_.receipts != nullptr) {
         c_.receipts->writeThrough(store_);  // between the steps, on the cycle's connection
+    }
+    if (c_.replies != nullptr) {
+        c_.replies->writeThrough(store_);
     }
     for (const PendingRow& pending : saving) {
         step.failure = step.failure ? step.failure : pending.logFailure;

@@ -17,6 +17,7 @@ class Clock;
 class CycleControl;
 class EmailChannel;
 class ReceiptDesk;
+class ReplyDesk;
 class SmsChannel;
 struct RunConfiguration;
 
@@ -37,6 +38,7 @@ public:
         const Clock& clock;
         Counters& counters;
         ReceiptDesk* receipts = nullptr;
+        ReplyDesk* replies = nullptr;
     };
     RowPipeline(MessageStore& store, Context context, int rowsOut);
     ~RowPipeline();

@@ -14,6 +14,13 @@ public:
     virtual void gatewayNotice(const QString& line) = 0;
 };
 
+// Where messages from phones go.
+class ReplyListener {
+public:
+    virtual ~ReplyListener() = default;
+    virtual void replyArrived(const ReplyPart& part) = 0;
+};
+
 // Sends SMS over sessions kept to the gateways, with several messages in flight; what the
 // dispatch cycle and the Test SMS action depend on.
 class SmsChannel {
@@ -50,6 +57,9 @@ public:
         static_cast<void>(token);
         static_cast<void>(written);
     }
+    // Messages from phones go to listener (the sessions then bind to take them); none: they
+    // are refused. Answered through answerReceipt, as receipts are.
+    virtual void setReplyListener(ReplyListener* listener) { static_cast<void>(listener); }
     // Binds now, if no session is bound, so that receipts come while nothing is sent; "" or
     // the line that says why there is no session.
     virtual QString listen(const QList<SmsGateway>& gateways) {

@@ -12,23 +12,22 @@
 
 namespace korvane {
 
-QString catalogTableName(void* connection) {
+QString catalogTableName(void* connection, const QString& table) {
     SQLUSMALLINT folding = SQL_IC_MIXED;
     SQLGetInfoW(connection, SQL_IDENTIFIER_CASE, &folding, sizeof(folding), nullptr);
-    const QString table = QStringLiteral("tblMessages");
     return folding == SQL_IC_UPPER   ? table.toUpper()
            : folding == SQL_IC_LOWER ? table.toLower()
                                      : table;
 }
 
-QMap<QString, int> tableColumns(const QSqlDatabase& database) {
+QMap<QString, int> tableColumns(const QSqlDatabase& database, const QString& tableName) {
     QMap<QString, int> columns;
     SQLHDBC connection =
         odbcHandle(database.driver() != nullptr ? database.driver()->handle() : QVariant());
     if (connection == nullptr) {
         return columns;
     }
-    const QString table = catalogTableName(connection);
+    const QString table = catalogTableName(connection, tableName);
     SQLHSTMT statement = SQL_NULL_HSTMT;
     if (!SQL_SUCCEEDED(SQLAllocHandle(SQL_HANDLE_STMT, connection, &statement))) {
         return columns;

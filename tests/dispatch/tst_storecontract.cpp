@@ -27,8 +27,11 @@ const QString kBeingSent = QString::fromLatin1(MessageTable::Outcome::kBeingSent
 class ContractTable {
 public:
     virtual ~ContractTable() = default;
-    // Empties the table; uniqueKey false: RecId may name several rows.
-    virtual void recreate(bool uniqueKey) = 0;
+    // Empties the table; uniqueKey false: RecId may name several rows. replies: with
+    // tblReceivedMessages.
+    virtual void recreate(bool uniqueKey, bool replies = false) = 0;
+    // tblReceivedMessages: "MobileNo|Recipient|MessageText|SmscMessageId|Parts" per row.
+    virtual QStringList replies() = 0;
     virtual MessageStore& store() = 0;
     virtual void insert(int recId, const QVariant& isSent, const QVariant& status,
                         const QDateTime& at = QDateTime()) = 0;
@@ -39,10 +42,20 @@ public:
 
 class FakeContractTable : public ContractTable {
 public:
-    void recreate(bool) override {
+    void recreate(bool, bool replies) override {
         table_ = test::FakeTable();
+        table_.optional.replies = replies;
         store_ = std::make_unique<test::FakeStore>(table_);
         store_->open({});
+    }
+    QStringList replies() override {
+        QStringList rows;
+        for (const MessageStore::ReplyWrite& reply : table_.received) {
+            rows << QStringList{reply.from, reply.to, reply.text, reply.gatewayId,
+                                QString::number(reply.parts)}
+                        .join(QLatin1Char('|'));
+        }
+        return rows;
     }
     MessageStore& store() override { return *store_; }
     void insert(int recId, const QVariant& isSent, const QVariant& status,
@@ -71,7 +84,7 @@ private:
 class OdbcContractTable : public ContractTable {
 public:
     explicit OdbcContractTable(test::TestDatabase::Kind kind) : db_(kind) {}
-    void recreate(bool uniqueKey) override {
+    void recreate(bool uniqueKey, bool replies) override {
         const QString date = db_.kind() == test::TestDatabase::Kind::MariaDB
                                  ? QStringLiteral("DATETIME")
                                  : QStringLiteral("TIMESTAMP");
@@ -80,7 +93,8 @@ public:
                                                 "MessageType VARCHAR(10), MobileNo VARCHAR(20), "
                                                 "IsSent CHAR(1), ProcessStatus VARCHAR(50), "
                                                 "ProcessedDate %1)")
-                                     .arg(date));
+                                     .arg(date),
+                     replies ? QStringList{QStringLiteral("Messages from phones")} : QStringList());
         store_ = std::make_unique<BackgroundStore>(nullptr);
         store_->open(DataSourceSettings{db_.dsn(), db_.user(), db_.password(), QString()});
     }
@@ -100,6 +114,20 @@ public:
     void setStatus(int recId, const QString& status) override {
         db_.exec(QStringLiteral("UPDATE tblMessages SET ProcessStatus = ? WHERE RecId = ?"),
                  {status, recId});
+    }
+    QStringList replies() override {
+        QStringList rows;
+        for (const QVariantMap& row :
+             db_.rows(QStringLiteral("tblReceivedMessages"),
+                      QStringLiteral("MobileNo, Recipient, MessageText, SmscMessageId, Parts"))) {
+            rows << QStringList{row[QStringLiteral("mobileno")].toString(),
+                                row[QStringLiteral("recipient")].toString(),
+                                row[QStringLiteral("messagetext")].toString(),
+                                row[QStringLiteral("smscmessageid")].toString(),
+                                row[QStringLiteral("parts")].toString()}
+                        .join(QLatin1Char('|'));
+        }
+        return rows;
     }
     QString text(int recId, Column column) override {
         const QString name = MessageTable::columnName(column);
@@ -140,10 +168,10 @@ class StoreContractTest : public QObject {
     std::unique_ptr<ContractTable> table_;
     const QDateTime at_{QDate(2026, 12, 6), QTime(10, 11, 12)};
 
-    MessageStore& freshStore(bool uniqueKey = true) {
+    MessageStore& freshStore(bool uniqueKey = true, bool replies = false) {
         QFETCH_GLOBAL(QString, store);
         table_ = contractTable(store);
-        table_->recreate(uniqueKey);
+        table_->recreate(uniqueKey, replies);
         return table_->store();
     }
 
@@ -313,6 +341,55 @@ private Q_SLOTS:
         QCOMPARE(claims.size(), 1);
         QCOMPARE(claims[0].recId.toInt(), 1);
         QCOMPARE(claims[0].since, now.addSecs(-3600));
+    }
+
+    // tblReceivedMessages is found in the catalog; tblMessages alone has no replies.
+    void repliesAreOnWithTheirTable() {
+        QVERIFY(!freshStore().features().replies);
+        QVERIFY(freshStore(true, true).features().replies);
+    }
+
+    // A reply offered again is stored once: by the gateway's id where it names one, else by
+    // sender, recipient, text and time stamp within ten minutes. Each in one write, and across
+    // writes; the one found is named.
+    void repliesAreStoredOnce() {
+        MessageStore& store = freshStore(true, true);
+        using Reply = MessageStore::ReplyWrite;
+        const QDateTime smsc = at_.addSecs(-5);
+        const QString text = QStringLiteral("STOP 😀 «ok»");
+        const Reply plain{at_, QDateTime(), QStringLiteral("+447700900001"),
+                          QStringLiteral("Shop"), text, QString(), 1};
+        Reply stamped = plain;
+        stamped.smscAt = smsc;
+        Reply named = plain;
+        named.gatewayId = QStringLiteral("mo-17");
+        named.text = QStringLiteral("part one[part 2 of 2 missing]");
+        const std::vector<MessageStore::StoredReply> first =
+            store.storeReplies({plain, stamped, named, plain});
+        QCOMPARE(first.size(), size_t(4));
+        QCOMPARE((std::vector<bool>{first[0].already, first[1].already, first[2].already,
+                                    first[3].already}),
+                 (std::vector<bool>{false, false, false, true}));
+        QCOMPARE(first[3].recId.toString(), first[0].recId.toString());
+        QVERIFY(first[0].recId != first[1].recId && first[1].recId != first[2].recId);
+
+        Reply later = plain;
+        later.receivedAt = at_.addSecs(MessageStore::kReplySameWithinS - 60);
+        Reply renamed = named;
+        renamed.text = QStringLiteral("whatever the parts say now");
+        Reply muchLater = plain;
+        muchLater.receivedAt = at_.addSecs(MessageStore::kReplySameWithinS + 60);
+        const std::vector<MessageStore::StoredReply> again =
+            store.storeReplies({later, renamed, muchLater});
+        QCOMPARE((std::vector<bool>{again[0].already, again[1].already, again[2].already}),
+                 (std::vector<bool>{true, true, false}));
+        QCOMPARE(again[1].recId.toString(), first[2].recId.toString());
+        QCOMPARE(table_->replies(),
+                 (QStringList{
+                     QStringLiteral("+447700900001|Shop|") + text + QStringLiteral("||1"),
+                     QStringLiteral("+447700900001|Shop|") + text + QStringLiteral("||1"),
+                     QStringLiteral("+447700900001|Shop|part one[part 2 of 2 missing]|mo-17|1"),
+                     QStringLiteral("+447700900001|Shop|") + text + QStringLiteral("||1")}));
     }
 };
 

@@ -36,6 +36,9 @@ struct FakeTable {
     std::map<qint32, QString> deliveryStatus;
     std::map<qint32, QDateTime> deliveredDate;
     int receiptLookups = 0;
+    // tblReceivedMessages (optional.replies), RecId from 1; writes fail while failReplyWrites.
+    std::vector<MessageStore::ReplyWrite> received;
+    int failReplyWrites = 0;  // the next writes that fail
 
     static Values row(int id, const QString& type, const QVariant& text) {
         Values values;
@@ -264,6 +267,36 @@ public:
             }
         }
         table_.transactions << QStringLiteral("receipts ") + batch.join(QLatin1Char(' '));
+    }
+    // As the statements: by SmscMessageId where there is one, else by what it says lately.
+    std::vector<StoredReply> storeReplies(const std::vector<ReplyWrite>& replies) override {
+        raiseIfLost();
+        if (table_.failReplyWrites > 0) {
+            --table_.failReplyWrites;
+            throw KorvaneError(ErrorNumber::ProviderError,
+                               QStringLiteral("[FakeDriver] Disk full."));
+        }
+        std::vector<StoredReply> result;
+        for (const ReplyWrite& reply : replies) {
+            const auto same = [&reply](const ReplyWrite& stored) {
+                if (!reply.gatewayId.isEmpty()) {
+                    return stored.gatewayId == reply.gatewayId;
+                }
+                return stored.gatewayId.isEmpty() && stored.from == reply.from &&
+                       stored.to == reply.to && stored.text == reply.text &&
+                       stored.smscAt == reply.smscAt &&
+                       stored.receivedAt.secsTo(reply.receivedAt) <= kReplySameWithinS;
+            };
+            const auto found = std::find_if(table_.received.begin(), table_.received.end(), same);
+            if (found != table_.received.end()) {
+                result.push_back({int(found - table_.received.begin()) + 1, true});
+                continue;
+            }
+            table_.received.push_back(reply);
+            result.push_back({int(table_.received.size()), false});
+        }
+        table_.transactions << QStringLiteral("replies %1").arg(replies.size());
+        return result;
     }
     QList<Claim> claimsBefore(const QDateTime& cutoff) override {
         QList<Claim> claims;

@@ -45,6 +45,7 @@ QString TestDatabase::ddlPath(Kind kind) {
 
 void TestDatabase::recreate(const QString& ddl, const QStringList& optional) {
     exec(QStringLiteral("DROP TABLE IF EXISTS tblMessages"));
+    exec(QStringLiteral("DROP TABLE IF EXISTS tblReceivedMessages"));
     QString text = ddl;
     if (text.isEmpty()) {
         QFile file(ddlPath(kind_));
@@ -53,19 +54,21 @@ void TestDatabase::recreate(const QString& ddl, const QStringList& optional) {
         }
         text = QString::fromUtf8(file.readAll());
     }
-    // The optional blocks asked for, their statements uncommented as the script says.
+    // The optional blocks asked for, their statements uncommented as the script says: every
+    // line of the block after its heading.
     QStringList lines;
     bool taken = false;
     for (const QString& line : text.split(QLatin1Char('\n'))) {
         if (line.startsWith(QStringLiteral("-- ")) && line.contains(QLatin1Char(':'))) {
             taken = optional.contains(line.mid(3).section(QLatin1Char(':'), 0, 0));
-        } else if (line.trimmed().isEmpty() || line.trimmed() == QStringLiteral("--")) {
+            continue;
+        }
+        if (line.trimmed().isEmpty() || line.trimmed() == QStringLiteral("--")) {
             taken = false;
         }
         if (!line.trimmed().startsWith(QStringLiteral("--"))) {
             lines << line;
-        } else if (taken && (line.startsWith(QStringLiteral("-- ALTER")) ||
-                             line.startsWith(QStringLiteral("-- CREATE")))) {
+        } else if (taken && line.startsWith(QStringLiteral("-- "))) {
             lines << line.mid(3);
         }
     }
@@ -130,6 +133,21 @@ QVariantMap TestDatabase::read(int recId, const QString& columns) {
         for (int i = 0; i < names.size(); ++i) {
             result[names[i].trimmed().toLower()] = query.value(i);
         }
+    }
+    return result;
+}
+
+QList<QVariantMap> TestDatabase::rows(const QString& table, const QString& columns) {
+    QSqlQuery query(connection_->database());
+    query.exec(QStringLiteral("SELECT %1 FROM %2 ORDER BY RecId").arg(columns, table));
+    QList<QVariantMap> result;
+    const QStringList names = columns.split(QLatin1Char(','));
+    while (query.next()) {
+        QVariantMap row;
+        for (int i = 0; i < names.size(); ++i) {
+            row[names[i].trimmed().toLower()] = query.value(i);
+        }
+        result << row;
     }
     return result;
 }

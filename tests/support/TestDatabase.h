@@ -35,6 +35,8 @@ public:
     // The columns named ("A, B"), lower-case keys.
     QVariantMap read(int recId, const QString& columns);
     int count(const QString& where = QString());
+    // Every row of a table in RecId order, the columns named, lower-case keys.
+    QList<QVariantMap> rows(const QString& table, const QString& columns);
 
     static QString ddlPath(Kind kind);
 
