@@ -33,11 +33,10 @@ public:
             [listener](const QString& line) { listener->gatewayNotice(line); });
     }
     void setReplyListener(ReplyListener* listener) override {
-        sender_.setReplyListener(listener == nullptr
-                                     ? ReceiptInbox::ReplyListener()
-                                     : [listener](const ReplyPart& part) {
-                                           listener->replyArrived(part);
-                                       });
+        sender_.setReplyListener(listener == nullptr ? ReceiptInbox::ReplyListener()
+                                                     : [listener](const ReplyPart& part) {
+                                                           listener->replyArrived(part);
+                                                       });
     }
     void answerReceipt(quint64 token, bool written) override {
         sender_.answerReceipt(token, written);

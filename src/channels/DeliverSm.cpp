@@ -91,8 +91,8 @@ QDateTime absoluteTime(const QByteArray& text) {
     if (text.size() != 16 || (text[15] != '+' && text[15] != '-')) {
         return QDateTime();
     }
-    QDateTime at = QDateTime::fromString(QString::fromLatin1(text.left(12)),
-                                         QStringLiteral("yyMMddhhmmss"));
+    QDateTime at =
+        QDateTime::fromString(QString::fromLatin1(text.left(12)), QStringLiteral("yyMMddhhmmss"));
     if (!at.isValid()) {
         return QDateTime();
     }

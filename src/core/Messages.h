@@ -38,11 +38,11 @@ struct Receipt {
 // its answer is given.
 struct ReplyPart {
     quint64 token = 0;
-    QString from;       // as it came; "+" and digits for an international number
-    QString to;         // the number or short code it was sent to
-    QString text;       // decoded, without its concatenation header
-    QString gatewayId;  // the gateway's id for it, "" when it names none
-    QDateTime smscAt;   // the gateway's time stamp, invalid when it gives none
+    QString from;        // as it came; "+" and digits for an international number
+    QString to;          // the number or short code it was sent to
+    QString text;        // decoded, without its concatenation header
+    QString gatewayId;   // the gateway's id for it, "" when it names none
+    QDateTime smscAt;    // the gateway's time stamp, invalid when it gives none
     int reference = -1;  // the long message's reference; -1: a message whole
     int total = 1;
     int sequence = 1;

@@ -268,8 +268,7 @@ void BackgroundStore::writeReceipts(const std::vector<ReceiptWrite>& writes) {
 std::vector<MessageStore::StoredReply> BackgroundStore::storeReplies(
     const std::vector<ReplyWrite>& replies) {
     return call<std::vector<StoredReply>>(
-        [replies](CancellableStore& store) { return store.storeReplies(replies); },
-        replies.size());
+        [replies](CancellableStore& store) { return store.storeReplies(replies); }, replies.size());
 }
 
 }  // namespace korvane

@@ -165,7 +165,7 @@ void DispatchCycle::sendWaitingRows(MessageStore& store) {
     rows_ = std::make_unique<RowPipeline>(
         store,
         RowPipeline::Context{config_, log_, control_, sms_, email_, clock_, counters_, &receipts_,
-                            &replies_},
+                             &replies_},
         rowsOut_);
     while (!page.empty()) {
         rows_->serve(page);

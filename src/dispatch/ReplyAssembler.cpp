@@ -7,8 +7,10 @@ namespace korvane {
 namespace {
 
 QString keyOf(const ReplyPart& part) {
-    return QStringLiteral("%1\n%2\n%3\n%4").arg(part.from, part.to).arg(part.reference).arg(
-        part.total);
+    return QStringLiteral("%1\n%2\n%3\n%4")
+        .arg(part.from, part.to)
+        .arg(part.reference)
+        .arg(part.total);
 }
 
 }  // namespace
@@ -105,9 +107,8 @@ ReplyAssembler::Reply ReplyAssembler::whole(const QString& key, Waiting waiting,
         reply.tokens.push_back(part->second.token);
         reply.sequences.insert(sequence);
     }
-    reply.write = MessageStore::ReplyWrite{now,           first.smscAt, first.from,
-                                           first.to,      text,         first.gatewayId,
-                                           int(waiting.parts.size())};
+    reply.write = MessageStore::ReplyWrite{
+        now, first.smscAt, first.from, first.to, text, first.gatewayId, int(waiting.parts.size())};
     return reply;
 }
 

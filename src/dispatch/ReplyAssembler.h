@@ -30,9 +30,9 @@ public:
         int missing = 0;
     };
     struct Taken {
-        std::optional<Reply> reply;  // the part made a reply whole
+        std::optional<Reply> reply;            // the part made a reply whole
         std::optional<quint64> storedAlready;  // the part is in a reply stored: answer it done
-        std::optional<quint64> replaced;  // a part offered again: the earlier offer's token
+        std::optional<quint64> replaced;       // a part offered again: the earlier offer's token
     };
 
     Taken add(const ReplyPart& part, const QDateTime& now);

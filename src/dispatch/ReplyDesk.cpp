@@ -55,6 +55,7 @@ void ReplyDesk::tableFound(const MessageStore::TableFeatures& features) {
         counters_.replyPartsWaiting = 0;
         return;
     }
+    giveUpOverdue();  // every cycle, beside the timer: a clock set forward counts too
     if (const QString failure = sms_.listen(config_.smsGateways()); !failure.isEmpty()) {
         log(QStringLiteral("Messages from phones cannot come now: ") + failure);
     }

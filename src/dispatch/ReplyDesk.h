@@ -31,6 +31,7 @@ public:
     ReplyDesk(const ReplyDesk&) = delete;
     ReplyDesk& operator=(const ReplyDesk&) = delete;
 
+    // What the cycle's store found: on with tblReceivedMessages.
     void tableFound(const MessageStore::TableFeatures& features);
     bool on() const { return on_; }
     void cycleRunning(bool running);

@@ -30,8 +30,9 @@ QVariant ReplyStatements::stored(const MessageStore::ReplyWrite& reply) {
         where = QStringLiteral("SmscMessageId = ?");
         values << reply.gatewayId;
     } else {
-        where = QStringLiteral("MobileNo = ? AND Recipient = ? AND MessageText = ? AND "
-                               "ReceivedDate >= ? AND SmscMessageId IS NULL AND ");
+        where = QStringLiteral(
+            "MobileNo = ? AND Recipient = ? AND MessageText = ? AND "
+            "ReceivedDate >= ? AND SmscMessageId IS NULL AND ");
         values << reply.from << reply.to << reply.text
                << wholeSecond(reply.receivedAt.addSecs(-MessageStore::kReplySameWithinS));
         if (reply.smscAt.isValid()) {
@@ -41,9 +42,8 @@ QVariant ReplyStatements::stored(const MessageStore::ReplyWrite& reply) {
             where += QStringLiteral("SmscDate IS NULL");
         }
     }
-    const QStringList found =
-        run(QStringLiteral("SELECT MIN(RecId) FROM tblReceivedMessages WHERE ") + where, values,
-            true);
+    const QStringList found = run(
+        QStringLiteral("SELECT MIN(RecId) FROM tblReceivedMessages WHERE ") + where, values, true);
     return found.isEmpty() || found.front().isEmpty() ? QVariant() : QVariant(found.front());
 }
 
@@ -73,12 +73,13 @@ std::vector<MessageStore::StoredReply> ReplyStatements::store(
             }
             run(QStringLiteral("INSERT INTO tblReceivedMessages (%1) VALUES (%2)")
                     .arg(columns.join(QStringLiteral(", ")),
-                         QStringList(columns.size(), QStringLiteral("?")).join(QStringLiteral(", "))),
+                         QStringList(columns.size(), QStringLiteral("?"))
+                             .join(QStringLiteral(", "))),
                 values, false);
-            const QStringList recId = run(
-                QStringLiteral("SELECT MAX(RecId) FROM tblReceivedMessages WHERE MobileNo = ? "
-                               "AND ReceivedDate = ?"),
-                {reply.from, received}, true);
+            const QStringList recId =
+                run(QStringLiteral("SELECT MAX(RecId) FROM tblReceivedMessages WHERE MobileNo = ? "
+                                   "AND ReceivedDate = ?"),
+                    {reply.from, received}, true);
             result.push_back({recId.value(0), false});
         }
     });

@@ -357,8 +357,13 @@ private Q_SLOTS:
         using Reply = MessageStore::ReplyWrite;
         const QDateTime smsc = at_.addSecs(-5);
         const QString text = QStringLiteral("STOP 😀 «ok»");
-        const Reply plain{at_, QDateTime(), QStringLiteral("+447700900001"),
-                          QStringLiteral("Shop"), text, QString(), 1};
+        const Reply plain{at_,
+                          QDateTime(),
+                          QStringLiteral("+447700900001"),
+                          QStringLiteral("Shop"),
+                          text,
+                          QString(),
+                          1};
         Reply stamped = plain;
         stamped.smscAt = smsc;
         Reply named = plain;
@@ -384,12 +389,12 @@ private Q_SLOTS:
         QCOMPARE((std::vector<bool>{again[0].already, again[1].already, again[2].already}),
                  (std::vector<bool>{true, true, false}));
         QCOMPARE(again[1].recId.toString(), first[2].recId.toString());
-        QCOMPARE(table_->replies(),
-                 (QStringList{
-                     QStringLiteral("+447700900001|Shop|") + text + QStringLiteral("||1"),
-                     QStringLiteral("+447700900001|Shop|") + text + QStringLiteral("||1"),
-                     QStringLiteral("+447700900001|Shop|part one[part 2 of 2 missing]|mo-17|1"),
-                     QStringLiteral("+447700900001|Shop|") + text + QStringLiteral("||1")}));
+        QCOMPARE(
+            table_->replies(),
+            (QStringList{QStringLiteral("+447700900001|Shop|") + text + QStringLiteral("||1"),
+                         QStringLiteral("+447700900001|Shop|") + text + QStringLiteral("||1"),
+                         QStringLiteral("+447700900001|Shop|part one[part 2 of 2 missing]|mo-17|1"),
+                         QStringLiteral("+447700900001|Shop|") + text + QStringLiteral("||1")}));
     }
 };
 
