@@ -57,6 +57,15 @@ void gatewayMetrics(QByteArray& out, const ServiceState& state) {
     single(out, "korvane_receipts_unmatched_total", "counter",
            "Delivery receipts that matched no row within a minute.",
            double(state.counters.receiptsUnmatched));
+    single(out, "korvane_replies_received_total", "counter",
+           "Messages from phones stored in tblReceivedMessages.",
+           double(state.counters.repliesStored));
+    single(out, "korvane_replies_offered_again_total", "counter",
+           "Messages from phones offered again and found stored already.",
+           double(state.counters.repliesAlready));
+    single(out, "korvane_reply_parts_waiting", "gauge",
+           "Parts of long messages from phones waiting for the others.",
+           double(state.counters.replyPartsWaiting));
 }
 
 // A label's value as the exposition format reads it: a server name is the settings' text.

@@ -169,6 +169,8 @@ private Q_SLOTS:
         state.smppLink.bindFailures[QStringLiteral("ESME_RBINDFAIL")] = 2;
         state.counters.receipts[QStringLiteral("UNDELIV")] = 4;
         state.counters.receiptsUnmatched = 1;
+        state.counters.repliesStored = 8;
+        state.counters.replyPartsWaiting = 2;
         state.counters.expired = 2;
         state.counters.retried = 5;
         state.counters.mailsByServer[QStringLiteral("mail\"2:25")] = 6;
@@ -187,6 +189,8 @@ private Q_SLOTS:
             metrics.contains("korvane_smpp_bind_failures_total{status=\"ESME_RBINDFAIL\"} 2\n"));
         QVERIFY(metrics.contains("korvane_receipts_total{state=\"UNDELIV\"} 4\n"));
         QVERIFY(metrics.contains("korvane_receipts_unmatched_total 1\n"));
+        QVERIFY(metrics.contains("korvane_replies_received_total 8\n"));
+        QVERIFY(metrics.contains("korvane_reply_parts_waiting 2\n"));
         QVERIFY(metrics.contains("korvane_expired_total 2\n"));
         QVERIFY(metrics.contains("korvane_retried_total 5\n"));
         QVERIFY(metrics.contains("korvane_mails_sent_total{server=\"mail\\\"2:25\"} 6\n"));

@@ -291,6 +291,55 @@ private Q_SLOTS:
         }
     }
 
+    // Replies from the npm gateway's phones, one in UCS-2 and one in three parts sent last
+    // first, with no receipt columns: stored whole on every database, read back through its
+    // driver, and answered OK once stored.
+    void repliesOnEveryDatabase() {
+        for (auto kind : TestDatabase::kAll) {
+            TestDatabase db(kind);
+            db.recreate(QString(), {QStringLiteral("Messages from phones")});
+            const QString store = test::TestEnvironment::value("KORVANE_TEST_SMPP_STORE");
+            const qint64 mark = ReceivedMessages::smsMark(store);
+            db.insert(sms(1, QStringLiteral("Coming?"), QStringLiteral("+447700900444")));
+            db.insert(sms(2, QStringLiteral("Tell me more"), QStringLiteral("+447700904443")));
+            Rig rig(db);
+            rig.control.cmdStart_Click();
+            const QString table = QStringLiteral("tblReceivedMessages");
+            const QString columns = QStringLiteral(
+                "MobileNo, Recipient, MessageText, Parts, ReceivedDate, ProcessStatus");
+            if (!QTest::qWaitFor([&] { return db.rows(table, columns).size() == 2; }, 15000)) {
+                QFAIL(qPrintable(db.name() + QLatin1Char('\n') +
+                                 rig.logLines().join(QLatin1Char('\n'))));
+            }
+            QList<QVariantMap> rows = db.rows(table, columns);
+            std::sort(rows.begin(), rows.end(), [](const QVariantMap& a, const QVariantMap& b) {
+                return a[QStringLiteral("parts")].toInt() < b[QStringLiteral("parts")].toInt();
+            });
+            QCOMPARE(rows[0][QStringLiteral("mobileno")].toString(),
+                     QStringLiteral("+447700900444"));
+            QCOMPARE(rows[0][QStringLiteral("messagetext")].toString(),
+                     QStringLiteral("Yes \U0001F600"));
+            QCOMPARE(rows[1][QStringLiteral("messagetext")].toString(),
+                     QStringLiteral("Part one of the answer, part two, and part three."));
+            QCOMPARE(rows[1][QStringLiteral("parts")].toInt(), 3);
+            QCOMPARE(rows[1][QStringLiteral("recipient")].toString(), rig.config.cellUserName);
+            QVERIFY(rows[1][QStringLiteral("receiveddate")].toDateTime().isValid());
+            QVERIFY(rows[1][QStringLiteral("processstatus")].isNull());
+            const auto answers = [&] {
+                QList<int> statuses;
+                for (const QJsonObject& entry : ReceivedMessages::sms(store, mark)) {
+                    if (entry.contains(QStringLiteral("reply")) &&
+                        entry.contains(QStringLiteral("answered"))) {
+                        statuses << entry[QStringLiteral("answered")].toInt();
+                    }
+                }
+                return statuses;
+            };
+            QTRY_COMPARE(answers(), (QList<int>{0, 0, 0, 0}));
+            rig.control.cmdStop_Click();
+        }
+    }
+
     // The schedule's columns on every database, found by the catalog and in every statement:
     // a row not due yet or put off is left, an expired one is not sent, the higher Priority
     // goes first, a row put off whose time came goes again, and a passing failure (no

@@ -7,6 +7,12 @@
 // is sent again a second later, and one unanswered when its session ends is sent again on the
 // account's next transceiver session. Sends and answers are recorded ({"receipt": id,
 // "sent": true} and {"receipt": id, "answered": status}).
+// A phone that answers: a submit to a destination containing "444" gets a reply from that
+// number on a transceiver session (UCS-2, "Yes 😀"), one containing "4443" a reply in three
+// parts (8-bit reference headers), sent last part first. A reply answered other than OK is
+// offered again a second later; one unanswered when its session ends, on the account's next
+// transceiver session. Recorded as {"reply": from, "sent": true} and {"reply": from,
+// "answered": status}.
 //   system_id "refuse"                      -> bind refused (ESME_RBINDFAIL: a bind limit)
 //   password "wrong"                        -> bind refused (ESME_RINVPASWD)
 //   system_id "drop"                        -> connection closed in the middle of the bind
@@ -67,6 +73,36 @@ let messageId = 999999;
 let sessions = 0;
 
 const kept = {};  // system_id: receipts unanswered when their session ended
+const keptReplies = {};  // system_id: replies unanswered when their session ended
+let replyReference = 0;
+
+// The phone's reply to a message sent to it, as deliver_sm fields, one per part.
+function repliesFrom(phone, to) {
+    const from = {source_addr: phone, source_addr_ton: 1, source_addr_npi: 1,
+        destination_addr: to};
+    if (!phone.includes('4443')) {
+        return [Object.assign({short_message: Buffer.from('Yes \u{1F600}', 'utf16le').swap16(),
+            data_coding: 8, esm_class: 0}, from)];
+    }
+    const reference = ++replyReference & 0xff;
+    const texts = ['Part one of the answer, ', 'part two, ', 'and part three.'];
+    return texts.map((text, i) => Object.assign({
+        short_message: Buffer.concat([Buffer.from([5, 0, 3, reference, 3, i + 1]),
+            Buffer.from(text, 'latin1')]),
+        data_coding: 0, esm_class: 0x40}, from)).reverse();
+}
+
+function offerReply(session, fields, unanswered, systemId) {
+    unanswered.add(fields);
+    record({reply: fields.source_addr, sent: true});
+    session.deliver_sm(Object.assign({}, fields), (resp) => {
+        unanswered.delete(fields);
+        record({reply: fields.source_addr, answered: resp.command_status});
+        if (resp.command_status !== smpp.ESME_ROK) {
+            setTimeout(() => offerReply(session, fields, unanswered, systemId), 1000);
+        }
+    });
+}
 
 // A receipt for message id (a decimal number), in the n-th of the four spellings.
 function receipt(session, id, destination, source, unanswered, systemId) {
@@ -101,7 +137,7 @@ function record(entry) {
     if (store) {
         fs.appendFileSync(store, JSON.stringify(entry) + '\n');
     }
-    if (print && !entry.receipt) {
+    if (print && !entry.receipt && !entry.reply) {
         const text = entry.udh ? `[part ${entry.udh[4]}/${entry.udh[3]}] ${entry.message}` : entry.message;
         console.log(`SMS sink: from ${entry.source_addr} to ${entry.destination_addr}: ${text}`);
     }
@@ -127,9 +163,13 @@ const server = smpp.createServer(tlsOptions, (session) => {
     session.on('error', () => {});
     let transceiver = false;
     const unanswered = new Set();
+    const repliesUnanswered = new Set();
     session.on('close', () => {
         if (unanswered.size) {
             kept[systemId] = (kept[systemId] || []).concat([...unanswered]);
+        }
+        if (repliesUnanswered.size) {
+            keptReplies[systemId] = (keptReplies[systemId] || []).concat([...repliesUnanswered]);
         }
     });
     const bind = (pdu) => {
@@ -154,6 +194,12 @@ const server = smpp.createServer(tlsOptions, (session) => {
         delete kept[systemId];
         for (const again of waiting) {
             setTimeout(() => receipt(session, ...again, unanswered, systemId), delay + receiptDelay);
+        }
+        const replies = keptReplies[systemId] || [];
+        delete keptReplies[systemId];
+        for (const fields of replies) {
+            setTimeout(() => offerReply(session, fields, repliesUnanswered, systemId),
+                delay + receiptDelay);
         }
     });
     session.on('submit_sm', (pdu) => {
@@ -195,6 +241,12 @@ const server = smpp.createServer(tlsOptions, (session) => {
         if (transceiver && (pdu.registered_delivery & 1)) {
             setTimeout(() => receipt(session, id, destination, String(pdu.source_addr),
                 unanswered, systemId), delay + receiptDelay);
+        }
+        if (transceiver && destination.includes('444') && !(entry.udh && entry.udh[4] > 1)) {
+            for (const fields of repliesFrom(destination, String(pdu.source_addr))) {
+                setTimeout(() => offerReply(session, fields, repliesUnanswered, systemId),
+                    delay + receiptDelay);
+            }
         }
     });
     session.on('enquire_link', (pdu) => session.send(pdu.response()));
