@@ -1,5 +1,6 @@
 // libFuzzer target for the SMS splitter: any text encodes into parts within their limits,
-// no part ends inside an escape pair or a surrogate pair, and the parts rejoin to the text.
+// no part ends inside an escape pair or a surrogate pair, and the parts rejoin and decode to
+// the text.
 #include <cstddef>
 #include <cstdint>
 
@@ -54,6 +55,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         }
     }
     if (joined != whole) {
+        __builtin_trap();
+    }
+    // A phone's reply is read with the same tables: the parts decode back to the text.
+    if (decodeSms(sms.dataCoding, joined) != text) {
         __builtin_trap();
     }
     return 0;

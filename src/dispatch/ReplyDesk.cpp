@@ -154,10 +154,10 @@ void ReplyDesk::writeThrough(MessageStore& store) {
         ~Done() { busy = false; }
     } done{busy_};
     while (!ready_.empty()) {
-        const size_t count = std::min(ready_.size(), kMostPerWrite);
+        const auto end = ready_.begin() + std::ptrdiff_t(std::min(ready_.size(), kMostPerWrite));
         std::vector<ReplyAssembler::Reply> batch(std::make_move_iterator(ready_.begin()),
-                                                 std::make_move_iterator(ready_.begin() + count));
-        ready_.erase(ready_.begin(), ready_.begin() + count);
+                                                 std::make_move_iterator(end));
+        ready_.erase(ready_.begin(), end);
         std::vector<MessageStore::ReplyWrite> writes;
         for (const ReplyAssembler::Reply& reply : batch) {
             writes.push_back(reply.write);

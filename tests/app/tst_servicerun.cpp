@@ -343,6 +343,71 @@ private Q_SLOTS:
         gateway.waitForFinished();
     }
 
+    // Korvane killed while a three-part reply's write waits for the frozen database: no part
+    // was answered, the gateway offers them again on the next session, and the restarted
+    // Korvane stores the reply once, whole.
+    void replySurvivesAKill() {
+        KORVANE_REQUIRE_ENV("KORVANE_TEST_KORVANE_BINARY");
+        TestDatabase db(TestDatabase::Kind::PostgreSQL);
+        db.recreate(QString(), {QStringLiteral("Messages from phones")});
+        db.insert({{QStringLiteral("RecId"), 1},
+                   {QStringLiteral("MessageType"), QStringLiteral("SMS")},
+                   {QStringLiteral("MessageText"), QStringLiteral("Tell me more")},
+                   {QStringLiteral("MobileNo"), QStringLiteral("+447700904443")}});
+        test::TempProfile profile;
+        const QString store = profile.path(QStringLiteral("sms.jsonl"));
+        const int smppPort = freePort();
+        QProcess gateway;  // the phone replies 3 s after the submit's answer
+        gateway.start(
+            QStringLiteral("node"),
+            {QStringLiteral(KORVANE_SOURCE_DIR "/tests/servers/smpp_server.js"),
+             QStringLiteral("--port"), QString::number(smppPort), QStringLiteral("--store"), store,
+             QStringLiteral("--receipt-delay"), QStringLiteral("3000")});
+        QVERIFY(gateway.waitForStarted());
+        QTRY_VERIFY_WITH_TIMEOUT(listening(smppPort), 10000);
+        writeSettings(db, QString::number(smppPort));
+        const QByteArray path = profile.path(QStringLiteral("notify")).toLocal8Bit();
+        auto replies = [&](const char* key) {
+            int n = 0;
+            for (const QJsonObject& entry : test::ReceivedMessages::sms(store, 0)) {
+                n += entry.contains(QLatin1String("reply")) && entry.contains(QLatin1String(key));
+            }
+            return n;
+        };
+        const QString table = QStringLiteral("tblReceivedMessages");
+        const QString columns = QStringLiteral("MessageText, Parts");
+        QProcess korvane;
+        start(korvane, profile, path, QStringLiteral("0"));
+        QTRY_COMPARE_WITH_TIMEOUT(db.outcome(1)[QStringLiteral("issent")].toString(),
+                                  QStringLiteral("Y"), 30000);
+        const QList<pid_t> server = postgresProcesses();
+        signalAll(server, SIGSTOP);
+        struct Thaw {
+            QList<pid_t> pids;
+            ~Thaw() { signalAll(pids, SIGCONT); }
+        } thaw{server};
+        QTRY_VERIFY_WITH_TIMEOUT(replies("sent") == 3, 10000);
+        QTest::qWait(500);  // put together, its write waiting for the database
+        korvane.kill();
+        QVERIFY(korvane.waitForFinished());
+        signalAll(server, SIGCONT);
+        QCOMPARE(replies("answered"), 0);
+        QCOMPARE(db.rows(table, columns).size(), 0);
+
+        QProcess again;
+        start(again, profile, path, QStringLiteral("0"));
+        QTRY_COMPARE_WITH_TIMEOUT(replies("answered"), 3, 30000);
+        const QList<QVariantMap> rows = db.rows(table, columns);
+        QCOMPARE(rows.size(), 1);
+        QCOMPARE(rows[0][QStringLiteral("messagetext")].toString(),
+                 QStringLiteral("Part one of the answer, part two, and part three."));
+        QCOMPARE(rows[0][QStringLiteral("parts")].toInt(), 3);
+        ::kill(static_cast<pid_t>(again.processId()), SIGTERM);
+        QVERIFY(again.waitForFinished(30000));
+        gateway.kill();
+        gateway.waitForFinished();
+    }
+
     void secondInstanceIsRefused() {
         KORVANE_REQUIRE_ENV("KORVANE_TEST_KORVANE_BINARY");
         const QString built = test::TestEnvironment::value("KORVANE_TEST_KORVANE_BINARY");

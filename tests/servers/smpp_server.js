@@ -26,6 +26,7 @@
 //                                              connection drops at the next part
 // Usage: node smpp_server.js --port N [--store file.jsonl] [--print] [--delay MS] [--quota N]
 //        [--gap N] [--receipt-delay MS] [--key FILE --cert FILE]
+// --replies-per-second N: phones keep replying on every transceiver session, N a second.
 // --key and --cert: the server speaks TLS only, with that key and certificate.
 // --delay answers every request MS milliseconds late, as a real gateway over a network does.
 // --quota takes at most N submits in any second and answers the rest ESME_RTHROTTLED, as a
@@ -51,6 +52,7 @@ const quota = Number(option('--quota') || 0);
 const gapQuota = Number(option('--gap') || 0);
 const gapPerBind = args.includes('--gap-per-bind');
 const receiptDelay = Number(option('--receipt-delay') || 20);
+const repliesPerSecond = Number(option('--replies-per-second') || 0);
 const lastTaken = new Map();  // by session, or all under 0
 const tooSoon = (sessionNumber) => {
     const key = gapPerBind ? sessionNumber : 0;
@@ -190,6 +192,16 @@ const server = smpp.createServer(tlsOptions, (session) => {
     session.on('bind_transceiver', (pdu) => {
         transceiver = true;
         bind(pdu);
+        if (repliesPerSecond > 0) {
+            let phone = 0;
+            const talk = setInterval(() => {
+                const from = String(447700100000 + (++phone % 5000));
+                session.deliver_sm({source_addr: from, source_addr_ton: 1, source_addr_npi: 1,
+                    destination_addr: 'Shop', short_message: Buffer.from(`Reply ${phone}`),
+                    data_coding: 0, esm_class: 0}, () => {});
+            }, 1000 / repliesPerSecond);
+            session.on('close', () => clearInterval(talk));
+        }
         const waiting = kept[systemId] || [];
         delete kept[systemId];
         for (const again of waiting) {
