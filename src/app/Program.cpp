@@ -87,6 +87,7 @@ Program::Program(std::unique_ptr<Owned> owned, const Services* given,
         processing_.setRowsOut(environment.smppWindow);
     }
     connect(qApp, &QCoreApplication::aboutToQuit, this, [this] { notifier_.stopping(); });
+    connect(&processing_, &ProcessingControl::cycleEnded, this, &Program::endIfAsked);
 }
 
 Program::~Program() = default;
@@ -138,6 +139,13 @@ void Program::requestShutdown() {
         guarded([this] { processing_.cmdStop_Click(); });
     }
     Q_EMIT stopping();
+    endIfAsked();
+}
+
+void Program::endIfAsked() {
+    if (shutdownRequested_ && !processing_.isCycleRunning()) {
+        Q_EMIT readyToEnd();
+    }
 }
 
 void Program::loadedIdle() {

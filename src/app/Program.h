@@ -55,8 +55,12 @@ public:
     // The event loop, until the program ends; returns its exit status.
     int exec();
 
-    // Asks for a stop and a close, as SIGTERM does; the window closes once the cycle ends.
+    // Asks for a stop and a close, as SIGTERM does; the window closes once the cycle ends
+    // (readyToEnd).
     void requestShutdown();
+    // Asked to end, and no cycle holds the end: readyToEnd. Whatever else holds it (an open
+    // configuration window) asks again once it has let go.
+    void endIfAsked();
     bool shutdownRequested() const { return shutdownRequested_; }
     // The load ended without a start to come: without a screen, nothing ever would.
     void loadedIdle();
@@ -80,6 +84,8 @@ Q_SIGNALS:
     // Asked to end (a signal, the session ending): an open configuration window closes (and
     // saves) as on any close.
     void stopping();
+    // Asked to end and no cycle running: the window stops what is started and closes.
+    void readyToEnd();
 
 private:
     struct Owned;

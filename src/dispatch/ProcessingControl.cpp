@@ -90,6 +90,7 @@ void ProcessingControl::Timer1_Timer() {
     if (!started_) {
         window_.setConfigurationAvailable(true);
     }
+    Q_EMIT cycleEnded();
 }
 
 }  // namespace korvane

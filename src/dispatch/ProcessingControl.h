@@ -43,6 +43,10 @@ public:
     // Timer1 on keeps a running interval; off stops it.
     void setTimer1(bool on) override;
 
+Q_SIGNALS:
+    // A cycle has ended (a program asked to end may now end).
+    void cycleEnded();
+
 private:
     const RunConfiguration& config_;
     ActivityLog& log_;

@@ -54,6 +54,18 @@ fmMain::fmMain(Program& program, QWidget* parent)
             configuration_->closeWhenIdle();
         }
     });
+    // Queued: the end comes from the event loop, never from inside the frame that asked.
+    connect(&program_, &Program::readyToEnd, this, &fmMain::endAsAsked, Qt::QueuedConnection);
+}
+
+void fmMain::endAsAsked() {
+    if (!loaded_ || configurationOpen_ || processing().isCycleRunning()) {
+        return;  // asked again once the load, the configuration window or the cycle is done
+    }
+    if (processing().isStarted()) {
+        cmdStop_Click();
+    }
+    close();
 }
 
 ProcessingControl& fmMain::processing() {
@@ -188,6 +200,8 @@ void fmMain::Form_Load() {
     tray_->show();
     showCounts();
     Timer2_.start();
+    loaded_ = true;
+    program_.endIfAsked();  // a signal that came during the load
     // Some platforms never activate a new window: the automatic start must not wait for it.
     QTimer::singleShot(0, this, &fmMain::maybeAutoStart);
 }
@@ -250,6 +264,7 @@ void fmMain::openConfiguration() {
         ~Reopen() {
             window->configurationOpen_ = false;
             window->tray_->setAvailable(true);
+            window->program_.endIfAsked();
         }
     } reopen{this};
     if (opener_) {
@@ -266,12 +281,6 @@ void fmMain::Timer2_Timer() {
     tray_->follow();
     showCounts();
     lblStatus_->setHidden(!lblStatus_->isHidden());
-    if (program_.shutdownRequested() && !processing().isCycleRunning() && !configurationOpen_) {
-        if (processing().isStarted()) {
-            cmdStop_Click();
-        }
-        close();
-    }
 }
 
 void fmMain::closeEvent(QCloseEvent* event) {

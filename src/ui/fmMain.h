@@ -50,6 +50,8 @@ public:
     void mnuPopRestore_Click() { tray_->mnuPopRestore_Click(); }
     void mnuPopExit_Click() { close(); }
     void Timer2_Timer();
+    // The end the program asked for, once nothing holds it.
+    void endAsAsked();
     // The status bar and the tray's tooltip, where their counts changed.
     void showCounts();
 
@@ -108,6 +110,7 @@ private:
     QPointer<fmConfig> configuration_;
     bool autoStartPending_ = false;
     bool configurationOpen_ = false;
+    bool loaded_ = false;
     bool unloaded_ = false;
     LogPane* pane_ = nullptr;
 };

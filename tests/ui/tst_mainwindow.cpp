@@ -108,6 +108,27 @@ private Q_SLOTS:
         QVERIFY(rig.sms.sent.isEmpty());
     }
 
+    // Asked to end while started: processing stops and the window closes once nothing holds
+    // the end; with the configuration window open, once it has closed, and not before.
+    void shutdownEndsOnceNothingHoldsIt() {
+        Rig started;
+        started.window->cmdStart_Click();
+        started.program->requestShutdown();
+        QTRY_VERIFY(!started.window->isVisible());
+        QVERIFY(!started.window->processing().isStarted());
+
+        Rig configuring;
+        bool closedUnder = true;
+        configuring.window->setConfigurationOpener([&] {
+            configuring.program->requestShutdown();
+            QCoreApplication::processEvents();  // the queued end comes, and waits
+            closedUnder = !configuring.window->isVisible();
+        });
+        configuring.window->mnuConfig_Click();
+        QVERIFY(!closedUnder);
+        QTRY_VERIFY(!configuring.window->isVisible());
+    }
+
     // A box raised while processing runs (the refused close, a failed setting) returns at
     // once: the cycle and its deadlines go on under it.
     void boxesDuringProcessingDoNotHoldTheCycle() {
