@@ -79,11 +79,9 @@ void ActivityLog::WriteLog(const QString& text, bool toPane, bool showMessageBox
     if (toPane && view_ != nullptr) {
         view_->appendToPane(paneEntry(text));
     }
-    yield();
     if (showMessageBox && view_ != nullptr) {
         view_->showMessage(text);
     }
-    yield();
 }
 
 void ActivityLog::holdFailures() {

@@ -23,7 +23,7 @@ public:
                 QLocale locale = QLocale::system());
 
     // Raises KorvaneError when the folder or the file cannot be written; the message box
-    // comes only after file and pane hold the entry.
+    // comes only after file and pane hold the entry. Never turns the event loop.
     void WriteLog(const QString& text, bool toPane, bool showMessageBox);
 
     // Between a send and its save a log that cannot be written must not stop the save: while
@@ -34,6 +34,7 @@ public:
     void setEchoToStandardError(bool echo) { echo_ = echo; }
     std::optional<KorvaneError> releaseFailures();
 
+    // Lets the window repaint and take clicks between a cycle's steps.
     void yield();
     void setView(LogView* view) { view_ = view; }
     LogView* view() const { return view_; }

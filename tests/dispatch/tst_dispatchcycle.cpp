@@ -506,7 +506,7 @@ private Q_SLOTS:
             SmsPeer peer;
             Rig rig(db);
             bool cut = false;
-            rig.view.onYield = [&] {
+            rig.view.onAppend = [&] {
                 // Row 1 answered, row 2 still at the gateway.
                 if (!cut && rig.view.pane.contains(
                                 QStringLiteral("Message is sent via SMS for Record Id: 1"))) {
@@ -521,7 +521,7 @@ private Q_SLOTS:
             QVERIFY(rig.newLines().filter(QStringLiteral("Error Occurred: -2147467259")).size() >=
                     1);
             QCOMPARE(statusOf(db, 1), claimed);
-            rig.view.onYield = nullptr;
+            rig.view.onAppend = nullptr;
             cycles(rig, 2);
             // Row 2 was at the gateway too when the database went: sent once, left claimed.
             QCOMPARE(peer.count(QStringLiteral("4414001")), 1);

@@ -4,6 +4,9 @@ namespace korvane::test {
 
 void RecordingLogView::appendToPane(const QString& entry) {
     pane += entry;
+    if (onAppend) {
+        onAppend();
+    }
 }
 
 void RecordingLogView::showMessage(const QString& text) {

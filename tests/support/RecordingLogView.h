@@ -19,6 +19,8 @@ public:
     int yields = 0;
     // Runs inside every yield, to act as the user would during long work.
     std::function<void()> onYield;
+    // Runs after every entry the pane gets, to act at a line's moment.
+    std::function<void()> onAppend;
 };
 
 }  // namespace korvane::test
