@@ -15,6 +15,7 @@
 #include "core/LogView.h"
 #include "core/RunConfiguration.h"
 #include "dispatch/ProcessView.h"
+#include "dispatch/SmsChannel.h"
 
 namespace korvane::bench {
 
@@ -125,5 +126,31 @@ double timed(Fn&& fn) {
     fn();
     return static_cast<double>(timer.nsecsElapsed()) / 1e9;
 }
+
+// The data source, with PostgreSQL's account where the DSN is PostgreSQL's.
+inline RunConfiguration peersFor(const QString& dsn, const QString& smppPort = QString()) {
+    RunConfiguration config = localPeers(dsn, smppPort);
+    if (dsn.startsWith(QStringLiteral("KorvanePg"))) {
+        config.dsnDbUser = env("KORVANE_TEST_PG_USER");
+        config.dsnDbPassword = env("KORVANE_TEST_PG_PASSWORD");
+    }
+    return config;
+}
+
+// A gateway's side of what it delivers (receipts, replies): it counts their answers.
+class CountingSms : public SmsChannel {
+public:
+    int submit(const QList<SmsGateway>&, const QString&, const QString&, const QDateTime&,
+               const QString&) override {
+        return 0;
+    }
+    SendResult outcome(int) override { return {}; }
+    bool isSettled(int) override { return true; }
+    int room() override { return 0; }
+    void endSession() override {}
+    void answerReceipt(quint64, bool written) override { (written ? ok : later) += 1; }
+    int ok = 0;
+    int later = 0;
+};
 
 }  // namespace korvane::bench

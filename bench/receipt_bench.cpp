@@ -24,30 +24,10 @@ namespace {
 
 using bench::NoWindow;
 
-// A gateway's side of the receipts: it counts their answers.
-class CountingSms : public SmsChannel {
-public:
-    int submit(const QList<SmsGateway>&, const QString&, const QString&, const QDateTime&,
-               const QString&) override {
-        return 0;
-    }
-    SendResult outcome(int) override { return {}; }
-    bool isSettled(int) override { return true; }
-    int room() override { return 0; }
-    void endSession() override {}
-    void answerReceipt(quint64, bool written) override { (written ? ok : later) += 1; }
-    int ok = 0;
-    int later = 0;
-};
+using bench::CountingSms;
 
-// The data source, with PostgreSQL's account where the DSN is PostgreSQL's.
 RunConfiguration configFor(const QString& dsn, const QString& smppPort = QString()) {
-    RunConfiguration config = bench::localPeers(dsn, smppPort);
-    if (dsn.startsWith(QStringLiteral("KorvanePg"))) {
-        config.dsnDbUser = bench::env("KORVANE_TEST_PG_USER");
-        config.dsnDbPassword = bench::env("KORVANE_TEST_PG_PASSWORD");
-    }
-    return config;
+    return bench::peersFor(dsn, smppPort);
 }
 
 // tblMessages with rows SMS rows, their receipt columns added or not; sent: each row already

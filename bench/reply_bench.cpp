@@ -17,29 +17,10 @@ using namespace korvane;
 
 namespace {
 
-// A gateway's side of the replies: it counts their answers.
-class CountingSms : public SmsChannel {
-public:
-    int submit(const QList<SmsGateway>&, const QString&, const QString&, const QDateTime&,
-               const QString&) override {
-        return 0;
-    }
-    SendResult outcome(int) override { return {}; }
-    bool isSettled(int) override { return true; }
-    int room() override { return 0; }
-    void endSession() override {}
-    void answerReceipt(quint64, bool written) override { (written ? ok : later) += 1; }
-    int ok = 0;
-    int later = 0;
-};
+using bench::CountingSms;
 
 RunConfiguration configFor(const QString& dsn, const QString& smppPort = QString()) {
-    RunConfiguration config = bench::localPeers(dsn, smppPort);
-    if (dsn.startsWith(QStringLiteral("KorvanePg"))) {
-        config.dsnDbUser = bench::env("KORVANE_TEST_PG_USER");
-        config.dsnDbPassword = bench::env("KORVANE_TEST_PG_PASSWORD");
-    }
-    return config;
+    return bench::peersFor(dsn, smppPort);
 }
 
 // tblReceivedMessages, empty, with the indexes the shipped scripts make; rows: waiting SMS
