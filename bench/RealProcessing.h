@@ -6,6 +6,7 @@
 #include "channels/EmailSender.h"
 #include "channels/SmsSender.h"
 #include "dispatch/ProcessingControl.h"
+#include "support/Processing.h"
 
 namespace korvane::bench {
 
@@ -19,10 +20,11 @@ struct RealProcessing {
     SmppChannel sms{smsSender};
     SmtpChannel email{emailSender};
     NoWindow window;
-    ProcessingControl control;
+    test::Processing processing;
+    ProcessingControl& control = processing.control;
 
     explicit RealProcessing(const RunConfiguration& config)
-        : control(config, logging.log, window, sms, email, logging.clock) {}
+        : processing(config, logging.log, window, sms, email, logging.clock) {}
     quint64 smsSent() const { return control.counters().messages[Counters::Sms][Counters::Sent]; }
 };
 

@@ -22,6 +22,7 @@
 #include "dispatch/OdbcMessageStore.h"
 #include "dispatch/ProcessView.h"
 #include "dispatch/ProcessingControl.h"
+#include "support/Processing.h"
 
 using namespace korvane;
 
@@ -60,7 +61,8 @@ void run(const char* database, RunConfiguration config, ActivityLog& log, SmsCha
     NoWindow window;
     for (bool isEmail : {false, true}) {
         fill(config, isEmail);
-        ProcessingControl control(config, log, window, sms, email, clock);
+        test::Processing processing(config, log, window, sms, email, clock);
+        ProcessingControl& control = processing.control;
         const double cycle = bench::timed([&] { control.Timer1_Timer(); });
 
         // The same work without the cycle: half the rows claimed, sent and saved on the claim,
@@ -203,7 +205,8 @@ void delayed(RunConfiguration config, ActivityLog& log, SmsChannel& sms, EmailCh
         const int d = delay.toInt();
         const int smsRows = d == 0 ? 5000 : 1000;
         const int mailRows = d == 0 ? 500 : d <= 5 ? 200 : 60;
-        ProcessingControl control(config, log, window, sms, email, clock);
+        test::Processing processing(config, log, window, sms, email, clock);
+        ProcessingControl& control = processing.control;
         fill(config, false, smsRows);
         const qint64 mark = QFileInfo(store).size();
         control.Timer1_Timer();
@@ -226,7 +229,8 @@ void quota(RunConfiguration config, ActivityLog& log, SmsChannel& sms, EmailChan
     config.cellPort = bench::env("KORVANE_BENCH_QUOTA_PORT");
     const int rows = 6 * perSecond;
     NoWindow window;
-    ProcessingControl control(config, log, window, sms, email, clock);
+    test::Processing processing(config, log, window, sms, email, clock);
+    ProcessingControl& control = processing.control;
     fill(config, false, rows);
     const double cpuBefore = bench::cpuSeconds();
     const double seconds = bench::timed([&] { control.Timer1_Timer(); });

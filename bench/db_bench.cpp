@@ -6,6 +6,7 @@
 #include "dispatch/BackgroundStore.h"
 #include "dispatch/DatabaseConnection.h"
 #include "dispatch/MessageTable.h"
+#include "dispatch/OdbcMessageStore.h"
 
 using namespace korvane;
 
@@ -44,7 +45,7 @@ void memory(const char* name, const QString& dsn, const QString& user, const QSt
     const double before = bench::peakMegabytes();
     int selected = 0;
     double firstPage = 0;
-    BackgroundStore store;
+    BackgroundStore store(std::make_unique<OdbcMessageStore>());
     store.open(DataSourceSettings{dsn, user, password, QString()});
     QElapsedTimer clock;
     clock.start();
@@ -77,7 +78,7 @@ void run(const char* name, const QString& dsn, const QString& user, const QStrin
             connection.open(dsn, user, password);
         }
     });
-    BackgroundStore store;
+    BackgroundStore store(std::make_unique<OdbcMessageStore>());
     store.open(DataSourceSettings{dsn, user, password, QString()});
     std::vector<TableRow> selected;
     const double selectSeconds = bench::timed([&] {

@@ -14,6 +14,7 @@
 #include "core/RunConfiguration.h"
 #include "dispatch/BackgroundStore.h"
 #include "dispatch/DatabaseConnection.h"
+#include "dispatch/OdbcMessageStore.h"
 #include "dispatch/ProcessView.h"
 #include "dispatch/ProcessingControl.h"
 #include "dispatch/ReceiptDesk.h"
@@ -76,8 +77,9 @@ void flood(const QString& dsn) {
         bench::Logging logging;
         Counters counters;
         CountingSms sms;
-        ReceiptDesk desk(sms, logging.log, logging.clock, counters, config,
-                         [] { return std::make_unique<BackgroundStore>(); });
+        ReceiptDesk desk(sms, logging.log, logging.clock, counters, config, [] {
+            return std::make_unique<BackgroundStore>(std::make_unique<OdbcMessageStore>());
+        });
         desk.tableFound(MessageStore::TableFeatures{true, 255});
         for (int id = 1; known && id <= kReceipts; ++id) {
             desk.saved(id, QString::number(id), QString::number(id));

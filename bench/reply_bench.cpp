@@ -11,6 +11,7 @@
 #include "RealProcessing.h"
 #include "dispatch/BackgroundStore.h"
 #include "dispatch/DatabaseConnection.h"
+#include "dispatch/OdbcMessageStore.h"
 #include "dispatch/ReplyDesk.h"
 
 using namespace korvane;
@@ -70,8 +71,9 @@ void flood(const QString& dsn) {
     bench::Logging logging;
     Counters counters;
     CountingSms sms;
-    ReplyDesk desk(sms, logging.log, logging.clock, counters, config,
-                   [] { return std::make_unique<BackgroundStore>(); });
+    ReplyDesk desk(sms, logging.log, logging.clock, counters, config, [] {
+        return std::make_unique<BackgroundStore>(std::make_unique<OdbcMessageStore>());
+    });
     MessageStore::TableFeatures features;
     features.replies = true;
     desk.tableFound(features);

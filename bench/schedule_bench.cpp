@@ -21,6 +21,7 @@
 #include "dispatch/DatabaseConnection.h"
 #include "dispatch/ProcessView.h"
 #include "dispatch/ProcessingControl.h"
+#include "support/Processing.h"
 
 using namespace korvane;
 
@@ -94,7 +95,8 @@ void urgent(const QString& dsn, const QString& smppPort) {
     sms.watched = QStringLiteral("+447700999999");
     SmtpChannel email(emailSender);
     NoWindow window;
-    ProcessingControl control(config, logging.log, window, sms, email, logging.clock);
+    test::Processing processing(config, logging.log, window, sms, email, logging.clock);
+    ProcessingControl& control = processing.control;
     QElapsedTimer inserted;
     // Three seconds into the cycle another connection inserts the urgent row.
     QThread* producer = QThread::create([&] {

@@ -35,7 +35,8 @@ int main(int argc, char** argv) {
                              false);
     korvane::fmMain window(program);
     window.setConfigurationOpener([&] {
-        korvane::fmConfig dialog(korvane::ConfigServices{program.services(), window}, &window);
+        korvane::fmConfig dialog(
+            korvane::ConfigServices{program.services(), program.checks(), window}, &window);
         dialog.show();
         QApplication::processEvents();
         dialog.grab().save(out + QStringLiteral("/configuration-window.png"));

@@ -30,16 +30,15 @@ private:
 };
 }  // namespace
 
-ConnectionChecks::ConnectionChecks(ActivityLog& log, SmsChannel& sms, EmailChannel& email,
-                                   CheckView& view)
-    : log_(log), sms_(sms), email_(email), view_(view) {}
+ConnectionChecks::ConnectionChecks(ActivityLog& log, SmsChannel& sms, EmailChannel& email)
+    : log_(log), sms_(sms), email_(email) {}
 
-void ConnectionChecks::testConnection(const QString& dsn, const QString& user,
+void ConnectionChecks::testConnection(CheckView& view, const QString& dsn, const QString& user,
                                       const QString& password, const QString& fileDsnPath,
                                       bool pathLost) {
     QString result;
     {
-        BusyScope busy(view_, CheckView::Test::Connection);
+        BusyScope busy(view, CheckView::Test::Connection);
         // A server that does not answer must not freeze the window: the connection is opened,
         // and closed, on a thread of its own.
         result = onOwnThread<QString>([dsn, user, password, fileDsnPath, pathLost] {
@@ -58,22 +57,22 @@ void ConnectionChecks::testConnection(const QString& dsn, const QString& user,
     log_.WriteLog(result, true, true);
 }
 
-void ConnectionChecks::testEmail(const SmtpServer& server) {
+void ConnectionChecks::testEmail(CheckView& view, const SmtpServer& server) {
     const QString sample = QString::fromLatin1(kSampleAddress);
-    const QString from = view_.prompt(QStringLiteral("Please Enter 'From' Email Id"),
-                                      QStringLiteral("From Email Id"), sample);
+    const QString from = view.prompt(QStringLiteral("Please Enter 'From' Email Id"),
+                                     QStringLiteral("From Email Id"), sample);
     if (from.isEmpty()) {
         return;
     }
-    const QString to = view_.prompt(QStringLiteral("Please Enter 'To' Email Id"),
-                                    QStringLiteral("To Email Id"), sample);
+    const QString to = view.prompt(QStringLiteral("Please Enter 'To' Email Id"),
+                                   QStringLiteral("To Email Id"), sample);
     if (to.isEmpty()) {
         return;
     }
     log_.WriteLog(QStringLiteral("Testing Email..."), true, false);
     SendResult result;
     {
-        BusyScope busy(view_, CheckView::Test::Email);
+        BusyScope busy(view, CheckView::Test::Email);
         MailMessage message;
         message.from = from;
         message.to = to;
@@ -89,17 +88,17 @@ void ConnectionChecks::testEmail(const SmtpServer& server) {
                   true, true);
 }
 
-void ConnectionChecks::testSms(const SmsGateway& gateway) {
+void ConnectionChecks::testSms(CheckView& view, const SmsGateway& gateway) {
     const QString number =
-        view_.prompt(QStringLiteral("Please Enter Mobile Number to send SMS"),
-                     QStringLiteral("Mobile Number"), QString::fromLatin1(kSampleMobile));
+        view.prompt(QStringLiteral("Please Enter Mobile Number to send SMS"),
+                    QStringLiteral("Mobile Number"), QString::fromLatin1(kSampleMobile));
     if (number.isEmpty()) {
         return;
     }
     log_.WriteLog(QStringLiteral("Testing SMS..."), true, false);
     SendResult result;
     {
-        BusyScope busy(view_, CheckView::Test::Sms);
+        BusyScope busy(view, CheckView::Test::Sms);
         sms_.retryNow();  // a test is a deliberate attempt, whatever the back-off says
         result = sms_.send(gateway, number, QStringLiteral("SMS Testing"));
         sms_.endSession();

@@ -30,21 +30,21 @@ public:
     static const char* const kSampleAddress;
     static const char* const kSampleMobile;
 
-    ConnectionChecks(ActivityLog& log, SmsChannel& sms, EmailChannel& email, CheckView& view);
+    ConnectionChecks(ActivityLog& log, SmsChannel& sms, EmailChannel& email);
 
-    // pathLost: a file data source whose path is empty, said in a failure's line.
-    void testConnection(const QString& dsn, const QString& user, const QString& password,
-                        const QString& fileDsnPath, bool pathLost = false);
+    // view: the window whose button was pressed. pathLost: a file data source whose path is
+    // empty, said in a failure's line.
+    void testConnection(CheckView& view, const QString& dsn, const QString& user,
+                        const QString& password, const QString& fileDsnPath, bool pathLost = false);
     // server: the boxes' values and the sign-in method chosen (OAuth 2.0 included).
-    void testEmail(const SmtpServer& server);
+    void testEmail(CheckView& view, const SmtpServer& server);
     // gateway: the boxes' values, with TLS as configured.
-    void testSms(const SmsGateway& gateway);
+    void testSms(CheckView& view, const SmsGateway& gateway);
 
 private:
     ActivityLog& log_;
     SmsChannel& sms_;
     EmailChannel& email_;
-    CheckView& view_;
 };
 
 }  // namespace korvane

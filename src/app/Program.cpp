@@ -23,6 +23,8 @@
 #include "core/Guarded.h"
 #include "core/RunConfiguration.h"
 #include "core/SettingsStore.h"
+#include "dispatch/BackgroundStore.h"
+#include "dispatch/OdbcMessageStore.h"
 
 namespace korvane {
 
@@ -30,6 +32,7 @@ namespace korvane {
 struct Program::Owned {
     SystemClock clock;
     SettingsStore store;
+    RunConfiguration config;
     ActivityLog log{ActivityLog::defaultLogsDirectory(), clock};
     CurlMailTransport transport;
     CurlMailTransport secondTransport;
@@ -52,7 +55,7 @@ struct Program::Owned {
             // The cycle's log line, never a box: processing does not wait for a person.
             guarded([&] {
                 try {
-                    storeRotatedRefreshToken(store, RunConfiguration::instance(), old, fresh);
+                    storeRotatedRefreshToken(store, config, old, fresh);
                     log.WriteLog(QStringLiteral("The sign-in service issued a new refresh "
                                                 "token; it is stored."),
                                  true, false);
@@ -62,9 +65,7 @@ struct Program::Owned {
             });
         });
     }
-    Services services() {
-        return {store, RunConfiguration::instance(), log, smsChannel, emailChannel, clock};
-    }
+    Services services() { return {store, config, log, smsChannel, emailChannel, clock}; }
 };
 
 Program::Program(const EnvironmentSettings& environment, bool headless)
@@ -80,9 +81,22 @@ Program::Program(std::unique_ptr<Owned> owned, const Services* given,
       services_(owned_ ? owned_->services() : *given),
       environment_(environment),
       headless_(headless),
-      processing_(services_.config, services_.log, *this, services_.sms, services_.email,
-                  services_.clock) {
-    processing_.setStopDeadline(&stop_);
+      receipts_(services_.sms, services_.log, services_.clock, counters_, services_.config,
+                [this] { return processing_.makeStore(); }),
+      replies_(services_.sms, services_.log, services_.clock, counters_, services_.config,
+               [this] { return processing_.makeStore(); }),
+      processing_({services_.config, services_.log, services_.sms, services_.email, services_.clock,
+                   counters_, receipts_, replies_,
+                   [this] {
+                       // ODBC on a thread of its own; calls still running at the end are
+                       // cancelled.
+                       constexpr int timeoutS = OdbcStatement::kQueryTimeoutS;
+                       return std::make_unique<BackgroundStore>(
+                           std::make_unique<OdbcMessageStore>(timeoutS), &stop_, timeoutS,
+                           &counters_.databaseWait);
+                   }},
+                  *this),
+      checks_(services_.log, services_.sms, services_.email) {
     if (environment.smppWindow > 0) {
         processing_.setRowsOut(environment.smppWindow);
     }

@@ -3,12 +3,15 @@
 #include <QObject>
 #include <memory>
 
+#include "app/ConnectionChecks.h"
 #include "app/ServiceNotifier.h"
 #include "app/Services.h"
 #include "core/EnvironmentSettings.h"
 #include "core/StopDeadline.h"
 #include "dispatch/ProcessView.h"
 #include "dispatch/ProcessingControl.h"
+#include "dispatch/ReceiptDesk.h"
+#include "dispatch/ReplyDesk.h"
 
 namespace korvane {
 
@@ -16,8 +19,10 @@ class MetricsServer;
 class TerminationSignals;
 struct ServiceState;
 
-// The program put together: the clock, the settings store, the log, the senders and their
-// channels, processing, and the service's reports (a service manager's status line, the
+// The program put together: the clock, the settings and the configuration read from them, the
+// log, the senders and their channels, the cycle's connection to the table, the desks for
+// receipts and replies, processing, the configuration window's test actions, and the
+// service's reports (a service manager's status line, the
 // metrics endpoint). It decides how the program ends: on a signal, when nothing could ever
 // run without a screen, and with which exit status. The main window shows what processing
 // shows (Program passes it on) and drives it.
@@ -47,6 +52,7 @@ public:
 
     Services services() const { return services_; }
     ProcessingControl& processing() { return processing_; }
+    ConnectionChecks& checks() { return checks_; }
     // The window that shows processing. From here on signals end the program and the
     // service's reports run.
     void attach(ProcessView& window);
@@ -100,7 +106,11 @@ private:
     Services services_;
     EnvironmentSettings environment_;
     bool headless_;
+    Counters counters_;
+    ReceiptDesk receipts_;
+    ReplyDesk replies_;
     ProcessingControl processing_;
+    ConnectionChecks checks_;
     ProcessView* window_ = nullptr;
     ServiceNotifier notifier_;
     std::unique_ptr<MetricsServer> metrics_;

@@ -4,6 +4,7 @@ namespace korvane {
 
 class ActivityLog;
 class Clock;
+class ConnectionChecks;
 class EmailChannel;
 class SettingsStore;
 class SmsChannel;
@@ -20,9 +21,10 @@ struct Services {
     const Clock& clock;
 };
 
-// The configuration window's: the same, and the main window's start-up box that its own box
-// keeps in step.
+// The configuration window's: the same, its test actions, and the main window's start-up box
+// that its own box keeps in step.
 struct ConfigServices : Services {
+    ConnectionChecks& checks;
     StartupOptionBox& mainWindowBox;
 };
 

@@ -70,9 +70,4 @@ QList<SmsGateway> RunConfiguration::smsGateways() const {
     return {first, second};
 }
 
-RunConfiguration& RunConfiguration::instance() {
-    static RunConfiguration configuration;
-    return configuration;
-}
-
 }  // namespace korvane

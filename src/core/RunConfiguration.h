@@ -97,9 +97,6 @@ struct RunConfiguration {
         const int attempts = maxAttempts.trimmed().toInt(&ok);
         return ok ? std::max(1, attempts) : 5;
     }
-
-    // The program's one instance, alive for the whole run.
-    static RunConfiguration& instance();
 };
 
 }  // namespace korvane

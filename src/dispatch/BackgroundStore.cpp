@@ -7,7 +7,6 @@
 #include "core/Responsive.h"
 #include "core/StopDeadline.h"
 #include "core/WorkerQueue.h"
-#include "dispatch/OdbcMessageStore.h"
 
 namespace korvane {
 
@@ -33,10 +32,6 @@ struct BackgroundStore::Worker {
         store.reset();  // the connection closes on the thread that opened it
     }
 };
-
-BackgroundStore::BackgroundStore(const StopDeadline* stop, int lockTimeoutS, QElapsedTimer* waiting)
-    : BackgroundStore(std::make_unique<OdbcMessageStore>(lockTimeoutS), stop, lockTimeoutS,
-                      waiting) {}
 
 BackgroundStore::BackgroundStore(std::unique_ptr<CancellableStore> store, const StopDeadline* stop,
                                  int lockTimeoutS, QElapsedTimer* waiting)

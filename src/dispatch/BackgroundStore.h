@@ -32,12 +32,12 @@ public:
     static constexpr int kLockGraceMs = 2000;
     static constexpr int kCancelGraceMs = 3000;
 
-    // ODBC (OdbcMessageStore). waiting: runs while a call is out, invalid otherwise.
-    explicit BackgroundStore(const StopDeadline* stop = nullptr,
+    // store: ODBC (OdbcMessageStore) but in tests. waiting: runs while a call is out, invalid
+    // otherwise.
+    explicit BackgroundStore(std::unique_ptr<CancellableStore> store,
+                             const StopDeadline* stop = nullptr,
                              int lockTimeoutS = OdbcStatement::kQueryTimeoutS,
                              QElapsedTimer* waiting = nullptr);
-    BackgroundStore(std::unique_ptr<CancellableStore> store, const StopDeadline* stop,
-                    int lockTimeoutS, QElapsedTimer* waiting = nullptr);
     ~BackgroundStore() override;
     // What a lock wait gets past its timeout before a cancel, and a cancel when the program must
     // end before the thread is given up.

@@ -22,22 +22,18 @@ namespace {
 const QString kIdle = QStringLiteral("Idle...");
 }  // namespace
 
-DispatchCycle::DispatchCycle(CycleControl& control, const RunConfiguration& config,
-                             ActivityLog& log, ProcessView& window, SmsChannel& sms,
-                             EmailChannel& email, const Clock& clock)
+DispatchCycle::DispatchCycle(CycleControl& control, Parts parts, ProcessView& window)
     : control_(control),
-      config_(config),
-      log_(log),
+      config_(parts.config),
+      log_(parts.log),
       window_(window),
-      sms_(sms),
-      email_(email),
-      clock_(clock),
-      makeStore_([this] {
-          return std::make_unique<BackgroundStore>(stop_, OdbcStatement::kQueryTimeoutS,
-                                                   &counters_.databaseWait);
-      }),
-      receipts_(sms, log, clock, counters_, config, [this] { return makeStore_(); }),
-      replies_(sms, log, clock, counters_, config, [this] { return makeStore_(); }) {}
+      sms_(parts.sms),
+      email_(parts.email),
+      clock_(parts.clock),
+      makeStore_(std::move(parts.makeStore)),
+      counters_(parts.counters),
+      receipts_(parts.receipts),
+      replies_(parts.replies) {}
 
 void DispatchCycle::yield() {
     log_.yield();

@@ -21,7 +21,6 @@ class EmailChannel;
 class ProcessView;
 class CycleControl;
 class SmsChannel;
-class StopDeadline;
 struct RunConfiguration;
 
 // One pass over the waiting rows of tblMessages: select them, send each over its channel and
@@ -33,8 +32,20 @@ class DispatchCycle {
 public:
     using StoreFactory = std::function<std::unique_ptr<MessageStore>()>;
 
-    DispatchCycle(CycleControl& control, const RunConfiguration& config, ActivityLog& log,
-                  ProcessView& window, SmsChannel& sms, EmailChannel& email, const Clock& clock);
+    // What a cycle works with; Program builds it, and the desks outlive every cycle.
+    struct Parts {
+        const RunConfiguration& config;
+        ActivityLog& log;
+        SmsChannel& sms;
+        EmailChannel& email;
+        const Clock& clock;
+        Counters& counters;
+        ReceiptDesk& receipts;
+        ReplyDesk& replies;
+        StoreFactory makeStore;  // a cycle's connection to the table
+    };
+
+    DispatchCycle(CycleControl& control, Parts parts, ProcessView& window);
 
     void run();
 
@@ -45,11 +56,9 @@ public:
 
     // How many rows may be out at once (claimed and handed to the gateway, not yet saved).
     void setRowsOut(int rows) { rowsOut_ = std::max(1, rows); }
-    // Where each cycle gets its connection to the table; ODBC on a thread of its own unless
-    // set.
+    // Where each cycle, and each desk between cycles, gets its connection to the table.
     void setStoreFactory(StoreFactory factory) { makeStore_ = std::move(factory); }
-    // Database calls still running when it passes are cancelled.
-    void setStopDeadline(const StopDeadline* stop) { stop_ = stop; }
+    std::unique_ptr<MessageStore> makeStore() const { return makeStore_(); }
     const Counters& counters() const { return counters_; }
     // Processing stopped between cycles: the gateway's session ends now.
     void endGatewaySession();
@@ -76,12 +85,11 @@ private:
     SmsChannel& sms_;
     EmailChannel& email_;
     const Clock& clock_;
-    const StopDeadline* stop_ = nullptr;
     StoreFactory makeStore_;
     std::set<QString> reportedClaims_;
-    Counters counters_;
-    ReceiptDesk receipts_;
-    ReplyDesk replies_;
+    Counters& counters_;
+    ReceiptDesk& receipts_;
+    ReplyDesk& replies_;
     std::unique_ptr<RowPipeline> rows_;  // the rows out, while a cycle sends
     int rowsOut_ = 10;
 };

@@ -7,13 +7,11 @@
 
 namespace korvane {
 
-ProcessingControl::ProcessingControl(const RunConfiguration& config, ActivityLog& log,
-                                     ProcessView& window, SmsChannel& sms, EmailChannel& email,
-                                     const Clock& clock)
-    : config_(config),
-      log_(log),
+ProcessingControl::ProcessingControl(DispatchCycle::Parts parts, ProcessView& window)
+    : config_(parts.config),
+      log_(parts.log),
       window_(window),
-      cycle_(*this, config, log, window, sms, email, clock) {
+      cycle_(*this, std::move(parts), window) {
     timer1_.setInterval(kInterval);
     connect(&timer1_, &QTimer::timeout, this, &ProcessingControl::Timer1_Timer);
 }

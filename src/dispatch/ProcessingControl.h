@@ -16,8 +16,7 @@ class ProcessingControl : public QObject, public CycleControl {
 public:
     static constexpr int kInterval = 10000;
 
-    ProcessingControl(const RunConfiguration& config, ActivityLog& log, ProcessView& window,
-                      SmsChannel& sms, EmailChannel& email, const Clock& clock);
+    ProcessingControl(DispatchCycle::Parts parts, ProcessView& window);
 
     // The Start action; returns when its first cycle has ended. Raises, with the controls
     // back in the idle state, when the log cannot be written.
@@ -33,7 +32,7 @@ public:
     void setStoreFactory(DispatchCycle::StoreFactory factory) {
         cycle_.setStoreFactory(std::move(factory));
     }
-    void setStopDeadline(const StopDeadline* stop) { cycle_.setStopDeadline(stop); }
+    std::unique_ptr<MessageStore> makeStore() const { return cycle_.makeStore(); }
     const Counters& counters() const { return cycle_.counters(); }
 
     bool isStarted() const { return started_; }

@@ -29,7 +29,6 @@ using look::place;
 fmConfig::fmConfig(ConfigServices services, QWidget* parent)
     : QDialog(parent),
       services_(services),
-      checks_(services.log, services.sms, services.email, *this),
       selector_([this] { return DSNName().GetDSN(this); }),
       moreSettings_([](fmMoreSettings& window) { window.exec(); }) {
     buildWindow();
@@ -307,8 +306,9 @@ void fmConfig::cmdSelect_Click() {
 void fmConfig::cmdTestConnection_Click() {
     const QString fileDsn = services_.config.fileDsnPath();
     guarded([&] {
-        checks_.testConnection(txtDSN_->text(), txtDBUser_->text(), txtDBPassword_->text(), fileDsn,
-                               services_.config.fileDsnPathLost());
+        services_.checks.testConnection(*this, txtDSN_->text(), txtDBUser_->text(),
+                                        txtDBPassword_->text(), fileDsn,
+                                        services_.config.fileDsnPathLost());
     });
 }
 
@@ -320,7 +320,7 @@ void fmConfig::cmdTestEmail_Click() {
         server.port = txtSMTPPort_->text();
         server.userName = txtSMTPUser_->text();
         server.password = txtSMTPPassword_->text();
-        checks_.testEmail(server);
+        services_.checks.testEmail(*this, server);
     });
 }
 
@@ -338,7 +338,7 @@ void fmConfig::cmdTestSMS_Click() {
         gateway.user = txtCellUser_->text();
         gateway.password = txtCellPassword_->text();
         gateway.sessions = 1;
-        checks_.testSms(gateway);
+        services_.checks.testSms(*this, gateway);
     });
 }
 

@@ -77,7 +77,6 @@ private:
     QLabel* waitLabel(QWidget* parent, const char* name, int left, int top);
 
     ConfigServices services_;
-    ConnectionChecks checks_;
     std::function<QString()> selector_;
     std::function<void(fmMoreSettings&)> moreSettings_;
     QLineEdit* txtDSN_ = nullptr;

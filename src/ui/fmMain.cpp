@@ -271,7 +271,7 @@ void fmMain::openConfiguration() {
         opener_();
         return;
     }
-    fmConfig configuration(ConfigServices{services_, *this}, this);
+    fmConfig configuration(ConfigServices{services_, program_.checks(), *this}, this);
     configuration_ = &configuration;  // a QPointer: cleared when the window goes
     configuration.exec();
     configuration_ = nullptr;

@@ -14,6 +14,7 @@
 #include "support/FakeClock.h"
 #include "support/FakeTable.h"
 #include "support/FakeWindow.h"
+#include "support/Processing.h"
 #include "support/RecordingLogView.h"
 #include "support/ScriptedMailServer.h"
 #include "support/TempProfile.h"
@@ -202,7 +203,8 @@ private Q_SLOTS:
         test::FakeTable table;
         table.rows = {test::FakeTable::email(1, QStringLiteral("one@example.org")),
                       test::FakeTable::email(2, QStringLiteral("two@example.org"))};
-        ProcessingControl control(config, log, window, sms, email, clock);
+        test::Processing processing(config, log, window, sms, email, clock);
+        ProcessingControl& control = processing.control;
         control.setStoreFactory([&table] { return std::make_unique<test::FakeStore>(table); });
         QStringList paneWhenStopped;
         QTimer::singleShot(150, [&] {

@@ -12,6 +12,7 @@
 #include "support/FakeClock.h"
 #include "support/FakeTable.h"
 #include "support/FakeWindow.h"
+#include "support/Processing.h"
 #include "support/RecordingLogView.h"
 #include "support/ScriptedMailServer.h"
 #include "support/ScriptedTokenEndpoint.h"
@@ -329,7 +330,8 @@ private Q_SLOTS:
         for (int id = 1; id <= 20; ++id) {
             table.rows.push_back(test::FakeTable::email(id, QStringLiteral("r%1@x.test").arg(id)));
         }
-        ProcessingControl control(config, log, window, sms, email, clock);
+        test::Processing processing(config, log, window, sms, email, clock);
+        ProcessingControl& control = processing.control;
         control.setStoreFactory([&table] { return std::make_unique<test::FakeStore>(table); });
         control.cmdStart_Click();
         control.cmdStop_Click();

@@ -110,7 +110,6 @@ struct FreezeRig : test::CycleRig {
     // lockTimeoutS: a save of three rows is cancelled 3 × (lockTimeoutS s + 20 ms) after it
     // began.
     explicit FreezeRig(int lockTimeoutS = 30) {
-        control.setStopDeadline(&stop);
         control.setStoreFactory([this, lockTimeoutS] {
             ++storesMade;
             auto store = std::make_unique<BackgroundStore>(

@@ -19,6 +19,7 @@
 #include "support/ClosedPort.h"
 #include "support/FakeClock.h"
 #include "support/FakeWindow.h"
+#include "support/Processing.h"
 #include "support/ReceivedMessages.h"
 #include "support/RecordingLogView.h"
 #include "support/TempProfile.h"
@@ -47,7 +48,8 @@ struct Rig {
     SmtpChannel emailChannel{email};
     RunConfiguration config;
     FakeWindow window;
-    ProcessingControl control{config, log, window, smsChannel, emailChannel, clock};
+    test::Processing processing{config, log, window, smsChannel, emailChannel, clock};
+    ProcessingControl& control = processing.control;
 
     explicit Rig(const TestDatabase& db) {
         config.dsnName = db.dsn();

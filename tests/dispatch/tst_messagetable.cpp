@@ -6,6 +6,7 @@
 #include "dispatch/BackgroundStore.h"
 #include "dispatch/DatabaseConnection.h"
 #include "dispatch/MessageTable.h"
+#include "dispatch/OdbcMessageStore.h"
 #include "support/ErrorNumber.h"
 #include "support/EveryWaitingRow.h"
 #include "support/TestDatabase.h"
@@ -24,7 +25,8 @@ using Write = MessageStore::Write;
 std::unique_ptr<BackgroundStore> opened(const QString& dsn, const QString& user,
                                         const QString& password, const QString& file = QString(),
                                         int lockTimeoutS = OdbcStatement::kQueryTimeoutS) {
-    auto store = std::make_unique<BackgroundStore>(nullptr, lockTimeoutS);
+    auto store = std::make_unique<BackgroundStore>(std::make_unique<OdbcMessageStore>(lockTimeoutS),
+                                                   nullptr, lockTimeoutS);
     store->open(DataSourceSettings{dsn, user, password, file});
     return store;
 }

@@ -9,6 +9,7 @@
 
 #ifdef KORVANE_CONTRACT_ODBC
 #include "dispatch/BackgroundStore.h"
+#include "dispatch/OdbcMessageStore.h"
 #include "support/TestDatabase.h"
 #include "support/TestEnvironment.h"
 #endif
@@ -95,7 +96,7 @@ public:
                                                 "ProcessedDate %1)")
                                      .arg(date),
                      replies ? QStringList{QStringLiteral("Messages from phones")} : QStringList());
-        store_ = std::make_unique<BackgroundStore>(nullptr);
+        store_ = std::make_unique<BackgroundStore>(std::make_unique<OdbcMessageStore>());
         store_->open(DataSourceSettings{db_.dsn(), db_.user(), db_.password(), QString()});
     }
     MessageStore& store() override { return *store_; }

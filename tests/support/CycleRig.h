@@ -7,6 +7,7 @@
 #include "support/FakeClock.h"
 #include "support/FakeTable.h"
 #include "support/FakeWindow.h"
+#include "support/Processing.h"
 #include "support/RecordingLogView.h"
 #include "support/TempProfile.h"
 
@@ -25,7 +26,8 @@ struct CycleRig {
     RunConfiguration config;
     FakeWindow window;
     FakeTable table;
-    ProcessingControl control{config, log, window, sms, email, clock};
+    Processing processing{config, log, window, sms, email, clock};
+    ProcessingControl& control = processing.control;
     QStringList unclaimedSends;  // a message handed over before its row was claimed
 
     CycleRig() {

@@ -9,6 +9,7 @@
 #include "support/FakeClock.h"
 #include "support/FakeTable.h"
 #include "support/FakeWindow.h"
+#include "support/Processing.h"
 #include "support/RecordingLogView.h"
 #include "support/ScriptedGateway.h"
 #include "support/TempProfile.h"
@@ -39,7 +40,8 @@ struct GatewayRig {
     RunConfiguration config;
     FakeWindow window;
     FakeTable table;
-    ProcessingControl control{config, log, window, sms, email, clock};
+    Processing processing{config, log, window, sms, email, clock};
+    ProcessingControl& control = processing.control;
     int nextId = 1;
 
     explicit GatewayRig(int idleMs = 40, int receiptAnswerMs = ReceiptInbox::kAnswerMs)

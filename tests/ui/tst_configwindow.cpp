@@ -48,6 +48,7 @@ struct Rig {
     EmailSender email{transport};
     SmppChannel smsChannel{sms};
     SmtpChannel emailChannel{email};
+    ConnectionChecks checks{log, smsChannel, emailChannel};
     MainBox mainBox;
     MessageBoxes::Answers answers;
     std::unique_ptr<fmConfig> window;
@@ -56,7 +57,7 @@ struct Rig {
     ~Rig() { MessageBoxes::setAnswers(nullptr); }
     void open() {
         window = std::make_unique<fmConfig>(
-            ConfigServices{{store, config, log, smsChannel, emailChannel, clock}, mainBox});
+            ConfigServices{{store, config, log, smsChannel, emailChannel, clock}, checks, mainBox});
         window->show();
     }
     QLineEdit* box(const char* name) const {

@@ -1,0 +1,33 @@
+#pragma once
+
+#include "dispatch/BackgroundStore.h"
+#include "dispatch/OdbcMessageStore.h"
+#include "dispatch/ProcessingControl.h"
+#include "dispatch/ReceiptDesk.h"
+#include "dispatch/ReplyDesk.h"
+
+namespace korvane::test {
+
+// Processing put together as the program puts it: the counters, the desks for receipts and
+// replies, and the control over them, on ODBC on a thread of its own unless the store is set.
+struct Processing {
+    Counters counters;
+    ReceiptDesk receipts;
+    ReplyDesk replies;
+    ProcessingControl control;
+
+    Processing(const RunConfiguration& config, ActivityLog& log, ProcessView& window,
+               SmsChannel& sms, EmailChannel& email, const Clock& clock)
+        : receipts(sms, log, clock, counters, config, [this] { return control.makeStore(); }),
+          replies(sms, log, clock, counters, config, [this] { return control.makeStore(); }),
+          control({config, log, sms, email, clock, counters, receipts, replies,
+                   [this] {
+                       constexpr int timeoutS = OdbcStatement::kQueryTimeoutS;
+                       return std::make_unique<BackgroundStore>(
+                           std::make_unique<OdbcMessageStore>(timeoutS), nullptr, timeoutS,
+                           &counters.databaseWait);
+                   }},
+                  window) {}
+};
+
+}  // namespace korvane::test
