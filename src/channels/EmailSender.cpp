@@ -64,7 +64,7 @@ SendResult EmailSender::sendEmail(const MailMessage& message, const QList<SmtpSe
     try {
         mail = composeMail(message);
     } catch (const KorvaneError& error) {
-        return SendResult{Delivery::NotSent, errorLine(error)};
+        return SendResult{Delivery::Refused, errorLine(error)};
     }
     const qint64 start = mail.data->pos();
     const int count = std::min(int(servers.size()), 2);
@@ -76,8 +76,8 @@ SendResult EmailSender::sendEmail(const MailMessage& message, const QList<SmtpSe
         if (!result.note.isEmpty()) {
             notes << result.note;
         }
-        const bool another = i + 1 < count && result.delivery == Delivery::NotSent &&
-                             tried.untouched && mail.data->seek(start);
+        const bool another =
+            i + 1 < count && result.notSent() && tried.untouched && mail.data->seek(start);
         if (another) {
             notes << QStringLiteral(
                          "Mail server %1 took nothing of the mail (%2), so it goes to "
@@ -102,7 +102,7 @@ EmailSender::Tried EmailSender::sendVia(Route& route, const SmtpServer& server, 
     SmtpSettings settings = timeouts_;
     static_cast<SmtpServer&>(settings) = server;
     if (settings.oauth2() && settings.userName.isEmpty()) {
-        return Tried{SendResult{Delivery::NotSent,
+        return Tried{SendResult{Delivery::Refused,
                                 errorLine(ErrorNumber::SignInSettings,
                                           QStringLiteral("SMTPUserName is empty: with OAuth 2.0 "
                                                          "it names the mailbox to sign in to."))},
@@ -123,7 +123,7 @@ EmailSender::Tried EmailSender::signInAndSend(Route& route, SmtpSettings& settin
             MailSignIn::Bearer bearer =
                 route.signIn.bearer(settings, settings.connectTimeoutMs, settings.totalTimeoutMs);
             if (bearer.token.isEmpty()) {
-                if (!bearer.failure.passing) {
+                if (!bearer.failure.passing()) {
                     route.signIn.refused(settings, bearer.failure);
                 }
                 return Tried{bearer.failure, true};
@@ -142,20 +142,17 @@ EmailSender::Tried EmailSender::signInAndSend(Route& route, SmtpSettings& settin
                 route.signIn.forgetToken();
                 continue;
             }
-            SendResult refused{Delivery::NotSent, errorLine(error)};
-            refused.passing = true;
-            refused.unreachable = true;
+            const SendResult refused{Delivery::Unreachable, errorLine(error)};
             route.signIn.refused(settings, refused);
             return Tried{refused, true};
         } catch (const DeliveryInDoubt& error) {
             return Tried{SendResult{Delivery::InDoubt, errorLine(error)}, false};
         } catch (const PassingFailure& error) {
-            SendResult result{Delivery::NotSent, errorLine(error)};
-            result.passing = true;
-            result.unreachable = error.unreachable();
-            return Tried{result, error.untouched()};
+            return Tried{SendResult{error.unreachable() ? Delivery::Unreachable : Delivery::Passing,
+                                    errorLine(error)},
+                         error.untouched()};
         } catch (const KorvaneError& error) {
-            return Tried{SendResult{Delivery::NotSent, errorLine(error)}, false};
+            return Tried{SendResult{Delivery::Refused, errorLine(error)}, false};
         }
     }
 }

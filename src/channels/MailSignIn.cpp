@@ -17,14 +17,11 @@ bool MailSignIn::backingOff(const SmtpServer& server) const {
 }
 
 SendResult MailSignIn::refusal() const {
-    SendResult result{Delivery::NotSent, backOff_.line()};
-    result.passing = refusalPassing_;
-    result.unreachable = true;
-    return result;
+    return SendResult{refusedAs_, backOff_.line()};
 }
 
 void MailSignIn::refused(const SmtpServer& server, const SendResult& result) {
-    refusalPassing_ = result.passing;
+    refusedAs_ = result.passing() ? Delivery::Unreachable : Delivery::AccountRefused;
     refusedFor_ = signIn(server);
     backOff_.refused(nowMs(), result.failure);
 }
@@ -60,9 +57,10 @@ MailSignIn::Bearer MailSignIn::bearer(const SmtpServer& given, long connectTimeo
     const TokenAnswer answer = endpoint_.request(request);
     if (answer.kind != TokenAnswer::Kind::Issued) {
         Bearer none;
-        none.failure = SendResult{Delivery::NotSent, errorLine(answer.number, answer.failure)};
-        none.failure.passing = answer.kind == TokenAnswer::Kind::Unreachable;
-        none.failure.unreachable = true;
+        none.failure =
+            SendResult{answer.kind == TokenAnswer::Kind::Unreachable ? Delivery::Unreachable
+                                                                     : Delivery::AccountRefused,
+                       errorLine(answer.number, answer.failure)};
         return none;
     }
     const qint64 life = answer.expiresInS > 0 ? answer.expiresInS : kAssumedLifeS;

@@ -60,7 +60,7 @@ private:
     TokenEndpoint& endpoint_;
     const Clock& clock_;
     BackOff backOff_{kFirstRetryMs, kLongestRetryMs};
-    bool refusalPassing_ = false;
+    Delivery refusedAs_ = Delivery::Unreachable;  // what a message is told while backing off
     QString refusedFor_;  // the server and account refused (in memory only: it holds secrets)
     QByteArray token_;
     qint64 tokenUntilMs_ = 0;

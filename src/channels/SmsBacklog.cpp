@@ -61,7 +61,7 @@ void SmsBacklog::giveUpAll(const QString& line) {
         if (message.pending() && message.failure.isEmpty()) {
             message.failure = line;
         }
-        message.passing = true;  // whatever was written settles it otherwise
+        message.notSentAs = Delivery::Passing;  // whatever was written settles it otherwise
         message.giveUp();
     }
 }
@@ -72,7 +72,7 @@ bool SmsBacklog::giveUpThrottled(const QString& line) {
         if (message.pending() && message.throttleLimit.hasExpired() &&
             (message.has(PartState::Retry) || message.has(PartState::Waiting))) {
             message.giveUp();
-            message.passing = true;
+            message.notSentAs = Delivery::Passing;
             if (message.failure.isEmpty()) {
                 message.failure = line;
             }

@@ -37,8 +37,7 @@ void SmsMessage::giveUp() {
 void SmsMessage::failUnwritten(const QString& line) {
     if (!done && (has(PartState::Waiting) || has(PartState::Retry))) {
         giveUp();
-        passing = true;
-        unreachable = true;
+        notSentAs = Delivery::Unreachable;
         if (failure.isEmpty()) {
             failure = line;
         }
@@ -84,9 +83,7 @@ void SmsMessage::settle(const QString& refused) {
         result.gatewayIds = ids.join(QLatin1Char(' ')).trimmed();
     } else if (accepted == 0 && lost == 0) {
         // Nothing of it reached the gateway, or the gateway refused all it got.
-        result = SendResult{Delivery::NotSent, failure.isEmpty() ? refused : failure};
-        result.passing = passing;
-        result.unreachable = unreachable;
+        result = SendResult{notSentAs, failure.isEmpty() ? refused : failure};
     } else {
         // Some of it may be with the recipient: sending it again could repeat it.
         const QString why = !failure.isEmpty()
@@ -101,7 +98,7 @@ void SmsMessage::settle(const QString& refused) {
                       .arg(total)};
     }
     QStringList lines = notes;
-    if (!via.isEmpty() && result.delivery != Delivery::NotSent) {
+    if (!via.isEmpty() && !result.notSent()) {
         lines << QStringLiteral("The message went through Telvoro Server %1.").arg(via);
     }
     if (!answer.isEmpty()) {
@@ -128,7 +125,7 @@ bool SmsMessage::leave(Part& part, const QString& gateway,
 }
 
 void SmsMessage::stranded() {
-    passing = true;
+    notSentAs = Delivery::Passing;
     answer = QStringLiteral("Telvoro Server answered %1.").arg(describeStatus(Status::SystemError));
     giveUp();
 }

@@ -44,10 +44,9 @@ struct SmsMessage {
     QString via;        // the gateway it went through, when the log is to name it
     QStringList avoid;  // gateways ("host:port") that answered it ESME_RSYSERR, taking nothing
     bool done = false;
-    // Not sent for a cause that may pass (SendResult): no session, a throttle that lasted, a
-    // gateway in trouble.
-    bool passing = false;
-    bool unreachable = false;
+    // What it is when nothing of it was taken: Passing for a throttle that lasted or a
+    // gateway in trouble, Unreachable for no session.
+    Delivery notSentAs = Delivery::Refused;
     SendResult result;
 
     // Nothing of it was written, or all that was came back throttled: another session may

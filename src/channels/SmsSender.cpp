@@ -73,12 +73,10 @@ int SmsSender::submit(const QList<SmsGateway>& gateways, const QString& mobileNu
                       const QString& text, const QDateTime& validUntil, const QString& senderName) {
     const int ticket = nextTicket_++;
     Message message;
-    // passing: nothing was offered, for a cause that may pass.
-    auto refuse = [&](const QString& line, bool passing = false) {
+    // Nothing was offered: refused for good, or no session to offer it on (Unreachable).
+    auto refuse = [&](const QString& line, Delivery delivery = Delivery::Refused) {
         message.done = true;
-        message.result = SendResult{Delivery::NotSent, line};
-        message.result.passing = passing;
-        message.result.unreachable = passing;
+        message.result = SendResult{delivery, line};
         backlog_.messages().emplace(ticket, std::move(message));
         return ticket;
     };
@@ -86,13 +84,13 @@ int SmsSender::submit(const QList<SmsGateway>& gateways, const QString& mobileNu
         return refuse(errorLine(ErrorNumber::GatewayTimeout,
                                 QStringLiteral("Korvane is ending, so the message was not "
                                                "offered to Telvoro Server.")),
-                      true);
+                      Delivery::Unreachable);
     }
     if (gateways.isEmpty()) {
-        return refuse(QString::fromLatin1(kConnectFailed), true);
+        return refuse(QString::fromLatin1(kConnectFailed), Delivery::Unreachable);
     }
     if (const QString failure = openSessions(gateways); !failure.isEmpty()) {
-        return refuse(failure, true);
+        return refuse(failure, Delivery::Unreachable);
     }
     if (const QString refusal = message.build(gateways.first().user, senderName, mobileNumber, text,
                                               lanes_.receipts(), validUntil);
@@ -118,7 +116,7 @@ int SmsSender::submit(const QList<SmsGateway>& gateways, const QString& mobileNu
 SendResult SmsSender::outcome(int ticket) {
     auto it = backlog_.messages().find(ticket);
     if (it == backlog_.messages().end()) {
-        return SendResult{Delivery::NotSent, errorLine(ErrorNumber::GatewayProtocol,
+        return SendResult{Delivery::Refused, errorLine(ErrorNumber::GatewayProtocol,
                                                        QStringLiteral("Unknown message."))};
     }
     while (!it->second.done) {
@@ -210,7 +208,9 @@ void SmsSender::onReply(Message& message, Part& part, const Pdu& reply) {
     }
     part.state = PartState::Refused;
     // The gateway in trouble took nothing: worth another attempt later.
-    message.passing = status == Status::SystemError && !message.has(PartState::Accepted);
+    if (status == Status::SystemError && !message.has(PartState::Accepted)) {
+        message.notSentAs = Delivery::Passing;
+    }
     if (message.answer.isEmpty()) {
         message.answer =
             QStringLiteral("Telvoro Server answered %1%2.")

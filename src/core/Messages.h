@@ -6,23 +6,43 @@
 
 namespace korvane {
 
-// What became of one message handed to a channel. InDoubt: it may have reached the server
-// (written, then no answer), so it must not be sent again automatically.
-enum class Delivery { NotSent, Sent, InDoubt };
+// What became of one message handed to a channel; each channel decides it in one place.
+enum class Delivery {
+    Sent,
+    // It may have reached the server (written, then no answer): never sent again by itself.
+    InDoubt,
+    // Not sent, for good.
+    Refused,
+    // Not sent, for a cause that may pass; nothing of it is with the server.
+    Passing,
+    // Not sent: the server could not be reached, or would not let us in, for now; the
+    // messages behind it wait.
+    Unreachable,
+    // Not sent, for good: the server's sign-in refuses the account, so it would refuse every
+    // message; the messages behind it wait.
+    AccountRefused,
+};
 
 // A message's outcome; failure is the line that says why (logged by the caller), "" when sent.
 struct SendResult {
-    SendResult(Delivery d = Delivery::NotSent, QString why = QString(), QString aside = QString())
+    SendResult(Delivery d = Delivery::Refused, QString why = QString(), QString aside = QString())
         : delivery(d), failure(std::move(why)), note(std::move(aside)) {}
     Delivery delivery;
     QString failure;
     QString note;        // how it went, when worth a line before the outcome's ("" mostly)
     QString gatewayIds;  // an SMS taken: the gateway's id of each part, one space between
     QString server;      // a mail taken: the server that took it, as the log names it
-    // Not sent, and the cause may pass (nothing of the message is with the server):
-    // worth another attempt later. unreachable: the server could not be reached at all.
-    bool passing = false;
-    bool unreachable = false;
+
+    // Nothing of it is with the server.
+    bool notSent() const { return delivery != Delivery::Sent && delivery != Delivery::InDoubt; }
+    // Worth another attempt later.
+    bool passing() const {
+        return delivery == Delivery::Passing || delivery == Delivery::Unreachable;
+    }
+    // The server cannot be used now.
+    bool unreachable() const {
+        return delivery == Delivery::Unreachable || delivery == Delivery::AccountRefused;
+    }
 };
 
 // A delivery receipt from the SMS gateway, as it came; token: how its answer is given.

@@ -18,7 +18,7 @@ QString settle(PendingRow& pending, const SendResult& result, const QDateTime& n
     using MessageTable::Column;
     pending.attempts =
         MessageTable::toText(pending.row.asRead(Column::Attempts)).trimmed().toInt() + 1;
-    if (result.delivery != Delivery::NotSent || !result.passing) {
+    if (!result.passing()) {
         return QString();
     }
     if (pending.attempts >= maxAttempts) {

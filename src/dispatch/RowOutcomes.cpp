@@ -39,7 +39,7 @@ QStringList emailOutcome(PendingRow& pending, const SendResult& result) {
     if (!result.failure.isEmpty()) {
         lines << result.failure;
     }
-    if (result.delivery == Delivery::NotSent) {
+    if (result.notSent()) {
         lines << (QStringLiteral("Message is not sent via Email for Record Id: ") + id +
                   QStringLiteral(" to email id : ") + mail.to);
         pending.setOutcome(Kind::Settled, Outcome::kEmailNotSent, kNo);

@@ -287,7 +287,7 @@ void RowPipeline::sendEmail(PendingRow& pending) {
         ++c_.counters.mailsByServer[result.server];
     }
     reports_.email(pending, result);
-    mailDown_ = mailDown_ || (features_.retries && result.unreachable);
+    mailDown_ = mailDown_ || (features_.retries && result.unreachable());
     c_.log.yield();
 }
 

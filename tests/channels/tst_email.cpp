@@ -184,7 +184,7 @@ private Q_SLOTS:
         const QJsonValue firstConnection = got[0][QStringLiteral("peer")];
         ReceivedMessages::clearMail(store_);
         for (const QString& notAFile : {dir.filePath(QStringLiteral("none.pdf")), dir.path()}) {
-            QVERIFY(Delivery::NotSent ==
+            QVERIFY(Delivery::Refused ==
                     send(sender, QStringLiteral("from@korvane.test"), QStringLiteral("to@x.test"),
                          {}, {}, notAFile, QString(), QStringLiteral("x"),
                          QStringLiteral("127.0.0.1"), port_, QString(), QString(), false));
@@ -287,7 +287,7 @@ private Q_SLOTS:
         SmtpServer wrong = account;
         wrong.clientSecret = QStringLiteral("not-the-secret");
         const SendResult refused = sender.sendEmail(message, wrong);
-        QCOMPARE(int(refused.delivery), int(Delivery::NotSent));
+        QCOMPARE(int(refused.delivery), int(Delivery::AccountRefused));
         QCOMPARE(refused.failure,
                  QStringLiteral("Error Occurred: 2004 --> The sign-in service refused Korvane's "
                                 "request: invalid_client (AADSTS7000215: Invalid client secret "
@@ -295,7 +295,7 @@ private Q_SLOTS:
         SmtpServer untrusted = account;
         untrusted.caFile.clear();  // the system's store does not know the run's CA
         const SendResult unverified = sender.sendEmail(message, untrusted);
-        QVERIFY2(unverified.passing && unverified.failure.contains(QStringLiteral("certificate")),
+        QVERIFY2(unverified.passing() && unverified.failure.contains(QStringLiteral("certificate")),
                  qPrintable(unverified.failure));
         SmtpServer password{account.server, account.port, account.userName,
                             QStringLiteral("a-password")};
@@ -343,7 +343,7 @@ private Q_SLOTS:
                         QStringLiteral("s"), QStringLiteral("b"), QStringLiteral("127.0.0.1"),
                         port_, {}, {}, false);
         };
-        QVERIFY(deliver(QStringLiteral("refuse@x.test")) == Delivery::NotSent);
+        QVERIFY(deliver(QStringLiteral("refuse@x.test")) == Delivery::Refused);
         line = takeLog().value(0);
         QVERIFY2(line.contains(QStringLiteral("554")), qPrintable(line));
         QVERIFY(deliver(QStringLiteral("stall@x.test")) == Delivery::InDoubt);

@@ -55,7 +55,7 @@ Attempt send(CurlMailTransport& transport, const ScriptedMailServer& server, int
     } catch (const DeliveryInDoubt& error) {
         return Attempt{Delivery::InDoubt, errorLine(error), QString()};
     } catch (const KorvaneError& error) {
-        return Attempt{Delivery::NotSent, errorLine(error), QString()};
+        return Attempt{Delivery::Refused, errorLine(error), QString()};
     }
 }
 
@@ -108,7 +108,7 @@ private Q_SLOTS:
         });
         test::QuittingTransport transport;
         const Attempt attempt = send(transport, server, 1);
-        QCOMPARE(int(attempt.delivery), int(Delivery::NotSent));
+        QCOMPARE(int(attempt.delivery), int(Delivery::Refused));
         QCOMPARE(attempt.failure, QStringLiteral("Error Occurred: 2108 --> The server refused the "
                                                  "message. The server said: \"554 5.7.1 "
                                                  "Rejected\"."));
@@ -149,7 +149,7 @@ private Q_SLOTS:
         QTest::addColumn<int>("delivery");
         QTest::addColumn<int>("receivedBefore");
         QTest::newRow("after the dot") << int(Phase::EndOfData) << int(Delivery::InDoubt) << 1;
-        QTest::newRow("at MAIL") << int(Phase::Mail) << int(Delivery::NotSent) << 0;
+        QTest::newRow("at MAIL") << int(Phase::Mail) << int(Delivery::Refused) << 0;
     }
     void timedOutExchangesCloseTheConnection() {
         QFETCH(int, phase);
@@ -227,7 +227,7 @@ private Q_SLOTS:
         test::QuittingTransport transport;
         server.stallUploads();
         const Attempt cut = send(transport, server, 1, 300, 600, 16 * 1024 * 1024);
-        QCOMPARE(int(cut.delivery), int(Delivery::NotSent));
+        QCOMPARE(int(cut.delivery), int(Delivery::Refused));
         QVERIFY(server.received().empty());
     }
 };

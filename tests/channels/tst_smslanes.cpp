@@ -210,7 +210,7 @@ private Q_SLOTS:
             sendAll(sender, {at(first.port()), at(second.port())}, 10);
         QCOMPARE(sent(results), secondInTrouble ? 0 : 10);
         for (const SendResult& result : results) {
-            QCOMPARE(result.passing, secondInTrouble);
+            QCOMPARE(result.passing(), secondInTrouble);
         }
         // Each message offered at most once to each gateway.
         for (const ScriptedGateway* gateway : {&first, &second}) {
@@ -257,7 +257,7 @@ private Q_SLOTS:
                                     "sent: a sender is a number of up to 20 digits, or up to 11 "
                                     "letters, digits, spaces and . _ & -.")
                          .arg(sender));
-            QVERIFY(!result.passing);
+            QVERIFY(!result.passing());
             QVERIFY(gateway.submits().empty());
             return;
         }

@@ -80,7 +80,7 @@ private Q_SLOTS:
                                           "+447700900001")}
             << 1;
         QTest::newRow("sms refused")
-            << row(FakeTable::sms(1, smsTo)) << int(Delivery::NotSent) << kRefusedLine
+            << row(FakeTable::sms(1, smsTo)) << int(Delivery::Refused) << kRefusedLine
             << QStringLiteral("N") << QStringLiteral("Message Is Not Sent Via SMS.")
             << QStringList{sms, sending, kRefusedLine,
                            QStringLiteral("Message is not sent via SMS for Record Id: 1 on Mobile "
@@ -125,7 +125,7 @@ private Q_SLOTS:
                            QStringLiteral("Email BCC: bcc@x.test")}
             << 1;
         QTest::newRow("email refused")
-            << row(FakeTable::email(1, QStringLiteral("to@x.test"))) << int(Delivery::NotSent)
+            << row(FakeTable::email(1, QStringLiteral("to@x.test"))) << int(Delivery::Refused)
             << QStringLiteral("Error Occurred: 2155 --> RCPT failed: 550") << QStringLiteral("N")
             << QStringLiteral("Message Is Not Sent Via Email.")
             << QStringList{mail, mailing,

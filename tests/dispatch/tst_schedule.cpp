@@ -30,10 +30,8 @@ struct ScheduleRig : CycleRig {
     QVariant at(int id, Column column) { return table.find(id)->at(size_t(column)); }
     QDateTime now() const { return clock.now(); }
     SendResult passing(bool unreachable = false) {
-        SendResult result{Delivery::NotSent, QStringLiteral("Error Occurred: 1 --> down.")};
-        result.passing = true;
-        result.unreachable = unreachable;
-        return result;
+        return SendResult{unreachable ? Delivery::Unreachable : Delivery::Passing,
+                          QStringLiteral("Error Occurred: 1 --> down.")};
     }
 };
 
@@ -126,7 +124,7 @@ private Q_SLOTS:
             row[size_t(Column::Attempts)] = attemptsBefore;
         }
         rig.sms.result =
-            passing ? rig.passing() : SendResult{Delivery::NotSent, QStringLiteral("x")};
+            passing ? rig.passing() : SendResult{Delivery::Refused, QStringLiteral("x")};
         rig.cycle();
         QTEST(rig.table.status(1), "status");
         QCOMPARE(rig.table.isSent(1), QStringLiteral("N"));
@@ -190,8 +188,7 @@ private Q_SLOTS:
         for (int id = 1; id <= 3; ++id) {
             rig.table.rows.push_back(FakeTable::sms(id, QStringLiteral("+44%1").arg(id)));
         }
-        SendResult down{Delivery::NotSent, QStringLiteral("Error Occurred: 1 --> down.")};
-        down.passing = down.unreachable = true;
+        const SendResult down{Delivery::Unreachable, QStringLiteral("Error Occurred: 1 --> down.")};
         rig.sms.result = down;
         rig.sms.down = true;
         rig.cycle();

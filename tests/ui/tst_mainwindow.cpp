@@ -340,7 +340,7 @@ private Q_SLOTS:
                           test::FakeTable::sms(3, QStringLiteral("+443")),
                           test::FakeTable::sms(4, QStringLiteral("+444"))};
         rig.sms.results[QStringLiteral("+442")] =
-            SendResult{Delivery::NotSent, QStringLiteral("no")};
+            SendResult{Delivery::Refused, QStringLiteral("no")};
         rig.sms.results[QStringLiteral("+443")] =
             SendResult{Delivery::InDoubt, QStringLiteral("?")};
         rig.window->cmdStart_Click();
