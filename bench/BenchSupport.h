@@ -49,7 +49,7 @@ inline RunConfiguration localPeers(const QString& dsn, const QString& smppPort,
     return config;
 }
 
-// Keeps the newest lines only, as the main window's pane does, and yields like it.
+// Keeps the newest lines only, as the main window's pane does.
 class BoundedPane : public LogView {
 public:
     void appendToPane(const QString& entry) override {
@@ -59,7 +59,6 @@ public:
         }
     }
     void showMessage(const QString&) override {}
-    void yield() override { QCoreApplication::processEvents(); }
 
 private:
     QStringList lines_;
@@ -74,7 +73,7 @@ inline void resetPeak() {
 }
 
 // The peak resident size since the start or the last resetPeak().
-// A real activity log in a throw-away folder, with a bounded pane that yields.
+// A real activity log in a throw-away folder, with a bounded pane.
 struct Logging {
     QTemporaryDir dir;
     SystemClock clock;

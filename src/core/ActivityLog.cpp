@@ -142,12 +142,6 @@ void ActivityLog::appendToFile(const QString& path, const QByteArray& bytes) con
     file.close();
 }
 
-void ActivityLog::yield() {
-    if (view_ != nullptr) {
-        view_->yield();
-    }
-}
-
 QString ActivityLog::defaultLogsDirectory() {
     return logsDirectoryFor(QCoreApplication::applicationDirPath());
 }

@@ -34,8 +34,6 @@ public:
     void setEchoToStandardError(bool echo) { echo_ = echo; }
     std::optional<KorvaneError> releaseFailures();
 
-    // Lets the window repaint and take clicks between a cycle's steps.
-    void yield();
     void setView(LogView* view) { view_ = view; }
     LogView* view() const { return view_; }
 

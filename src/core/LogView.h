@@ -4,15 +4,14 @@
 
 namespace korvane {
 
-// What the activity log reaches beyond its file: the live pane, the message box and the
-// message loop. The main window implements it; headless runs and tests use their own.
+// What the activity log reaches beyond its file: the live pane and the message box. The main window
+// implements it; headless runs and tests use their own.
 class LogView {
 public:
     virtual ~LogView();
     // Appends an already formatted pane entry (ends with CR LF).
     virtual void appendToPane(const QString& entry) = 0;
     virtual void showMessage(const QString& text) = 0;
-    virtual void yield() = 0;
 };
 
 }  // namespace korvane

@@ -35,10 +35,6 @@ DispatchCycle::DispatchCycle(CycleControl& control, Parts parts, ProcessView& wi
       receipts_(parts.receipts),
       replies_(parts.replies) {}
 
-void DispatchCycle::yield() {
-    log_.yield();
-}
-
 void DispatchCycle::run() {
     receipts_.cycleRunning(true);
     replies_.cycleRunning(true);
@@ -55,13 +51,11 @@ void DispatchCycle::run() {
     QElapsedTimer took;
     try {
         log(QStringLiteral("Process Started."));
-        yield();
         if (!control_.ValidateConfiguration()) {
             control_.cmdStop_Click();
             window_.showConfigurationModal();
             return;
         }
-        yield();
         control_.setTimer1(false);
         window_.setStatusText(QStringLiteral("Processing..."));
         took.start();
@@ -73,18 +67,14 @@ void DispatchCycle::run() {
             return;
         }
         sendWaitingRows(*store);
-        yield();
-        yield();
         endSessions();
         store.reset();
-        yield();
         control_.setTimer1(!control_.StopRequested());
         log(QStringLiteral("Process Completed..."));
         log(kIdle);
         log(QStringLiteral("\r\n"));
         window_.setStatusText(kIdle);
         ended(took, true);
-        yield();
         return;
     } catch (const DatabaseUnanswered& error) {
         counters_.databaseGivenUp = true;
@@ -126,12 +116,10 @@ bool DispatchCycle::connect(MessageStore& store) {
         throw KorvaneError(error.number(),
                            error.description() + QLatin1String(RunConfiguration::kFileDsnPathLost));
     }
-    yield();
     if (!store.isOpen()) {
         log(QStringLiteral("Connection is not opened, Please verify DSN Name."));
         return false;
     }
-    yield();
     store.select(config_.dontSendProcessedMsgs, clock_.now());
     counters_.waitingRows = store.countWaiting(config_.dontSendProcessedMsgs);
     counters_.settledSinceSelection = 0;
@@ -157,7 +145,6 @@ void DispatchCycle::sendWaitingRows(MessageStore& store) {
         replies_.writeThrough(store);
         return;
     }
-    yield();
     rows_ = std::make_unique<RowPipeline>(
         store,
         RowPipeline::Context{config_, log_, control_, sms_, email_, clock_, counters_, &receipts_,
@@ -242,12 +229,10 @@ void DispatchCycle::errorPath(const QString& line) {
         } catch (const KorvaneError&) {
         }
     };
-    yield();
     tryLog(line);
     control_.setTimer1(!control_.StopRequested());
     tryLog(kIdle);
     window_.setStatusText(kIdle);
-    yield();
 }
 
 }  // namespace korvane

@@ -76,7 +76,6 @@ private:
     void shortIdleEnding();
     void errorPath(const QString& line);
     void log(const QString& text);
-    void yield();
 
     CycleControl& control_;
     const RunConfiguration& config_;

@@ -39,7 +39,7 @@ void ProcessingControl::cmdStart_Click() {
     }
     setTimer1(true);
     // Start pressed right after Stop, while the stopped cycle still finishes its row: that
-    // cycle carries on as the running one instead of a second cycle inside its yields.
+    // cycle carries on as the running one instead of a second cycle inside its waits.
     if (!cycleRunning_) {
         Timer1_Timer();
     }

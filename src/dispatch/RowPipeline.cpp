@@ -212,7 +212,6 @@ PendingRow& RowPipeline::start(TableRow row) {
     note(pending, QStringLiteral("\r\n"));
     note(pending,
          QStringLiteral("Processing message for Record Id: ") + QString::number(pending.id));
-    c_.log.yield();
     for (const QString& line : RowPreparation::prepare(pending, c_.clock.now())) {
         note(pending, line);
     }
@@ -288,7 +287,6 @@ void RowPipeline::sendEmail(PendingRow& pending) {
     }
     reports_.email(pending, result);
     mailDown_ = mailDown_ || (features_.retries && result.unreachable());
-    c_.log.yield();
 }
 
 // Finishes the rows at the front whose outcome is known: the head, waited for when nothing
@@ -376,9 +374,6 @@ RowPipeline::Committed RowPipeline::commit(const std::vector<TableRow>& claims) 
     }
     if (!step.failure && !pending_.empty()) {
         rowLog_.becomeHead(pending_.front());
-    }
-    if (!saving.empty() && !step.failure) {
-        c_.log.yield();
     }
     return step;
 }

@@ -343,10 +343,6 @@ void fmMain::showMessage(const QString& text) {
     MessageBoxes::notice(this, text);
 }
 
-void fmMain::yield() {
-    QCoreApplication::processEvents();
-}
-
 void fmMain::setStatusText(const QString& text) {
     lblStatus_->setText(text);
     lblStatus_->adjustSize();

@@ -66,7 +66,6 @@ public:
     // LogView
     void appendToPane(const QString& entry) override;
     void showMessage(const QString& text) override;
-    void yield() override;
     // ProcessView
     void setStatusText(const QString& text) override;
     void setProcessingControls(bool processing) override;

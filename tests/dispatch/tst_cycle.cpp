@@ -460,8 +460,10 @@ private Q_SLOTS:
             rig.table.rows.push_back(FakeTable::sms(id, QStringLiteral("+44%1").arg(id)));
         }
         bool done = false;
-        rig.view.onYield = [&] {
-            if (!done && rig.view.pane.contains(QStringLiteral("Record Id: 1"))) {
+        const auto checkClaimed = rig.sms.onSend;
+        rig.sms.onSend = [&, checkClaimed](const QString& number) {
+            checkClaimed(number);
+            if (!done) {  // while the first row is at the gateway
                 done = true;
                 rig.control.cmdStop_Click();
                 rig.control.cmdStart_Click();  // Start enabled again at once

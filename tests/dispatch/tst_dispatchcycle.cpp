@@ -482,7 +482,7 @@ private Q_SLOTS:
             Rig rig(db);
             const QString logs = rig.profile.logsDir();
             bool broken = false;
-            rig.view.onYield = [&] {
+            rig.view.onAppend = [&] {
                 if (!broken && rig.view.pane.contains(QStringLiteral("Sending message via SMS."))) {
                     broken = true;  // Logs turns into a file: every later entry fails
                     QDir(logs).removeRecursively();

@@ -13,11 +13,4 @@ void RecordingLogView::showMessage(const QString& text) {
     messages << text;
 }
 
-void RecordingLogView::yield() {
-    ++yields;
-    if (onYield) {
-        onYield();
-    }
-}
-
 }  // namespace korvane::test

@@ -12,13 +12,9 @@ class RecordingLogView : public LogView {
 public:
     void appendToPane(const QString& entry) override;
     void showMessage(const QString& text) override;
-    void yield() override;
 
     QString pane;
     QStringList messages;
-    int yields = 0;
-    // Runs inside every yield, to act as the user would during long work.
-    std::function<void()> onYield;
     // Runs after every entry the pane gets, to act at a line's moment.
     std::function<void()> onAppend;
 };
