@@ -11,28 +11,27 @@ namespace korvane {
 
 class SettingsStore;
 
-// The data source's path and type come from the "..." selection, not from a box of their own.
-constexpr const char* kChosenBySelection = "cmdSelect";
-
 // One stored setting: where it lives, its default, the RunConfiguration member it fills and
-// the configuration window's box that shows it. Text settings are stored together when the
+// where the configuration window shows it. Text settings are stored together when the
 // configuration window closes; flags at once when their box changes.
 struct Setting {
+    enum class Shown {
+        Box,        // a box of its own in the configuration window (the ui names it)
+        Selection,  // the data source's path and type: from the "..." selection
+        Further,    // listed in the window of further settings
+    };
     const char* section;
     const char* key;
     const char* defaultValue;
     QString RunConfiguration::*text;  // a text setting, or
     qint32 RunConfiguration::*flag;   // a flag
-    const char* box;                  // the box's object name; nullptr: none (further settings)
-    bool secret;                      // shown masked, never logged
+    Shown shown;
+    bool secret;  // shown masked, never logged
 
     bool isFlag() const { return flag != nullptr; }
     // A text setting with a box of its own in the configuration window.
-    bool inTextBox() const {
-        return !isFlag() && box != nullptr && qstrcmp(box, kChosenBySelection) != 0;
-    }
-    // Listed in the window of further settings: no box in the configuration window.
-    bool isFurther() const { return box == nullptr; }
+    bool inTextBox() const { return !isFlag() && shown == Shown::Box; }
+    bool isFurther() const { return shown == Shown::Further; }
     // The stored value, or the default where there is none.
     QString read(const SettingsStore& store) const;
     // Into the configuration, as read from the store.

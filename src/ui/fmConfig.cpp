@@ -20,6 +20,7 @@
 #include "ui/DSNName.h"
 #include "ui/Look.h"
 #include "ui/MessageBoxes.h"
+#include "ui/SettingBoxes.h"
 #include "ui/fmMoreSettings.h"
 
 namespace korvane {
@@ -196,8 +197,8 @@ void fmConfig::connectControls() {
     });
     // Flags are stored as soon as their box changes.
     for (const Setting& setting : settings()) {
-        if (setting.isFlag() && setting.box != nullptr) {
-            connect(findChild<QCheckBox*>(QLatin1String(setting.box)), &QCheckBox::toggled, this,
+        if (setting.isFlag()) {
+            connect(findChild<QCheckBox*>(boxOf(setting)), &QCheckBox::toggled, this,
                     [this, flag = setting.flag](bool checked) {
                         reportFailure(services_.log, [&] {
                             storeFlag(services_.store, services_.config, flag, checked);
@@ -218,11 +219,9 @@ void fmConfig::Form_Load() {
     for (const Setting& setting : settings()) {
         setting.load(services_.store, services_.config);
         if (setting.isFlag()) {
-            findChild<QCheckBox*>(QLatin1String(setting.box))
-                ->setChecked(services_.config.*setting.flag != 0);
+            findChild<QCheckBox*>(boxOf(setting))->setChecked(services_.config.*setting.flag != 0);
         } else if (setting.inTextBox()) {
-            findChild<QLineEdit*>(QLatin1String(setting.box))
-                ->setText(services_.config.*setting.text);
+            findChild<QLineEdit*>(boxOf(setting))->setText(services_.config.*setting.text);
         }
     }
     // Also when the stored name is empty and the box therefore does not change.
@@ -256,7 +255,7 @@ void fmConfig::Form_Unload() {
             continue;
         }
         if (setting.inTextBox()) {
-            config.*setting.text = findChild<QLineEdit*>(QLatin1String(setting.box))->text();
+            config.*setting.text = findChild<QLineEdit*>(boxOf(setting))->text();
         }
         entries.push_back(SettingsStore::Entry{QString::fromLatin1(setting.section),
                                                QString::fromLatin1(setting.key),

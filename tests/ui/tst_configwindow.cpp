@@ -20,6 +20,7 @@
 #include "support/TempProfile.h"
 #include "support/TestEnvironment.h"
 #include "ui/MessageBoxes.h"
+#include "ui/SettingBoxes.h"
 #include "ui/fmConfig.h"
 #include "ui/fmMoreSettings.h"
 
@@ -154,6 +155,10 @@ private Q_SLOTS:
         QCOMPARE(rig.stored("DSNSettings", "DSNName"), QString());
         QCOMPARE(rig.config.dsnName, QString());
         for (const Setting& setting : settings()) {
+            // Each setting shown in a box has one, and only those.
+            QCOMPARE(setting.shown == Setting::Shown::Box,
+                     rig.window->findChild<QWidget*>(boxOf(setting)) != nullptr &&
+                         !boxOf(setting).isEmpty());
             // Further settings are written only by their own window, and only when changed.
             QCOMPARE(rig.store.contains(QLatin1String(setting.section), QLatin1String(setting.key)),
                      !setting.isFurther());
