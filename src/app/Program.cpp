@@ -162,6 +162,13 @@ void Program::endIfAsked() {
     }
 }
 
+void Program::loadConfiguration() {
+    LoadConfiguration(services_.store, services_.config);
+    // Stored back as 1 before it is written: armed even when the write fails.
+    reportFailure(services_.log, [this] { armAutoStart(services_.store, services_.config); });
+    autoStartPending_ = services_.config.runAppOnStartup != 0;
+}
+
 void Program::loadedIdle() {
     if (headless_ && !processing_.isStarted() && !shutdownRequested_) {
         endWithoutScreen(

@@ -2,6 +2,7 @@
 
 #include <QObject>
 #include <memory>
+#include <utility>
 
 #include "app/ConnectionChecks.h"
 #include "app/ServiceNotifier.h"
@@ -68,6 +69,12 @@ public:
     // configuration window) asks again once it has let go.
     void endIfAsked();
     bool shutdownRequested() const { return shutdownRequested_; }
+    // Reads the configuration from the settings store; a stored "Run Application On Startup"
+    // arms the automatic start, once.
+    void loadConfiguration();
+    bool autoStartPending() const { return autoStartPending_; }
+    // The automatic start, if armed; disarmed either way.
+    bool takeAutoStart() { return std::exchange(autoStartPending_, false); }
     // The load ended without a start to come: without a screen, nothing ever would.
     void loadedIdle();
     // Start could not begin (the log cannot be written). Without a screen the program ends;
@@ -116,6 +123,7 @@ private:
     std::unique_ptr<MetricsServer> metrics_;
     TerminationSignals* signals_ = nullptr;
     bool shutdownRequested_ = false;
+    bool autoStartPending_ = false;
     int exitStatus_ = 0;
 };
 

@@ -6,8 +6,6 @@
 
 namespace korvane {
 
-StartupOptionBox::~StartupOptionBox() = default;
-
 namespace {
 using C = RunConfiguration;
 using Shown = Setting::Shown;
@@ -92,14 +90,18 @@ qint32 parseFlag(const QString& text, qint32 defaultValue) {
     return ok ? value : defaultValue;
 }
 
-bool LoadConfiguration(const SettingsStore& store, RunConfiguration& config,
-                       StartupOptionBox& mainWindowBox) {
+void LoadConfiguration(const SettingsStore& store, RunConfiguration& config) {
     for (const Setting& setting : settings()) {
         setting.load(store, config);
     }
-    // Any number but 0 ticks the box; its change handling then stores "1".
-    mainWindowBox.setRunAppOnStartup(config.runAppOnStartup != 0);
-    return mainWindowBox.runAppOnStartup();
+}
+
+bool armAutoStart(SettingsStore& store, RunConfiguration& config) {
+    if (config.runAppOnStartup == 0) {
+        return false;
+    }
+    storeFlag(store, config, &RunConfiguration::runAppOnStartup, true);
+    return true;
 }
 
 void storeRotatedRefreshToken(SettingsStore& store, RunConfiguration& config, const QString& old,

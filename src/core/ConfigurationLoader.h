@@ -48,18 +48,11 @@ const Setting& settingOf(qint32 RunConfiguration::*flag);
 // text, an empty value, a number out of range) reads as the key's default.
 qint32 parseFlag(const QString& text, qint32 defaultValue);
 
-// The main window's "Run Application On Startup" box, as start-up sees it.
-class StartupOptionBox {
-public:
-    virtual ~StartupOptionBox();
-    // Setting a different state runs the box's change handling (which stores the flag).
-    virtual void setRunAppOnStartup(bool checked) = 0;
-    virtual bool runAppOnStartup() const = 0;
-};
-
-// Fills every field from the store and sets the main window's box; returns AutoStartPending.
-bool LoadConfiguration(const SettingsStore& store, RunConfiguration& config,
-                       StartupOptionBox& mainWindowBox);
+// Fills every field from the store.
+void LoadConfiguration(const SettingsStore& store, RunConfiguration& config);
+// Whether processing starts by itself (AutoStartPending): any number but 0 says so, and is
+// stored back as 1, as the main window's box stores it when ticked.
+bool armAutoStart(SettingsStore& store, RunConfiguration& config);
 
 // The token endpoint replaced a refresh token: every key that held the old one gets the new
 // one, in the configuration and the store, at once (the old one may no longer work).

@@ -5,6 +5,7 @@
 
 #include "app/ConnectionChecks.h"
 #include "app/Services.h"
+#include "ui/StartupOptionBox.h"
 
 class QCheckBox;
 class QLabel;
@@ -19,9 +20,15 @@ class ActivityLog;
 class EmailChannel;
 class SettingsStore;
 class SmsChannel;
-class StartupOptionBox;
 class fmMoreSettings;
 struct RunConfiguration;
+
+// What the configuration window works with: the program's services, its test actions, and
+// the main window's start-up box that its own box keeps in step.
+struct ConfigServices : Services {
+    ConnectionChecks& checks;
+    StartupOptionBox& mainWindowBox;
+};
 
 // The modal configuration window: every setting, the data source button and the three test
 // buttons. It loads from the store when created and saves every text setting on every close.

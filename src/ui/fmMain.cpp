@@ -9,6 +9,7 @@
 #include <QMenuBar>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QSignalBlocker>
 #include <QStatusBar>
 #include <QSystemTrayIcon>
 
@@ -189,7 +190,11 @@ void fmMain::Form_Load() {
     tray_->setTitle(windowTitle());
     setProcessingControls(false);
     processing().setTimer1(false);
-    autoStartPending_ = LoadConfiguration(services_.store, services_.config, *this);
+    program_.loadConfiguration();
+    {
+        const QSignalBlocker stored(chkRunAppOnStartup_);  // stored by the load already
+        chkRunAppOnStartup_->setChecked(program_.autoStartPending());
+    }
     guarded([this] {
         logLine(QStringLiteral("Application loaded."));
         logLine(QStringLiteral("Idle..."));
@@ -206,17 +211,16 @@ void fmMain::Form_Load() {
     QTimer::singleShot(0, this, &fmMain::maybeAutoStart);
 }
 
+bool fmMain::autoStartPending() const {
+    return program_.autoStartPending();
+}
+
 void fmMain::maybeAutoStart() {
-    if (program_.shutdownRequested()) {
-        autoStartPending_ = false;
-        return;
-    }
-    if (!autoStartPending_) {
+    if (program_.takeAutoStart() && !program_.shutdownRequested()) {
+        cmdStart_Click();
+    } else if (!program_.shutdownRequested()) {
         program_.loadedIdle();
-        return;
     }
-    autoStartPending_ = false;
-    cmdStart_Click();
 }
 
 void fmMain::cmdStart_Click() {

@@ -11,6 +11,7 @@
 #include "core/LogView.h"
 #include "dispatch/ProcessView.h"
 #include "ui/LogPane.h"
+#include "ui/StartupOptionBox.h"
 #include "ui/TrayIcon.h"
 
 class QAction;
@@ -55,7 +56,7 @@ public:
     // The status bar and the tray's tooltip, where their counts changed.
     void showCounts();
 
-    bool autoStartPending() const { return autoStartPending_; }
+    bool autoStartPending() const;
     ProcessingControl& processing();
     QSystemTrayIcon* trayIcon() const { return tray_->icon(); }
     QMenu* trayMenu() const { return tray_->menu(); }
@@ -107,7 +108,6 @@ private:
     QTimer Timer2_;
     std::function<void()> opener_;
     QPointer<fmConfig> configuration_;
-    bool autoStartPending_ = false;
     bool configurationOpen_ = false;
     bool loaded_ = false;
     bool unloaded_ = false;

@@ -12,27 +12,6 @@ using namespace korvane;
 
 namespace {
 
-// Behaves like a check box: a change runs the handler, which stores the flag.
-class FakeOptionBox : public StartupOptionBox {
-public:
-    FakeOptionBox(SettingsStore& store, RunConfiguration& config)
-        : store_(store), config_(config) {}
-    void setRunAppOnStartup(bool checked) override {
-        if (checked != checked_) {
-            checked_ = checked;
-            ++changes;
-            storeFlag(store_, config_, &RunConfiguration::runAppOnStartup, checked);
-        }
-    }
-    bool runAppOnStartup() const override { return checked_; }
-    int changes = 0;
-
-private:
-    SettingsStore& store_;
-    RunConfiguration& config_;
-    bool checked_ = false;
-};
-
 void writeRaw(const QString& path, const QByteArray& content) {
     QFile file(path);
     QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
@@ -49,14 +28,13 @@ private Q_SLOTS:
         test::TempProfile profile;
         SettingsStore store;
         RunConfiguration config;
-        FakeOptionBox box(store, config);
-        const bool autoStart = LoadConfiguration(store, config, box);
+        LoadConfiguration(store, config);
+        const bool autoStart = armAutoStart(store, config);
 
         QCOMPARE(config.dsnType, QStringLiteral("File"));
         QCOMPARE(config.runAppOnStartup, 0);
         QCOMPARE(config.dontSendProcessedMsgs, 1);
         QVERIFY(!autoStart);
-        QCOMPARE(box.changes, 0);
         QVERIFY(!QFile::exists(profile.settingsFile()));
     }
 
@@ -69,9 +47,8 @@ private Q_SLOTS:
         }
         SettingsStore store;
         RunConfiguration config;
-        FakeOptionBox box(store, config);
-        QVERIFY(LoadConfiguration(store, config, box));
-        QCOMPARE(box.changes, 1);
+        LoadConfiguration(store, config);
+        QVERIFY(armAutoStart(store, config));
         QCOMPARE(config.runAppOnStartup, 1);
         QCOMPARE(store.read(QStringLiteral("Application"), QStringLiteral("RunAppOnStartup"), {}),
                  QStringLiteral("1"));
@@ -105,8 +82,7 @@ private Q_SLOTS:
         // An empty stored DSNName stays empty rather than falling back to "Korvane".
         store.write(QStringLiteral("DSNSettings"), QStringLiteral("DSNName"), QString());
         RunConfiguration config;
-        FakeOptionBox box(store, config);
-        LoadConfiguration(store, config, box);
+        LoadConfiguration(store, config);
         QCOMPARE(config.dsnName, QString());
     }
 
@@ -128,8 +104,8 @@ private Q_SLOTS:
                  "[Email]\nSMTPServer=a, b\n[Telvoro\ngarbage line\n");
         SettingsStore store;
         RunConfiguration config;
-        FakeOptionBox box(store, config);
-        QVERIFY(!LoadConfiguration(store, config, box));
+        LoadConfiguration(store, config);
+        QVERIFY(!armAutoStart(store, config));
         QCOMPARE(config.runAppOnStartup, 0);
         QCOMPARE(config.dontSendProcessedMsgs, 1);
         QCOMPARE(config.smtpServer, QStringLiteral("a,b"));
@@ -147,8 +123,8 @@ private Q_SLOTS:
         store.write(QStringLiteral("Application"), QStringLiteral("RunAppOnStartup"),
                     QStringLiteral("7"));
         RunConfiguration config;
-        FakeOptionBox box(store, config);
-        QVERIFY(LoadConfiguration(store, config, box));
+        LoadConfiguration(store, config);
+        QVERIFY(armAutoStart(store, config));
         QCOMPARE(config.runAppOnStartup, 1);
         QCOMPARE(store.read(QStringLiteral("Application"), QStringLiteral("RunAppOnStartup"), {}),
                  QStringLiteral("1"));
