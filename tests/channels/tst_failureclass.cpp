@@ -38,44 +38,82 @@ class FailureClassTest : public QObject {
     Q_OBJECT
 
 private Q_SLOTS:
+    // Each bind and submit answer as the outcome, the failure line and the line that names
+    // the gateway's status.
     void smpp_data() {
         QTest::addColumn<quint32>("bindStatus");  // 0: bound
+        QTest::addColumn<bool>("nack");           // the submit answered by a generic_nack
         QTest::addColumn<quint32>("submitStatus");
-        QTest::addColumn<QString>("number");
-        QTest::addColumn<bool>("listening");
+        QTest::addColumn<QString>("number");  // "": nothing listening
         QTest::addColumn<Delivery>("delivery");
+        QTest::addColumn<QString>("failure");
+        QTest::addColumn<QString>("note");
         const QString ok = QStringLiteral("+447700900001");
-        const auto row = [&](const char* name, quint32 bind, quint32 submit, Delivery delivery) {
-            QTest::newRow(name) << bind << submit << ok << true << delivery;
+        const QString refused = QString::fromLatin1(SmsSender::kSendRefused);
+        const QString login = QString::fromLatin1(SmsSender::kLoginFailed);
+        const auto answered = [](const char* status) {
+            return QStringLiteral("Telvoro Server answered %1.").arg(QLatin1String(status));
         };
-        row("taken", 0, 0x00, Delivery::Sent);
-        row("ESME_RSYSERR", 0, 0x08, Delivery::Passing);
-        row("ESME_RINVDSTADR", 0, 0x0B, Delivery::Refused);
-        row("ESME_RINVSRCADR", 0, 0x0A, Delivery::Refused);
-        row("ESME_RSUBMITFAIL", 0, 0x45, Delivery::Refused);
-        row("ESME_RINVMSGLEN", 0, 0x01, Delivery::Refused);
-        row("ESME_RX_R_APPN", 0, 0x66, Delivery::Refused);
-        row("bind: ESME_RINVPASWD", 0x0E, 0x00, Delivery::Unreachable);
-        row("bind: ESME_RBINDFAIL", 0x0D, 0x00, Delivery::Unreachable);
-        row("bind: ESME_RSYSERR", 0x08, 0x00, Delivery::Unreachable);
+        const auto row = [&](const char* name, quint32 bind, bool nack, quint32 submit,
+                             Delivery delivery, const QString& failure, const QString& note) {
+            QTest::newRow(name) << bind << nack << submit << ok << delivery << failure << note;
+        };
+        row("taken", 0, false, 0x00, Delivery::Sent, {}, {});
+        row("ESME_RSYSERR", 0, false, 0x08, Delivery::Passing, refused,
+            answered("ESME_RSYSERR (0x08)"));
+        row("ESME_RINVDSTADR", 0, false, 0x0B, Delivery::Refused, refused,
+            answered("ESME_RINVDSTADR (0x0B)"));
+        row("ESME_RINVSRCADR", 0, false, 0x0A, Delivery::Refused, refused,
+            answered("ESME_RINVSRCADR (0x0A)"));
+        row("ESME_RSUBMITFAIL", 0, false, 0x45, Delivery::Refused, refused,
+            answered("ESME_RSUBMITFAIL (0x45)"));
+        row("ESME_RINVMSGLEN", 0, false, 0x01, Delivery::Refused, refused,
+            answered("ESME_RINVMSGLEN (0x01)"));
+        row("ESME_RX_R_APPN", 0, false, 0x66, Delivery::Refused, refused,
+            answered("ESME_RX_R_APPN (0x66)"));
+        row("unnamed status", 0, false, 0x400, Delivery::Refused, refused,
+            answered("status 0x00000400"));
+        row("generic_nack", 0, true, 0x03, Delivery::Refused, refused,
+            answered("generic_nack ESME_RINVCMDID (0x03)"));
+        row("bind: ESME_RINVPASWD", 0x0E, false, 0, Delivery::Unreachable, login, {});
+        row("bind: ESME_RINVSYSID", 0x0F, false, 0, Delivery::Unreachable, login, {});
+        row("bind: ESME_RBINDFAIL", 0x0D, false, 0, Delivery::Unreachable,
+            QStringLiteral("Error Occurred: 1006 --> Telvoro Server refused the bind: "
+                           "ESME_RBINDFAIL (0x0D)."),
+            {});
+        row("bind: ESME_RSYSERR", 0x08, false, 0, Delivery::Unreachable,
+            QStringLiteral("Error Occurred: 1006 --> Telvoro Server refused the bind: "
+                           "ESME_RSYSERR (0x08)."),
+            {});
         QTest::newRow("invalid number")
-            << 0u << 0x00u << QStringLiteral("12ab") << true << Delivery::Refused;
-        QTest::newRow("nothing listening") << 0u << 0x00u << ok << false << Delivery::Unreachable;
+            << 0u << false << 0x00u << QStringLiteral("12ab") << Delivery::Refused
+            << QString::fromLatin1(SmsSender::kNumberRefused) << QString();
+        QTest::newRow("nothing listening")
+            << 0u << false << 0x00u << QString() << Delivery::Unreachable
+            << QString::fromLatin1(SmsSender::kConnectFailed) << QString();
     }
     void smpp() {
         QFETCH(quint32, bindStatus);
+        QFETCH(bool, nack);
         QFETCH(quint32, submitStatus);
         QFETCH(QString, number);
-        QFETCH(bool, listening);
-        ScriptedGateway gateway(
-            [submitStatus](int) { return ScriptedGateway::Step::answer(submitStatus); });
+        ScriptedGateway gateway([&](int) {
+            return nack ? ScriptedGateway::Step::nack(submitStatus)
+                        : ScriptedGateway::Step::answer(submitStatus);
+        });
         gateway.setBindStatus(bindStatus);
         SmsSender sender;
         const SendResult result = sender.send(
-            SmsGateway{QStringLiteral("127.0.0.1"), listening ? gateway.port() : closedPort(),
-                       QStringLiteral("Korvane"), QStringLiteral("secret")},
-            number, QStringLiteral("hello"));
+            SmsGateway{QStringLiteral("127.0.0.1"),
+                       number.isEmpty() ? closedPort() : gateway.port(), QStringLiteral("Korvane"),
+                       QStringLiteral("secret")},
+            number.isEmpty() ? QStringLiteral("+447700900001") : number, QStringLiteral("hello"));
         QTEST(result.delivery, "delivery");
+        QTEST(result.failure, "failure");
+        QTEST(result.note, "note");
+        // A refused bind offers nothing; a refused submit was offered once.
+        const bool offered = !number.isEmpty() && bindStatus == 0 && number.startsWith(u'+');
+        QCOMPARE(gateway.submits().size(), size_t(offered ? 1 : 0));
     }
 
     // Each SMTP reply class, at MAIL FROM and after the final dot; an empty atMail: nothing

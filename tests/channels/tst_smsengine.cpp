@@ -123,56 +123,6 @@ private Q_SLOTS:
                  qPrintable(QString::number(sender.waits())));
     }
 
-    // Refusals name the gateway's status: a bind refused for the account keeps the password
-    // line, any other bind refusal names its status; a submit refused, or nacked, says what
-    // the gateway answered on a line of its own.
-    void refusalsNameTheStatus_data() {
-        QTest::addColumn<quint32>("bindStatus");
-        QTest::addColumn<int>("submitStep");  // 0 answer, 1 nack
-        QTest::addColumn<quint32>("submitStatus");
-        QTest::addColumn<QString>("failure");
-        QTest::addColumn<QString>("note");
-        const QString refused = QString::fromLatin1(SmsSender::kSendRefused);
-        QTest::newRow("bind: password")
-            << 0x0Eu << 0 << 0u << QString::fromLatin1(SmsSender::kLoginFailed) << QString();
-        QTest::newRow("bind: system id")
-            << 0x0Fu << 0 << 0u << QString::fromLatin1(SmsSender::kLoginFailed) << QString();
-        QTest::newRow("bind: limit") << 0x0Du << 0 << 0u
-                                     << QStringLiteral(
-                                            "Error Occurred: 1006 --> Telvoro Server refused the "
-                                            "bind: ESME_RBINDFAIL (0x0D).")
-                                     << QString();
-        QTest::newRow("submit: system error")
-            << 0u << 0 << 0x08u << refused
-            << QStringLiteral("Telvoro Server answered ESME_RSYSERR (0x08).");
-        QTest::newRow("submit: destination")
-            << 0u << 0 << 0x0Bu << refused
-            << QStringLiteral("Telvoro Server answered ESME_RINVDSTADR (0x0B).");
-        QTest::newRow("submit: unnamed status")
-            << 0u << 0 << 0x400u << refused
-            << QStringLiteral("Telvoro Server answered status 0x00000400.");
-        QTest::newRow("submit: nack")
-            << 0u << 1 << 0x03u << refused
-            << QStringLiteral("Telvoro Server answered generic_nack ESME_RINVCMDID (0x03).");
-    }
-    void refusalsNameTheStatus() {
-        QFETCH(quint32, bindStatus);
-        QFETCH(int, submitStep);
-        QFETCH(quint32, submitStatus);
-        QFETCH(QString, failure);
-        QFETCH(QString, note);
-        ScriptedGateway gateway([&](int) {
-            return submitStep == 1 ? Step::nack(submitStatus) : Step::answer(submitStatus);
-        });
-        gateway.setBindStatus(bindStatus);
-        SmsSender sender;
-        const SendResult result = sender.send(gatewayAt(gateway), number(1), QStringLiteral("x"));
-        QVERIFY(result.notSent());
-        QCOMPARE(result.failure, failure);
-        QCOMPARE(result.note, note);
-        QCOMPARE(int(gateway.submits().size()), bindStatus == 0 ? 1 : 0);
-    }
-
     // A throttle status is a throttle whether it comes in a submit_sm_resp or a generic_nack:
     // the part is offered again and the message goes out once, not refused.
     void throttleInAGenericNack() {
