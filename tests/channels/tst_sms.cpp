@@ -1,48 +1,12 @@
-#include <QProcess>
-#include <QTcpServer>
-#include <QTcpSocket>
 #include <QtTest>
 
-#include "channels/SmppPdu.h"
 #include "channels/SmsEncoding.h"
 #include "channels/SmsSender.h"
-#include "core/KorvaneError.h"
-#include "support/ClosedPort.h"
 #include "support/ReceivedMessages.h"
-#include "support/SmppBytes.h"
 #include "support/TestEnvironment.h"
 
 using namespace korvane;
-using test::header;
 using test::ReceivedMessages;
-
-namespace {
-
-// A gateway that answers anything with fixed bytes.
-class HostileGateway {
-public:
-    explicit HostileGateway(const QByteArray& reply) {
-        const QString script = QStringLiteral(
-            "import socket,sys\n"
-            "s=socket.socket(); s.bind(('127.0.0.1',0)); s.listen(1)\n"
-            "print(s.getsockname()[1], flush=True)\n"
-            "c,_=s.accept(); c.recv(4096); c.sendall(bytes.fromhex(sys.argv[1])); c.close()\n");
-        process_.start(QStringLiteral("/usr/bin/python3"),
-                       {QStringLiteral("-c"), script, QString::fromLatin1(reply.toHex())});
-        process_.waitForReadyRead(5000);
-        port = process_.readLine().trimmed().toInt();
-    }
-    ~HostileGateway() {
-        process_.kill();
-        process_.waitForFinished();
-    }
-    int port = 0;
-
-private:
-    QProcess process_;
-};
-
-}  // namespace
 
 class SmsTest : public QObject {
     Q_OBJECT
@@ -179,52 +143,6 @@ private Q_SLOTS:
         QCOMPARE(send(QStringLiteral("guest"), QStringLiteral("1"), QStringLiteral("x")).failure,
                  QStringLiteral("Error Occurred: 6 --> Overflow"));
         port_ = test::TestEnvironment::value("KORVANE_TEST_SMPP_PORT");
-    }
-
-    void brokenGatewaysNeverHang() {
-        // Nothing listens: the connect message.
-        const QString closedPort = test::closedPort();
-        SmsSender sender;
-        QCOMPARE(sender
-                     .send(SmsGateway{QStringLiteral("127.0.0.1"), closedPort,
-                                      QStringLiteral("guest"), QString()},
-                           QStringLiteral("1"), QStringLiteral("x"))
-                     .failure,
-                 QString::fromLatin1(SmsSender::kConnectFailed));
-
-        // The server hangs up in the middle of the bind; never answers it.
-        QCOMPARE(send(QStringLiteral("drop"), QStringLiteral("1"), QStringLiteral("x")).failure,
-                 QStringLiteral("Error Occurred: 1002 --> Telvoro Server closed the connection."));
-        QCOMPARE(send(QStringLiteral("mute"), QStringLiteral("1"), QStringLiteral("x"),
-                      QStringLiteral("quill"), 300)
-                     .failure,
-                 QStringLiteral(
-                     "Error Occurred: 1001 --> Telvoro Server did not answer within 0.3 seconds."));
-
-        // Garbage, a length that lies, and generic_nacks (with and without the sequence).
-        const QList<QPair<QByteArray, QString>> replies = {
-            {QByteArray::fromHex("ffffffff00000000"),
-             QStringLiteral("Error Occurred: 1003 --> Telvoro Server sent a malformed reply.")},
-            {header(64, smpp::Command::BindTransmitterResp, 0, 1) + "short",
-             QStringLiteral("Error Occurred: 1002 --> Telvoro Server closed the connection.")},
-            {header(16, smpp::Command::GenericNack, 3, 1),
-             QStringLiteral("Error Occurred: 1003 --> Telvoro Server refused the request "
-                            "(generic_nack, ESME_RINVCMDID (0x03)).")},
-            {header(16, smpp::Command::GenericNack, 3, 0),
-             QStringLiteral("Error Occurred: 1003 --> Telvoro Server refused the request "
-                            "(generic_nack, ESME_RINVCMDID (0x03)).")},
-        };
-        for (const auto& [reply, line] : replies) {
-            HostileGateway gateway(reply);
-            SmsSender hostile(SmppTimeouts{15000, 5000});
-            QCOMPARE(
-                hostile
-                    .send(SmsGateway{QStringLiteral("127.0.0.1"), QString::number(gateway.port),
-                                     QStringLiteral("guest"), QString()},
-                          QStringLiteral("1"), QStringLiteral("x"))
-                    .failure,
-                line);
-        }
     }
 };
 

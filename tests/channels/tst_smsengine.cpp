@@ -5,6 +5,7 @@
 #include "channels/SmsSender.h"
 #include "core/StopDeadline.h"
 #include "support/ScriptedGateway.h"
+#include "support/SmppBytes.h"
 
 using namespace korvane;
 using test::ScriptedGateway;
@@ -60,7 +61,7 @@ private Q_SLOTS:
     // More messages than the quota allows in a second: each goes out once, all are sent,
     // and the throttle pauses are slept through, not spun through.
     void quotaBurstSendsEveryMessageOnce() {
-        ScriptedGateway gateway(ScriptedGateway::quota(8, 5));
+        ScriptedGateway gateway(ScriptedGateway::quota(8, 5, 300));
         SmsSender sender(SmppTimeouts(), nullptr, SmsSender::kDefaultWindow);
         QStringList texts;
         for (int i = 0; i < 12; ++i) {
@@ -79,13 +80,13 @@ private Q_SLOTS:
                  qPrintable(QString::number(sender.waits())));
     }
 
-    // A gateway that throttles everything for a second: the pace slows, doubling towards a
+    // A gateway that throttles everything for half a second: the pace slows, doubling towards a
     // submit a second, and the engine wakes only for the answers and the paced slots.
     void throttleEverythingSlowsThePace() {
         QElapsedTimer since;
         since.start();
         ScriptedGateway gateway([&since](int) {
-            return Step::answer(since.elapsed() < 1000 ? smpp::Status::Throttled
+            return Step::answer(since.elapsed() < 500 ? smpp::Status::Throttled
                                                        : smpp::Status::Ok);
         });
         SmsSender sender;
@@ -93,7 +94,7 @@ private Q_SLOTS:
             sender.send(gatewayAt(gateway), number(1), QStringLiteral("patience"));
         QCOMPARE(int(result.delivery), int(Delivery::Sent));
         QCOMPARE(gateway.answered(smpp::Status::Ok), 1);
-        // 1, 2, 4, ... 512 ms apart: a dozen offers, not one a millisecond.
+        // 1, 2, 4, ... 256 ms apart: a dozen offers at most, not one a millisecond.
         QVERIFY2(gateway.submits().size() <= 13,
                  qPrintable(QString::number(gateway.submits().size())));
         QVERIFY2(sender.waits() <= 2 * gateway.submits().size() + 2,
@@ -121,6 +122,50 @@ private Q_SLOTS:
         QVERIFY(sender.pacedRate() > 50 && sender.pacedRate() < 120);
         QVERIFY2(sender.waits() <= 3 * gateway.submits().size(),
                  qPrintable(QString::number(sender.waits())));
+    }
+
+    // A broken gateway never hangs a bind: garbage, a length that lies, generic_nacks (with
+    // and without the bind's sequence), a hang-up, and silence past the answer timeout.
+    void brokenBindsNeverHang_data() {
+        using test::header;
+        QTest::addColumn<bool>("silent");
+        QTest::addColumn<QByteArray>("answer");  // then the connection closes
+        QTest::addColumn<QString>("failure");
+        const QString closed =
+            QStringLiteral("Error Occurred: 1002 --> Telvoro Server closed the connection.");
+        const QString nacked = QStringLiteral(
+            "Error Occurred: 1003 --> Telvoro Server refused the request (generic_nack, "
+            "ESME_RINVCMDID (0x03)).");
+        QTest::newRow("garbage") << false << QByteArray::fromHex("ffffffff00000000")
+                                 << QStringLiteral(
+                                        "Error Occurred: 1003 --> Telvoro Server sent "
+                                        "a malformed reply.");
+        QTest::newRow("length that lies")
+            << false << header(64, smpp::Command::BindTransmitterResp, 0, 1) + "short" << closed;
+        QTest::newRow("generic_nack")
+            << false << header(16, smpp::Command::GenericNack, 3, 1) << nacked;
+        QTest::newRow("generic_nack without the sequence")
+            << false << header(16, smpp::Command::GenericNack, 3, 0) << nacked;
+        QTest::newRow("hang-up") << false << QByteArray("") << closed;
+        QTest::newRow("silence") << true << QByteArray()
+                                 << QStringLiteral(
+                                        "Error Occurred: 1001 --> Telvoro Server did "
+                                        "not answer within 0.3 seconds.");
+    }
+    void brokenBindsNeverHang() {
+        QFETCH(bool, silent);
+        QFETCH(QByteArray, answer);
+        ScriptedGateway gateway([](int) { return Step::answer(); });
+        if (silent) {
+            gateway.neverAnswerBinds();
+        } else {
+            gateway.answerBindsWith(answer);
+        }
+        SmsSender sender(SmppTimeouts{15000, 300});
+        const SendResult result = sender.send(gatewayAt(gateway), number(1), QStringLiteral("x"));
+        QCOMPARE(result.delivery, Delivery::Unreachable);
+        QTEST(result.failure, "failure");
+        QVERIFY(gateway.submits().empty());
     }
 
     // A throttle status is a throttle whether it comes in a submit_sm_resp or a generic_nack:

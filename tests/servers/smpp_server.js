@@ -15,8 +15,6 @@
 // "answered": status}.
 //   system_id "refuse"                      -> bind refused (ESME_RBINDFAIL: a bind limit)
 //   password "wrong"                        -> bind refused (ESME_RINVPASWD)
-//   system_id "drop"                        -> connection closed in the middle of the bind
-//   system_id "mute"                        -> bind never answered
 //   system_id "chatty"                      -> an enquire_link to the client before each answer
 //   system_id "throttle"                    -> every third submit refused with ESME_RTHROTTLED
 //                                              (not taken)
@@ -176,13 +174,6 @@ const server = smpp.createServer(tlsOptions, (session) => {
     });
     const bind = (pdu) => {
         systemId = pdu.system_id;
-        if (systemId === 'drop') {
-            session.socket.destroy();
-            return;
-        }
-        if (systemId === 'mute') {
-            return;
-        }
         // A wrong password, or an account at its bind limit.
         const status = pdu.password === 'wrong' ? smpp.ESME_RINVPASWD
             : systemId === 'refuse' ? smpp.ESME_RBINDFAIL : smpp.ESME_ROK;

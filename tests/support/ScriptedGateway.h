@@ -104,6 +104,10 @@ public:
 
     // Binds are answered with this status (0: bound).
     void setBindStatus(quint32 status) { bindStatus_ = status; }
+    // Binds answered as a broken gateway answers them: these bytes as they are, then the
+    // connection closed (none: closed at once), or never at all.
+    void answerBindsWith(const QByteArray& raw) { rawBind_ = raw; }
+    void neverAnswerBinds() { muteBinds_ = true; }
     // bind_transceiver answered with this status, or generic_nack (nack), as a gateway that
     // serves transmitters only.
     void refuseTransceiver(quint32 status, bool nack = false) {
@@ -174,17 +178,17 @@ public:
         };
     }
 
-    // A quota of perSecond accepted submits in any second, the rest answered throttled.
-    static Script quota(int perSecond, int delayMs) {
+    // A quota of perWindow accepted submits in any windowMs, the rest answered throttled.
+    static Script quota(int perWindow, int delayMs, int windowMs = 1000) {
         auto accepted = std::make_shared<std::deque<qint64>>();
         auto clock = std::make_shared<QElapsedTimer>();
         clock->start();
         return [=](int) {
             const qint64 now = clock->elapsed();
-            while (!accepted->empty() && accepted->front() <= now - 1000) {
+            while (!accepted->empty() && accepted->front() <= now - windowMs) {
                 accepted->pop_front();
             }
-            if (static_cast<int>(accepted->size()) >= perSecond) {
+            if (static_cast<int>(accepted->size()) >= perWindow) {
                 return Step::answer(smpp::Status::Throttled, delayMs);
             }
             accepted->push_back(now);
@@ -199,6 +203,12 @@ private:
         buffers_[socket].append(bytes);
         smpp::Pdu pdu;
         while (smpp::PduReader::take(buffers_[socket], pdu) == smpp::PduReader::Result::Complete) {
+            const bool bind = pdu.commandId == smpp::Command::BindTransmitter ||
+                              pdu.commandId == smpp::Command::BindTransceiver;
+            if (bind && (muteBinds_ || rawBind_)) {
+                answerBrokenly(socket);
+                return;
+            }
             if (pdu.commandId == smpp::Command::BindTransmitter) {
                 ++binds_;
                 latest_ = socket;
@@ -227,6 +237,20 @@ private:
                 onSubmit(socket, session, pdu);
             }
         }
+    }
+
+    void answerBrokenly(QTcpSocket* socket) {
+        if (muteBinds_) {
+            return;
+        }
+        socket->write(*rawBind_);
+        socket->flush();
+        QPointer<QTcpSocket> closing(socket);
+        QTimer::singleShot(0, this, [closing] {
+            if (closing) {
+                closing->disconnectFromHost();
+            }
+        });
     }
 
     void onSubmit(QTcpSocket* socket, int session, const smpp::Pdu& pdu) {
@@ -315,6 +339,8 @@ private:
     int enquireLinks_ = 0;
     bool answerEnquireLink_ = true;
     quint32 bindStatus_ = 0;
+    std::optional<QByteArray> rawBind_;
+    bool muteBinds_ = false;
     quint32 transceiverStatus_ = 0;
     bool transceiverNack_ = false;
     int transceiverBinds_ = 0;
