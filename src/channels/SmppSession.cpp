@@ -175,6 +175,12 @@ void SmppSession::keepAlive(KeepAliveCounts* counts) {
     idle_.start(timeouts_.idleMs);
 }
 
+void SmppSession::takeInWhatCame() {
+    if (socket_.state() == QAbstractSocket::ConnectedState && failure_.isEmpty()) {
+        socket_.waitForReadyRead(0);  // emits readyRead, or disconnected, for this socket only
+    }
+}
+
 void SmppSession::onIdle() {
     if (!isBound() || linkSequence_ != 0) {
         return;

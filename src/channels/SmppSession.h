@@ -83,6 +83,9 @@ public:
     // Keeps the bound session alive between messages with enquire_link (timeouts' idleMs and
     // linkAnswerMs); an unanswered one drops it.
     void keepAlive(KeepAliveCounts* counts);
+    // Reads what has come on the connection, a close included, without turning the event
+    // loop: a write that follows goes nowhere the gateway has already left.
+    void takeInWhatCame();
     // Unbinds (briefly waiting for the answer) and closes.
     void close();
     // Closes at once, unanswered requests and all.

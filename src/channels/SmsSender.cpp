@@ -1,6 +1,5 @@
 #include "channels/SmsSender.h"
 
-#include <QCoreApplication>
 #include <algorithm>
 #include <cmath>
 #include <limits>
@@ -45,10 +44,14 @@ SmsSender::~SmsSender() {
     endSession();
 }
 
-// The sessions for these gateways, bound where they can be. Events first, so that a close
-// that already came is seen; what old sessions still owe is settled before they go.
+// The sessions for these gateways, bound where they can be. What came on them first, so that
+// a close that already came is seen; what old sessions still owe is settled before they go.
 QString SmsSender::openSessions(const QList<SmsGateway>& gateways) {
-    QCoreApplication::processEvents();
+    for (int n = 0; n < lanes_.size(); ++n) {
+        if (SmppSession* session = lanes_[n].session(); session != nullptr) {
+            session->takeInWhatCame();
+        }
+    }
     loseFailedSessions();
     if (!lanes_.arrangedFor(gateways) || lanes_.boundOtherwise()) {
         while (backlog_.inFlight() > 0) {

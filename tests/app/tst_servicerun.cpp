@@ -8,11 +8,11 @@
 #include <QJsonObject>
 #include <QProcess>
 #include <QSocketNotifier>
-#include <QTcpServer>
 #include <QTcpSocket>
 #include <QtTest>
 
 #include "core/SettingsStore.h"
+#include "support/ClosedPort.h"
 #include "support/ReceivedMessages.h"
 #include "support/TempProfile.h"
 #include "support/TestDatabase.h"
@@ -24,9 +24,7 @@ using test::TestDatabase;
 namespace {
 
 int freePort() {
-    QTcpServer probe;
-    probe.listen(QHostAddress::LocalHost);
-    return probe.serverPort();
+    return test::closedPort().toInt();
 }
 
 // Settings for a headless run on db that starts processing by itself.

@@ -86,8 +86,7 @@ private Q_SLOTS:
         QElapsedTimer since;
         since.start();
         ScriptedGateway gateway([&since](int) {
-            return Step::answer(since.elapsed() < 500 ? smpp::Status::Throttled
-                                                       : smpp::Status::Ok);
+            return Step::answer(since.elapsed() < 500 ? smpp::Status::Throttled : smpp::Status::Ok);
         });
         SmsSender sender;
         const SendResult result =
@@ -122,6 +121,21 @@ private Q_SLOTS:
         QVERIFY(sender.pacedRate() > 50 && sender.pacedRate() < 120);
         QVERIFY2(sender.waits() <= 3 * gateway.submits().size(),
                  qPrintable(QString::number(sender.waits())));
+    }
+
+    // A kept session the gateway closed since the last message, before anything read the
+    // close: the next message binds again and goes out, instead of into the closed session
+    // and into doubt.
+    void closeSinceTheLastMessageIsSeenFirst() {
+        ScriptedGateway gateway([](int) { return Step::answer(); });
+        SmsSender sender(SmppTimeouts{2000, 1500});
+        QCOMPARE(sender.send(gatewayAt(gateway), number(1), QStringLiteral("a")).delivery,
+                 Delivery::Sent);
+        gateway.dropSession();
+        QCOMPARE(sender.send(gatewayAt(gateway), number(2), QStringLiteral("b")).delivery,
+                 Delivery::Sent);
+        QCOMPARE(gateway.binds(), 2);
+        QCOMPARE(int(gateway.submits().size()), 2);
     }
 
     // A broken gateway never hangs a bind: garbage, a length that lies, generic_nacks (with
