@@ -23,10 +23,10 @@ struct ServiceState;
 // The program put together: the clock, the settings and the configuration read from them, the
 // log, the senders and their channels, the cycle's connection to the table, the desks for
 // receipts and replies, processing, the configuration window's test actions, and the
-// service's reports (a service manager's status line, the
-// metrics endpoint). It decides how the program ends: on a signal, when nothing could ever
-// run without a screen, and with which exit status. The main window shows what processing
-// shows (Program passes it on) and drives it.
+// service's reports (a service manager's status line, the metrics endpoint). It decides how
+// the program ends: on a signal, when nothing could ever run without a screen, and with which
+// exit status. The main window shows what processing shows (Program passes it on) and drives
+// it.
 class Program : public QObject, public ProcessView {
     Q_OBJECT
 

@@ -16,7 +16,7 @@
 namespace korvane {
 
 using MessageTable::Column;
-namespace Outcome = MessageTable::Outcome;
+namespace Status = MessageTable::Status;
 
 namespace {
 const QString kIdle = QStringLiteral("Idle...");
@@ -176,7 +176,7 @@ void DispatchCycle::reportOldClaims(MessageStore& store) {
             continue;
         }
         log(QStringLiteral("Record Id: ") + id + QStringLiteral(" is marked '") +
-            QLatin1String(Outcome::kBeingSent) + QStringLiteral("' since ") +
+            QLatin1String(Status::kBeingSent) + QStringLiteral("' since ") +
             (claim.since.isValid() ? claim.since.toString(QStringLiteral("dd-MM-yyyy hh:mm:ss"))
                                    : QStringLiteral("an unknown time")) +
             QStringLiteral(" and its message may have gone out. To send it again, empty its "

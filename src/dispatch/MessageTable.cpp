@@ -33,7 +33,7 @@ std::pair<QString, QString> predicate(const Selection& selection) {
         where.replace(QStringLiteral("(ProcessStatus IS NULL OR ProcessStatus = '')"),
                       QStringLiteral("((ProcessStatus IS NULL OR ProcessStatus = '') OR "
                                      "(ProcessStatus = '%1' AND NextAttemptAt <= ?))")
-                          .arg(QLatin1String(Outcome::kSendAgainLater)));
+                          .arg(QLatin1String(Status::kSendAgainLater)));
     }
     if (selection.sendAfter) {
         where += QStringLiteral(" AND (SendAfter IS NULL OR SendAfter <= ?)");
@@ -99,7 +99,7 @@ QString columnName(Column column) {
     return QString::fromLatin1(names[static_cast<int>(column)]);
 }
 
-namespace Outcome {
+namespace Status {
 const char* const kTextEmpty = "Message Text Is Empty.";
 const char* const kMobileMissing = "Mobile No. Is Not Defined.";
 const char* const kSmsSent = "Message Is Sent Via SMS.";
@@ -114,12 +114,11 @@ const char* const kBeingSent = "Message Is Being Sent.";
 const char* const kInDoubt = "Message May Have Been Sent.";
 const char* const kExpired = "Message Expired Before Sending.";
 const char* const kSendAgainLater = "Message Will Be Sent Again Later.";
-}  // namespace Outcome
+}  // namespace Status
 
 bool isHeld(const QString& processStatus) {
     const QString status = processStatus.trimmed();
-    return status == QLatin1String(Outcome::kBeingSent) ||
-           status == QLatin1String(Outcome::kInDoubt);
+    return status == QLatin1String(Status::kBeingSent) || status == QLatin1String(Status::kInDoubt);
 }
 
 qint32 toRecordId(const QVariant& value) {

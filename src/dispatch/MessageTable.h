@@ -58,7 +58,7 @@ enum class Column {
 constexpr int kColumnCount = 19;
 QString columnName(Column column);
 
-namespace Outcome {
+namespace Status {
 extern const char* const kTextEmpty;
 extern const char* const kMobileMissing;
 extern const char* const kSmsSent;
@@ -77,7 +77,7 @@ extern const char* const kInDoubt;
 // NextAttemptAt.
 extern const char* const kExpired;
 extern const char* const kSendAgainLater;
-}  // namespace Outcome
+}  // namespace Status
 
 // A row whose status says it is being sent, or may have been sent, is never sent again
 // automatically, whichever statement selected it.

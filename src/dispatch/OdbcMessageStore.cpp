@@ -111,10 +111,10 @@ GuardedWrites::Update OdbcMessageStore::guarded(const TableRow& row, const QStri
         update.guards.emplace_back(MessageTable::columnName(Column::IsSent),
                                    row.value(Column::IsSent));
     }
-    update.guards.emplace_back(
-        MessageTable::columnName(Column::ProcessStatus),
-        onClaim ? QVariant(QString::fromLatin1(MessageTable::Outcome::kBeingSent))
-                : row.value(Column::ProcessStatus));
+    update.guards.emplace_back(MessageTable::columnName(Column::ProcessStatus),
+                               onClaim
+                                   ? QVariant(QString::fromLatin1(MessageTable::Status::kBeingSent))
+                                   : row.value(Column::ProcessStatus));
     return update;
 }
 
@@ -161,7 +161,7 @@ MessageStore::Step OdbcMessageStore::writeBatch(const std::vector<Outcome>& outc
     for (const TableRow& row : rows) {
         updates.push_back(guarded(
             row, QStringLiteral("ProcessStatus = ?, ProcessedDate = ?"),
-            {QString::fromLatin1(MessageTable::Outcome::kBeingSent), wholeSeconds(at)}, false));
+            {QString::fromLatin1(MessageTable::Status::kBeingSent), wholeSeconds(at)}, false));
         updates.back().raises = true;
     }
     Step step;
@@ -229,7 +229,7 @@ MessageStore::Saved OdbcMessageStore::savedAs(const Outcome& outcome,
             QStringLiteral("Row cannot be saved: RecId %1 no longer holds exactly one row "
                            "marked '%2'.")
                 .arg(MessageTable::toText(outcome.row.asRead(Column::RecId)),
-                     QString::fromLatin1(MessageTable::Outcome::kBeingSent)));
+                     QString::fromLatin1(MessageTable::Status::kBeingSent)));
     }
     return saved;
 }
@@ -266,7 +266,7 @@ QList<MessageStore::Claim> OdbcMessageStore::claimsBefore(const QDateTime& cutof
     // The claim text is a constant of ours: in the statement text rather than bound.
     if (!query.exec(QStringLiteral("SELECT RecId, ProcessedDate FROM tblMessages WHERE "
                                    "ProcessStatus = '%1' ORDER BY RecId")
-                        .arg(QLatin1String(MessageTable::Outcome::kBeingSent)))) {
+                        .arg(QLatin1String(MessageTable::Status::kBeingSent)))) {
         throw sqlFailure(query.lastError(), connection_, &query);
     }
     QList<Claim> claims;

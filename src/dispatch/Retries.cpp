@@ -27,7 +27,7 @@ QString settle(PendingRow& pending, const SendResult& result, const QDateTime& n
             .arg(pending.attempts);
     }
     pending.nextAttemptAt = now.addSecs(waitS(pending.attempts));
-    pending.status = QString::fromLatin1(MessageTable::Outcome::kSendAgainLater);
+    pending.status = QString::fromLatin1(MessageTable::Status::kSendAgainLater);
     return QStringLiteral(
                "Record Id: %1 will be sent again after %2 (attempt %3 of %4 failed "
                "for a cause that may pass).")

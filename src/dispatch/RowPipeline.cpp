@@ -17,7 +17,7 @@
 namespace korvane {
 
 using MessageTable::Column;
-namespace Outcome = MessageTable::Outcome;
+namespace Status = MessageTable::Status;
 
 namespace {
 const QString kNo = QStringLiteral("N");
@@ -215,7 +215,7 @@ PendingRow& RowPipeline::start(TableRow row) {
     for (const QString& line : RowPreparation::prepare(pending, c_.clock.now())) {
         note(pending, line);
     }
-    if (pending.status == QLatin1String(Outcome::kExpired)) {
+    if (pending.status == QLatin1String(Status::kExpired)) {
         ++c_.counters.expired;
     }
     if (pending.kind == Kind::SmsReady && features_.retries && c_.sms.unreachable()) {

@@ -6,9 +6,9 @@
 
 #include "dispatch/Counters.h"
 #include "dispatch/MessageStore.h"
+#include "dispatch/OutcomeRecorder.h"
 #include "dispatch/PendingRow.h"
-#include "dispatch/RowLog.h"
-#include "dispatch/RowReports.h"
+#include "dispatch/RowOrderLog.h"
 
 namespace korvane {
 
@@ -89,8 +89,8 @@ private:
     std::deque<PendingRow> pending_;
     std::vector<PendingRow> unsaved_;  // finished and logged; saved with the next step
     MessageStore::TableFeatures features_;
-    RowLog rowLog_;
-    RowReports reports_;
+    RowOrderLog rowLog_;
+    OutcomeRecorder reports_;
     bool mailDown_ = false;
     QElapsedTimer higherChecked_;  // with the retry columns: the mail server could not be reached
 };

@@ -2,13 +2,13 @@
 
 #include "core/Files.h"
 #include "dispatch/MessageTable.h"
-#include "dispatch/RowOutcomes.h"
+#include "dispatch/OutcomeLines.h"
 
 namespace korvane::RowPreparation {
 
 using MessageTable::Column;
 using Kind = PendingRow::Kind;
-namespace Outcome = MessageTable::Outcome;
+namespace Status = MessageTable::Status;
 
 namespace {
 const QString kNo = QStringLiteral("N");
@@ -18,18 +18,18 @@ void prepareSms(PendingRow& pending, QStringList& lines) {
     pending.mobile = pending.row.text(Column::MobileNo);
     if (pending.mobile.trimmed().isEmpty()) {
         lines << (QStringLiteral("Mobile No. is not defined, so no message sent."));
-        pending.setOutcome(Kind::Record, Outcome::kMobileMissing, kNo);
+        pending.setOutcome(Kind::Record, Status::kMobileMissing, kNo);
         return;
     }
     pending.where =
         QString::number(pending.id) + QStringLiteral(" on Mobile No.: ") + pending.mobile;
     if (const QString problem =
-            RowOutcomes::unsendableText(pending.row.value(Column::MessageText), pending.text);
+            OutcomeLines::unsendableText(pending.row.value(Column::MessageText), pending.text);
         !problem.isEmpty()) {
         lines << (errorLine(ErrorNumber::MessageNotText,
                             problem + QStringLiteral(", so no message sent.")));
         lines << (QStringLiteral("Message is not sent via SMS for Record Id: ") + pending.where);
-        pending.setOutcome(Kind::Record, Outcome::kSmsNotSent, kNo);
+        pending.setOutcome(Kind::Record, Status::kSmsNotSent, kNo);
         return;
     }
     // A table without the column reads Null here.
@@ -43,23 +43,23 @@ bool emailIncomplete(PendingRow& pending, QStringList& lines) {
     if (mail.to.trimmed().isEmpty()) {
         lines << (QStringLiteral(
             "Reciever's email id (EmailTo) is not defined, so no message sent."));
-        pending.setOutcome(Kind::Record, Outcome::kEmailToMissing, kNo);
+        pending.setOutcome(Kind::Record, Status::kEmailToMissing, kNo);
     } else if (mail.from.trimmed().isEmpty()) {
         lines << (QStringLiteral(
             "Sender's email id (EmailFrom) is not defined, so no message sent."));
-        pending.setOutcome(Kind::Record, Outcome::kEmailFromMissing, kNo);
+        pending.setOutcome(Kind::Record, Status::kEmailFromMissing, kNo);
     } else if (!mail.attachmentPath.isEmpty() && !isOrdinaryFile(mail.attachmentPath)) {
         lines << (QStringLiteral("Attachment file '") + mail.attachmentPath +
                   QStringLiteral("' does not exist or not found."));
-        pending.setOutcome(Kind::Record, Outcome::kAttachmentMissing, kNo);
+        pending.setOutcome(Kind::Record, Status::kAttachmentMissing, kNo);
     } else if (const QString problem =
-                   RowOutcomes::unsendableText(pending.row.value(Column::MessageText), mail.body);
+                   OutcomeLines::unsendableText(pending.row.value(Column::MessageText), mail.body);
                !problem.isEmpty()) {
         lines << (errorLine(ErrorNumber::MessageNotText,
                             problem + QStringLiteral(", so no message sent.")));
         lines << (QStringLiteral("Message is not sent via Email for Record Id: ") +
                   QString::number(pending.id) + QStringLiteral(" to email id : ") + mail.to);
-        pending.setOutcome(Kind::Record, Outcome::kEmailNotSent, kNo);
+        pending.setOutcome(Kind::Record, Status::kEmailNotSent, kNo);
     } else {
         return false;
     }
@@ -100,17 +100,17 @@ QStringList prepare(PendingRow& pending, const QDateTime& now) {
     if (pending.validUntil.isValid() && pending.validUntil <= now) {
         lines << QStringLiteral("Message expired at %1 before it was sent, so no message sent.")
                      .arg(pending.validUntil.toString(QStringLiteral("dd-MM-yyyy hh:mm:ss")));
-        pending.setOutcome(Kind::Record, Outcome::kExpired, kNo);
+        pending.setOutcome(Kind::Record, Status::kExpired, kNo);
     } else if (pending.text.isEmpty()) {
         lines << QStringLiteral("Message text is empty, so no message sent.");
-        pending.setOutcome(Kind::Record, Outcome::kTextEmpty, kNo);
+        pending.setOutcome(Kind::Record, Status::kTextEmpty, kNo);
     } else if (kind == QStringLiteral("SMS")) {
         prepareSms(pending, lines);
     } else if (kind == QStringLiteral("EMAIL")) {
         prepareEmail(pending, lines);
     } else {
         lines << QStringLiteral("Message Type is not defined, so no message sent.");
-        pending.setOutcome(Kind::Record, Outcome::kTypeUndefined, kNo);
+        pending.setOutcome(Kind::Record, Status::kTypeUndefined, kNo);
     }
     return lines;
 }

@@ -10,9 +10,9 @@ using Column = MessageTable::Column;
 
 namespace {
 
-const QString kLater = QString::fromLatin1(MessageTable::Outcome::kSendAgainLater);
-const QString kSmsSent = QString::fromLatin1(MessageTable::Outcome::kSmsSent);
-const QString kSmsNotSent = QString::fromLatin1(MessageTable::Outcome::kSmsNotSent);
+const QString kLater = QString::fromLatin1(MessageTable::Status::kSendAgainLater);
+const QString kSmsSent = QString::fromLatin1(MessageTable::Status::kSmsSent);
+const QString kSmsNotSent = QString::fromLatin1(MessageTable::Status::kSmsNotSent);
 
 // A table with every optional column of the schedule.
 struct ScheduleRig : CycleRig {

@@ -21,7 +21,7 @@ using Column = MessageTable::Column;
 
 namespace {
 
-const QString kBeingSent = QString::fromLatin1(MessageTable::Outcome::kBeingSent);
+const QString kBeingSent = QString::fromLatin1(MessageTable::Status::kBeingSent);
 
 // One tblMessages and a store opened on it; rows are put in and changed behind the store's
 // back, as producers and other instances do.

@@ -46,7 +46,7 @@ struct CycleRig {
         for (const FakeTable::Values& row : table.rows) {
             if (MessageTable::toText(row[size_t(column)]) == value &&
                 MessageTable::toText(row[size_t(Column::ProcessStatus)]) !=
-                    QLatin1String(MessageTable::Outcome::kBeingSent)) {
+                    QLatin1String(MessageTable::Status::kBeingSent)) {
                 unclaimedSends << value;
             }
         }

@@ -167,8 +167,8 @@ public:
             results.push_back(forced != table_.claimAnswers.end()
                                   ? forced->second
                                   : write(row, QString(),
-                                          QString::fromLatin1(MessageTable::Outcome::kBeingSent),
-                                          at, false, true));
+                                          QString::fromLatin1(MessageTable::Status::kBeingSent), at,
+                                          false, true));
         }
         table_.transactions << QStringLiteral("claim ") + batch.join(QLatin1Char(' '));
         return results;
@@ -223,7 +223,7 @@ public:
             FakeTable::Values* stored = table_.find(row.recordId());
             // Guarded on the claim: a row taken meanwhile is not written over.
             if (MessageTable::toText(stored->at(size_t(Column::ProcessStatus))) !=
-                QLatin1String(MessageTable::Outcome::kBeingSent)) {
+                QLatin1String(MessageTable::Status::kBeingSent)) {
                 continue;
             }
             for (Column column : {Column::IsSent, Column::ProcessStatus, Column::ProcessedDate}) {
@@ -303,7 +303,7 @@ public:
         for (const FakeTable::Values& values : table_.rows) {
             const QDateTime since = values[size_t(Column::ProcessedDate)].toDateTime();
             if (MessageTable::toText(values[size_t(Column::ProcessStatus)]) ==
-                    QLatin1String(MessageTable::Outcome::kBeingSent) &&
+                    QLatin1String(MessageTable::Status::kBeingSent) &&
                 since < cutoff) {
                 claims.append(Claim{values[size_t(Column::RecId)], since});
             }
@@ -322,7 +322,7 @@ private:
             return at.isNull() || at.toDateTime() <= now_;
         };
         const bool again = table_.optional.retries &&
-                           status == QLatin1String(MessageTable::Outcome::kSendAgainLater) &&
+                           status == QLatin1String(MessageTable::Status::kSendAgainLater) &&
                            due(Column::NextAttemptAt);
         return (isSent == QStringLiteral("N") || isSent.isEmpty()) &&
                !(dontSend_ != 0 && !status.isEmpty() && !again) && !MessageTable::isHeld(status) &&
@@ -368,11 +368,11 @@ private:
         FakeTable::Values* stored = table_.find(row.recordId());
         const QString storedStatus =
             MessageTable::toText(stored->at(size_t(Column::ProcessStatus)));
-        const bool unchanged =
-            onClaim ? storedStatus == QLatin1String(MessageTable::Outcome::kBeingSent)
-                    : storedStatus == row.text(Column::ProcessStatus) &&
-                          MessageTable::toText(stored->at(size_t(Column::IsSent))) ==
-                              row.text(Column::IsSent);
+        const bool unchanged = onClaim
+                                   ? storedStatus == QLatin1String(MessageTable::Status::kBeingSent)
+                                   : storedStatus == row.text(Column::ProcessStatus) &&
+                                         MessageTable::toText(stored->at(size_t(Column::IsSent))) ==
+                                             row.text(Column::IsSent);
         if (!unchanged) {
             return Write::Changed;
         }

@@ -1,10 +1,10 @@
-#include "dispatch/RowOutcomes.h"
+#include "dispatch/OutcomeLines.h"
 
 #include <QFileInfo>
 
-namespace korvane::RowOutcomes {
+namespace korvane::OutcomeLines {
 
-namespace Outcome = MessageTable::Outcome;
+namespace Status = MessageTable::Status;
 using Kind = PendingRow::Kind;
 
 namespace {
@@ -19,14 +19,14 @@ QStringList smsOutcome(PendingRow& pending, const SendResult& result) {
     }
     if (result.delivery == Delivery::Sent) {
         lines << QStringLiteral("Message is sent via SMS for Record Id: ") + pending.where;
-        pending.setOutcome(Kind::Settled, Outcome::kSmsSent, kYes);
+        pending.setOutcome(Kind::Settled, Status::kSmsSent, kYes);
     } else if (result.delivery == Delivery::InDoubt) {
         lines << (QStringLiteral("Message may have been sent via SMS for Record Id: ") +
                   pending.where + QStringLiteral(", so it is not sent again."));
-        pending.setOutcome(Kind::Settled, Outcome::kInDoubt, kNo);
+        pending.setOutcome(Kind::Settled, Status::kInDoubt, kNo);
     } else {
         lines << QStringLiteral("Message is not sent via SMS for Record Id: ") + pending.where;
-        pending.setOutcome(Kind::Settled, Outcome::kSmsNotSent, kNo);
+        pending.setOutcome(Kind::Settled, Status::kSmsNotSent, kNo);
     }
     return lines;
 }
@@ -42,14 +42,14 @@ QStringList emailOutcome(PendingRow& pending, const SendResult& result) {
     if (result.notSent()) {
         lines << (QStringLiteral("Message is not sent via Email for Record Id: ") + id +
                   QStringLiteral(" to email id : ") + mail.to);
-        pending.setOutcome(Kind::Settled, Outcome::kEmailNotSent, kNo);
+        pending.setOutcome(Kind::Settled, Status::kEmailNotSent, kNo);
         return lines;
     }
     if (result.delivery == Delivery::InDoubt) {
         lines << (QStringLiteral("Message may have been sent via Email for Record Id: ") + id +
                   QStringLiteral(" to email id : ") + mail.to +
                   QStringLiteral(", so it is not sent again."));
-        pending.setOutcome(Kind::Settled, Outcome::kInDoubt, kNo);
+        pending.setOutcome(Kind::Settled, Status::kInDoubt, kNo);
         return lines;
     }
     lines << (QStringLiteral(
@@ -65,7 +65,7 @@ QStringList emailOutcome(PendingRow& pending, const SendResult& result) {
     if (!mail.attachmentPath.isEmpty()) {
         lines << QStringLiteral("File Attached: ") + QFileInfo(mail.attachmentPath).fileName();
     }
-    pending.setOutcome(Kind::Settled, Outcome::kEmailSent, kYes);
+    pending.setOutcome(Kind::Settled, Status::kEmailSent, kYes);
     return lines;
 }
 
@@ -95,4 +95,4 @@ QString unsendableText(const QVariant& stored, const QString& text) {
     return QString();
 }
 
-}  // namespace korvane::RowOutcomes
+}  // namespace korvane::OutcomeLines

@@ -12,9 +12,9 @@ class ActivityLog;
 // the rows behind it hold theirs until it is done. Once a row is claimed a log that cannot be
 // written must not keep its outcome out of the row: the failure is held until the row is
 // saved.
-class RowLog {
+class RowOrderLog {
 public:
-    explicit RowLog(ActivityLog& log) : log_(log) {}
+    explicit RowOrderLog(ActivityLog& log) : log_(log) {}
 
     void note(PendingRow& pending, const QString& text);
     // Nothing is ahead of the row any more: what it held goes out, and from here its entries

@@ -1,4 +1,4 @@
-#include "dispatch/RowLog.h"
+#include "dispatch/RowOrderLog.h"
 
 #include <utility>
 
@@ -6,7 +6,7 @@
 
 namespace korvane {
 
-void RowLog::note(PendingRow& pending, const QString& text) {
+void RowOrderLog::note(PendingRow& pending, const QString& text) {
     if (pending.head) {
         write(pending, text);
     } else {
@@ -14,7 +14,7 @@ void RowLog::note(PendingRow& pending, const QString& text) {
     }
 }
 
-void RowLog::write(PendingRow& pending, const QString& text) {
+void RowOrderLog::write(PendingRow& pending, const QString& text) {
     if (!pending.claimed && !quiet_) {
         log_.WriteLog(text, true, false);
         return;
@@ -27,7 +27,7 @@ void RowLog::write(PendingRow& pending, const QString& text) {
     }
 }
 
-void RowLog::becomeHead(PendingRow& pending) {
+void RowOrderLog::becomeHead(PendingRow& pending) {
     pending.head = true;
     for (const QString& line : std::exchange(pending.lines, QStringList())) {
         write(pending, line);

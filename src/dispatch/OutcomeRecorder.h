@@ -9,22 +9,22 @@ namespace korvane {
 
 class Clock;
 class ReceiptDesk;
-class RowLog;
+class RowOrderLog;
 
 // What a row's outcome comes to once it is known: its log entries and the counters, the
 // gateway's ids kept for receipts, and with the retry columns its attempt counted and a
 // failure that may pass put off to a later attempt.
-class RowReports {
+class OutcomeRecorder {
 public:
     struct Context {
-        RowLog& log;
+        RowOrderLog& log;
         Counters& counters;
         ReceiptDesk* receipts;
         const Clock& clock;
         int maxAttempts;
         bool retries;  // the table has Attempts and NextAttemptAt
     };
-    explicit RowReports(Context context) : c_(context) {}
+    explicit OutcomeRecorder(Context context) : c_(context) {}
 
     void sms(PendingRow& pending, const SendResult& result);
     void email(PendingRow& pending, const SendResult& result);

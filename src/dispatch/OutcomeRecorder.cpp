@@ -1,14 +1,14 @@
-#include "dispatch/RowReports.h"
+#include "dispatch/OutcomeRecorder.h"
 
 #include "core/Clock.h"
+#include "dispatch/OutcomeLines.h"
 #include "dispatch/ReceiptDesk.h"
 #include "dispatch/Retries.h"
-#include "dispatch/RowLog.h"
-#include "dispatch/RowOutcomes.h"
+#include "dispatch/RowOrderLog.h"
 
 namespace korvane {
 
-void RowReports::sms(PendingRow& pending, const SendResult& result) {
+void OutcomeRecorder::sms(PendingRow& pending, const SendResult& result) {
     count(Counters::Sms, result.delivery);
     if (c_.receipts != nullptr && c_.receipts->on() && result.delivery == Delivery::Sent) {
         QString cut;
@@ -18,21 +18,21 @@ void RowReports::sms(PendingRow& pending, const SendResult& result) {
             note(pending, {cut});
         }
     }
-    note(pending, RowOutcomes::smsOutcome(pending, result));
+    note(pending, OutcomeLines::smsOutcome(pending, result));
     retryLater(pending, result);
 }
 
-void RowReports::email(PendingRow& pending, const SendResult& result) {
+void OutcomeRecorder::email(PendingRow& pending, const SendResult& result) {
     count(Counters::Email, result.delivery);
-    note(pending, RowOutcomes::emailOutcome(pending, result));
+    note(pending, OutcomeLines::emailOutcome(pending, result));
     retryLater(pending, result);
 }
 
-void RowReports::write(PendingRow& pending, MessageStore::Write write) {
-    note(pending, RowOutcomes::writeOutcome(pending, write));
+void OutcomeRecorder::write(PendingRow& pending, MessageStore::Write write) {
+    note(pending, OutcomeLines::writeOutcome(pending, write));
 }
 
-void RowReports::retryLater(PendingRow& pending, const SendResult& result) {
+void OutcomeRecorder::retryLater(PendingRow& pending, const SendResult& result) {
     if (!c_.retries) {
         return;
     }
@@ -43,14 +43,14 @@ void RowReports::retryLater(PendingRow& pending, const SendResult& result) {
     c_.counters.retried += pending.nextAttemptAt.isValid() ? 1 : 0;
 }
 
-void RowReports::count(Counters::Channel channel, Delivery delivery) {
+void OutcomeRecorder::count(Counters::Channel channel, Delivery delivery) {
     const Counters::Result result = delivery == Delivery::Sent      ? Counters::Sent
                                     : delivery == Delivery::InDoubt ? Counters::InDoubt
                                                                     : Counters::NotSent;
     c_.counters.count(channel, result, c_.clock.now().date());
 }
 
-void RowReports::note(PendingRow& pending, const QStringList& lines) {
+void OutcomeRecorder::note(PendingRow& pending, const QStringList& lines) {
     for (const QString& line : lines) {
         c_.log.note(pending, line);
     }

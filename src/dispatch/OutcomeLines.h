@@ -5,7 +5,7 @@
 #include "dispatch/MessageStore.h"
 #include "dispatch/PendingRow.h"
 
-namespace korvane::RowOutcomes {
+namespace korvane::OutcomeLines {
 
 // What a row's log says once its outcome is known, with the outcome set on the row.
 QStringList smsOutcome(PendingRow& pending, const SendResult& result);
@@ -15,4 +15,4 @@ QStringList writeOutcome(const PendingRow& pending, MessageStore::Write write);
 // Why the stored text cannot be sent as it stands, or "".
 QString unsendableText(const QVariant& stored, const QString& text);
 
-}  // namespace korvane::RowOutcomes
+}  // namespace korvane::OutcomeLines
