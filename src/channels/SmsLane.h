@@ -11,6 +11,7 @@ namespace korvane {
 // One session kept to a gateway, with what the engine knows of it: the pace it accepts, the
 // pause it asked for, the submits it took. A message's parts all go on one lane.
 struct SmsLane {
+    // The pause after throttles that went on at a submit a second (BackOff's rule).
     static constexpr int kFirstPauseMs = 250;
     static constexpr int kLongestPauseMs = 5000;
 
@@ -23,7 +24,7 @@ struct SmsLane {
     GatewayLink link;
     SubmitPacer pacer;
     QDeadlineTimer pausedUntil{QDeadlineTimer::Forever};
-    int pauseMs = kFirstPauseMs;
+    int pauses = 0;  // in a row, since a submit was last accepted: each twice the one before
     bool waitingForSlot = false;  // the last step held a part back for this lane's paced slot
     quint64 submits = 0;          // submit_sm accepted on this lane
 

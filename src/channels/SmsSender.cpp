@@ -4,6 +4,7 @@
 #include <cmath>
 #include <limits>
 
+#include "core/BackOff.h"
 #include "core/Conversion.h"
 #include "core/KorvaneError.h"
 #include "core/Responsive.h"
@@ -184,7 +185,7 @@ void SmsSender::onReply(Message& message, Part& part, const Pdu& reply) {
         readCString(reply.body, offset, 65, id);
         part.id = QString::fromLatin1(id).trimmed();
         lane.pacer.accepted(part.paced);
-        lane.pauseMs = kFirstPauseMs;
+        lane.pauses = 0;
         ++lane.submits;
         return;
     }
@@ -198,8 +199,8 @@ void SmsSender::onReply(Message& message, Part& part, const Pdu& reply) {
         }
         if (lane.pacer.throttled(part.paced) && !lane.paused()) {
             // Throttled even at a submit a second: the gateway is in trouble, not pacing.
-            lane.pausedUntil = QDeadlineTimer(lane.pauseMs);
-            lane.pauseMs = std::min(kLongestPauseMs, lane.pauseMs * 2);
+            lane.pausedUntil =
+                QDeadlineTimer(BackOff::waitAfter(++lane.pauses, kFirstPauseMs, kLongestPauseMs));
         }
         return;
     }
