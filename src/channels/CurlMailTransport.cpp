@@ -60,6 +60,10 @@ CurlWorker& CurlMailTransport::worker() {
     return *worker_;
 }
 
+bool CurlMailTransport::connected() const {
+    return worker_ && worker_->connected();
+}
+
 unsigned long CurlMailTransport::connections() const {
     return worker_ ? worker_->connections() : 0;
 }

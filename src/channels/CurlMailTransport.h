@@ -29,8 +29,10 @@ public:
     QString send(const SmtpSettings& settings, const QByteArray& envelopeFrom,
                  const QList<QByteArray>& recipients, QIODevice& data) override;
     void endSession() override;
-    // Connections opened so far.
+    // Connections opened so far, and whether one is open now (a QUIT still being said
+    // included).
     unsigned long connections() const;
+    bool connected() const;
 
     static QByteArray url(const SmtpSettings& settings);
     static bool isLoopback(const QString& host);

@@ -33,8 +33,11 @@ public:
     // Leaves a worker that does not come back to its thread, which ends on its own; the
     // object then stays for that thread's sake.
     void abandon();
-    // Connections opened so far.
+    // Connections opened so far, and whether one is open now.
     unsigned long connections() const { return connections_; }
+    bool connected() {
+        return queue_.locked([this] { return socket_ >= 0; });
+    }
 
 private:
     void run();

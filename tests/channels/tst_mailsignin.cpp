@@ -84,7 +84,7 @@ struct Rig {
     // Ends the kept connections, as each cycle does, so that the next mail signs in again.
     void endCycle() {
         sender.endSession();
-        QTest::qWait(50);
+        QVERIFY(QTest::qWaitFor([this] { return !first.connected() && !second.connected(); }));
     }
 };
 

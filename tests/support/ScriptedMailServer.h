@@ -198,7 +198,7 @@ public:
     using CurlMailTransport::CurlMailTransport;
     ~QuittingTransport() override {
         endSession();
-        QTest::qWait(50);
+        [[maybe_unused]] const bool closed = QTest::qWaitFor([this] { return !connected(); }, 2000);
     }
 };
 
