@@ -91,6 +91,14 @@ bool SmsLanes::boundOtherwise() const {
     });
 }
 
+void SmsLanes::takeInWhatCame() {
+    for (const auto& lane : lanes_) {
+        if (SmppSession* session = lane->session(); session != nullptr) {
+            session->takeInWhatCame();
+        }
+    }
+}
+
 void SmsLanes::closeBoundOtherwise() {
     for (const auto& lane : lanes_) {
         if (!lane->link.boundTo(lane->gateway)) {

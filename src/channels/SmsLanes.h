@@ -37,6 +37,8 @@ public:
     bool allLive() const;
     // A session is bound to a gateway not named in avoid.
     bool liveElsewhere(const QStringList& avoid) const;
+    // Each session reads what has come, a close included, without turning the event loop.
+    void takeInWhatCame();
     // A session bound as receipts were wanted before, and its closing.
     bool boundOtherwise() const;
     void closeBoundOtherwise();

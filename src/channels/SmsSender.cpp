@@ -48,11 +48,7 @@ SmsSender::~SmsSender() {
 // The sessions for these gateways, bound where they can be. What came on them first, so that
 // a close that already came is seen; what old sessions still owe is settled before they go.
 QString SmsSender::openSessions(const QList<SmsGateway>& gateways) {
-    for (int n = 0; n < lanes_.size(); ++n) {
-        if (SmppSession* session = lanes_[n].session(); session != nullptr) {
-            session->takeInWhatCame();
-        }
-    }
+    lanes_.takeInWhatCame();
     loseFailedSessions();
     if (!lanes_.arrangedFor(gateways) || lanes_.boundOtherwise()) {
         while (backlog_.inFlight() > 0) {
