@@ -278,84 +278,29 @@ private Q_SLOTS:
                  0);
     }
 
-    // Korvane killed between a receipt's arrival and its write (the database frozen, so the
-    // write waits): the receipt was never answered, the gateway offers it again on the next
-    // session, and the restarted Korvane writes it.
-    void receiptSurvivesAKill() {
-        KORVANE_REQUIRE_ENV("KORVANE_TEST_KORVANE_BINARY");
-        TestDatabase db(TestDatabase::Kind::PostgreSQL);
-        db.recreate(QString(), {QStringLiteral("Delivery receipts")});
-        db.insert({{QStringLiteral("RecId"), 1},
-                   {QStringLiteral("MessageType"), QStringLiteral("SMS")},
-                   {QStringLiteral("MessageText"), QStringLiteral("receipt")},
-                   {QStringLiteral("MobileNo"), QStringLiteral("+442071")}});
-        test::TempProfile profile;
-        const QString store = profile.path(QStringLiteral("sms.jsonl"));
-        const int smppPort = freePort();
-        QProcess gateway;  // its receipt 3 s after the submit's answer
-        gateway.start(
-            QStringLiteral("node"),
-            {QStringLiteral(KORVANE_SOURCE_DIR "/tests/servers/smpp_server.js"),
-             QStringLiteral("--port"), QString::number(smppPort), QStringLiteral("--store"), store,
-             QStringLiteral("--receipt-delay"), QStringLiteral("3000")});
-        QVERIFY(gateway.waitForStarted());
-        QTRY_VERIFY_WITH_TIMEOUT(listening(smppPort), 10000);
-        writeSettings(db, QString::number(smppPort));
-        const QByteArray path = profile.path(QStringLiteral("notify")).toLocal8Bit();
-        auto entries = [&](const char* key) {
-            int n = 0;
-            for (const QJsonObject& entry : test::ReceivedMessages::sms(store, 0)) {
-                n += entry.contains(QLatin1String(key)) ? 1 : 0;
-            }
-            return n;
-        };
-        QProcess korvane;
-        start(korvane, profile, path, QStringLiteral("0"));
-        QTRY_VERIFY_WITH_TIMEOUT(db.count(QStringLiteral("SmscMessageId IS NOT NULL")) == 1, 30000);
-        const QList<pid_t> server = postgresProcesses();
-        signalAll(server, SIGSTOP);
-        struct Thaw {
-            QList<pid_t> pids;
-            ~Thaw() { signalAll(pids, SIGCONT); }
-        } thaw{server};
-        QTRY_VERIFY_WITH_TIMEOUT(entries("sent") == 1, 10000);
-        QTest::qWait(500);  // taken in, its write waiting for the database
-        korvane.kill();
-        QVERIFY(korvane.waitForFinished());
-        signalAll(server, SIGCONT);
-        QCOMPARE(entries("answered"), 0);
-        QVERIFY(db.read(1, QStringLiteral("DeliveryStatus"))[QStringLiteral("deliverystatus")]
-                    .isNull());
-
-        QProcess again;
-        start(again, profile, path, QStringLiteral("0"));
-        QTRY_COMPARE_WITH_TIMEOUT(
-            db.read(1, QStringLiteral("DeliveryStatus"))[QStringLiteral("deliverystatus")]
-                .toString(),
-            QStringLiteral("DELIVRD"), 30000);
-        QCOMPARE(entries("sent"), 2);
-        QTRY_COMPARE(entries("answered"), 1);
-        ::kill(static_cast<pid_t>(again.processId()), SIGTERM);
-        QVERIFY(again.waitForFinished(30000));
-        gateway.kill();
-        gateway.waitForFinished();
+    // Korvane killed while what the gateway delivered waits for its write (the database
+    // frozen): a receipt, or a reply in three parts. Nothing of it was answered, the gateway
+    // offers it again on the next session, and the restarted Korvane stores it once, whole.
+    void deliveryWaitingForItsWriteSurvivesAKill_data() {
+        QTest::addColumn<bool>("reply");
+        QTest::newRow("receipt") << false;
+        QTest::newRow("reply in three parts") << true;
     }
-
-    // Korvane killed while a three-part reply's write waits for the frozen database: no part
-    // was answered, the gateway offers them again on the next session, and the restarted
-    // Korvane stores the reply once, whole.
-    void replySurvivesAKill() {
+    void deliveryWaitingForItsWriteSurvivesAKill() {
         KORVANE_REQUIRE_ENV("KORVANE_TEST_KORVANE_BINARY");
+        QFETCH(bool, reply);
         TestDatabase db(TestDatabase::Kind::PostgreSQL);
-        db.recreate(QString(), {QStringLiteral("Messages from phones")});
+        db.recreate(QString(), {reply ? QStringLiteral("Messages from phones")
+                                      : QStringLiteral("Delivery receipts")});
         db.insert({{QStringLiteral("RecId"), 1},
                    {QStringLiteral("MessageType"), QStringLiteral("SMS")},
                    {QStringLiteral("MessageText"), QStringLiteral("Tell me more")},
-                   {QStringLiteral("MobileNo"), QStringLiteral("+447700904443")}});
+                   {QStringLiteral("MobileNo"),
+                    reply ? QStringLiteral("+447700904443") : QStringLiteral("+442071")}});
         test::TempProfile profile;
         const QString store = profile.path(QStringLiteral("sms.jsonl"));
         const int smppPort = freePort();
-        QProcess gateway;  // the phone replies 3 s after the submit's answer
+        QProcess gateway;  // the receipt, or the phone's reply, 3 s after the submit's answer
         gateway.start(
             QStringLiteral("node"),
             {QStringLiteral(KORVANE_SOURCE_DIR "/tests/servers/smpp_server.js"),
@@ -365,15 +310,24 @@ private Q_SLOTS:
         QTRY_VERIFY_WITH_TIMEOUT(listening(smppPort), 10000);
         writeSettings(db, QString::number(smppPort));
         const QByteArray path = profile.path(QStringLiteral("notify")).toLocal8Bit();
-        auto replies = [&](const char* key) {
+        // The gateway's deliveries of this kind, offered ("sent") or answered.
+        const auto deliveries = [&](const char* key) {
             int n = 0;
             for (const QJsonObject& entry : test::ReceivedMessages::sms(store, 0)) {
-                n += entry.contains(QLatin1String("reply")) && entry.contains(QLatin1String(key));
+                n += entry.contains(QLatin1String("reply")) == reply &&
+                     entry.contains(QLatin1String(key));
             }
             return n;
         };
         const QString table = QStringLiteral("tblReceivedMessages");
         const QString columns = QStringLiteral("MessageText, Parts");
+        const auto stored = [&] {
+            return reply ? int(db.rows(table, columns).size())
+                         : int(!db.read(1, QStringLiteral(
+                                               "DeliveryStatus"))[QStringLiteral("deliverystatus")]
+                                    .isNull());
+        };
+        const int parts = reply ? 3 : 1;
         QProcess korvane;
         start(korvane, profile, path, QStringLiteral("0"));
         QTRY_COMPARE_WITH_TIMEOUT(db.outcome(1)[QStringLiteral("issent")].toString(),
@@ -384,22 +338,29 @@ private Q_SLOTS:
             QList<pid_t> pids;
             ~Thaw() { signalAll(pids, SIGCONT); }
         } thaw{server};
-        QTRY_VERIFY_WITH_TIMEOUT(replies("sent") == 3, 10000);
-        QTest::qWait(500);  // put together, its write waiting for the database
+        QTRY_VERIFY_WITH_TIMEOUT(deliveries("sent") == parts, 10000);
+        QTest::qWait(500);  // taken in, its write waiting for the database
         korvane.kill();
         QVERIFY(korvane.waitForFinished());
         signalAll(server, SIGCONT);
-        QCOMPARE(replies("answered"), 0);
-        QCOMPARE(db.rows(table, columns).size(), 0);
+        QCOMPARE(deliveries("answered"), 0);
+        QCOMPARE(stored(), 0);
 
         QProcess again;
         start(again, profile, path, QStringLiteral("0"));
-        QTRY_COMPARE_WITH_TIMEOUT(replies("answered"), 3, 30000);
-        const QList<QVariantMap> rows = db.rows(table, columns);
-        QCOMPARE(rows.size(), 1);
-        QCOMPARE(rows[0][QStringLiteral("messagetext")].toString(),
-                 QStringLiteral("Part one of the answer, part two, and part three."));
-        QCOMPARE(rows[0][QStringLiteral("parts")].toInt(), 3);
+        QTRY_COMPARE_WITH_TIMEOUT(deliveries("answered"), parts, 30000);
+        QCOMPARE(deliveries("sent"), 2 * parts);
+        QCOMPARE(stored(), 1);
+        if (reply) {
+            const QVariantMap row = db.rows(table, columns).value(0);
+            QCOMPARE(row[QStringLiteral("messagetext")].toString(),
+                     QStringLiteral("Part one of the answer, part two, and part three."));
+            QCOMPARE(row[QStringLiteral("parts")].toInt(), 3);
+        } else {
+            QCOMPARE(db.read(1, QStringLiteral("DeliveryStatus"))[QStringLiteral("deliverystatus")]
+                         .toString(),
+                     QStringLiteral("DELIVRD"));
+        }
         ::kill(static_cast<pid_t>(again.processId()), SIGTERM);
         QVERIFY(again.waitForFinished(30000));
         gateway.kill();
