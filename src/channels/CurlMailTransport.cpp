@@ -52,10 +52,9 @@ QByteArray CurlMailTransport::url(const SmtpSettings& settings) {
 
 CurlWorker& CurlMailTransport::worker() {
     if (!worker_) {
-        worker_ = std::make_unique<CurlWorker>([this] {
-            QMetaObject::invokeMethod(
-                &waker_, [] {}, Qt::QueuedConnection);
-        });
+        // Wakes the event loop without posting anything: nothing is made on the worker's
+        // thread for the window's thread to free.
+        worker_ = std::make_unique<CurlWorker>(eventLoopWaker());
     }
     return *worker_;
 }

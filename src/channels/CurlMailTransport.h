@@ -48,7 +48,7 @@ private:
     CurlWorker& worker();
 
     const StopDeadline* stop_;
-    QObject waker_;  // the worker posts to it, which wakes the event loop
+    QObject waker_;  // the context of the QUIT's patience timer
     std::unique_ptr<CurlWorker> worker_;
 };
 
