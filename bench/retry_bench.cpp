@@ -23,6 +23,7 @@
 #include "dispatch/DatabaseConnection.h"
 #include "dispatch/ProcessView.h"
 #include "dispatch/ProcessingControl.h"
+#include "support/CycleWait.h"
 
 using namespace korvane;
 
@@ -115,6 +116,7 @@ int main(int argc, char** argv) {
     });
     watch.start(100);
     control.cmdStart_Click();
+    test::untilCycleEnds(control);
     loop.exec();
     const double seconds = double(clock.elapsed()) / 1000.0;
     control.cmdStop_Click();

@@ -21,6 +21,7 @@
 #include "dispatch/DatabaseConnection.h"
 #include "dispatch/ProcessView.h"
 #include "dispatch/ProcessingControl.h"
+#include "support/CycleWait.h"
 #include "support/Processing.h"
 
 using namespace korvane;
@@ -119,6 +120,7 @@ void urgent(const QString& dsn, const QString& smppPort) {
     stop.start(100);
     producer->start();
     control.Timer1_Timer();
+    test::untilCycleEnds(control);
     producer->wait();
     delete producer;
     const double waited = sms.handedOver.isValid()
@@ -140,7 +142,10 @@ void overhead(const QString& dsn, const QString& smppPort) {
             fill(dsn, schedule, kRows);
             const RunConfiguration config = bench::localPeers(dsn, smppPort);
             bench::RealProcessing processing(config);
-            const double seconds = bench::timed([&] { processing.control.Timer1_Timer(); });
+            const double seconds = bench::timed([&] {
+                processing.control.Timer1_Timer();
+                test::untilCycleEnds(processing.control);
+            });
             rates[schedule].push_back(double(processing.smsSent()) / seconds);
         }
     }

@@ -11,6 +11,7 @@
 #include "channels/CurlMailTransport.h"
 #include "channels/CurlTokenEndpoint.h"
 #include "channels/EmailSender.h"
+#include "core/Responsive.h"
 
 using namespace korvane;
 
@@ -40,7 +41,8 @@ double throughput(const SmtpServer& account, CurlTokenEndpoint& tokens, int& fai
     failed = 0;
     const double seconds = bench::timed([&] {
         for (int n = 0; n < kMails; ++n) {
-            failed += sender.sendEmail(mail(), account).delivery == Delivery::Sent ? 0 : 1;
+            failed +=
+                waitInPlace(sender.sendEmail(mail(), account)).delivery == Delivery::Sent ? 0 : 1;
         }
         sender.endSession();
     });
@@ -55,7 +57,7 @@ qsizetype refusedCycle(const SmtpServer& account, CurlTokenEndpoint& tokens,
     const qsizetype before = attempts(attemptsFile);
     const unsigned long requestsBefore = tokens.requests();
     for (int n = 0; n < kRefusedRows; ++n) {
-        sender.sendEmail(mail(), account);
+        waitInPlace(sender.sendEmail(mail(), account));
     }
     sender.endSession();
     tokenRequests = tokens.requests() - requestsBefore;

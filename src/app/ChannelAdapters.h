@@ -50,7 +50,8 @@ private:
 class SmtpChannel : public EmailChannel {
 public:
     explicit SmtpChannel(EmailSender& sender) : sender_(sender) {}
-    SendResult sendEmail(const MailMessage& message, const QList<SmtpServer>& servers) override {
+    QCoro::Task<SendResult> sendEmail(const MailMessage& message,
+                                      const QList<SmtpServer>& servers) override {
         return sender_.sendEmail(message, servers);
     }
     void endSession() override { sender_.endSession(); }

@@ -79,7 +79,7 @@ void ConnectionChecks::testEmail(CheckView& view, const SmtpServer& server) {
         message.subject = QStringLiteral("Email Testing");
         message.body = QStringLiteral("Email Testing");
         email_.retryNow();  // a test is a deliberate attempt, whatever the back-off says
-        result = email_.sendEmail(message, {server});
+        result = waitInPlace(email_.sendEmail(message, {server}));  // the button's modal wait
         email_.endSession();
     }
     log_.WriteLog(result.delivery == Delivery::Sent

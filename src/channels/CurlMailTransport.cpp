@@ -7,6 +7,7 @@
 
 #include "channels/CurlWorker.h"
 #include "channels/SmtpTransfer.h"
+#include "core/DoneWait.h"
 #include "core/KorvaneError.h"
 #include "core/Responsive.h"
 #include "core/StopDeadline.h"
@@ -106,16 +107,17 @@ std::shared_ptr<SmtpTransfer> CurlMailTransport::prepare(const SmtpSettings& set
     return transfer;
 }
 
-QString CurlMailTransport::send(const SmtpSettings& settings, const QByteArray& envelopeFrom,
-                                const QList<QByteArray>& recipients, QIODevice& data) {
+QCoro::Task<QString> CurlMailTransport::send(const SmtpSettings& settings,
+                                             const QByteArray& envelopeFrom,
+                                             const QList<QByteArray>& recipients, QIODevice& data) {
     const QDeadlineTimer total(settings.totalTimeoutMs);
     const qint64 start = data.pos();
     QString note;
     for (int attempt = 0;; ++attempt) {
         const auto transfer = prepare(settings, envelopeFrom, recipients, data);
-        const QString abandoned = drive(transfer, total);
+        const QString abandoned = co_await drive(transfer, total);
         if (abandoned.isEmpty() && transfer->result == CURLE_OK) {
-            return note;
+            co_return note;
         }
         if (attempt == 0 && abandoned.isEmpty() && worthAnotherConnection(*transfer) &&
             !total.hasExpired() && data.seek(start)) {
@@ -134,10 +136,10 @@ QString CurlMailTransport::send(const SmtpSettings& settings, const QByteArray& 
     }
 }
 
-// Hands the transfer to the worker and waits for it on the event loop, holding the limits;
+// Hands the transfer to the worker and waits for it, holding the limits;
 // returns why it was abandoned, or "" when the worker finished it.
-QString CurlMailTransport::drive(const std::shared_ptr<SmtpTransfer>& transfer,
-                                 QDeadlineTimer total) {
+QCoro::Task<QString> CurlMailTransport::drive(std::shared_ptr<SmtpTransfer> transfer,
+                                              QDeadlineTimer total) {
     worker().start(transfer);
     QString abandoned;
     QDeadlineTimer grace(QDeadlineTimer::Forever);
@@ -175,14 +177,14 @@ QString CurlMailTransport::drive(const std::shared_ptr<SmtpTransfer>& transfer,
             next = stop_ != nullptr ? stop_->capped(next) : next;
         }
         const quint64 changes = stop_ != nullptr ? stop_->changes() : 0;
-        waitResponsively(
+        co_await DoneWait(
             [&] {
                 return transfer->done || (stop_ != nullptr && stop_->changes() != changes) ||
                        transfer->replyDueNs < replyDue.deadlineNSecs();
             },
             next);
     }
-    return abandoned;
+    co_return abandoned;
 }
 
 // Refused or closed by the kept connection before the server answered DATA: nothing of the

@@ -15,9 +15,9 @@ struct SmtpTransfer;
 // libcurl's SMTP. Port 465 is implicit TLS; elsewhere STARTTLS when offered, and required when
 // credentials would cross the network to anything but loopback. Certificates are verified.
 //
-// The transfers run on a worker thread; this side waits for each on the event loop and holds
-// the limits itself, in every phase: each reply within its time, the whole message within its
-// own, and anything in flight ends when the program must.
+// The transfers run on a worker thread; this side waits for each without holding up the event loop,
+// and holds the limits itself, in every phase: each reply within its time, the whole message within
+// its own, and anything in flight ends when the program must.
 class CurlMailTransport : public MailTransport {
 public:
     explicit CurlMailTransport(const StopDeadline* stop = nullptr);
@@ -26,8 +26,8 @@ public:
     // One connection serves every message until endSession() or a failure that leaves it in
     // doubt. A message the kept connection refused before its data (a per-connection limit,
     // "421", or a connection the server had closed) goes once more over a new connection.
-    QString send(const SmtpSettings& settings, const QByteArray& envelopeFrom,
-                 const QList<QByteArray>& recipients, QIODevice& data) override;
+    QCoro::Task<QString> send(const SmtpSettings& settings, const QByteArray& envelopeFrom,
+                              const QList<QByteArray>& recipients, QIODevice& data) override;
     void endSession() override;
     // Connections opened so far, and whether one is open now (a QUIT still being said
     // included).
@@ -42,7 +42,7 @@ private:
                                           const QByteArray& envelopeFrom,
                                           const QList<QByteArray>& recipients,
                                           QIODevice& data) const;
-    QString drive(const std::shared_ptr<SmtpTransfer>& transfer, QDeadlineTimer total);
+    QCoro::Task<QString> drive(std::shared_ptr<SmtpTransfer> transfer, QDeadlineTimer total);
     static bool worthAnotherConnection(const SmtpTransfer& transfer);
     [[noreturn]] static void fail(const SmtpTransfer& transfer, const QString& abandoned);
     CurlWorker& worker();

@@ -9,6 +9,7 @@
 
 #include "Version.h"
 #include "channels/CurlMailTransport.h"
+#include "core/DoneWait.h"
 #include "core/KorvaneError.h"
 #include "core/Responsive.h"
 #include "core/StopDeadline.h"
@@ -103,19 +104,19 @@ TokenAnswer settingsFault(const QString& why) {
 
 }  // namespace
 
-TokenAnswer CurlTokenEndpoint::request(const TokenRequest& request) {
+QCoro::Task<TokenAnswer> CurlTokenEndpoint::request(const TokenRequest& request) {
     using Kind = TokenAnswer::Kind;
     const QUrl url(request.url.trimmed(), QUrl::StrictMode);
     const bool https = url.scheme() == QLatin1String("https");
     if (!url.isValid() || url.host().isEmpty() ||
         !(https ||
           (url.scheme() == QLatin1String("http") && CurlMailTransport::isLoopback(url.host())))) {
-        return settingsFault(QStringLiteral(
+        co_return settingsFault(QStringLiteral(
             "SMTPTokenUrl must be an https:// address: Korvane sends the client secret only "
             "over an encrypted connection."));
     }
     if (request.clientId.isEmpty()) {
-        return settingsFault(
+        co_return settingsFault(
             QStringLiteral("SMTPClientId is empty: the sign-in service needs "
                            "the client's id."));
     }
@@ -138,23 +139,26 @@ TokenAnswer CurlTokenEndpoint::request(const TokenRequest& request) {
     while (!exchange->done) {
         if (stop_ != nullptr && stop_->passed()) {
             exchange->abort = true;
-            return TokenAnswer::failed(
+            co_return TokenAnswer::failed(
                 Kind::Unreachable, ErrorNumber::mailTransfer(CURLE_OPERATION_TIMEDOUT),
                 QStringLiteral("Korvane is ending and the sign-in service had not answered."));
         }
         const quint64 changes = stop_ != nullptr ? stop_->changes() : 0;
-        const QDeadlineTimer forever(QDeadlineTimer::Forever);
-        waitResponsively(
+        QDeadlineTimer until(QDeadlineTimer::Forever);
+        if (stop_ != nullptr) {
+            until = stop_->capped(until);
+        }
+        co_await DoneWait(
             [&] { return exchange->done || (stop_ != nullptr && stop_->changes() != changes); },
-            stop_ != nullptr ? stop_->capped(forever) : forever);
+            until);
     }
     if (exchange->result != CURLE_OK) {
-        return TokenAnswer::failed(
+        co_return TokenAnswer::failed(
             Kind::Unreachable, ErrorNumber::mailTransfer(exchange->result),
             QStringLiteral("The sign-in service at %1 could not be reached: %2")
                 .arg(url.host(), exchange->error));
     }
-    return readTokenAnswer(exchange->status, exchange->answer);
+    co_return readTokenAnswer(exchange->status, exchange->answer);
 }
 
 }  // namespace korvane

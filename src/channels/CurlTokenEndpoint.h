@@ -9,13 +9,13 @@ namespace korvane {
 class StopDeadline;
 
 // Asks an OAuth 2.0 token endpoint over HTTPS with libcurl, on a thread of its own, while the
-// window's thread waits on the event loop. The client secret goes only over TLS (plain HTTP
+// window's thread goes on. The client secret goes only over TLS (plain HTTP
 // only to this machine); certificates are verified against the system's store or the
 // request's own CA file; no redirect is followed and the answer is read to 64 KiB at most.
 class CurlTokenEndpoint : public TokenEndpoint {
 public:
     explicit CurlTokenEndpoint(const StopDeadline* stop = nullptr) : stop_(stop) {}
-    TokenAnswer request(const TokenRequest& request) override;
+    QCoro::Task<TokenAnswer> request(const TokenRequest& request) override;
     // Requests sent so far.
     unsigned long requests() const { return requests_; }
 

@@ -59,19 +59,19 @@ void EmailSender::setTimeouts(long connectMs, long responseMs, long totalMs) {
     timeouts_.totalTimeoutMs = totalMs;
 }
 
-SendResult EmailSender::sendEmail(const MailMessage& message, const QList<SmtpServer>& servers) {
+QCoro::Task<SendResult> EmailSender::sendEmail(MailMessage message, QList<SmtpServer> servers) {
     ComposedMail mail;
     try {
         mail = composeMail(message);
     } catch (const KorvaneError& error) {
-        return SendResult{Delivery::Refused, errorLine(error)};
+        co_return SendResult{Delivery::Refused, errorLine(error)};
     }
     const qint64 start = mail.data->pos();
     const int count = std::min(int(servers.size()), 2);
     QStringList notes;
     for (int i = 0;; ++i) {
-        Tried tried =
-            sendVia(*routes_[i], servers[i], *mail.data, mail.envelopeFrom, mail.recipients);
+        Tried tried = co_await sendVia(*routes_[i], servers[i], *mail.data, mail.envelopeFrom,
+                                       mail.recipients);
         SendResult& result = tried.result;
         if (!result.note.isEmpty()) {
             notes << result.note;
@@ -89,54 +89,55 @@ SendResult EmailSender::sendEmail(const MailMessage& message, const QList<SmtpSe
             notes << QStringLiteral("The mail went through mail server %1.").arg(result.server);
         }
         result.note = notes.join(QLatin1Char('\n'));
-        return result;
+        co_return result;
     }
 }
 
-EmailSender::Tried EmailSender::sendVia(Route& route, const SmtpServer& server, QIODevice& data,
-                                        const QByteArray& from,
-                                        const QList<QByteArray>& recipients) {
+QCoro::Task<EmailSender::Tried> EmailSender::sendVia(Route& route, const SmtpServer& server,
+                                                     QIODevice& data, const QByteArray& from,
+                                                     const QList<QByteArray>& recipients) {
     if (route.signIn.backingOff(server)) {
-        return Tried{route.signIn.refusal(), true};  // no sign-in of its own
+        co_return Tried{route.signIn.refusal(), true};  // no sign-in of its own
     }
     SmtpSettings settings = timeouts_;
     static_cast<SmtpServer&>(settings) = server;
     if (settings.oauth2() && settings.userName.isEmpty()) {
-        return Tried{SendResult{Delivery::Refused,
-                                errorLine(ErrorNumber::SignInSettings,
-                                          QStringLiteral("SMTPUserName is empty: with OAuth 2.0 "
-                                                         "it names the mailbox to sign in to."))},
-                     true};
+        co_return Tried{
+            SendResult{Delivery::Refused,
+                       errorLine(ErrorNumber::SignInSettings,
+                                 QStringLiteral("SMTPUserName is empty: with OAuth 2.0 "
+                                                "it names the mailbox to sign in to."))},
+            true};
     }
-    return signInAndSend(route, settings, data, from, recipients);
+    co_return co_await signInAndSend(route, settings, data, from, recipients);
 }
 
 // A kept token the server refuses may have been revoked or expired early: one new token is
 // asked for before the refusal counts.
-EmailSender::Tried EmailSender::signInAndSend(Route& route, SmtpSettings& settings, QIODevice& data,
-                                              const QByteArray& from,
-                                              const QList<QByteArray>& recipients) {
+QCoro::Task<EmailSender::Tried> EmailSender::signInAndSend(Route& route, SmtpSettings settings,
+                                                           QIODevice& data, const QByteArray& from,
+                                                           const QList<QByteArray>& recipients) {
     const qint64 start = data.pos();
     for (bool again = settings.oauth2();; again = false) {
         bool fresh = false;
         if (settings.oauth2()) {
-            MailSignIn::Bearer bearer =
-                route.signIn.bearer(settings, settings.connectTimeoutMs, settings.totalTimeoutMs);
+            MailSignIn::Bearer bearer = co_await route.signIn.bearer(
+                settings, settings.connectTimeoutMs, settings.totalTimeoutMs);
             if (bearer.token.isEmpty()) {
                 if (!bearer.failure.passing()) {
                     route.signIn.refused(settings, bearer.failure);
                 }
-                return Tried{bearer.failure, true};
+                co_return Tried{bearer.failure, true};
             }
             settings.bearer = bearer.token;
             fresh = bearer.fresh;
         }
         try {
-            SendResult sent{Delivery::Sent, QString(),
-                            route.transport.send(settings, from, recipients, data)};
+            QString note = co_await route.transport.send(settings, from, recipients, data);
+            SendResult sent{Delivery::Sent, QString(), std::move(note)};
             sent.server = settings.name();
             route.signIn.succeeded();
-            return Tried{sent, false};
+            co_return Tried{sent, false};
         } catch (const SignInRefused& error) {
             if (again && !fresh && data.seek(start)) {
                 route.signIn.forgetToken();
@@ -144,15 +145,16 @@ EmailSender::Tried EmailSender::signInAndSend(Route& route, SmtpSettings& settin
             }
             const SendResult refused{Delivery::Unreachable, errorLine(error)};
             route.signIn.refused(settings, refused);
-            return Tried{refused, true};
+            co_return Tried{refused, true};
         } catch (const DeliveryInDoubt& error) {
-            return Tried{SendResult{Delivery::InDoubt, errorLine(error)}, false};
+            co_return Tried{SendResult{Delivery::InDoubt, errorLine(error)}, false};
         } catch (const PassingFailure& error) {
-            return Tried{SendResult{error.unreachable() ? Delivery::Unreachable : Delivery::Passing,
-                                    errorLine(error)},
-                         error.untouched()};
+            co_return Tried{
+                SendResult{error.unreachable() ? Delivery::Unreachable : Delivery::Passing,
+                           errorLine(error)},
+                error.untouched()};
         } catch (const KorvaneError& error) {
-            return Tried{SendResult{Delivery::Refused, errorLine(error)}, false};
+            co_return Tried{SendResult{Delivery::Refused, errorLine(error)}, false};
         }
     }
 }

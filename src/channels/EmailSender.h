@@ -34,9 +34,9 @@ public:
 
     // Sent when a server took the message; the failure line is for the caller to log. servers:
     // in the order they are tried, two at the most.
-    SendResult sendEmail(const MailMessage& message, const QList<SmtpServer>& servers);
-    SendResult sendEmail(const MailMessage& message, const SmtpServer& server) {
-        return sendEmail(message, QList<SmtpServer>{server});
+    QCoro::Task<SendResult> sendEmail(MailMessage message, QList<SmtpServer> servers);
+    QCoro::Task<SendResult> sendEmail(MailMessage message, const SmtpServer& server) {
+        return sendEmail(std::move(message), QList<SmtpServer>{server});
     }
     // Closes the connections kept for the next message.
     void endSession();
@@ -54,10 +54,10 @@ private:
         SendResult result;
         bool untouched = false;  // the server took nothing of it: another may
     };
-    Tried sendVia(Route& route, const SmtpServer& server, QIODevice& data, const QByteArray& from,
-                  const QList<QByteArray>& recipients);
-    Tried signInAndSend(Route& route, SmtpSettings& settings, QIODevice& data,
-                        const QByteArray& from, const QList<QByteArray>& recipients);
+    QCoro::Task<Tried> sendVia(Route& route, const SmtpServer& server, QIODevice& data,
+                               const QByteArray& from, const QList<QByteArray>& recipients);
+    QCoro::Task<Tried> signInAndSend(Route& route, SmtpSettings settings, QIODevice& data,
+                                     const QByteArray& from, const QList<QByteArray>& recipients);
 
     std::unique_ptr<MailTransport> ownSecond_;
     std::unique_ptr<TokenEndpoint> ownTokens_;

@@ -40,28 +40,28 @@ QString MailSignIn::signIn(const SmtpServer& server) {
         .join(QChar(0));
 }
 
-MailSignIn::Bearer MailSignIn::bearer(const SmtpServer& given, long connectTimeoutMs,
-                                      long totalTimeoutMs) {
+QCoro::Task<MailSignIn::Bearer> MailSignIn::bearer(SmtpServer given, long connectTimeoutMs,
+                                                   long totalTimeoutMs) {
     SmtpServer server = given;
     if (!rotatedFrom_.isEmpty() && server.refreshToken == rotatedFrom_) {
         server.refreshToken = rotatedTo_;  // until the stored setting reads the new one
     }
     const QString account = MailSignIn::account(server);
     if (!token_.isEmpty() && account == tokenFor_ && nowMs() < tokenUntilMs_) {
-        return Bearer{token_, false, {}};
+        co_return Bearer{token_, false, {}};
     }
     token_.clear();
     const TokenRequest request{server.tokenUrl,     server.clientId, server.clientSecret,
                                server.refreshToken, server.scope,    server.caFile,
                                connectTimeoutMs,    totalTimeoutMs};
-    const TokenAnswer answer = endpoint_.request(request);
+    const TokenAnswer answer = co_await endpoint_.request(request);
     if (answer.kind != TokenAnswer::Kind::Issued) {
         Bearer none;
         none.failure =
             SendResult{answer.kind == TokenAnswer::Kind::Unreachable ? Delivery::Unreachable
                                                                      : Delivery::AccountRefused,
                        errorLine(answer.number, answer.failure)};
-        return none;
+        co_return none;
     }
     const qint64 life = answer.expiresInS > 0 ? answer.expiresInS : kAssumedLifeS;
     const qint64 usable = life > 2 * kTokenMarginS ? life - kTokenMarginS : life / 2;
@@ -76,7 +76,7 @@ MailSignIn::Bearer MailSignIn::bearer(const SmtpServer& given, long connectTimeo
         }
     }
     tokenFor_ = MailSignIn::account(server);
-    return Bearer{token_, true, {}};
+    co_return Bearer{token_, true, {}};
 }
 
 }  // namespace korvane

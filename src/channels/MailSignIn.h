@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QCoro/QCoroTask>
 #include <QString>
 #include <functional>
 
@@ -37,7 +38,7 @@ public:
         SendResult failure;  // why none could be had
     };
     // The access token for the server's account: the kept one while good, else a new one.
-    Bearer bearer(const SmtpServer& server, long connectTimeoutMs, long totalTimeoutMs);
+    QCoro::Task<Bearer> bearer(SmtpServer server, long connectTimeoutMs, long totalTimeoutMs);
     // The server refused the token: the next bearer() asks for a new one.
     void forgetToken() { token_.clear(); }
 

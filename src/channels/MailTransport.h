@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QCoro/QCoroTask>
 #include <QIODevice>
 #include <QList>
 #include <QString>
@@ -34,8 +35,8 @@ public:
     virtual ~MailTransport();
     // data: the message from its current position to its end, read as it is sent. Returns a
     // line worth logging about how it went ("" mostly).
-    virtual QString send(const SmtpSettings& settings, const QByteArray& envelopeFrom,
-                         const QList<QByteArray>& recipients, QIODevice& data) = 0;
+    virtual QCoro::Task<QString> send(const SmtpSettings& settings, const QByteArray& envelopeFrom,
+                                      const QList<QByteArray>& recipients, QIODevice& data) = 0;
     // Closes the connection that sends keep open for the next message.
     virtual void endSession() {}
 };

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QCoro/QCoroTask>
 #include <QString>
 #include <QtGlobal>
 
@@ -52,7 +53,7 @@ TokenAnswer readTokenAnswer(long httpStatus, const QByteArray& body);
 class TokenEndpoint {
 public:
     virtual ~TokenEndpoint();
-    virtual TokenAnswer request(const TokenRequest& request) = 0;
+    virtual QCoro::Task<TokenAnswer> request(const TokenRequest& request) = 0;
 };
 
 }  // namespace korvane

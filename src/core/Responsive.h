@@ -1,7 +1,9 @@
 #pragma once
 
+#include <QCoro/QCoroTask>
 #include <QDeadlineTimer>
 #include <atomic>
+#include <exception>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -36,6 +38,34 @@ Result onOwnThread(std::function<Result()> job) {
     waitResponsively([&answer] { return answer->done.load(); },
                      QDeadlineTimer(QDeadlineTimer::Forever));
     return std::move(*answer->result);
+}
+
+namespace detail {
+template <typename T>
+QCoro::Task<> settleInto(QCoro::Task<T>& task, std::optional<T>& result,
+                         std::exception_ptr& failure, bool& done) {
+    try {
+        result.emplace(co_await task);
+    } catch (...) {
+        failure = std::current_exception();
+    }
+    done = true;
+}
+}  // namespace detail
+
+// Waits in place for a coroutine's result, or its exception, while the event loop runs: for
+// a test button, whose window is modal meanwhile, and for tests.
+template <typename T>
+T waitInPlace(QCoro::Task<T> task) {
+    std::optional<T> result;
+    std::exception_ptr failure;
+    bool done = false;
+    detail::settleInto(task, result, failure, done);
+    waitResponsively([&done] { return done; }, QDeadlineTimer(QDeadlineTimer::Forever));
+    if (failure) {
+        std::rethrow_exception(failure);
+    }
+    return std::move(*result);
 }
 
 }  // namespace korvane

@@ -35,7 +35,7 @@ DispatchCycle::DispatchCycle(CycleControl& control, Parts parts, ProcessView& wi
       receipts_(parts.receipts),
       replies_(parts.replies) {}
 
-void DispatchCycle::run() {
+QCoro::Task<> DispatchCycle::run() {
     receipts_.cycleRunning(true);
     replies_.cycleRunning(true);
     struct CycleOver {
@@ -54,7 +54,7 @@ void DispatchCycle::run() {
         if (!control_.ValidateConfiguration()) {
             control_.cmdStop_Click();
             window_.showConfigurationModal();
-            return;
+            co_return;
         }
         control_.setTimer1(false);
         window_.setStatusText(QStringLiteral("Processing..."));
@@ -64,9 +64,9 @@ void DispatchCycle::run() {
             store.reset();
             shortIdleEnding();
             ended(took, false);
-            return;
+            co_return;
         }
-        sendWaitingRows(*store);
+        co_await sendWaitingRows(*store);
         endSessions();
         store.reset();
         control_.setTimer1(!control_.StopRequested());
@@ -75,7 +75,7 @@ void DispatchCycle::run() {
         log(QStringLiteral("\r\n"));
         window_.setStatusText(kIdle);
         ended(took, true);
-        return;
+        co_return;
     } catch (const DatabaseUnanswered& error) {
         counters_.databaseGivenUp = true;
         failure = errorLine(error);
@@ -128,7 +128,7 @@ bool DispatchCycle::connect(MessageStore& store) {
     return true;
 }
 
-void DispatchCycle::sendWaitingRows(MessageStore& store) {
+QCoro::Task<> DispatchCycle::sendWaitingRows(MessageStore& store) {
     std::vector<TableRow> page = store.nextPage(kPageRows);
     const QVariant oldest =
         page.empty() ? QVariant() : page.front().asRead(MessageTable::Column::RecId);
@@ -143,7 +143,7 @@ void DispatchCycle::sendWaitingRows(MessageStore& store) {
         log(QStringLiteral("No message exists to be sent."));
         receipts_.writeThrough(store);
         replies_.writeThrough(store);
-        return;
+        co_return;
     }
     rows_ = std::make_unique<RowPipeline>(
         store,
@@ -151,7 +151,7 @@ void DispatchCycle::sendWaitingRows(MessageStore& store) {
                              &replies_},
         rowsOut_);
     while (!page.empty()) {
-        rows_->serve(page);
+        co_await rows_->serve(page);
         if (control_.StopRequested()) {
             break;  // the rows in flight still finish and are saved
         }

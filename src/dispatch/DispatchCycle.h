@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QCoro/QCoroTask>
 #include <QElapsedTimer>
 #include <QString>
 #include <algorithm>
@@ -47,7 +48,8 @@ public:
 
     DispatchCycle(CycleControl& control, Parts parts, ProcessView& window);
 
-    void run();
+    // Ends when the cycle has; a mail on its way suspends it, and the event loop goes on.
+    QCoro::Task<> run();
 
     // A claim older than this is reported once per run: its instance stopped mid-send.
     static constexpr int kClaimAgeS = 15 * 60;
@@ -67,7 +69,7 @@ public:
 
 private:
     bool connect(MessageStore& store);
-    void sendWaitingRows(MessageStore& store);
+    QCoro::Task<> sendWaitingRows(MessageStore& store);
     void reportOldClaims(MessageStore& store);
     void finishAfterError();
     // Counts a cycle that went as far as connecting; reachedTable: it read the table.

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QCoro/QCoroTask>
 #include <QList>
 
 #include "core/Messages.h"
@@ -13,7 +14,8 @@ public:
     virtual ~EmailChannel() = default;
     // Sent when a server took the message; the failure line is for the caller to log. servers:
     // in the order they are tried, the next only when the one before took nothing of it.
-    virtual SendResult sendEmail(const MailMessage& message, const QList<SmtpServer>& servers) = 0;
+    virtual QCoro::Task<SendResult> sendEmail(const MailMessage& message,
+                                              const QList<SmtpServer>& servers) = 0;
     // Closes the connection; the next message opens one.
     virtual void endSession() = 0;
     // A sign-in refused before is tried again at once (Start, Test Email).

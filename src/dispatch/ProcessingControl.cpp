@@ -39,7 +39,7 @@ void ProcessingControl::cmdStart_Click() {
     }
     setTimer1(true);
     // Start pressed right after Stop, while the stopped cycle still finishes its row: that
-    // cycle carries on as the running one instead of a second cycle inside its waits.
+    // cycle carries on as the running one.
     if (!cycleRunning_) {
         Timer1_Timer();
     }
@@ -83,7 +83,11 @@ void ProcessingControl::Timer1_Timer() {
         return;
     }
     cycleRunning_ = true;
-    cycle_.run();
+    runCycle();  // goes on by itself while it waits
+}
+
+QCoro::Task<> ProcessingControl::runCycle() {
+    co_await cycle_.run();
     cycleRunning_ = false;
     if (!started_) {
         window_.setConfigurationAvailable(true);

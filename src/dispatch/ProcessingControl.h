@@ -18,13 +18,13 @@ public:
 
     ProcessingControl(DispatchCycle::Parts parts, ProcessView& window);
 
-    // The Start action; returns when its first cycle has ended. Raises, with the controls
-    // back in the idle state, when the log cannot be written.
+    // The Start action; its first cycle begins at once and ends with cycleEnded. Raises, with
+    // the controls back in the idle state, when the log cannot be written.
     void cmdStart_Click();
     // The Stop action; a running cycle finishes its row first.
     void cmdStop_Click() override;
     bool ValidateConfiguration() override;
-    // One dispatch cycle; never nested inside another.
+    // Begins a dispatch cycle unless one is running; cycleEnded tells when it has ended.
     void Timer1_Timer();
 
     // Rows out at once in a cycle.
@@ -47,6 +47,8 @@ Q_SIGNALS:
     void cycleEnded();
 
 private:
+    QCoro::Task<> runCycle();
+
     const RunConfiguration& config_;
     ActivityLog& log_;
     ProcessView& window_;

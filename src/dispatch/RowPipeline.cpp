@@ -56,7 +56,7 @@ RowPipeline::~RowPipeline() {
     store_.setWhileWaiting({});
 }
 
-void RowPipeline::serve(std::vector<TableRow>& page) {
+QCoro::Task<> RowPipeline::serve(std::vector<TableRow>& page) {
     size_t next = 0;
     while (next < page.size() && !c_.control.StopRequested()) {
         // What is done is saved first: the answers that come in meanwhile free their places
@@ -85,7 +85,7 @@ void RowPipeline::serve(std::vector<TableRow>& page) {
         handOver();
         if (other != nullptr && other->kind == Kind::EmailReady) {
             handOverAll();
-            sendEmail(*other);
+            co_await sendEmail(*other);
         }
         if (taken >= 1 && 2 * taken >= batch.size() && next < page.size()) {
             // Most of the batch was taken: another instance works its way through the same
@@ -256,16 +256,16 @@ size_t RowPipeline::claimSms(const std::vector<PendingRow*>& batch) {
     return taken;
 }
 
-void RowPipeline::sendEmail(PendingRow& pending) {
+QCoro::Task<> RowPipeline::sendEmail(PendingRow& pending) {
     if (c_.control.StopRequested()) {
         pending.kind = Kind::Nothing;
         note(pending, waitsLine(pending.id));
-        return;
+        co_return;
     }
     if (mailDown_) {
         pending.kind = Kind::Nothing;
         note(pending, waitsLine(pending.id, kMailDown));
-        return;
+        co_return;
     }
     ++c_.counters.claimAttempts;
     const Committed step = commit({pending.row});
@@ -276,12 +276,12 @@ void RowPipeline::sendEmail(PendingRow& pending) {
         reports_.write(pending, claim);
         pending.kind = Kind::Nothing;
         c_.counters.count(Counters::Email, Counters::Skipped, c_.clock.now().date());
-        return;
+        co_return;
     }
     pending.claimed = true;
     note(pending, QStringLiteral("Sending message via Email."));
     const QList<SmtpServer> servers = c_.config.mailServers();
-    const SendResult result = c_.email.sendEmail(pending.mail, servers);
+    const SendResult result = co_await c_.email.sendEmail(pending.mail, servers);
     if (result.delivery == Delivery::Sent && servers.size() > 1) {
         ++c_.counters.mailsByServer[result.server];
     }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QCoro/QCoroTask>
 #include <QElapsedTimer>
 #include <deque>
 #include <vector>
@@ -46,7 +47,7 @@ public:
     RowPipeline& operator=(const RowPipeline&) = delete;
 
     // Serves the rows of a page in order, until the page ends or Stop is pressed.
-    void serve(std::vector<TableRow>& page);
+    QCoro::Task<> serve(std::vector<TableRow>& page);
     // Waits for every row still out and saves it.
     void drain();
     // After an error: every row still out is finished as far as it goes, and one whose save
@@ -68,7 +69,7 @@ private:
     }
     PendingRow& start(TableRow row);
     size_t claimSms(const std::vector<PendingRow*>& batch);
-    void sendEmail(PendingRow& pending);
+    QCoro::Task<> sendEmail(PendingRow& pending);
     bool claim(PendingRow& pending);
     struct Committed : MessageStore::Step {
         std::optional<KorvaneError> failure;

@@ -1,5 +1,6 @@
 #include <QtTest>
 
+#include "support/CycleWait.h"
 #include "support/GatewayRig.h"
 
 using namespace korvane;
@@ -14,6 +15,7 @@ private Q_SLOTS:
     void sessionKeptAcrossCycles() {
         Rig rig;
         rig.control.cmdStart_Click();  // the first cycle: nothing waits, no bind
+        test::untilCycleEnds(rig.control);
         QCOMPARE(rig.gateway.binds(), 0);
         for (int cycle = 0; cycle < 3; ++cycle) {
             for (int id : rig.cycleWith(4)) {
@@ -29,6 +31,7 @@ private Q_SLOTS:
         rig.control.cmdStop_Click();
         QCOMPARE(rig.gateway.unbinds(), 1);
         rig.control.cmdStart_Click();
+        test::untilCycleEnds(rig.control);
         rig.cycleWith(1);
         QCOMPARE(rig.gateway.binds(), 2);
     }
@@ -38,6 +41,7 @@ private Q_SLOTS:
     void silentGatewayIsDropped() {
         Rig rig;
         rig.control.cmdStart_Click();
+        test::untilCycleEnds(rig.control);
         rig.cycleWith(2);
         rig.gateway.setAnswerEnquireLink(false);
         QTRY_VERIFY_WITH_TIMEOUT(rig.sender.linkCounts().keepAlive.unanswered == 1, 2000);
@@ -54,6 +58,7 @@ private Q_SLOTS:
         Rig rig;
         rig.gateway.setBindStatus(smpp::Status::InvalidPassword);
         rig.control.cmdStart_Click();
+        test::untilCycleEnds(rig.control);
         const QList<int> first = rig.cycleWith(10);
         QCOMPARE(rig.gateway.binds(), 1);
         for (int id : first) {
@@ -70,6 +75,7 @@ private Q_SLOTS:
         rig.gateway.setBindStatus(0);
         rig.control.cmdStop_Click();
         rig.control.cmdStart_Click();  // Start forgets the back-off
+        test::untilCycleEnds(rig.control);
         const QList<int> last = rig.cycleWith(2);
         QCOMPARE(rig.gateway.binds(), 3);
         QCOMPARE(rig.table.status(last.last()), QStringLiteral("Message Is Sent Via SMS."));
@@ -80,6 +86,7 @@ private Q_SLOTS:
     void idleHourBindsOnce() {
         Rig rig(5);
         rig.control.cmdStart_Click();
+        test::untilCycleEnds(rig.control);
         rig.cycleWith(1);
         QTRY_VERIFY_WITH_TIMEOUT(rig.gateway.enquireLinks() >= 120, 20000);
         QCOMPARE(rig.gateway.binds(), 1);

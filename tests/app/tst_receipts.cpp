@@ -2,6 +2,7 @@
 
 #include "channels/DeliverSm.h"
 #include "dispatch/SentIds.h"
+#include "support/CycleWait.h"
 #include "support/GatewayRig.h"
 
 using namespace korvane;
@@ -19,6 +20,7 @@ struct ReceiptRig : test::GatewayRig {
     explicit ReceiptRig(int answerMs = 5000, bool columns = true) : GatewayRig(40, answerMs) {
         table.optional.receipts = columns;
         control.cmdStart_Click();
+        test::untilCycleEnds(control);
     }
     // Sends one row whose parts the gateway answers with these ids.
     int sendOne(const QList<QByteArray>& ids, const QString& text = QStringLiteral("hi")) {
@@ -345,6 +347,7 @@ private Q_SLOTS:
         rig.table.optional.receipts = true;
         rig.gateway.refuseTransceiver(smpp::Status::InvalidCommandId, nack);
         rig.control.cmdStart_Click();
+        test::untilCycleEnds(rig.control);
         for (int cycle = 0; cycle < 2; ++cycle) {
             QCOMPARE(rig.table.status(rig.cycleWith(1).front()), kSent);
         }

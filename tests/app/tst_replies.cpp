@@ -1,6 +1,7 @@
 #include <QtTest>
 
 #include "channels/SmsEncoding.h"
+#include "support/CycleWait.h"
 #include "support/GatewayRig.h"
 
 using namespace korvane;
@@ -66,6 +67,7 @@ struct ReplyRig : test::GatewayRig {
         table.optional.replies = replies;
         table.optional.receipts = receipts;
         control.cmdStart_Click();
+        test::untilCycleEnds(control);
     }
     // Delivers each and waits for that many answers; the answers, in order.
     std::vector<quint32> deliver(const std::vector<Mo>& messages) {
@@ -227,9 +229,11 @@ private Q_SLOTS:
         const size_t before = rig.gateway.deliverAnswers().size();
         rig.clock.set(rig.clock.now().addSecs(9 * 60));
         rig.control.Timer1_Timer();
+        test::untilCycleEnds(rig.control);
         QCOMPARE(rig.table.received.size(), size_t(0));
         rig.clock.set(rig.clock.now().addSecs(60));
         rig.control.Timer1_Timer();
+        test::untilCycleEnds(rig.control);
         QVERIFY(QTest::qWaitFor([&] { return rig.gateway.deliverAnswers().size() == before + 2; },
                                 8000));
         QCOMPARE(rig.texts(), QStringList{QStringLiteral("first [part 2 of 3 missing] last")});

@@ -10,6 +10,7 @@
 #include "channels/MailComposer.h"
 #include "core/ActivityLog.h"
 #include "core/KorvaneError.h"
+#include "core/Responsive.h"
 #include "support/ClosedPort.h"
 #include "support/FakeClock.h"
 #include "support/ReceivedMessages.h"
@@ -104,7 +105,7 @@ class EmailTest : public QObject {
         message.subject = subject;
         message.body = body;
         const SendResult result =
-            sender.sendEmail(message, SmtpServer{server, port, user, password});
+            waitInPlace(sender.sendEmail(message, SmtpServer{server, port, user, password}));
         if (!result.failure.isEmpty()) {
             log_.WriteLog(result.failure, true, show);
         }
@@ -277,7 +278,7 @@ private Q_SLOTS:
         message.body = QStringLiteral("body");
         EmailSender sender(transport_);
         for (int n = 0; n < 3; ++n) {
-            const SendResult sent = sender.sendEmail(message, account);
+            const SendResult sent = waitInPlace(sender.sendEmail(message, account));
             QVERIFY2(sent.delivery == Delivery::Sent, qPrintable(sent.failure));
         }
         sender.endSession();
@@ -286,7 +287,7 @@ private Q_SLOTS:
 
         SmtpServer wrong = account;
         wrong.clientSecret = QStringLiteral("not-the-secret");
-        const SendResult refused = sender.sendEmail(message, wrong);
+        const SendResult refused = waitInPlace(sender.sendEmail(message, wrong));
         QCOMPARE(int(refused.delivery), int(Delivery::AccountRefused));
         QCOMPARE(refused.failure,
                  QStringLiteral("Error Occurred: 2004 --> The sign-in service refused Korvane's "
@@ -294,12 +295,12 @@ private Q_SLOTS:
                                 "provided.)"));
         SmtpServer untrusted = account;
         untrusted.caFile.clear();  // the system's store does not know the run's CA
-        const SendResult unverified = sender.sendEmail(message, untrusted);
+        const SendResult unverified = waitInPlace(sender.sendEmail(message, untrusted));
         QVERIFY2(unverified.passing() && unverified.failure.contains(QStringLiteral("certificate")),
                  qPrintable(unverified.failure));
         SmtpServer password{account.server, account.port, account.userName,
                             QStringLiteral("a-password")};
-        const SendResult byPassword = sender.sendEmail(message, password);
+        const SendResult byPassword = waitInPlace(sender.sendEmail(message, password));
         QVERIFY2(byPassword.failure.startsWith(QStringLiteral("Error Occurred: 2167 --> ")),
                  qPrintable(byPassword.failure));
         for (const SendResult& result : {refused, unverified, byPassword}) {

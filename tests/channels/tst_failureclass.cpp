@@ -3,6 +3,7 @@
 #include "channels/CurlMailTransport.h"
 #include "channels/EmailSender.h"
 #include "channels/SmsSender.h"
+#include "core/Responsive.h"
 #include "support/ClosedPort.h"
 #include "support/DeliveryNames.h"
 #include "support/ScriptedGateway.h"
@@ -17,15 +18,15 @@ namespace {
 using test::closedPort;
 
 SendResult sendOne(EmailSender& sender, const QString& port) {
-    return sender.sendEmail(MailMessage{QStringLiteral("a@x.test"),
-                                        QStringLiteral("b@x.test"),
-                                        {},
-                                        {},
-                                        {},
-                                        QStringLiteral("subject"),
-                                        QStringLiteral("body"),
-                                        QDateTime()},
-                            SmtpServer{QStringLiteral("127.0.0.1"), port, {}, {}});
+    return waitInPlace(sender.sendEmail(MailMessage{QStringLiteral("a@x.test"),
+                                                    QStringLiteral("b@x.test"),
+                                                    {},
+                                                    {},
+                                                    {},
+                                                    QStringLiteral("subject"),
+                                                    QStringLiteral("body"),
+                                                    QDateTime()},
+                                        SmtpServer{QStringLiteral("127.0.0.1"), port, {}, {}}));
 }
 
 }  // namespace

@@ -7,9 +7,11 @@
 #include "core/ActivityLog.h"
 #include "core/KorvaneError.h"
 #include "core/Messages.h"
+#include "core/Responsive.h"
 #include "core/RunConfiguration.h"
 #include "core/StopDeadline.h"
 #include "dispatch/ProcessingControl.h"
+#include "support/CycleWait.h"
 #include "support/FakeChannels.h"
 #include "support/FakeClock.h"
 #include "support/FakeTable.h"
@@ -49,9 +51,9 @@ Attempt send(CurlMailTransport& transport, const ScriptedMailServer& server, int
     QBuffer data(&bytes);
     data.open(QIODevice::ReadOnly);
     try {
-        return Attempt{
-            Delivery::Sent, QString(),
-            transport.send(settings, "korvane@example.org", {"someone@example.org"}, data)};
+        return Attempt{Delivery::Sent, QString(),
+                       waitInPlace(transport.send(settings, "korvane@example.org",
+                                                  {"someone@example.org"}, data))};
     } catch (const DeliveryInDoubt& error) {
         return Attempt{Delivery::InDoubt, errorLine(error), QString()};
     } catch (const KorvaneError& error) {
@@ -212,6 +214,7 @@ private Q_SLOTS:
             paneWhenStopped = view.pane.split(QStringLiteral("\r\n"));
         });
         control.cmdStart_Click();
+        test::untilCycleEnds(control);
         QVERIFY(paneWhenStopped.contains(QStringLiteral("Process Stopped...")));
         QVERIFY(!paneWhenStopped.join(QLatin1Char(' ')).contains(QStringLiteral("may have been")));
         QCOMPARE(window.controls.last(), false);

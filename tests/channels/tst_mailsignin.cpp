@@ -5,9 +5,11 @@
 #include "channels/CurlTokenEndpoint.h"
 #include "channels/EmailSender.h"
 #include "core/ActivityLog.h"
+#include "core/Responsive.h"
 #include "core/RunConfiguration.h"
 #include "dispatch/ProcessingControl.h"
 #include "support/ClosedPort.h"
+#include "support/CycleWait.h"
 #include "support/FakeChannels.h"
 #include "support/FakeClock.h"
 #include "support/FakeTable.h"
@@ -112,8 +114,8 @@ private Q_SLOTS:
         server.requireSignIn(bearers([](const QByteArray& token) { return token == "token-1"; }));
         Rig rig;
         for (int n = 1; n <= 6; ++n) {
-            const SendResult result =
-                rig.sender.sendEmail(mail(n), oauthServer(server, endpoint, refreshToken));
+            const SendResult result = waitInPlace(
+                rig.sender.sendEmail(mail(n), oauthServer(server, endpoint, refreshToken)));
             QVERIFY2(result.delivery == Delivery::Sent, qPrintable(result.failure));
             if (n == 3) {
                 rig.endCycle();
@@ -137,18 +139,21 @@ private Q_SLOTS:
         server.requireSignIn(bearers([&](const QByteArray& token) { return token != revoked; }));
         Rig rig;
         const SmtpServer account = oauthServer(server, endpoint);
-        QCOMPARE(int(rig.sender.sendEmail(mail(1), account).delivery), int(Delivery::Sent));
+        QCOMPARE(int(waitInPlace(rig.sender.sendEmail(mail(1), account)).delivery),
+                 int(Delivery::Sent));
         rig.endCycle();
         rig.later(539 * 1000);  // 61 s left: still good
-        QCOMPARE(int(rig.sender.sendEmail(mail(2), account).delivery), int(Delivery::Sent));
+        QCOMPARE(int(waitInPlace(rig.sender.sendEmail(mail(2), account)).delivery),
+                 int(Delivery::Sent));
         QCOMPARE(endpoint.forms().size(), 1);
         rig.endCycle();
         rig.later(2 * 1000);  // 59 s left
-        QCOMPARE(int(rig.sender.sendEmail(mail(3), account).delivery), int(Delivery::Sent));
+        QCOMPARE(int(waitInPlace(rig.sender.sendEmail(mail(3), account)).delivery),
+                 int(Delivery::Sent));
         QCOMPARE(endpoint.forms().size(), 2);
         rig.endCycle();
         revoked = "token-2";
-        const SendResult replaced = rig.sender.sendEmail(mail(4), account);
+        const SendResult replaced = waitInPlace(rig.sender.sendEmail(mail(4), account));
         QVERIFY2(replaced.delivery == Delivery::Sent, qPrintable(replaced.failure));
         QCOMPARE(endpoint.forms().size(), 3);
         QCOMPARE(server.received().size(), size_t(4));
@@ -201,20 +206,21 @@ private Q_SLOTS:
             QCOMPARE(result.failure, line);
             QVERIFY(!result.failure.contains(kSecret));
         };
-        refusedAsBefore(rig.sender.sendEmail(mail(1), account));
+        refusedAsBefore(waitInPlace(rig.sender.sendEmail(mail(1), account)));
         int expected = 1;
         QCOMPARE(attempts(), expected);
         for (const qint64 stepMs : {1000, 2000, 4000, 8000, 16000, 32000, 60000, 60000}) {
             rig.endCycle();
             rig.later(stepMs - 1);
-            refusedAsBefore(rig.sender.sendEmail(mail(2), account));  // no attempt of its own
+            refusedAsBefore(
+                waitInPlace(rig.sender.sendEmail(mail(2), account)));  // no attempt of its own
             QCOMPARE(attempts(), expected);
             rig.later(1);
-            refusedAsBefore(rig.sender.sendEmail(mail(3), account));
+            refusedAsBefore(waitInPlace(rig.sender.sendEmail(mail(3), account)));
             QCOMPARE(attempts(), ++expected);
         }
         rig.sender.retryNow();
-        refusedAsBefore(rig.sender.sendEmail(mail(4), account));
+        refusedAsBefore(waitInPlace(rig.sender.sendEmail(mail(4), account)));
         QCOMPARE(attempts(), ++expected);
         QVERIFY(server.received().empty());
     }
@@ -274,7 +280,7 @@ private Q_SLOTS:
             primary.tokenUrl = QStringLiteral("http://127.0.0.1:%1/token").arg(closedPort());
         }
         const SmtpServer backup{QStringLiteral("127.0.0.1"), two.port(), QString(), QString()};
-        const SendResult result = rig.sender.sendEmail(mail(1), {primary, backup});
+        const SendResult result = waitInPlace(rig.sender.sendEmail(mail(1), {primary, backup}));
         QCOMPARE(int(result.delivery), delivery);
         QCOMPARE(two.received().size(), size_t(second ? 1 : 0));
         if (second) {
@@ -334,6 +340,7 @@ private Q_SLOTS:
         ProcessingControl& control = processing.control;
         control.setStoreFactory([&table] { return std::make_unique<test::FakeStore>(table); });
         control.cmdStart_Click();
+        test::untilCycleEnds(control);
         control.cmdStop_Click();
         QCOMPARE(server.signIns(), 1);
         QCOMPARE(table.status(1), retries ? QStringLiteral("Message Will Be Sent Again Later.")

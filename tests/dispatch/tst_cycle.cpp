@@ -2,6 +2,7 @@
 #include <QtTest>
 
 #include "support/CycleRig.h"
+#include "support/CycleWait.h"
 
 using namespace korvane;
 using test::FakeTable;
@@ -307,6 +308,7 @@ private Q_SLOTS:
             }
         };
         rig.control.cmdStart_Click();
+        test::untilCycleEnds(rig.control);
         QCOMPARE(rig.sms.sent, list({"+441:hi", "+442:hi"}));
         // Row 3 was claimed with them but never handed over: given back as it was read.
         QCOMPARE(rig.table.transactions, list({"claim 1 2 3", "release 3", "save 1 2"}));
@@ -338,6 +340,7 @@ private Q_SLOTS:
             }
         };
         rig.control.cmdStart_Click();
+        test::untilCycleEnds(rig.control);
         QCOMPARE(rig.sms.sent, list({"+441:hi", "+442:hi", "+443:hi"}));
         QCOMPARE(rig.table.transactions,
                  list({"claim 1 2", "claim 3 4", "release 4", "save 1 2 3"}));
@@ -470,6 +473,7 @@ private Q_SLOTS:
             }
         };
         rig.control.cmdStart_Click();
+        test::untilCycleEnds(rig.control);
         const QStringList lines = rig.lines();
         QCOMPARE(lines.count(QStringLiteral("Process Started.")), 1);
         QCOMPARE(lines.filter(QStringLiteral("Processing message")).size(), 3);
@@ -504,6 +508,7 @@ private Q_SLOTS:
             bool timerOffWhileOpen = false;
             rig.window.onConfiguration = [&] { timerOffWhileOpen = !rig.control.isTimer1On(); };
             rig.control.cmdStart_Click();
+            test::untilCycleEnds(rig.control);
             QCOMPARE(rig.lines(), (QStringList{QStringLiteral("Starting Process..."),
                                                QStringLiteral("Process Started."), c.message,
                                                QStringLiteral("Process Stopped..."),

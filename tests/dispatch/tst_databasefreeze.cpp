@@ -7,6 +7,7 @@
 #include "core/StopDeadline.h"
 #include "dispatch/BackgroundStore.h"
 #include "support/CycleRig.h"
+#include "support/CycleWait.h"
 
 using namespace korvane;
 using test::FakeTable;

@@ -17,6 +17,7 @@
 #include "dispatch/ProcessView.h"
 #include "dispatch/ProcessingControl.h"
 #include "support/ClosedPort.h"
+#include "support/CycleWait.h"
 #include "support/FakeClock.h"
 #include "support/FakeWindow.h"
 #include "support/Processing.h"
@@ -188,6 +189,7 @@ private Q_SLOTS:
 
             Rig rig(db);
             rig.control.cmdStart_Click();
+            test::untilCycleEnds(rig.control);
             QVERIFY(rig.control.isTimer1On());
             QCOMPARE(rig.window.statuses,
                      (QStringList{QStringLiteral("Processing..."), QStringLiteral("Idle...")}));
@@ -242,6 +244,7 @@ private Q_SLOTS:
             }
             Rig rig(db);
             rig.control.cmdStart_Click();
+            test::untilCycleEnds(rig.control);
             const QString columns = QStringLiteral("SmscMessageId, DeliveryStatus, DeliveredDate");
             if (!QTest::qWaitFor(
                     [&] { return db.count(QStringLiteral("DeliveryStatus IS NULL")) == 0; },
@@ -292,6 +295,7 @@ private Q_SLOTS:
             db.insert(sms(2, QStringLiteral("Tell me more"), QStringLiteral("+447700904443")));
             Rig rig(db);
             rig.control.cmdStart_Click();
+            test::untilCycleEnds(rig.control);
             const QString table = QStringLiteral("tblReceivedMessages");
             const QString columns = QStringLiteral(
                 "MobileNo, Recipient, MessageText, Parts, ReceivedDate, ProcessStatus");
@@ -353,6 +357,7 @@ private Q_SLOTS:
             }
             Rig rig(db);
             rig.control.cmdStart_Click();
+            test::untilCycleEnds(rig.control);
             for (int id = 1; id <= 3; ++id) {
                 expectOutcome(db, id, QStringLiteral("Y"), "Message Is Sent Via SMS.");
             }
@@ -403,6 +408,7 @@ private Q_SLOTS:
                            {QStringLiteral("Attempts"), 1}}));
             SmsPeer peer;
             rig.control.cmdStart_Click();
+            test::untilCycleEnds(rig.control);
             QCOMPARE(db.outcome(1)[QStringLiteral("processstatus")].toString(), QString());
             expectOutcome(db, 2, QStringLiteral("Y"), "Message Is Sent Via SMS.");
             expectOutcome(db, 3, QStringLiteral("N"), "Message Expired Before Sending.");
@@ -419,6 +425,7 @@ private Q_SLOTS:
             db.insert(row(7, QStringLiteral("+4407"), {}));
             rig.config.cellPort = test::closedPort();
             rig.control.cmdStart_Click();
+            test::untilCycleEnds(rig.control);
             const QVariantMap put =
                 db.read(7, QStringLiteral("ProcessStatus, Attempts, NextAttemptAt"));
             QCOMPARE(put[QStringLiteral("processstatus")].toString(), later);
@@ -441,7 +448,10 @@ private Q_SLOTS:
             db.insert(sms(2, QStringLiteral("second"), second));
         };
         auto cycles = [](Rig& rig, int count) {
-            for (int i = 0; i < count; ++i) rig.control.Timer1_Timer();
+            for (int i = 0; i < count; ++i) {
+                rig.control.Timer1_Timer();
+                test::untilCycleEnds(rig.control);
+            }
         };
 
         {  // The save is refused (a producer's constraint).
@@ -477,6 +487,7 @@ private Q_SLOTS:
                 }
             };
             rig.control.Timer1_Timer();
+            test::untilCycleEnds(rig.control);
             QVERIFY(broken);
             QCOMPARE(statusOf(db, 1), sent);  // saved although its log lines were lost
             QCOMPARE(statusOf(db, 2), sent);  // it was out too: finished on the error path
@@ -505,6 +516,7 @@ private Q_SLOTS:
                 }
             };
             rig.control.Timer1_Timer();
+            test::untilCycleEnds(rig.control);
             QVERIFY(cut);
             QVERIFY(rig.newLines().filter(QStringLiteral("Error Occurred: -2147467259")).size() >=
                     1);
@@ -581,6 +593,7 @@ private Q_SLOTS:
             instances << QThread::create([&db, &handled, i] {
                 Rig rig(db);
                 rig.control.Timer1_Timer();
+                test::untilCycleEnds(rig.control);
                 handled[i] = static_cast<int>(
                     rig.logLines().filter(QStringLiteral("Message is sent via SMS")).size());
             });
@@ -595,6 +608,7 @@ private Q_SLOTS:
         // cycle, which serves them.
         Rig next(db);
         next.control.Timer1_Timer();
+        test::untilCycleEnds(next.control);
         const int later = static_cast<int>(
             next.logLines().filter(QStringLiteral("Message is sent via SMS")).size());
         QCOMPARE(handled[0] + handled[1] + handled[2] + later, kRows);
@@ -664,6 +678,7 @@ private Q_SLOTS:
         SmsPeer peer;
         Rig rig(db);
         rig.control.Timer1_Timer();
+        test::untilCycleEnds(rig.control);
         QCOMPARE(peer.count(QStringLiteral("4418001")), 0);
         expectOutcome(db, 1, QStringLiteral("N"), "Message Is Not Sent Via SMS.");
         QVERIFY(rig.logLines().contains(
@@ -683,6 +698,7 @@ private Q_SLOTS:
         Rig rig(db);
         for (int cycle = 0; cycle < 2; ++cycle) {
             rig.control.Timer1_Timer();
+            test::untilCycleEnds(rig.control);
             const QStringList lines = rig.newLines();
             QCOMPARE(lines,
                      (QStringList{QStringLiteral("Process Started."),

@@ -3,6 +3,7 @@
 #include "core/ActivityLog.h"
 #include "core/RunConfiguration.h"
 #include "dispatch/ProcessingControl.h"
+#include "support/CycleWait.h"
 #include "support/FakeChannels.h"
 #include "support/FakeClock.h"
 #include "support/FakeTable.h"
@@ -51,7 +52,10 @@ struct CycleRig {
             }
         }
     }
-    void cycle() { control.Timer1_Timer(); }
+    void cycle() {
+        control.Timer1_Timer();
+        test::untilCycleEnds(control);
+    }
     QStringList lines() const { return profile.logLines(QStringLiteral("Log_061226.log")); }
     // The entries of one row, from its blank line to the next blank line or the cycle's end.
     QStringList rowLines(int id) const {

@@ -53,13 +53,14 @@ private:
 
 class FakeEmail : public EmailChannel {
 public:
-    SendResult sendEmail(const MailMessage& message, const QList<SmtpServer>&) override {
+    QCoro::Task<SendResult> sendEmail(const MailMessage& message,
+                                      const QList<SmtpServer>&) override {
         sent << message.to + QLatin1Char(':') + message.subject;
         if (onSend) {
             onSend(message.to);
         }
         auto it = results.find(message.to);
-        return it != results.end() ? it->second : result;
+        co_return it != results.end() ? it->second : result;
     }
     void endSession() override {}
     QStringList sent;

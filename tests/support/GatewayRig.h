@@ -5,6 +5,7 @@
 #include "core/ActivityLog.h"
 #include "core/RunConfiguration.h"
 #include "dispatch/ProcessingControl.h"
+#include "support/CycleWait.h"
 #include "support/FakeChannels.h"
 #include "support/FakeClock.h"
 #include "support/FakeTable.h"
@@ -65,6 +66,7 @@ struct GatewayRig {
             ++nextId;
         }
         control.Timer1_Timer();
+        test::untilCycleEnds(control);
         return ids;
     }
     QStringList lines() const { return profile.logLines(QStringLiteral("Log_061226.log")); }

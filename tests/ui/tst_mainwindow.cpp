@@ -12,6 +12,7 @@
 #include "core/RunConfiguration.h"
 #include "core/SettingsStore.h"
 #include "dispatch/ProcessingControl.h"
+#include "support/CycleWait.h"
 #include "support/FakeChannels.h"
 #include "support/FakeClock.h"
 #include "support/FakeTable.h"
@@ -113,6 +114,7 @@ private Q_SLOTS:
     void shutdownEndsOnceNothingHoldsIt() {
         Rig started;
         started.window->cmdStart_Click();
+        test::untilCycleEnds(started.window->processing());
         started.program->requestShutdown();
         QTRY_VERIFY(!started.window->isVisible());
         QVERIFY(!started.window->processing().isStarted());
@@ -214,6 +216,7 @@ private Q_SLOTS:
         QVERIFY(blocker.open(QIODevice::WriteOnly));
         blocker.close();
         rig.window->cmdStart_Click();
+        test::untilCycleEnds(rig.window->processing());
         QCOMPARE(rig.answers.shown.size(), 1);
         QVERIFY2(rig.answers.shown[0].startsWith(QStringLiteral("Error Occurred: 76 --> ")),
                  qPrintable(rig.answers.shown[0]));
@@ -236,6 +239,7 @@ private Q_SLOTS:
     void closeIsRefusedWhileProcessing() {
         Rig rig;
         rig.window->cmdStart_Click();
+        test::untilCycleEnds(rig.window->processing());
         QVERIFY(!rig.window->close());
         QCOMPARE(
             rig.answers.shown,
@@ -344,6 +348,7 @@ private Q_SLOTS:
         rig.sms.results[QStringLiteral("+443")] =
             SendResult{Delivery::InDoubt, QStringLiteral("?")};
         rig.window->cmdStart_Click();
+        test::untilCycleEnds(rig.window->processing());
         rig.window->cmdStop_Click();
         rig.window->Timer2_Timer();
         const QString counts =

@@ -1,0 +1,56 @@
+#include "core/DoneWait.h"
+
+#include <QAbstractEventDispatcher>
+
+namespace korvane {
+
+namespace {
+// A far deadline is looked at again now and then rather than armed whole.
+constexpr qint64 kLongestArmMs = 60000;
+}  // namespace
+
+DoneWait::DoneWait(std::function<bool()> done, QDeadlineTimer deadline)
+    : done_(std::move(done)), deadline_(deadline), timer_(std::make_unique<QTimer>()) {
+    timer_->setSingleShot(true);
+}
+
+DoneWait::~DoneWait() {
+    QObject::disconnect(looking_);
+}
+
+void DoneWait::await_suspend(std::coroutine_handle<> waiting) {
+    waiting_ = waiting;
+    QObject::connect(timer_.get(), &QTimer::timeout, [this] {
+        if (!over()) {
+            armDeadline();
+            return;
+        }
+        QObject::disconnect(looking_);
+        timer_->disconnect();
+        // Resumed from an event of its own: the coroutine goes on to destroy this wait, and
+        // its timer with it, which is not to happen inside the timer's own signal.
+        QTimer::singleShot(0, [waiting = waiting_] { waiting.resume(); });
+    });
+    // awake: after each turn, a loop that never sleeps (processEvents without waiting) too.
+    looking_ = QObject::connect(QAbstractEventDispatcher::instance(),
+                                &QAbstractEventDispatcher::awake, timer_.get(), [this] { look(); });
+    armDeadline();
+}
+
+// The loop has handled what came: done() may hold now.
+void DoneWait::look() {
+    if (done_() && (!timer_->isActive() || timer_->remainingTime() > 0)) {
+        timer_->start(0);
+    }
+}
+
+void DoneWait::armDeadline() {
+    if (deadline_.isForever()) {
+        timer_->stop();
+        return;
+    }
+    const qint64 left = std::max<qint64>(0, deadline_.remainingTime());
+    timer_->start(static_cast<int>(std::min(left, kLongestArmMs)));
+}
+
+}  // namespace korvane

@@ -1,0 +1,77 @@
+#include <QtTest>
+#include <atomic>
+#include <thread>
+
+#include "core/DoneWait.h"
+#include "core/KorvaneError.h"
+#include "core/Responsive.h"
+
+using namespace korvane;
+
+namespace {
+struct Waited {
+    bool done = false;
+    bool suspended = false;
+    int beats = 0;  // the loop's timer ticks while the coroutine waits
+};
+
+// Waits for done, set from another thread after setAfterMs (< 0: never), at most deadlineMs.
+QCoro::Task<Waited> waitFor(int setAfterMs, int deadlineMs) {
+    auto done = std::make_shared<std::atomic<bool>>(setAfterMs == 0);
+    if (setAfterMs > 0) {
+        std::thread([done, setAfterMs, wake = eventLoopWaker()] {
+            std::this_thread::sleep_for(std::chrono::milliseconds(setAfterMs));
+            *done = true;
+            wake();
+        }).detach();
+    }
+    Waited waited;
+    QTimer beat;
+    QObject::connect(&beat, &QTimer::timeout, [&waited] { ++waited.beats; });
+    beat.start(5);
+    DoneWait wait([done] { return done->load(); }, QDeadlineTimer(deadlineMs));
+    waited.suspended = !wait.await_ready();
+    waited.done = co_await std::move(wait);
+    co_return waited;
+}
+
+QCoro::Task<int> failing() {
+    co_await DoneWait([] { return false; }, QDeadlineTimer(10));
+    throw KorvaneError(ErrorNumber::ProviderError, QStringLiteral("failed while waiting"));
+}
+}  // namespace
+
+class DoneWaitTest : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    void resumesWhenDoneOrAtItsDeadline_data() {
+        QTest::addColumn<int>("setAfterMs");
+        QTest::addColumn<int>("deadlineMs");
+        QTest::addColumn<bool>("done");
+        QTest::addColumn<bool>("suspended");
+        QTest::newRow("done already") << 0 << 1000 << true << false;
+        QTest::newRow("another thread's wake") << 40 << 60000 << true << true;
+        QTest::newRow("deadline first") << -1 << 40 << false << true;
+    }
+    void resumesWhenDoneOrAtItsDeadline() {
+        QFETCH(int, setAfterMs);
+        QFETCH(int, deadlineMs);
+        QFETCH(bool, done);
+        QFETCH(bool, suspended);
+        const Waited waited = waitInPlace(waitFor(setAfterMs, deadlineMs));
+        QCOMPARE(waited.done, done);
+        QCOMPARE(waited.suspended, suspended);
+        if (waited.suspended) {
+            QVERIFY(waited.beats > 0);  // the thread was not held while it waited
+        }
+    }
+
+    // What a coroutine raises after a wait reaches the one waiting in place.
+    void anExceptionAfterAWaitReachesTheCaller() {
+        QVERIFY_THROWS_EXCEPTION(KorvaneError, waitInPlace(failing()));
+    }
+};
+
+QTEST_GUILESS_MAIN(DoneWaitTest)
+#include "tst_donewait.moc"
