@@ -10,7 +10,7 @@
 namespace korvane {
 
 namespace {
-using Clock = std::chrono::steady_clock;
+using SteadyClock = std::chrono::steady_clock;
 constexpr const char* kText = "text/plain; charset=utf-8";
 // Connections past the cap are taken in only to be closed at once (a few at a time); the rest
 // wait in a short backlog of the kernel's, costing no descriptor here.
@@ -66,7 +66,7 @@ void MetricsServer::refresh() {
     {
         const std::lock_guard<std::mutex> lock(mutex_);
         snapshot_ = std::move(state);
-        snapshotAt_ = Clock::now();
+        snapshotAt_ = SteadyClock::now();
         ++snapshots_;
     }
     changed_.notify_all();
@@ -117,8 +117,8 @@ void MetricsServer::cutLateConnections() {
     const auto allowed = std::chrono::milliseconds(limits_.requestMs);
     std::unique_lock<std::mutex> lock(mutex_);
     while (!quit_) {
-        auto next = Clock::time_point::max();
-        const auto now = Clock::now();
+        auto next = SteadyClock::time_point::max();
+        const auto now = SteadyClock::now();
         for (const auto& [socket, since] : open_) {
             if (now - since >= allowed) {
                 ::shutdown(socket, SHUT_RDWR);  // under the lock: the socket is still open
@@ -126,7 +126,7 @@ void MetricsServer::cutLateConnections() {
                 next = std::min(next, since + allowed);
             }
         }
-        if (next == Clock::time_point::max()) {
+        if (next == SteadyClock::time_point::max()) {
             changed_.wait(lock);
         } else {
             changed_.wait_until(lock, next);
@@ -150,7 +150,7 @@ void MetricsServer::onConnection(void* self, MHD_Connection* connection, void**,
             server->overCap_.insert(info->connect_fd);
             ::shutdown(info->connect_fd, SHUT_RDWR);
         } else if (code == MHD_CONNECTION_NOTIFY_STARTED) {
-            server->open_[info->connect_fd] = Clock::now();
+            server->open_[info->connect_fd] = SteadyClock::now();
         } else if (server->overCap_.erase(info->connect_fd) == 0) {
             server->open_.erase(info->connect_fd);
         }
@@ -179,7 +179,7 @@ MetricsServer::Answer MetricsServer::answer(const QByteArray& method, const QByt
         changed_.wait_for(lock, std::chrono::milliseconds(limits_.freshSnapshotWaitMs),
                           [this, seen] { return snapshots_ != seen; });
         state = snapshot_;
-        ageMs = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - snapshotAt_)
+        ageMs = std::chrono::duration_cast<std::chrono::milliseconds>(SteadyClock::now() - snapshotAt_)
                     .count();
     }
     // The figures as they stand now: a wait the snapshot saw has gone on since.

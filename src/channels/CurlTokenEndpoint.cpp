@@ -50,7 +50,7 @@ size_t collect(char* data, size_t size, size_t count, void* user) {
     return total;
 }
 
-int progress(void* user, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
+int exchangeAborted(void* user, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
     return static_cast<Exchange*>(user)->abort ? 1 : 0;
 }
 
@@ -82,7 +82,7 @@ void perform(Exchange& exchange) {
     curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, collect);
     curl_easy_setopt(curl, CURLOPT_WRITEDATA, &exchange);
     curl_easy_setopt(curl, CURLOPT_NOPROGRESS, 0L);
-    curl_easy_setopt(curl, CURLOPT_XFERINFOFUNCTION, progress);
+    curl_easy_setopt(curl, CURLOPT_XFERINFOFUNCTION, exchangeAborted);
     curl_easy_setopt(curl, CURLOPT_XFERINFODATA, &exchange);
     curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT_MS, exchange.connectTimeoutMs);
     curl_easy_setopt(curl, CURLOPT_TIMEOUT_MS, exchange.totalTimeoutMs);

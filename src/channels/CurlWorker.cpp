@@ -69,7 +69,7 @@ int watchExchange(CURL*, curl_infotype type, char* data, size_t size, void* user
     return 0;
 }
 
-int progress(void* user, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
+int transferAborted(void* user, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
     return static_cast<Watch*>(user)->transfer->abort ? 1 : 0;
 }
 
@@ -208,7 +208,7 @@ void CurlWorker::setOptions(void* handle, SmtpTransfer& transfer, void* watchDat
     curl_easy_setopt(curl, CURLOPT_DEBUGDATA, &watch);
     curl_easy_setopt(curl, CURLOPT_VERBOSE, 1L);  // feeds watchExchange; nothing is printed
     curl_easy_setopt(curl, CURLOPT_NOPROGRESS, 0L);
-    curl_easy_setopt(curl, CURLOPT_XFERINFOFUNCTION, progress);
+    curl_easy_setopt(curl, CURLOPT_XFERINFOFUNCTION, transferAborted);
     curl_easy_setopt(curl, CURLOPT_XFERINFODATA, &watch);
     curl_easy_setopt(curl, CURLOPT_OPENSOCKETFUNCTION, openSocket);
     curl_easy_setopt(curl, CURLOPT_OPENSOCKETDATA, this);

@@ -9,7 +9,7 @@ namespace korvane {
 
 namespace {
 
-constexpr int kRecheckMs = 1000;
+constexpr int kReplyRecheckMs = 1000;
 constexpr int kLongestDueMs = 60000;
 
 }  // namespace
@@ -138,7 +138,7 @@ void ReplyDesk::writeOwn() {
     }
     own_.idle([this] { return busy_; });
     if (!ready_.empty() && !cycle_) {
-        gather_.start(kRecheckMs);
+        gather_.start(kReplyRecheckMs);
     }
 }
 
