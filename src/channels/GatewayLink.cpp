@@ -34,12 +34,12 @@ std::unique_ptr<SmppSession> GatewayLink::newSession() {
 
 // A transceiver bind the gateway refuses for any reason but the account is tried again as a
 // transmitter, on a new connection: receipts then do not come, and sending goes on.
-SmppSession::Bind GatewayLink::open(std::unique_ptr<SmppSession>& session,
-                                    const SmsGateway& gateway, bool transceiver) {
+QCoro::Task<SmppSession::Bind> GatewayLink::open(std::unique_ptr<SmppSession>& session,
+                                                 SmsGateway gateway, bool transceiver) {
     const qint32 port = toInt32(gateway.port);
     session = newSession();
-    SmppSession::Bind bind = session->open(gateway.server, port, gateway.user, gateway.password,
-                                           transceiver, gateway.tls);
+    SmppSession::Bind bind = co_await session->open(gateway.server, port, gateway.user,
+                                                    gateway.password, transceiver, gateway.tls);
     const quint32 status = session->bindStatus();
     if (transceiver && bind == SmppSession::Bind::Refused && status != Status::InvalidPassword &&
         status != Status::InvalidSystemId) {
@@ -50,8 +50,8 @@ SmppSession::Bind GatewayLink::open(std::unique_ptr<SmppSession>& session,
                         .arg(describeStatus(status)));
         }
         session = newSession();
-        bind =
-            session->open(gateway.server, port, gateway.user, gateway.password, false, gateway.tls);
+        bind = co_await session->open(gateway.server, port, gateway.user, gateway.password, false,
+                                      gateway.tls);
     }
     if (bind == SmppSession::Bind::Bound && gateway.tls.on && gateway.tls.insecure) {
         const QString unverified = session->unverified();
@@ -62,14 +62,14 @@ SmppSession::Bind GatewayLink::open(std::unique_ptr<SmppSession>& session,
                 .arg(unverified.isEmpty() ? QString() : QStringLiteral(": ") + unverified);
     }
     boundAsTransceiver_ = transceiver && !transceiverRefused_;
-    return bind;
+    co_return bind;
 }
 
-QString GatewayLink::bind(const SmsGateway& gateway) {
+QCoro::Task<QString> GatewayLink::bind(SmsGateway gateway) {
     if (backingOff() && boundTo(gateway)) {
-        return backOff_.line();  // still backing off from the last refusal
+        co_return backOff_.line();  // still backing off from the last refusal
     }
-    close();
+    co_await close();
     if (!boundTo_.server.isEmpty() &&
         (boundTo_.server != gateway.server || boundTo_.port != gateway.port)) {
         transceiverRefused_ = false;  // another gateway may take it
@@ -77,16 +77,17 @@ QString GatewayLink::bind(const SmsGateway& gateway) {
     boundTo_ = gateway;
     try {
         std::unique_ptr<SmppSession> session;
-        switch (open(session, gateway, receipts_ && !transceiverRefused_)) {
+        const bool transceiver = receipts_ && !transceiverRefused_;
+        switch (co_await open(session, gateway, transceiver)) {
             case SmppSession::Bind::ConnectFailed:
-                return refused(QStringLiteral("connect"), QString::fromLatin1(kConnectFailed));
+                co_return refused(QStringLiteral("connect"), QString::fromLatin1(kConnectFailed));
             case SmppSession::Bind::HandshakeFailed:
-                return refused(QStringLiteral("tls"),
-                               errorLine(session->failureNumber(), session->failure()));
+                co_return refused(QStringLiteral("tls"),
+                                  errorLine(session->failureNumber(), session->failure()));
             case SmppSession::Bind::Refused: {
                 const quint32 status = session->bindStatus();
-                return refused(describeStatus(status).section(QLatin1Char(' '), 0, 0),
-                               refusalLine(status));
+                co_return refused(describeStatus(status).section(QLatin1Char(' '), 0, 0),
+                                  refusalLine(status));
             }
             case SmppSession::Bind::Bound:
                 break;
@@ -96,9 +97,9 @@ QString GatewayLink::bind(const SmsGateway& gateway) {
         ++counts_.binds;
         backOff_.reset();
     } catch (const KorvaneError& error) {
-        return refused(QStringLiteral("error"), errorLine(error));
+        co_return refused(QStringLiteral("error"), errorLine(error));
     }
-    return QString();
+    co_return QString();
 }
 
 // A wrong account keeps the line users know; any other refusal (the account's bind limit, a
@@ -117,10 +118,11 @@ QString GatewayLink::refused(const QString& status, const QString& line) {
     return line;
 }
 
-void GatewayLink::close() {
+QCoro::Task<> GatewayLink::close() {
     if (session_) {
-        session_->close();
-        session_.reset();
+        // Taken first: a bind that starts meanwhile makes a session of its own.
+        const std::unique_ptr<SmppSession> closing = std::move(session_);
+        co_await closing->close();
     }
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QCoro/QCoroTask>
 #include <QElapsedTimer>
 #include <QString>
 #include <functional>
@@ -39,7 +40,8 @@ public:
           backOff_(timeouts.firstBindRetryMs, timeouts.longestBindRetryMs) {
         sinceStart_.start();
     }
-    ~GatewayLink() { close(); }
+    // Closes at once: an unbind is a wait, and close() is for whoever can wait.
+    ~GatewayLink() { drop(); }
     GatewayLink(const GatewayLink&) = delete;
     GatewayLink& operator=(const GatewayLink&) = delete;
 
@@ -59,9 +61,9 @@ public:
         notice_ = std::move(notice);
     }
     // Binds a new session; "" or the line that says why there is none.
-    QString bind(const SmsGateway& gateway);
+    QCoro::Task<QString> bind(SmsGateway gateway);
     // Unbinds cleanly, briefly waiting for the gateway's answer.
-    void close();
+    QCoro::Task<> close();
     // Drops the session at once (it failed, or its answers can no longer be trusted).
     void drop();
     // Forgets the back-off: the next message binds at once (Start, Test SMS).
@@ -76,8 +78,8 @@ private:
     QString refused(const QString& status, const QString& line);
     QString refusalLine(quint32 status) const;
     std::unique_ptr<SmppSession> newSession();
-    SmppSession::Bind open(std::unique_ptr<SmppSession>& session, const SmsGateway& gateway,
-                           bool transceiver);
+    QCoro::Task<SmppSession::Bind> open(std::unique_ptr<SmppSession>& session, SmsGateway gateway,
+                                        bool transceiver);
 
     SmppTimeouts timeouts_;
     const StopDeadline* stop_;

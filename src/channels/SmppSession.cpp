@@ -5,8 +5,8 @@
 #include <sys/socket.h>
 
 #include "channels/SmppTlsSetup.h"
+#include "core/DoneWait.h"
 #include "core/KorvaneError.h"
-#include "core/Responsive.h"
 #include "core/StopDeadline.h"
 
 namespace korvane {
@@ -53,16 +53,16 @@ SmppSession::~SmppSession() {
 
 // Connects, and with TLS completes the handshake within the same limit; nothing is written
 // before the session is encrypted.
-SmppSession::Bind SmppSession::connectTo(const QString& server, qint32 port, const SmppTls& tls) {
+QCoro::Task<SmppSession::Bind> SmppSession::connectTo(QString server, qint32 port, SmppTls tls) {
     if (port <= 0 || port > 65535 || server.trimmed().isEmpty()) {
-        return Bind::ConnectFailed;
+        co_return Bind::ConnectFailed;
     }
     tls_ = tls;
     if (tls.on) {
         if (const QString problem = smpptls::configure(socket_, tls); !problem.isEmpty()) {
             fail(ErrorNumber::GatewayTls,
                  QStringLiteral("TLS with Telvoro Server cannot be set up: %1.").arg(problem));
-            return Bind::HandshakeFailed;
+            co_return Bind::HandshakeFailed;
         }
         socket_.connectToHostEncrypted(server, static_cast<quint16>(port));
     } else {
@@ -73,17 +73,17 @@ SmppSession::Bind SmppSession::connectTo(const QString& server, qint32 port, con
                (socket_.state() == QAbstractSocket::ConnectedState &&
                 (!tls.on || socket_.isEncrypted()));
     };
-    const bool done = waitUnlessStopped(ready, QDeadlineTimer(timeouts_.connectMs));
+    const bool done = co_await waitUnlessStopped(ready, QDeadlineTimer(timeouts_.connectMs));
     if (done && socket_.state() == QAbstractSocket::ConnectedState) {
         // Requests and answers are small and many are in flight: each goes at once rather
         // than waiting behind the acknowledgement of the one before (Nagle).
         socket_.setSocketOption(QAbstractSocket::LowDelayOption, 1);
-        return Bind::Bound;
+        co_return Bind::Bound;
     }
     const QString socketError = socket_.errorString();
     socket_.abort();
     if (!tls.on || !tcpConnected_) {
-        return Bind::ConnectFailed;
+        co_return Bind::ConnectFailed;
     }
     failure_.clear();  // the close that ended the handshake says less than the handshake
     fail(ErrorNumber::GatewayTls,
@@ -91,13 +91,13 @@ SmppSession::Bind SmppSession::connectTo(const QString& server, qint32 port, con
               : QStringLiteral("The TLS handshake with Telvoro Server failed: it did not "
                                "complete within %1 seconds.")
                     .arg(timeouts_.connectMs / 1000.0));
-    return Bind::HandshakeFailed;
+    co_return Bind::HandshakeFailed;
 }
 
-SmppSession::Bind SmppSession::open(const QString& server, qint32 port, const QString& user,
-                                    const QString& password, bool transceiver, const SmppTls& tls) {
-    if (const Bind connected = connectTo(server, port, tls); connected != Bind::Bound) {
-        return connected;
+QCoro::Task<SmppSession::Bind> SmppSession::open(QString server, qint32 port, QString user,
+                                                 QString password, bool transceiver, SmppTls tls) {
+    if (const Bind connected = co_await connectTo(server, port, tls); connected != Bind::Bound) {
+        co_return connected;
     }
     PduWriter body;
     body.cString(user.toLatin1())
@@ -127,13 +127,14 @@ SmppSession::Bind SmppSession::open(const QString& server, qint32 port, const QS
                                    .arg(timeouts_.responseMs / 1000.0));
         }
         const quint64 before = arrivals_;
-        waitUnlessStopped([&] { return arrivals_ != before || !failure_.isEmpty(); }, deadline);
+        co_await waitUnlessStopped([&] { return arrivals_ != before || !failure_.isEmpty(); },
+                                   deadline);
     }
     const Pdu reply = takeReply(sequence);
     if (reply.commandId == Command::GenericNack && transceiver) {
         abort();
         bindStatus_ = reply.status != Status::Ok ? reply.status : Status::InvalidCommandId;
-        return Bind::Refused;
+        co_return Bind::Refused;
     }
     if (reply.commandId == Command::GenericNack) {
         abort();
@@ -145,9 +146,9 @@ SmppSession::Bind SmppSession::open(const QString& server, qint32 port, const QS
     bindStatus_ = reply.status;
     if (!bound_) {
         abort();
-        return Bind::Refused;
+        co_return Bind::Refused;
     }
-    return Bind::Bound;
+    co_return Bind::Bound;
 }
 
 quint32 SmppSession::send(quint32 commandId, const QByteArray& body) {
@@ -211,19 +212,20 @@ Pdu SmppSession::takeReply(quint32 sequence) {
     return pdu;
 }
 
-bool SmppSession::waitUnlessStopped(const std::function<bool()>& done, QDeadlineTimer deadline) {
+QCoro::Task<bool> SmppSession::waitUnlessStopped(std::function<bool()> done,
+                                                 QDeadlineTimer deadline) {
     for (;;) {
         if (done()) {
-            return true;
+            co_return true;
         }
         if (deadline.hasExpired() || (stop_ != nullptr && stop_->passed())) {
-            return false;
+            co_return false;
         }
         // A stop deadline set meanwhile (SIGTERM) ends the wait, so that it is taken in.
         const quint64 changes = stop_ != nullptr ? stop_->changes() : 0;
-        waitResponsively(
-            [&] { return done() || (stop_ != nullptr && stop_->changes() != changes); },
-            stop_ != nullptr ? stop_->capped(deadline) : deadline);
+        const QDeadlineTimer until = stop_ != nullptr ? stop_->capped(deadline) : deadline;
+        co_await DoneWait(
+            [&] { return done() || (stop_ != nullptr && stop_->changes() != changes); }, until);
     }
 }
 
@@ -323,15 +325,19 @@ void SmppSession::fail(qint32 number, const QString& description) {
     linkAnswer_.stop();
 }
 
-void SmppSession::close() {
+QCoro::Task<> SmppSession::close() {
     if (isBound() && waiting_.empty()) {
         bound_ = false;
+        quint32 sequence = 0;
         try {
-            const quint32 sequence = send(Command::Unbind, QByteArray());
-            const QDeadlineTimer deadline(std::min(kUnbindWaitMs, timeouts_.responseMs));
-            waitUnlessStopped([&] { return hasReply(sequence) || !failure_.isEmpty(); }, deadline);
+            sequence = send(Command::Unbind, QByteArray());
         } catch (const KorvaneError&) {
             // Every message is answered already; a gateway that ends rudely is fine.
+        }
+        if (sequence != 0) {
+            const QDeadlineTimer deadline(std::min(kUnbindWaitMs, timeouts_.responseMs));
+            co_await waitUnlessStopped([&] { return hasReply(sequence) || !failure_.isEmpty(); },
+                                       deadline);
         }
     }
     abort();

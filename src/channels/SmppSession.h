@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QCoro/QCoroTask>
 #include <QDeadlineTimer>
 #include <QObject>
 #include <QSslError>
@@ -36,8 +37,8 @@ struct KeepAliveCounts {
 
 // One session with an SMPP 3.4 gateway: connect, bind (as a transmitter, or as a transceiver
 // that also takes the gateway's deliver_sm), any number of requests in flight, unbind.
-// Event-driven: replies are read whenever the event loop runs, and every wait keeps it running, so
-// the window never freezes on a slow gateway.
+// Event-driven: replies are read whenever the event loop runs, and a wait (connecting, binding,
+// unbinding) suspends the coroutine that asked, never the loop.
 class SmppSession : public QObject {
     Q_OBJECT
 
@@ -52,8 +53,8 @@ public:
 
     // Raises KorvaneError when the gateway breaks the protocol, closes or does not answer. A
     // transceiver bind answered generic_nack counts as refused.
-    Bind open(const QString& server, qint32 port, const QString& user, const QString& password,
-              bool transceiver = false, const SmppTls& tls = SmppTls());
+    QCoro::Task<Bind> open(QString server, qint32 port, QString user, QString password,
+                           bool transceiver = false, SmppTls tls = SmppTls());
     // With TLS taken unverified (SmppTls::insecure): what did not verify, "" when all did.
     const QString& unverified() const { return unverified_; }
     // Where the gateway's deliver_sm go; without one they are refused (generic_nack).
@@ -87,15 +88,15 @@ public:
     // loop: a write that follows goes nowhere the gateway has already left.
     void takeInWhatCame();
     // Unbinds (briefly waiting for the answer) and closes.
-    void close();
+    QCoro::Task<> close();
     // Closes at once, unanswered requests and all.
     void abort();
 
 private:
-    bool waitUnlessStopped(const std::function<bool()>& done, QDeadlineTimer deadline);
+    QCoro::Task<bool> waitUnlessStopped(std::function<bool()> done, QDeadlineTimer deadline);
     void onReadyRead();
     bool take(smpp::Pdu& pdu);
-    Bind connectTo(const QString& server, qint32 port, const SmppTls& tls);
+    QCoro::Task<Bind> connectTo(QString server, qint32 port, SmppTls tls);
     void fail(qint32 number, const QString& description);
     void sendRaw(const QByteArray& bytes);
     void onIdle();

@@ -29,8 +29,8 @@ bool SmsLanes::arrangedFor(const QList<SmsGateway>& gateways) const {
     return true;
 }
 
-void SmsLanes::arrange(const QList<SmsGateway>& gateways) {
-    closeAll();
+QCoro::Task<> SmsLanes::arrange(QList<SmsGateway> gateways) {
+    co_await closeAll();
     for (const auto& lane : lanes_) {
         add(gone_, lane->link.counts());
         goneSubmits_[lane->gateway.name()] += lane->submits;
@@ -52,23 +52,30 @@ void SmsLanes::prepare(SmsLane& lane) const {
     }
 }
 
-QString SmsLanes::bindAll(QStringList& notices) {
+QCoro::Task<QString> SmsLanes::bindAll(QStringList& notices) {
     QString first;
-    for (const auto& lane : lanes_) {
-        if (lane->live()) {
+    for (size_t n = 0; n < lanes_.size(); ++n) {
+        if (lanes_[n]->live()) {
             continue;  // one bound otherwise is closed first, once nothing is in flight on it
         }
-        const QString failure = lane->link.bind(lane->gateway);
+        const QString failure = co_await lanes_[n]->link.bind(lanes_[n]->gateway);
+        if (n >= lanes_.size()) {
+            break;
+        }
+        SmsLane& lane = *lanes_[n];
         if (failure.isEmpty()) {
-            lane->pacer.sessionStarted();
-            if (const QString notice = lane->link.takeBindNotice(); !notice.isEmpty()) {
+            lane.pacer.sessionStarted();
+            if (const QString notice = lane.link.takeBindNotice(); !notice.isEmpty()) {
                 notices << notice;
             }
         } else if (first.isEmpty()) {
             first = failure;
         }
     }
-    return anyLive() ? QString() : first;
+    if (anyLive()) {
+        first.clear();
+    }
+    co_return first;
 }
 
 bool SmsLanes::anyLive() const {
@@ -99,10 +106,10 @@ void SmsLanes::takeInWhatCame() {
     }
 }
 
-void SmsLanes::closeBoundOtherwise() {
-    for (const auto& lane : lanes_) {
-        if (!lane->link.boundTo(lane->gateway)) {
-            lane->link.close();
+QCoro::Task<> SmsLanes::closeBoundOtherwise() {
+    for (size_t n = 0; n < lanes_.size(); ++n) {
+        if (!lanes_[n]->link.boundTo(lanes_[n]->gateway)) {
+            co_await lanes_[n]->link.close();
         }
     }
 }
@@ -188,9 +195,9 @@ bool SmsLanes::backingOff() const {
     });
 }
 
-void SmsLanes::closeAll() {
-    for (const auto& lane : lanes_) {
-        lane->link.close();
+QCoro::Task<> SmsLanes::closeAll() {
+    for (size_t n = 0; n < lanes_.size(); ++n) {
+        co_await lanes_[n]->link.close();
     }
 }
 

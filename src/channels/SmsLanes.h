@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QCoro/QCoroTask>
 #include <QList>
 #include <QStringList>
 #include <functional>
@@ -14,7 +15,8 @@ namespace korvane {
 
 // The sessions kept to the SMS gateways: each gateway's CellSessions of them, bound when a
 // message needs one and each backing off on its own after a failed bind, so that one that
-// cannot be bound holds none of the others up.
+// cannot be bound holds none of the others up. A lane is looked up by its index after each
+// wait, since the lanes may have been arranged anew meanwhile.
 class SmsLanes {
 public:
     using Deliveries = std::function<void(SmppSession&, const smpp::Pdu&)>;
@@ -25,10 +27,10 @@ public:
     // Whether the lanes are those the gateways ask for.
     bool arrangedFor(const QList<SmsGateway>& gateways) const;
     // Closes every session and makes the lanes the gateways ask for.
-    void arrange(const QList<SmsGateway>& gateways);
+    QCoro::Task<> arrange(QList<SmsGateway> gateways);
     // Binds each lane that is not bound and not backing off; "" when one at least is bound,
     // else the first lane's line. notices: lines about the binds worth the log.
-    QString bindAll(QStringList& notices);
+    QCoro::Task<QString> bindAll(QStringList& notices);
 
     int size() const { return static_cast<int>(lanes_.size()); }
     SmsLane& operator[](int lane) { return *lanes_[static_cast<size_t>(lane)]; }
@@ -41,7 +43,7 @@ public:
     void takeInWhatCame();
     // A session bound as receipts were wanted before, and its closing.
     bool boundOtherwise() const;
-    void closeBoundOtherwise();
+    QCoro::Task<> closeBoundOtherwise();
 
     // The session that takes the message's next part now, or -1 (waitingForSlot marks the
     // one that will at its paced slot). accountSlotMs: when the account as a whole may
@@ -65,7 +67,7 @@ public:
     void retryNow();
     // Every lane failed its last bind and backs off still.
     bool backingOff() const;
-    void closeAll();
+    QCoro::Task<> closeAll();
 
     // Over every lane, as one session counted them before.
     GatewayLink::Counts counts() const;

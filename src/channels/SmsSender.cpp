@@ -54,17 +54,18 @@ QString SmsSender::openSessions(const QList<SmsGateway>& gateways) {
         while (backlog_.inFlight() > 0) {
             pump();
         }
+        // The engine itself still waits in place; the sessions' own waits are coroutines.
         if (!lanes_.arrangedFor(gateways)) {
-            lanes_.arrange(gateways);
+            waitInPlace(lanes_.arrange(gateways));
         }
-        lanes_.closeBoundOtherwise();
+        waitInPlace(lanes_.closeBoundOtherwise());
     }
     return bindLanes();
 }
 
 QString SmsSender::bindLanes() {
     QStringList notices;
-    const QString failure = lanes_.bindAll(notices);
+    const QString failure = waitInPlace(lanes_.bindAll(notices));
     bindNotices_ << notices;
     return failure;
 }
@@ -392,7 +393,7 @@ void SmsSender::endSession() {
         pump();
     }
     inbox_.answerAll();
-    lanes_.closeAll();
+    waitInPlace(lanes_.closeAll());
     backlog_.clear();  // every outcome was asked for or can no longer be
 }
 

@@ -51,6 +51,14 @@ QCoro::Task<> settleInto(QCoro::Task<T>& task, std::optional<T>& result,
     }
     done = true;
 }
+inline QCoro::Task<> settleInto(QCoro::Task<>& task, std::exception_ptr& failure, bool& done) {
+    try {
+        co_await task;
+    } catch (...) {
+        failure = std::current_exception();
+    }
+    done = true;
+}
 }  // namespace detail
 
 // Waits in place for a coroutine's result, or its exception, while the event loop runs: for
@@ -66,6 +74,16 @@ T waitInPlace(QCoro::Task<T> task) {
         std::rethrow_exception(failure);
     }
     return std::move(*result);
+}
+
+inline void waitInPlace(QCoro::Task<> task) {
+    std::exception_ptr failure;
+    bool done = false;
+    detail::settleInto(task, failure, done);
+    waitResponsively([&done] { return done; }, QDeadlineTimer(QDeadlineTimer::Forever));
+    if (failure) {
+        std::rethrow_exception(failure);
+    }
 }
 
 }  // namespace korvane
