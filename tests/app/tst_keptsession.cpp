@@ -1,4 +1,4 @@
-#include <QtTest>
+#include <QTest>
 
 #include "support/CycleWait.h"
 #include "support/GatewayRig.h"

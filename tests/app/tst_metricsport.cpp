@@ -6,7 +6,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
-#include <QtTest>
+#include <QTest>
 
 #include "app/MetricsServer.h"
 

@@ -1,4 +1,4 @@
-#include <QtTest>
+#include <QTest>
 
 #include "channels/DeliverSm.h"
 #include "dispatch/SentIds.h"

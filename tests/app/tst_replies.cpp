@@ -1,4 +1,4 @@
-#include <QtTest>
+#include <QTest>
 
 #include "channels/SmsEncoding.h"
 #include "support/CycleWait.h"

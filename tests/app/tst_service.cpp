@@ -5,7 +5,7 @@
 #include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QThread>
-#include <QtTest>
+#include <QTest>
 
 #include "app/MetricsServer.h"
 #include "app/ServiceNotifier.h"

@@ -9,7 +9,7 @@
 #include <QProcess>
 #include <QSocketNotifier>
 #include <QTcpSocket>
-#include <QtTest>
+#include <QTest>
 
 #include "core/SettingsStore.h"
 #include "support/ClosedPort.h"

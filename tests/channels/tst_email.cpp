@@ -1,8 +1,9 @@
 #include <gmime/gmime.h>
 
+#include <QJsonArray>
 #include <QTcpServer>
 #include <QTemporaryDir>
-#include <QtTest>
+#include <QTest>
 
 #include "channels/CurlMailTransport.h"
 #include "channels/EmailSender.h"

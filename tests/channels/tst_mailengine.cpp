@@ -1,6 +1,6 @@
 #include <QBuffer>
 #include <QTimer>
-#include <QtTest>
+#include <QTest>
 
 #include "app/ChannelAdapters.h"
 #include "channels/CurlMailTransport.h"

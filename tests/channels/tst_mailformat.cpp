@@ -1,4 +1,4 @@
-#include <QtTest>
+#include <QTest>
 
 #include "channels/CurlMailTransport.h"
 #include "channels/MailAddress.h"

@@ -1,5 +1,5 @@
 #include <QTcpServer>
-#include <QtTest>
+#include <QTest>
 
 #include "app/ChannelAdapters.h"
 #include "channels/CurlTokenEndpoint.h"

@@ -1,4 +1,4 @@
-#include <QtTest>
+#include <QTest>
 #include <algorithm>
 #include <deque>
 #include <memory>

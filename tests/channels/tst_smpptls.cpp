@@ -1,7 +1,7 @@
 #include <QFile>
 #include <QSslCertificate>
 #include <QSslKey>
-#include <QtTest>
+#include <QTest>
 
 #include "channels/SmsSender.h"
 #include "support/ScriptedGateway.h"

@@ -1,4 +1,5 @@
-#include <QtTest>
+#include <QJsonArray>
+#include <QTest>
 
 #include "channels/SmsEncoding.h"
 #include "channels/SmsSender.h"

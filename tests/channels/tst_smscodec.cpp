@@ -1,5 +1,5 @@
 #include <QRandomGenerator>
-#include <QtTest>
+#include <QTest>
 
 #include "channels/SmppPdu.h"
 #include "channels/SmsEncoding.h"

@@ -1,6 +1,6 @@
 #include <QElapsedTimer>
 #include <QTimer>
-#include <QtTest>
+#include <QTest>
 
 #include "channels/SmsSender.h"
 #include "core/StopDeadline.h"

@@ -1,5 +1,5 @@
 #include <QTcpServer>
-#include <QtTest>
+#include <QTest>
 #include <deque>
 #include <set>
 

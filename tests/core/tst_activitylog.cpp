@@ -2,7 +2,7 @@
 
 #include <QDir>
 #include <QFile>
-#include <QtTest>
+#include <QTest>
 
 #include "core/ActivityLog.h"
 #include "core/KorvaneError.h"

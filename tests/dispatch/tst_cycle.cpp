@@ -1,5 +1,5 @@
 #include <QFile>
-#include <QtTest>
+#include <QTest>
 
 #include "support/CycleRig.h"
 #include "support/CycleWait.h"

@@ -1,5 +1,5 @@
 #include <QTimer>
-#include <QtTest>
+#include <QTest>
 #include <condition_variable>
 #include <mutex>
 #include <thread>

@@ -7,7 +7,7 @@
 #include <QTemporaryDir>
 #include <QThread>
 #include <QTimer>
-#include <QtTest>
+#include <QTest>
 
 #include "app/ChannelAdapters.h"
 #include "channels/CurlMailTransport.h"

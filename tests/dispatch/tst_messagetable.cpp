@@ -1,6 +1,7 @@
 #include <QSqlQuery>
 #include <QTemporaryDir>
-#include <QtTest>
+#include <QTest>
+#include <QTimer>
 
 #include "core/KorvaneError.h"
 #include "dispatch/BackgroundStore.h"

@@ -1,4 +1,4 @@
-#include <QtTest>
+#include <QTest>
 
 #include "dispatch/Retries.h"
 #include "support/CycleRig.h"

@@ -1,7 +1,7 @@
 // The rules every MessageStore keeps, run against the in-memory table the cycle's unit tests
 // use and (built with KORVANE_CONTRACT_ODBC) against tblMessages through ODBC on SQLite,
 // PostgreSQL and MariaDB: what the fake lets a test believe, the real store does.
-#include <QtTest>
+#include <QTest>
 #include <memory>
 
 #include "support/EveryWaitingRow.h"

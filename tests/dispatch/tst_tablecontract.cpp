@@ -1,5 +1,5 @@
 #include <QSqlError>
-#include <QtTest>
+#include <QTest>
 
 #include "core/KorvaneError.h"
 #include "dispatch/DatabaseConnection.h"

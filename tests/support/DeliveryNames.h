@@ -1,7 +1,7 @@
 #pragma once
 
 #include <QMetaType>
-#include <QtTest>
+#include <QTest>
 
 #include "core/Messages.h"
 

@@ -5,7 +5,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QStyle>
-#include <QtTest>
+#include <QTest>
 
 #include "app/ChannelAdapters.h"
 #include "channels/CurlMailTransport.h"

@@ -5,7 +5,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QSystemTrayIcon>
-#include <QtTest>
+#include <QTest>
 
 #include "app/Program.h"
 #include "core/ActivityLog.h"
