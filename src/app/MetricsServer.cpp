@@ -179,8 +179,9 @@ MetricsServer::Answer MetricsServer::answer(const QByteArray& method, const QByt
         changed_.wait_for(lock, std::chrono::milliseconds(limits_.freshSnapshotWaitMs),
                           [this, seen] { return snapshots_ != seen; });
         state = snapshot_;
-        ageMs = std::chrono::duration_cast<std::chrono::milliseconds>(SteadyClock::now() - snapshotAt_)
-                    .count();
+        ageMs =
+            std::chrono::duration_cast<std::chrono::milliseconds>(SteadyClock::now() - snapshotAt_)
+                .count();
     }
     // The figures as they stand now: a wait the snapshot saw has gone on since.
     state.now = state.now.addMSecs(ageMs);

@@ -4,8 +4,8 @@
 
 #include <QTcpSocket>
 #include <QTemporaryDir>
-#include <QThread>
 #include <QTest>
+#include <QThread>
 
 #include "app/MetricsServer.h"
 #include "app/ServiceNotifier.h"

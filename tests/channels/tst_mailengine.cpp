@@ -1,6 +1,6 @@
 #include <QBuffer>
-#include <QTimer>
 #include <QTest>
+#include <QTimer>
 
 #include "app/ChannelAdapters.h"
 #include "channels/CurlMailTransport.h"

@@ -1,6 +1,6 @@
 #include <QElapsedTimer>
-#include <QTimer>
 #include <QTest>
+#include <QTimer>
 
 #include "channels/SmsSender.h"
 #include "core/StopDeadline.h"

@@ -1,5 +1,5 @@
-#include <QTimer>
 #include <QTest>
+#include <QTimer>
 #include <condition_variable>
 #include <mutex>
 #include <thread>

@@ -5,9 +5,9 @@
 #include <QSqlQuery>
 #include <QTcpServer>
 #include <QTemporaryDir>
+#include <QTest>
 #include <QThread>
 #include <QTimer>
-#include <QTest>
 
 #include "app/ChannelAdapters.h"
 #include "channels/CurlMailTransport.h"
