@@ -4,6 +4,8 @@
 #include <netinet/tcp.h>
 #include <sys/socket.h>
 
+#include <optional>
+
 #include "channels/SmppTlsSetup.h"
 #include "core/DoneWait.h"
 #include "core/KorvaneError.h"
@@ -328,15 +330,15 @@ void SmppSession::fail(qint32 number, const QString& description) {
 QCoro::Task<> SmppSession::close() {
     if (isBound() && waiting_.empty()) {
         bound_ = false;
-        quint32 sequence = 0;
+        std::optional<quint32> sequence;
         try {
             sequence = send(Command::Unbind, QByteArray());
         } catch (const KorvaneError&) {
             // Every message is answered already; a gateway that ends rudely is fine.
         }
-        if (sequence != 0) {
+        if (sequence) {
             const QDeadlineTimer deadline(std::min(kUnbindWaitMs, timeouts_.responseMs));
-            co_await waitUnlessStopped([&] { return hasReply(sequence) || !failure_.isEmpty(); },
+            co_await waitUnlessStopped([&] { return hasReply(*sequence) || !failure_.isEmpty(); },
                                        deadline);
         }
     }
