@@ -139,14 +139,17 @@ inline RunConfiguration peersFor(const QString& dsn, const QString& smppPort = Q
 // A gateway's side of what it delivers (receipts, replies): it counts their answers.
 class CountingSms : public SmsChannel {
 public:
-    int submit(const QList<SmsGateway>&, const QString&, const QString&, const QDateTime&,
-               const QString&) override {
+    QCoro::Task<int> submit(QList<SmsGateway>, QString, QString, QDateTime, QString) override {
+        co_return 0;
+    }
+    std::optional<int> submitNow(const QList<SmsGateway>&, const QString&, const QString&,
+                                 const QDateTime&, const QString&) override {
         return 0;
     }
-    SendResult outcome(int) override { return {}; }
+    QCoro::Task<SendResult> outcome(int) override { co_return SendResult(); }
     bool isSettled(int) override { return true; }
     int room() override { return 0; }
-    void endSession() override {}
+    QCoro::Task<> endSession() override { co_return; }
     void answerReceipt(quint64, bool written) override { (written ? ok : later) += 1; }
     int ok = 0;
     int later = 0;

@@ -16,6 +16,7 @@
 #include "core/ActivityLog.h"
 #include "core/Clock.h"
 #include "core/KorvaneError.h"
+#include "core/Responsive.h"
 #include "core/RunConfiguration.h"
 #include "dispatch/DatabaseConnection.h"
 #include "dispatch/MessageTable.h"
@@ -93,13 +94,13 @@ void run(const char* database, RunConfiguration config, ActivityLog& log, SmsCha
                         message.to = QStringLiteral("to@x.test");
                         message.subject = QStringLiteral("Benchmark");
                         message.body = QStringLiteral("Benchmark body");
-                        email.sendEmail(message,
-                                        {SmtpServer{config.smtpServer, config.smtpPort, {}, {}}});
+                        waitInPlace(email.sendEmail(
+                            message, {SmtpServer{config.smtpServer, config.smtpPort, {}, {}}}));
                     } else {
-                        sms.send(SmsGateway{config.cellServer, config.cellPort, config.cellUserName,
-                                            config.cellPassword},
-                                 QStringLiteral("+447700900123"),
-                                 QStringLiteral("Benchmark message"));
+                        waitInPlace(sms.send(SmsGateway{config.cellServer, config.cellPort,
+                                                        config.cellUserName, config.cellPassword},
+                                             QStringLiteral("+447700900123"),
+                                             QStringLiteral("Benchmark message")));
                     }
                 });
             };

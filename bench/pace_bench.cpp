@@ -9,6 +9,7 @@
 
 #include "BenchSupport.h"
 #include "channels/SmsSender.h"
+#include "core/Responsive.h"
 #include "support/ScriptedGateway.h"
 
 using namespace korvane;
@@ -48,19 +49,19 @@ int main(int argc, char** argv) {
         std::deque<int> out;
         for (int i = 0; i < count; ++i) {
             // One number, as the reference client's: the test gateway reads meaning into some.
-            out.push_back(sender.submit(gateway, QStringLiteral("+447700900123"),
-                                        QStringLiteral("Paced message %1").arg(i)));
+            out.push_back(waitInPlace(sender.submit(gateway, QStringLiteral("+447700900123"),
+                                                    QStringLiteral("Paced message %1").arg(i))));
             while (int(out.size()) >= SmsSender::kDefaultWindow) {
-                sent += settled(sender.outcome(out.front()));
+                sent += settled(waitInPlace(sender.outcome(out.front())));
                 out.pop_front();
             }
         }
         for (int ticket : out) {
-            sent += settled(sender.outcome(ticket));
+            sent += settled(waitInPlace(sender.outcome(ticket)));
         }
     });
     const double cpu = bench::cpuSeconds() - cpuBefore;
-    sender.endSession();
+    waitInPlace(sender.endSession());
     std::printf(
         "pace_bench %s, quota %.0f/s: %d of %d sent, %.2f/s (%.2f of the quota), "
         "%llu throttle answers, paced at %.1f/s, CPU %.1f %% of a core\n",

@@ -34,12 +34,25 @@ using bench::NoWindow;
 class WatchedSms : public SmppChannel {
 public:
     using SmppChannel::SmppChannel;
-    int submit(const QList<SmsGateway>& gateways, const QString& number, const QString& text,
-               const QDateTime& until, const QString& sender) override {
+    QCoro::Task<int> submit(QList<SmsGateway> gateways, QString number, QString text,
+                            QDateTime until, QString sender) override {
+        see(number);
+        return SmppChannel::submit(std::move(gateways), std::move(number), std::move(text),
+                                   std::move(until), std::move(sender));
+    }
+    std::optional<int> submitNow(const QList<SmsGateway>& gateways, const QString& number,
+                                 const QString& text, const QDateTime& until,
+                                 const QString& sender) override {
+        std::optional<int> ticket = SmppChannel::submitNow(gateways, number, text, until, sender);
+        if (ticket) {
+            see(number);
+        }
+        return ticket;
+    }
+    void see(const QString& number) {
         if (number == watched && !handedOver.isValid()) {
             handedOver.start();
         }
-        return SmppChannel::submit(gateways, number, text, until, sender);
     }
     QString watched;
     QElapsedTimer handedOver;  // started at the hand-over

@@ -11,6 +11,7 @@
 
 #include "BenchSupport.h"
 #include "channels/SmsSender.h"
+#include "core/Responsive.h"
 #include "support/ScriptedGateway.h"
 
 using namespace korvane;
@@ -35,21 +36,22 @@ Run drive(const SmsGateway& gateway, int count) {
         std::deque<int> out;
         for (int i = 0; i < count; ++i) {
             while (!out.empty() && sender.room() <= 0) {
-                run.sent += sender.outcome(out.front()).delivery == Delivery::Sent ? 1 : 0;
+                run.sent +=
+                    waitInPlace(sender.outcome(out.front())).delivery == Delivery::Sent ? 1 : 0;
                 out.pop_front();
             }
-            out.push_back(sender.submit(gateway, QStringLiteral("+447700900123"),
-                                        QStringLiteral("Bench message %1").arg(i)));
+            out.push_back(waitInPlace(sender.submit(gateway, QStringLiteral("+447700900123"),
+                                                    QStringLiteral("Bench message %1").arg(i))));
         }
         for (int ticket : out) {
-            run.sent += sender.outcome(ticket).delivery == Delivery::Sent ? 1 : 0;
+            run.sent += waitInPlace(sender.outcome(ticket)).delivery == Delivery::Sent ? 1 : 0;
         }
     });
     run.cpuPerThousand = (bench::cpuSeconds() - cpuBefore) * 1000.0 / count;
     run.perSecond = run.sent / seconds;
     run.throttles = sender.throttleAnswers();
     run.paced = sender.pacedRate();
-    sender.endSession();
+    waitInPlace(sender.endSession());
     return run;
 }
 

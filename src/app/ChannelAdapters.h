@@ -12,14 +12,20 @@ namespace korvane {
 class SmppChannel : public SmsChannel {
 public:
     explicit SmppChannel(SmsSender& sender) : sender_(sender) {}
-    int submit(const QList<SmsGateway>& gateways, const QString& mobileNumber, const QString& text,
-               const QDateTime& validUntil, const QString& sender) override {
-        return sender_.submit(gateways, mobileNumber, text, validUntil, sender);
+    QCoro::Task<int> submit(QList<SmsGateway> gateways, QString mobileNumber, QString text,
+                            QDateTime validUntil, QString sender) override {
+        return sender_.submit(std::move(gateways), std::move(mobileNumber), std::move(text),
+                              std::move(validUntil), std::move(sender));
     }
-    SendResult outcome(int ticket) override { return sender_.outcome(ticket); }
+    std::optional<int> submitNow(const QList<SmsGateway>& gateways, const QString& mobileNumber,
+                                 const QString& text, const QDateTime& validUntil,
+                                 const QString& sender) override {
+        return sender_.submitNow(gateways, mobileNumber, text, validUntil, sender);
+    }
+    QCoro::Task<SendResult> outcome(int ticket) override { return sender_.outcome(ticket); }
     bool isSettled(int ticket) override { return sender_.isSettled(ticket); }
     int room() override { return sender_.room(); }
-    void endSession() override { sender_.endSession(); }
+    QCoro::Task<> endSession() override { return sender_.endSession(); }
     void retryNow() override { sender_.retryNow(); }
     bool unreachable() override { return sender_.unreachable(); }
     void setReceipts(bool wanted) override { sender_.setReceipts(wanted); }
@@ -41,7 +47,9 @@ public:
     void answerReceipt(quint64 token, bool written) override {
         sender_.answerReceipt(token, written);
     }
-    QString listen(const QList<SmsGateway>& gateways) override { return sender_.listen(gateways); }
+    QCoro::Task<QString> listen(QList<SmsGateway> gateways) override {
+        return sender_.listen(std::move(gateways));
+    }
 
 private:
     SmsSender& sender_;

@@ -100,8 +100,8 @@ void ConnectionChecks::testSms(CheckView& view, const SmsGateway& gateway) {
     {
         BusyScope busy(view, CheckView::Test::Sms);
         sms_.retryNow();  // a test is a deliberate attempt, whatever the back-off says
-        result = sms_.send(gateway, number, QStringLiteral("SMS Testing"));
-        sms_.endSession();
+        result = waitInPlace(sms_.send(gateway, number, QStringLiteral("SMS Testing")));
+        waitInPlace(sms_.endSession());
     }
     log_.WriteLog(result.delivery == Delivery::Sent
                       ? QStringLiteral("Test SMS is sent successfully to mobile number ") + number +

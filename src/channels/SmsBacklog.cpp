@@ -113,4 +113,22 @@ QDeadlineTimer SmsBacklog::nextDeadline(bool& offering) const {
     return wake;
 }
 
+bool SmsBacklog::loseOverdue(const std::function<QString()>& line,
+                             const std::function<void(int lane, quint32 sequence)>& forget) {
+    bool lost = false;
+    for (auto& [ticket, message] : messages_) {
+        for (SmsMessage::Part& part : message.parts) {
+            if (part.state == PartState::InFlight && part.due.hasExpired()) {
+                part.state = PartState::Lost;
+                forget(message.lane, part.sequence);
+                if (message.failure.isEmpty()) {
+                    message.failure = line();
+                }
+                lost = true;
+            }
+        }
+    }
+    return lost;
+}
+
 }  // namespace korvane

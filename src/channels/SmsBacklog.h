@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QDeadlineTimer>
+#include <functional>
 #include <map>
 
 #include "channels/SmsMessage.h"
@@ -32,6 +33,10 @@ public:
     void sessionLost(int lane, const QString& line);
     // Korvane is ending: nothing more is offered, and what is pending ends with the line.
     void giveUpAll(const QString& line);
+    // Parts whose answer is overdue may have been taken: lost, each told to forget (its lane,
+    // its sequence), their messages failed with the line; whether any was.
+    bool loseOverdue(const std::function<QString()>& line,
+                     const std::function<void(int lane, quint32 sequence)>& forget);
     // Messages throttled for longer than their limit give up; whether any did.
     bool giveUpThrottled(const QString& line);
     void settleAll(const QString& refused);

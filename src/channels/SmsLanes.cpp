@@ -1,6 +1,7 @@
 #include "channels/SmsLanes.h"
 
 #include <algorithm>
+#include <cmath>
 #include <limits>
 
 namespace korvane {
@@ -223,6 +224,28 @@ std::map<QString, quint64> SmsLanes::submitsByServer() const {
         submits[lane->gateway.name()] += lane->submits;
     }
     return submits;
+}
+
+QDeadlineTimer SmsLanes::nextWake(const SmsBacklog& backlog, int window, double accountSlotMs,
+                                  double nowMs) const {
+    QDeadlineTimer wake(QDeadlineTimer::Forever);
+    const auto earlier = [&wake](QDeadlineTimer at) {
+        if (at.deadlineNSecs() < wake.deadlineNSecs()) {
+            wake = at;
+        }
+    };
+    for (size_t n = 0; n < lanes_.size(); ++n) {
+        const SmsLane& lane = *lanes_[n];
+        if (backlog.inFlight(static_cast<int>(n)) >= window) {
+            continue;
+        }
+        earlier(lane.pausedUntil);
+        if (lane.waitingForSlot) {
+            const double slot = std::max(lane.pacer.nextSlotMs(), accountSlotMs);
+            earlier(QDeadlineTimer(static_cast<qint64>(std::ceil(slot - nowMs))));
+        }
+    }
+    return wake;
 }
 
 }  // namespace korvane

@@ -53,6 +53,9 @@ public:
     // Parts that would be written at once on the sessions that can be had (on every one
     // when none can: a message handed over then ends at once with the bind's line).
     int room(const SmsBacklog& backlog, int window) const;
+    // The next pause's end or paced slot on a lane that will have room then; never when none.
+    QDeadlineTimer nextWake(const SmsBacklog& backlog, int window, double accountSlotMs,
+                            double nowMs) const;
     // Submits a second paced now over every session; 0: unpaced.
     double pacedRate() const;
     // More than one gateway: the log and /metrics name the gateway.

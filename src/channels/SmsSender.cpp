@@ -1,13 +1,11 @@
 #include "channels/SmsSender.h"
 
+#include <QPointer>
 #include <algorithm>
-#include <cmath>
-#include <limits>
 
-#include "core/BackOff.h"
-#include "core/Conversion.h"
+#include "channels/SubmitAnswer.h"
+#include "core/DoneWait.h"
 #include "core/KorvaneError.h"
-#include "core/Responsive.h"
 #include "core/StopDeadline.h"
 
 namespace korvane {
@@ -37,66 +35,115 @@ void SmsSender::setReceiptListener(ReceiptInbox::Listener listener, ReceiptInbox
         std::move(notice));
 }
 
-QString SmsSender::listen(const QList<SmsGateway>& gateways) {
-    return backlog_.anyPending() ? QString() : openSessions(gateways);
+QCoro::Task<QString> SmsSender::listen(QList<SmsGateway> gateways) {
+    if (backlog_.anyPending()) {
+        co_return QString();
+    }
+    co_return co_await openSessions(std::move(gateways));
 }
 
+// Nothing is waited for now: receipts not answered yet are offered again on the next session.
 SmsSender::~SmsSender() {
-    endSession();
+    inbox_.answerAll();
 }
 
 // The sessions for these gateways, bound where they can be. What came on them first, so that
 // a close that already came is seen; what old sessions still owe is settled before they go.
-QString SmsSender::openSessions(const QList<SmsGateway>& gateways) {
+QCoro::Task<QString> SmsSender::openSessions(QList<SmsGateway> gateways) {
     lanes_.takeInWhatCame();
     loseFailedSessions();
     if (!lanes_.arrangedFor(gateways) || lanes_.boundOtherwise()) {
         while (backlog_.inFlight() > 0) {
-            pump();
+            co_await advance();
         }
-        // The engine itself still waits in place; the sessions' own waits are coroutines.
         if (!lanes_.arrangedFor(gateways)) {
-            waitInPlace(lanes_.arrange(gateways));
+            co_await lanes_.arrange(gateways);
         }
-        waitInPlace(lanes_.closeBoundOtherwise());
+        co_await lanes_.closeBoundOtherwise();
     }
-    return bindLanes();
+    co_return co_await bindLanes();
 }
 
-QString SmsSender::bindLanes() {
+// Whether a message for these gateways goes without a wait: every session bound as wanted.
+bool SmsSender::sessionsReady(const QList<SmsGateway>& gateways) {
+    lanes_.takeInWhatCame();
+    loseFailedSessions();
+    return !binding_ && lanes_.arrangedFor(gateways) && !lanes_.boundOtherwise() &&
+           lanes_.allLive();
+}
+
+// One bind at a time: a caller that comes while one is on its way waits for it, then binds
+// what is still unbound (a lane that failed backs off, so that costs no second attempt).
+QCoro::Task<QString> SmsSender::bindLanes() {
+    while (binding_) {
+        co_await DoneWait([this] { return !binding_; }, QDeadlineTimer(QDeadlineTimer::Forever));
+    }
+    binding_ = true;
+    struct Binding {
+        bool& on;
+        ~Binding() { on = false; }
+    } binding{binding_};
     QStringList notices;
-    const QString failure = waitInPlace(lanes_.bindAll(notices));
+    const QString failure = co_await lanes_.bindAll(notices);
     bindNotices_ << notices;
-    return failure;
+    co_return failure;
 }
 
-int SmsSender::submit(const QList<SmsGateway>& gateways, const QString& mobileNumber,
-                      const QString& text, const QDateTime& validUntil, const QString& senderName) {
+// Nothing was offered: refused for good, or no session to offer it on (Unreachable).
+int SmsSender::refuse(Message message, const QString& line, Delivery delivery) {
     const int ticket = nextTicket_++;
-    Message message;
-    // Nothing was offered: refused for good, or no session to offer it on (Unreachable).
-    auto refuse = [&](const QString& line, Delivery delivery = Delivery::Refused) {
-        message.done = true;
-        message.result = SendResult{delivery, line};
-        backlog_.messages().emplace(ticket, std::move(message));
-        return ticket;
-    };
+    message.done = true;
+    message.result = SendResult{delivery, line};
+    backlog_.messages().emplace(ticket, std::move(message));
+    return ticket;
+}
+
+QCoro::Task<int> SmsSender::submit(QList<SmsGateway> gateways, QString mobileNumber, QString text,
+                                   QDateTime validUntil, QString senderName) {
     if (stop_ != nullptr && stop_->passed()) {
-        return refuse(errorLine(ErrorNumber::GatewayTimeout,
-                                QStringLiteral("Korvane is ending, so the message was not "
-                                               "offered to Telvoro Server.")),
-                      Delivery::Unreachable);
+        co_return refuse(Message(),
+                         errorLine(ErrorNumber::GatewayTimeout,
+                                   QStringLiteral("Korvane is ending, so the message was not "
+                                                  "offered to Telvoro Server.")),
+                         Delivery::Unreachable);
     }
     if (gateways.isEmpty()) {
-        return refuse(QString::fromLatin1(kConnectFailed), Delivery::Unreachable);
+        co_return refuse(Message(), QString::fromLatin1(kConnectFailed), Delivery::Unreachable);
     }
-    if (const QString failure = openSessions(gateways); !failure.isEmpty()) {
-        return refuse(failure, Delivery::Unreachable);
+    if (const QString failure = co_await openSessions(gateways); !failure.isEmpty()) {
+        co_return refuse(Message(), failure, Delivery::Unreachable);
     }
+    const int ticket = enqueue(gateways, mobileNumber, text, validUntil, senderName);
+    auto added = backlog_.messages().find(ticket);
+    while (added != backlog_.messages().end() && added->second.has(PartState::Waiting) &&
+           !added->second.done) {
+        co_await advance();
+        added = backlog_.messages().find(ticket);
+    }
+    co_return ticket;
+}
+
+std::optional<int> SmsSender::submitNow(const QList<SmsGateway>& gateways,
+                                        const QString& mobileNumber, const QString& text,
+                                        const QDateTime& validUntil, const QString& senderName) {
+    if ((stop_ != nullptr && stop_->passed()) || gateways.isEmpty() || !sessionsReady(gateways)) {
+        return std::nullopt;  // submit() says why, or waits for the bind
+    }
+    const int ticket = enqueue(gateways, mobileNumber, text, validUntil, senderName);
+    step();
+    return ticket;
+}
+
+// A message for sessions bound as these gateways ask: refused for good, or among the others
+// to go out in ticket order.
+int SmsSender::enqueue(const QList<SmsGateway>& gateways, const QString& mobileNumber,
+                       const QString& text, const QDateTime& validUntil,
+                       const QString& senderName) {
+    Message message;
     if (const QString refusal = message.build(gateways.first().user, senderName, mobileNumber, text,
                                               lanes_.receipts(), validUntil);
         !refusal.isEmpty()) {
-        return refuse(refusal);
+        return refuse(std::move(message), refusal, Delivery::Refused);
     }
     // One session learns its own pace under the contract's; several learn theirs, and the
     // contract holds them together.
@@ -107,25 +154,29 @@ int SmsSender::submit(const QList<SmsGateway>& gateways, const QString& mobileNu
     }
     account_.configure(one ? 0 : rate);
     // Only a complete message joins the others: the engine never settles a half-built one.
-    Message& added = backlog_.messages().emplace(ticket, std::move(message)).first->second;
-    while (added.has(PartState::Waiting) && !added.done) {
-        pump();
-    }
+    const int ticket = nextTicket_++;
+    backlog_.messages().emplace(ticket, std::move(message));
     return ticket;
 }
 
-SendResult SmsSender::outcome(int ticket) {
+QCoro::Task<SendResult> SmsSender::outcome(int ticket) {
     auto it = backlog_.messages().find(ticket);
-    if (it == backlog_.messages().end()) {
-        return SendResult{Delivery::Refused, errorLine(ErrorNumber::GatewayProtocol,
-                                                       QStringLiteral("Unknown message."))};
+    while (it != backlog_.messages().end() && !it->second.done) {
+        co_await advance();
+        it = backlog_.messages().find(ticket);
     }
-    while (!it->second.done) {
-        pump();
+    if (it == backlog_.messages().end()) {
+        co_return SendResult{Delivery::Refused, errorLine(ErrorNumber::GatewayProtocol,
+                                                          QStringLiteral("Unknown message."))};
     }
     const SendResult result = it->second.result;
     backlog_.messages().erase(it);
-    return result;
+    co_return result;
+}
+
+QCoro::Task<SendResult> SmsSender::send(SmsGateway gateway, QString mobileNumber, QString text) {
+    const int ticket = co_await submit(gateway, mobileNumber, text);
+    co_return co_await outcome(ticket);
 }
 
 bool SmsSender::isSettled(int ticket) {
@@ -133,26 +184,42 @@ bool SmsSender::isSettled(int ticket) {
     if (it == backlog_.messages().end() || it->second.done) {
         return true;
     }
-    pump(false);
+    step();
     return it->second.done;
 }
 
 int SmsSender::room() {
-    pump(false);
+    step();
     const int waiting = backlog_.waitingParts();
     return std::max(0, lanes_.room(backlog_, window_) - waiting);
 }
 
-// One step of the engine: what came in, what ran out, what can go out now; it waits on the
-// event loop only when none of these did anything.
-void SmsSender::pump(bool mayWait) {
+// One step of the engine, never a wait: what came in, what ran out, what can go out now on
+// the sessions bound. True when any of these did anything.
+bool SmsSender::step() {
     bool progressed = takeReplies();
     progressed = loseFailedSessions() || progressed;
     progressed = expire() || progressed;
     progressed = writeParts() || progressed;
     backlog_.settleAll(QString::fromLatin1(kSendRefused));
-    if (!progressed && mayWait) {
-        wait();
+    return progressed;
+}
+
+// A step that may wait: a session lost is bound again (with its back-off) while parts wait
+// for it, once what it owed is settled, and when nothing moved the engine sleeps until
+// something changes.
+QCoro::Task<> SmsSender::advance() {
+    bool progressed = step();
+    if (backlog_.anyWaiting() && !lanes_.allLive()) {
+        if (const QString failure = co_await bindLanes(); !failure.isEmpty()) {
+            backlog_.failUnwritten(failure);
+            backlog_.settleAll(QString::fromLatin1(kSendRefused));
+            co_return;
+        }
+        progressed = step() || progressed;
+    }
+    if (!progressed) {
+        co_await waitForChange();
     }
 }
 
@@ -163,61 +230,16 @@ bool SmsSender::takeReplies() {
         for (Part& part : message.parts) {
             if (session != nullptr && part.state == PartState::InFlight &&
                 session->hasReply(part.sequence)) {
-                onReply(message, part, session->takeReply(part.sequence));
+                const auto effect = SubmitAnswer::take(
+                    message, part, lanes_[message.lane], session->takeReply(part.sequence),
+                    [this](const QStringList& avoid) { return lanes_.liveElsewhere(avoid); },
+                    kThrottleLimitMs);
+                throttleAnswers_ += effect == SubmitAnswer::Effect::Throttled ? 1 : 0;
                 progressed = true;
             }
         }
     }
     return progressed;
-}
-
-void SmsSender::onReply(Message& message, Part& part, const Pdu& reply) {
-    SmsLane& lane = lanes_[message.lane];
-    const quint32 status = reply.status;
-    const bool nack = reply.commandId != Command::SubmitSmResp;
-    if (!nack && status == Status::Ok) {
-        part.state = PartState::Accepted;
-        int offset = 0;
-        QByteArray id;
-        readCString(reply.body, offset, 65, id);
-        part.id = QString::fromLatin1(id).trimmed();
-        lane.pacer.accepted(part.paced);
-        lane.pauses = 0;
-        ++lane.submits;
-        return;
-    }
-    // A generic_nack carries the same statuses: a throttle is a throttle however it comes.
-    if (status == Status::Throttled || status == Status::MessageQueueFull) {
-        // Nothing was taken: offered again at the next paced slot, on any session.
-        ++throttleAnswers_;
-        part.state = PartState::Retry;
-        if (message.throttleLimit.isForever()) {
-            message.throttleLimit = QDeadlineTimer(kThrottleLimitMs);
-        }
-        if (lane.pacer.throttled(part.paced) && !lane.paused()) {
-            // Throttled even at a submit a second: the gateway is in trouble, not pacing.
-            lane.pausedUntil =
-                QDeadlineTimer(BackOff::waitAfter(++lane.pauses, kFirstPauseMs, kLongestPauseMs));
-        }
-        return;
-    }
-    // A gateway in trouble took nothing: with another one bound, the message goes there whole.
-    if (status == Status::SystemError &&
-        message.leave(part, lane.gateway.name(),
-                      [this](const QStringList& avoid) { return lanes_.liveElsewhere(avoid); })) {
-        return;
-    }
-    part.state = PartState::Refused;
-    // The gateway in trouble took nothing: worth another attempt later.
-    if (status == Status::SystemError && !message.has(PartState::Accepted)) {
-        message.notSentAs = Delivery::Passing;
-    }
-    if (message.answer.isEmpty()) {
-        message.answer =
-            QStringLiteral("Telvoro Server answered %1%2.")
-                .arg(nack ? QStringLiteral("generic_nack ") : QString(), describeStatus(status));
-    }
-    message.giveUp();  // the rest of a refused message is not offered
 }
 
 // Deadlines that passed: the program ending, answers overdue, throttled messages out of time.
@@ -232,31 +254,24 @@ bool SmsSender::expire() {
         }
         return true;
     }
-    bool progressed = false;
-    for (auto& [ticket, message] : backlog_.messages()) {
-        for (Part& part : message.parts) {
-            if (part.state == PartState::InFlight && part.due.hasExpired()) {
-                // May have been taken; the session goes on and a late answer is dropped.
-                part.state = PartState::Lost;
-                if (SmppSession* session = lanes_[message.lane].session(); session != nullptr) {
-                    session->forget(part.sequence);
-                }
-                if (message.failure.isEmpty()) {
-                    message.failure =
-                        errorLine(ErrorNumber::GatewayTimeout,
-                                  QStringLiteral("Telvoro Server did not answer within %1 seconds.")
-                                      .arg(timeouts_.responseMs / 1000.0));
-                }
-                progressed = true;
+    // May have been taken; the session goes on and a late answer is dropped.
+    const bool lost = backlog_.loseOverdue(
+        [this] {
+            return errorLine(ErrorNumber::GatewayTimeout,
+                             QStringLiteral("Telvoro Server did not answer within %1 seconds.")
+                                 .arg(timeouts_.responseMs / 1000.0));
+        },
+        [this](int lane, quint32 sequence) {
+            if (SmppSession* session = lanes_[lane].session(); session != nullptr) {
+                session->forget(sequence);
             }
-        }
-    }
+        });
     return backlog_.giveUpThrottled(errorLine(
                ErrorNumber::GatewayThrottled,
                QStringLiteral("Telvoro Server kept answering that it is busy (throttled) for %1 "
                               "seconds.")
                    .arg(kThrottleLimitMs / 1000))) ||
-           progressed;
+           lost;
 }
 
 // Writes what may go out now: on live sessions outside their pauses, within their windows, at
@@ -268,13 +283,7 @@ bool SmsSender::writeParts() {
     if (!backlog_.anyWaiting()) {
         return false;
     }
-    if (!lanes_.allLive()) {
-        // A session lost is bound again, with its back-off, while the others go on.
-        if (const QString failure = bindLanes(); !failure.isEmpty()) {
-            backlog_.failUnwritten(failure);
-            return true;
-        }
-    }
+    // A session lost is bound again by the next step that may wait; the others go on.
     bool progressed = false;
     for (const PartState from : {PartState::Retry, PartState::Waiting}) {
         for (auto& [ticket, message] : backlog_.messages()) {
@@ -342,31 +351,20 @@ bool SmsSender::loseFailedSessions() {
 QDeadlineTimer SmsSender::nextWake() const {
     bool offering = false;
     QDeadlineTimer wake = backlog_.nextDeadline(offering);
-    const auto earlier = [&wake](QDeadlineTimer at) {
-        if (at.deadlineNSecs() < wake.deadlineNSecs()) {
-            wake = at;
-        }
-    };
-    // A pause's end and a paced slot matter only when there will be room then.
-    for (int n = 0; offering && n < lanes_.size(); ++n) {
-        const SmsLane& lane = lanes_[n];
-        if (backlog_.inFlight(n) >= window_) {
-            continue;
-        }
-        earlier(lane.pausedUntil);
-        if (lane.waitingForSlot) {
-            const double slot = std::max(lane.pacer.nextSlotMs(), account_.nextSlotMs());
-            earlier(QDeadlineTimer(static_cast<qint64>(std::ceil(slot - nowMs()))));
-        }
+    if (offering) {
+        const QDeadlineTimer lanes =
+            lanes_.nextWake(backlog_, window_, account_.nextSlotMs(), nowMs());
+        wake = lanes.deadlineNSecs() < wake.deadlineNSecs() ? lanes : wake;
     }
     return stop_ != nullptr ? stop_->capped(wake) : wake;
 }
 
 // Sleeps on the event loop until an answer comes, a session fails, the stop deadline moves
 // or the next deadline is reached. Every deadline already past was acted on before this.
-void SmsSender::wait() {
+QCoro::Task<> SmsSender::waitForChange() {
     ++waits_;
-    std::vector<std::pair<SmppSession*, quint64>> watched;
+    // A session closed meanwhile ends the wait too.
+    std::vector<std::pair<QPointer<SmppSession>, quint64>> watched;
     bool forSlot = false;
     for (int n = 0; n < lanes_.size(); ++n) {
         forSlot = forSlot || lanes_[n].waitingForSlot;
@@ -376,25 +374,27 @@ void SmsSender::wait() {
     }
     pacedWaits_ += forSlot ? 1 : 0;
     const quint64 changes = stop_ != nullptr ? stop_->changes() : 0;
-    waitResponsively(
+    const QDeadlineTimer wake = nextWake();
+    co_await DoneWait(
         [&] {
             for (const auto& [session, arrivals] : watched) {
-                if (session->arrivals() != arrivals || !session->failure().isEmpty()) {
+                if (session.isNull() || session->arrivals() != arrivals ||
+                    !session->failure().isEmpty()) {
                     return true;
                 }
             }
             return stop_ != nullptr && stop_->changes() != changes;
         },
-        nextWake());
+        wake);
 }
 
-void SmsSender::endSession() {
+QCoro::Task<> SmsSender::endSession() {
     while (backlog_.anyPending()) {
-        pump();
+        co_await advance();
     }
     inbox_.answerAll();
-    waitInPlace(lanes_.closeAll());
     backlog_.clear();  // every outcome was asked for or can no longer be
+    co_await lanes_.closeAll();
 }
 
 }  // namespace korvane

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QCoro/QCoroTask>
 #include <QDeadlineTimer>
 #include <QElapsedTimer>
 #include <QList>
@@ -7,6 +8,7 @@
 #include <algorithm>
 #include <map>
 #include <memory>
+#include <optional>
 #include <vector>
 
 #include "channels/GatewayLink.h"
@@ -38,6 +40,9 @@ class StopDeadline;
 // transceivers, and each part's message_id comes back with the outcome; receipts go to the
 // listener and are answered through answerReceipt (ReceiptInbox), on whichever session
 // brought them.
+//
+// Every wait is a coroutine's, on the event loop; each coroutine of the sender ends before the
+// sender does, which closes its sessions at once.
 class SmsSender {
 public:
     static constexpr int kDefaultWindow = 10;
@@ -54,27 +59,31 @@ public:
     SmsSender& operator=(const SmsSender&) = delete;
 
     // Hands one message over and returns its ticket; waits only to connect and bind (once per
-    // session) and until every part of the message has been written. gateways: the first and
-    // the one beside it, if any. validUntil: the gateway gives up on it then (none when
-    // invalid). senderName: the sender to show; "": the first account's name.
-    int submit(const QList<SmsGateway>& gateways, const QString& mobileNumber, const QString& text,
-               const QDateTime& validUntil = QDateTime(), const QString& senderName = QString());
-    int submit(const SmsGateway& gateway, const QString& mobileNumber, const QString& text,
-               const QDateTime& validUntil = QDateTime()) {
+    // session, one bind at a time for every caller) and until every part of the message has
+    // been written. gateways: the first and the one beside it, if any. validUntil: the gateway
+    // gives up on it then (none when invalid). senderName: the sender to show; "": the first
+    // account's name.
+    QCoro::Task<int> submit(QList<SmsGateway> gateways, QString mobileNumber, QString text,
+                            QDateTime validUntil = QDateTime(), QString senderName = QString());
+    QCoro::Task<int> submit(const SmsGateway& gateway, const QString& mobileNumber,
+                            const QString& text, const QDateTime& validUntil = QDateTime()) {
         return submit(QList<SmsGateway>{gateway}, mobileNumber, text, validUntil);
     }
-    // Waits for the message's outcome; the failure line is for the caller to log.
-    SendResult outcome(int ticket);
+    // Hands one message over when that needs no wait, its sessions bound already: its ticket,
+    // else none. Its parts go out as the sessions have room, at the next look.
+    std::optional<int> submitNow(const QList<SmsGateway>& gateways, const QString& mobileNumber,
+                                 const QString& text, const QDateTime& validUntil,
+                                 const QString& senderName);
+    // The message's outcome once it is known; the failure line is for the caller to log.
+    QCoro::Task<SendResult> outcome(int ticket);
     // Whether the outcome is known: takes in what has come, never waits.
     bool isSettled(int ticket);
     // Parts that would be written at once: the sessions' windows less what is in flight or
     // waiting to go, none on a session during its pause. Takes in what has come, never waits.
     int room();
     // Waits for what is in flight, then unbinds; the next submit binds again.
-    void endSession();
-    SendResult send(const SmsGateway& gateway, const QString& mobileNumber, const QString& text) {
-        return outcome(submit(gateway, mobileNumber, text));
-    }
+    QCoro::Task<> endSession();
+    QCoro::Task<SendResult> send(SmsGateway gateway, QString mobileNumber, QString text);
 
     // How often the sender has waited on the event loop: a pause or a stalled gateway costs
     // a few waits, one per deadline, never a spin.
@@ -103,8 +112,10 @@ public:
     }
     // Binds now if no session is bound, so that receipts come while nothing is sent; "" or
     // the line that says why there is no session.
-    QString listen(const QList<SmsGateway>& gateways);
-    QString listen(const SmsGateway& gateway) { return listen(QList<SmsGateway>{gateway}); }
+    QCoro::Task<QString> listen(QList<SmsGateway> gateways);
+    QCoro::Task<QString> listen(const SmsGateway& gateway) {
+        return listen(QList<SmsGateway>{gateway});
+    }
     size_t unansweredReceipts() const { return inbox_.unanswered(); }
     // Waits for a paced slot, and the pace now over every session (submits a second; 0:
     // unpaced).
@@ -125,17 +136,21 @@ private:
     using Part = SmsMessage::Part;
     using PartState = SmsMessage::PartState;
 
-    QString openSessions(const QList<SmsGateway>& gateways);
-    QString bindLanes();
-    void pump(bool mayWait = true);
+    QCoro::Task<QString> openSessions(QList<SmsGateway> gateways);
+    bool sessionsReady(const QList<SmsGateway>& gateways);
+    QCoro::Task<QString> bindLanes();
+    int refuse(Message message, const QString& line, Delivery delivery);
+    int enqueue(const QList<SmsGateway>& gateways, const QString& mobileNumber, const QString& text,
+                const QDateTime& validUntil, const QString& senderName);
+    bool step();
+    QCoro::Task<> advance();
     bool takeReplies();
-    void onReply(Message& message, Part& part, const smpp::Pdu& reply);
     bool expire();
     bool writeParts();
     bool writePart(Message& message, Part& part, int lane);
     void loseSession(int lane, qint32 number, const QString& description);
     bool loseFailedSessions();
-    void wait();
+    QCoro::Task<> waitForChange();
     QDeadlineTimer nextWake() const;
     double nowMs() const { return double(clock_.nsecsElapsed()) / 1e6; }
 
@@ -153,6 +168,7 @@ private:
     int nextTicket_ = 1;
     quint64 waits_ = 0;
     quint64 throttleAnswers_ = 0;
+    bool binding_ = false;  // a bind is on its way: another caller waits for it
 };
 
 }  // namespace korvane

@@ -67,7 +67,7 @@ QCoro::Task<> DispatchCycle::run() {
             co_return;
         }
         co_await sendWaitingRows(*store);
-        endSessions();
+        co_await endSessions();
         store.reset();
         control_.setTimer1(!control_.StopRequested());
         log(QStringLiteral("Process Completed..."));
@@ -84,7 +84,7 @@ QCoro::Task<> DispatchCycle::run() {
     } catch (const std::exception& error) {
         failure = errorLine(ErrorNumber::ProviderError, QString::fromLocal8Bit(error.what()));
     }
-    finishAfterError();
+    co_await finishAfterError();
     store.reset();
     errorPath(failure);
     ended(took, false);
@@ -137,8 +137,8 @@ QCoro::Task<> DispatchCycle::sendWaitingRows(MessageStore& store) {
         counters_.oldestWaitingSince = oldest.isNull() ? QDateTime() : clock_.now();
     }
     const MessageStore::TableFeatures features = store.features();
-    receipts_.tableFound(features);
-    replies_.tableFound(features);
+    co_await receipts_.tableFound(features);
+    co_await replies_.tableFound(features);
     if (page.empty()) {
         log(QStringLiteral("No message exists to be sent."));
         receipts_.writeThrough(store);
@@ -157,7 +157,7 @@ QCoro::Task<> DispatchCycle::sendWaitingRows(MessageStore& store) {
         }
         page = store.nextPage(kPageRows);
     }
-    rows_->drain();
+    co_await rows_->drain();
     rows_.reset();
     receipts_.writeThrough(store);
     replies_.writeThrough(store);
@@ -189,16 +189,16 @@ void DispatchCycle::log(const QString& text) {
 }
 
 // The rows still out were sent (or tried): each is finished as far as it goes.
-void DispatchCycle::finishAfterError() {
+QCoro::Task<> DispatchCycle::finishAfterError() {
     if (rows_) {
-        rows_->drainAfterError();
+        co_await rows_->drainAfterError();
         rows_.reset();
     }
-    endSessions();
+    co_await endSessions();
 }
 
-void DispatchCycle::endGatewaySession() {
-    sms_.endSession();
+QCoro::Task<> DispatchCycle::endGatewaySession() {
+    return sms_.endSession();
 }
 
 void DispatchCycle::retryGateway() {
@@ -207,10 +207,10 @@ void DispatchCycle::retryGateway() {
 }
 
 // Mail goes over a connection per cycle; the gateway's session is kept until Stop.
-void DispatchCycle::endSessions() {
+QCoro::Task<> DispatchCycle::endSessions() {
     email_.endSession();
     if (control_.StopRequested()) {
-        sms_.endSession();
+        co_await sms_.endSession();
     }
 }
 

@@ -63,7 +63,7 @@ public:
     std::unique_ptr<MessageStore> makeStore() const { return makeStore_(); }
     const Counters& counters() const { return counters_; }
     // Processing stopped between cycles: the gateway's session ends now.
-    void endGatewaySession();
+    QCoro::Task<> endGatewaySession();
     // Start: a bind or a mail sign-in refused before is tried again at once.
     void retryGateway();
 
@@ -71,10 +71,10 @@ private:
     bool connect(MessageStore& store);
     QCoro::Task<> sendWaitingRows(MessageStore& store);
     void reportOldClaims(MessageStore& store);
-    void finishAfterError();
+    QCoro::Task<> finishAfterError();
     // Counts a cycle that went as far as connecting; reachedTable: it read the table.
     void ended(const QElapsedTimer& took, bool reachedTable);
-    void endSessions();
+    QCoro::Task<> endSessions();
     void shortIdleEnding();
     void errorPath(const QString& line);
     void log(const QString& text);

@@ -56,7 +56,14 @@ void ProcessingControl::cmdStop_Click() {
     log_.WriteLog(QStringLiteral("Process Stopped..."), true, false);
     log_.WriteLog(QStringLiteral("Idle..."), true, false);
     if (!cycleRunning_) {
-        cycle_.endGatewaySession();  // a running cycle ends it as it finishes
+        // A running cycle ends the session as it finishes.
+        cycleRunning_ = true;
+        inStop_ = true;
+        endSession();
+        inStop_ = false;
+        if (cycleRunning_) {
+            window_.setConfigurationAvailable(false);  // until the gateway has answered the unbind
+        }
     }
 }
 
@@ -88,6 +95,24 @@ void ProcessingControl::Timer1_Timer() {
 
 QCoro::Task<> ProcessingControl::runCycle() {
     co_await cycle_.run();
+    cycleEnds();
+}
+
+// The unbind is waited for as a cycle is: no cycle begins, and the program does not end,
+// before the gateway's session is over.
+QCoro::Task<> ProcessingControl::endSession() {
+    co_await cycle_.endGatewaySession();
+    if (inStop_) {
+        cycleRunning_ = false;  // over at once: nothing was bound
+        co_return;
+    }
+    cycleEnds();
+    if (started_) {
+        Timer1_Timer();  // Start came meanwhile: its first cycle begins now
+    }
+}
+
+void ProcessingControl::cycleEnds() {
     cycleRunning_ = false;
     if (!started_) {
         window_.setConfigurationAvailable(true);

@@ -48,6 +48,8 @@ Q_SIGNALS:
 
 private:
     QCoro::Task<> runCycle();
+    QCoro::Task<> endSession();
+    void cycleEnds();
 
     const RunConfiguration& config_;
     ActivityLog& log_;
@@ -56,7 +58,8 @@ private:
     QTimer timer1_;
     bool started_ = false;
     bool stopRequested_ = false;
-    bool cycleRunning_ = false;
+    bool cycleRunning_ = false;  // or the gateway's session ends after a Stop
+    bool inStop_ = false;
 };
 
 }  // namespace korvane

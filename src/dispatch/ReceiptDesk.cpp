@@ -38,7 +38,7 @@ ReceiptDesk::~ReceiptDesk() {
     sms_.setReceiptListener(nullptr);
 }
 
-void ReceiptDesk::tableFound(const MessageStore::TableFeatures& features) {
+QCoro::Task<> ReceiptDesk::tableFound(MessageStore::TableFeatures features) {
     const bool was = features_.receipts;
     features_ = features;
     sms_.setReceipts(features.receipts);
@@ -53,9 +53,9 @@ void ReceiptDesk::tableFound(const MessageStore::TableFeatures& features) {
         for (const Waiting& waiting : std::exchange(waiting_, {})) {
             sms_.answerReceipt(waiting.receipt.token, false);
         }
-        return;
+        co_return;
     }
-    if (const QString failure = sms_.listen(config_.smsGateways()); !failure.isEmpty()) {
+    if (const QString failure = co_await sms_.listen(config_.smsGateways()); !failure.isEmpty()) {
         logOnce(QStringLiteral("Delivery receipts cannot come now: ") + failure);
     }
 }

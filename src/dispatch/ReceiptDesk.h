@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QCoro/QCoroTask>
 #include <QTimer>
 #include <deque>
 #include <functional>
@@ -44,7 +45,7 @@ public:
 
     // What the cycle's selection found; with receipts on, the gateway is bound so that they
     // come while nothing is sent.
-    void tableFound(const MessageStore::TableFeatures& features);
+    QCoro::Task<> tableFound(MessageStore::TableFeatures features);
     bool on() const { return features_.receipts; }
     // A cycle runs: receipts wait for its steps rather than use a connection of their own.
     void cycleRunning(bool running);

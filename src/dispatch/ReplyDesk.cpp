@@ -34,7 +34,7 @@ ReplyDesk::~ReplyDesk() {
     }
 }
 
-void ReplyDesk::tableFound(const MessageStore::TableFeatures& features) {
+QCoro::Task<> ReplyDesk::tableFound(MessageStore::TableFeatures features) {
     const bool was = on_;
     on_ = features.replies;
     if (was != on_) {
@@ -53,10 +53,10 @@ void ReplyDesk::tableFound(const MessageStore::TableFeatures& features) {
         }
         assembler_ = ReplyAssembler();
         counters_.replyPartsWaiting = 0;
-        return;
+        co_return;
     }
     giveUpOverdue();  // every cycle, beside the timer: a clock set forward counts too
-    if (const QString failure = sms_.listen(config_.smsGateways()); !failure.isEmpty()) {
+    if (const QString failure = co_await sms_.listen(config_.smsGateways()); !failure.isEmpty()) {
         log(QStringLiteral("Messages from phones cannot come now: ") + failure);
     }
 }

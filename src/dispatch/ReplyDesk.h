@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QCoro/QCoroTask>
 #include <QTimer>
 #include <deque>
 
@@ -32,7 +33,7 @@ public:
     ReplyDesk& operator=(const ReplyDesk&) = delete;
 
     // What the cycle's store found: on with tblReceivedMessages.
-    void tableFound(const MessageStore::TableFeatures& features);
+    QCoro::Task<> tableFound(MessageStore::TableFeatures features);
     bool on() const { return on_; }
     void cycleRunning(bool running);
     // Stores the replies that are whole, through the store given, and answers them.

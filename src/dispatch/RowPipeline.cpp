@@ -47,7 +47,7 @@ RowPipeline::RowPipeline(MessageStore& store, Context context, int rowsOut)
     // once, not when the step returns.
     store_.setWhileWaiting([this] {
         if (!rowLog_.quiet()) {
-            handOver(false);
+            handOverNow();
         }
     });
 }
@@ -63,9 +63,9 @@ QCoro::Task<> RowPipeline::serve(std::vector<TableRow>& page) {
         // in the gateway's window, and rows claimed ahead take them at once. The next rows
         // are claimed while those are out, so that a place never waits for the database; any
         // row but an SMS ends the batch and goes on its own.
-        handOver();
-        settle(false);
-        handOver();
+        co_await handOver();
+        co_await settle(false);
+        co_await handOver();
         if (c_.control.StopRequested()) {
             break;
         }
@@ -82,9 +82,9 @@ QCoro::Task<> RowPipeline::serve(std::vector<TableRow>& page) {
             batch.push_back(&row);
         }
         const size_t taken = claimSms(batch);
-        handOver();
+        co_await handOver();
         if (other != nullptr && other->kind == Kind::EmailReady) {
-            handOverAll();
+            co_await handOverAll();
             co_await sendEmail(*other);
         }
         if (taken >= 1 && 2 * taken >= batch.size() && next < page.size()) {
@@ -121,37 +121,55 @@ size_t RowPipeline::claimRoom() const {
     return pending_.empty() ? std::max<size_t>(1, free) : free;
 }
 
-// Hands the rows claimed ahead to the gateway, in row order, while it has room and fewer
-// than the cycle's window are out. One at the front goes whatever the room (front: nothing
-// else of this cycle is out to wait for), unless the call comes from a wait.
-void RowPipeline::handOver(bool front) {
+// The next row claimed ahead that may go to the gateway, in row order, while it has room and
+// fewer than the cycle's window are out; none when it must wait. front: one at the front goes
+// whatever the room, since nothing else of this cycle is out to wait for.
+PendingRow* RowPipeline::nextToHandOver(bool front) {
     if (features_.retries && c_.sms.unreachable()) {
         if (front) {
             releaseAhead(kSmsDown);  // left as they are until the gateway can be bound
         }
-        return;
+        return nullptr;
     }
-    const QList<SmsGateway> gateways = c_.config.smsGateways();
     // A row whose answer is in holds no place, saved or not.
-    int out = int(std::count_if(pending_.begin(), pending_.end(), [this](const PendingRow& row) {
-        return row.kind == Kind::Sms && !c_.sms.isSettled(row.ticket);
-    }));
-    for (PendingRow& pending : pending_) {
-        if (!claimedAhead(pending)) {
-            continue;
-        }
-        const bool waits = out >= rowsOut_ || c_.sms.room() <= 0;
-        if (c_.control.StopRequested() || ((!front || &pending != &pending_.front()) && waits)) {
-            return;
-        }
-        ++out;
-        note(pending, QStringLiteral("Sending message via SMS."));
-        pending.kind = Kind::Sms;
-        pending.ticket = c_.sms.submit(gateways, pending.mobile, pending.text, pending.validUntil,
-                                       pending.sender);
+    const int out =
+        int(std::count_if(pending_.begin(), pending_.end(), [this](const PendingRow& row) {
+            return row.kind == Kind::Sms && !c_.sms.isSettled(row.ticket);
+        }));
+    const auto next = std::find_if(pending_.begin(), pending_.end(), claimedAhead);
+    if (next == pending_.end() || c_.control.StopRequested()) {
+        return nullptr;
+    }
+    const bool waits = out >= rowsOut_ || c_.sms.room() <= 0;
+    return (front && next == pending_.begin()) || !waits ? &*next : nullptr;
+}
+
+QCoro::Task<> RowPipeline::handOver() {
+    const QList<SmsGateway> gateways = c_.config.smsGateways();
+    while (PendingRow* pending = nextToHandOver(true)) {
+        rowLog_.note(*pending, QStringLiteral("Sending message via SMS."));
+        pending->kind = Kind::Sms;
+        const int ticket = co_await c_.sms.submit(gateways, pending->mobile, pending->text,
+                                                  pending->validUntil, pending->sender);
+        pending->ticket = ticket;
         if (features_.retries && c_.sms.unreachable()) {
-            return;  // this row met the failed bind; the rest wait
+            co_return;  // this row met the failed bind; the rest wait
         }
+    }
+}
+
+// While a step waits for the database: the rows the gateway takes without a wait go now.
+void RowPipeline::handOverNow() {
+    const QList<SmsGateway> gateways = c_.config.smsGateways();
+    while (PendingRow* pending = nextToHandOver(false)) {
+        const std::optional<int> ticket = c_.sms.submitNow(gateways, pending->mobile, pending->text,
+                                                           pending->validUntil, pending->sender);
+        if (!ticket) {
+            return;  // a bind to wait for: the next handOver() does that
+        }
+        rowLog_.note(*pending, QStringLiteral("Sending message via SMS."));
+        pending->kind = Kind::Sms;
+        pending->ticket = *ticket;
     }
 }
 
@@ -163,7 +181,7 @@ void RowPipeline::releaseAhead(const char* why) {
         if (claimedAhead(pending)) {
             unsent.push_back(pending.row);
             pending.kind = Kind::Nothing;
-            note(pending, waitsLine(pending.id, why));
+            rowLog_.note(pending, waitsLine(pending.id, why));
         }
     }
     if (!unsent.empty()) {
@@ -172,12 +190,12 @@ void RowPipeline::releaseAhead(const char* why) {
 }
 
 // Every row claimed ahead handed over, each as a place frees (Stop: given back instead).
-void RowPipeline::handOverAll() {
+QCoro::Task<> RowPipeline::handOverAll() {
     while (!c_.control.StopRequested() &&
            std::any_of(pending_.begin(), pending_.end(), claimedAhead)) {
-        handOver();
+        co_await handOver();
         if (std::any_of(pending_.begin(), pending_.end(), claimedAhead)) {
-            settle(false, true);
+            co_await settle(false, true);
         }
     }
     if (c_.control.StopRequested()) {
@@ -185,19 +203,19 @@ void RowPipeline::handOverAll() {
     }
 }
 
-void RowPipeline::drain() {
-    handOverAll();
+QCoro::Task<> RowPipeline::drain() {
+    co_await handOverAll();
     while (!pending_.empty() || !unsaved_.empty()) {
-        settle(true);
+        co_await settle(true);
         raise(commit({}).failure);
     }
 }
 
-void RowPipeline::drainAfterError() {
+QCoro::Task<> RowPipeline::drainAfterError() {
     rowLog_.setQuiet();
     while (!pending_.empty() || !unsaved_.empty()) {
         try {
-            settle(true);
+            co_await settle(true);
             commit({});
         } catch (const KorvaneError&) {
         }
@@ -209,18 +227,18 @@ PendingRow& RowPipeline::start(TableRow row) {
     pending.head = pending_.size() == 1 && unsaved_.empty();
     pending.row = std::move(row);
     pending.id = pending.row.recordId();
-    note(pending, QStringLiteral("\r\n"));
-    note(pending,
-         QStringLiteral("Processing message for Record Id: ") + QString::number(pending.id));
+    rowLog_.note(pending, QStringLiteral("\r\n"));
+    rowLog_.note(pending, QStringLiteral("Processing message for Record Id: ") +
+                              QString::number(pending.id));
     for (const QString& line : RowPreparation::prepare(pending, c_.clock.now())) {
-        note(pending, line);
+        rowLog_.note(pending, line);
     }
     if (pending.status == QLatin1String(Status::kExpired)) {
         ++c_.counters.expired;
     }
     if (pending.kind == Kind::SmsReady && features_.retries && c_.sms.unreachable()) {
         pending.kind = Kind::Nothing;  // left as it is: no attempt counted
-        note(pending, waitsLine(pending.id, kSmsDown));
+        rowLog_.note(pending, waitsLine(pending.id, kSmsDown));
     }
     return pending;
 }
@@ -259,12 +277,12 @@ size_t RowPipeline::claimSms(const std::vector<PendingRow*>& batch) {
 QCoro::Task<> RowPipeline::sendEmail(PendingRow& pending) {
     if (c_.control.StopRequested()) {
         pending.kind = Kind::Nothing;
-        note(pending, waitsLine(pending.id));
+        rowLog_.note(pending, waitsLine(pending.id));
         co_return;
     }
     if (mailDown_) {
         pending.kind = Kind::Nothing;
-        note(pending, waitsLine(pending.id, kMailDown));
+        rowLog_.note(pending, waitsLine(pending.id, kMailDown));
         co_return;
     }
     ++c_.counters.claimAttempts;
@@ -279,7 +297,7 @@ QCoro::Task<> RowPipeline::sendEmail(PendingRow& pending) {
         co_return;
     }
     pending.claimed = true;
-    note(pending, QStringLiteral("Sending message via Email."));
+    rowLog_.note(pending, QStringLiteral("Sending message via Email."));
     const QList<SmtpServer> servers = c_.config.mailServers();
     const SendResult result = co_await c_.email.sendEmail(pending.mail, servers);
     if (result.delivery == Delivery::Sent && servers.size() > 1) {
@@ -293,7 +311,7 @@ QCoro::Task<> RowPipeline::sendEmail(PendingRow& pending) {
 // else can be done (or drain, or waitHead), and every row behind it that needs no wait. Their
 // entries are written now and their outcomes saved with the next step. A row with nothing sent ends
 // the run, so that what its write found is logged before the next row.
-void RowPipeline::settle(bool drain, bool waitHead) {
+QCoro::Task<> RowPipeline::settle(bool drain, bool waitHead) {
     while (!pending_.empty()) {
         PendingRow& front = pending_.front();
         // Nothing else to do: neither a row to claim nor one the gateway has room for.
@@ -317,7 +335,8 @@ void RowPipeline::settle(bool drain, bool waitHead) {
         }
         rowLog_.becomeHead(front);
         if (front.kind == Kind::Sms) {
-            reports_.sms(front, c_.sms.outcome(front.ticket));
+            const SendResult result = co_await c_.sms.outcome(front.ticket);
+            reports_.sms(front, result);
         }
         unsaved_.push_back(std::move(front));
         pending_.pop_front();
@@ -376,10 +395,6 @@ RowPipeline::Committed RowPipeline::commit(const std::vector<TableRow>& claims) 
         rowLog_.becomeHead(pending_.front());
     }
     return step;
-}
-
-void RowPipeline::note(PendingRow& pending, const QString& text) {
-    rowLog_.note(pending, text);
 }
 
 }  // namespace korvane

@@ -49,10 +49,10 @@ public:
     // Serves the rows of a page in order, until the page ends or Stop is pressed.
     QCoro::Task<> serve(std::vector<TableRow>& page);
     // Waits for every row still out and saves it.
-    void drain();
+    QCoro::Task<> drain();
     // After an error: every row still out is finished as far as it goes, and one whose save
     // fails too stays claimed; claimed rows never handed over are given back.
-    void drainAfterError();
+    QCoro::Task<> drainAfterError();
 
 private:
     using Kind = PendingRow::Kind;
@@ -61,8 +61,10 @@ private:
     static constexpr qint64 kHigherCheckMs = 500;
     void takeHigher(std::vector<TableRow>& page, size_t next);
     size_t claimRoom() const;
-    void handOver(bool front = true);
-    void handOverAll();
+    PendingRow* nextToHandOver(bool front);
+    QCoro::Task<> handOver();
+    void handOverNow();
+    QCoro::Task<> handOverAll();
     void releaseAhead(const char* why);
     static bool claimedAhead(const PendingRow& pending) {
         return pending.kind == Kind::SmsReady && pending.claimed;
@@ -75,14 +77,13 @@ private:
         std::optional<KorvaneError> failure;
     };
     // Finishes the rows at the front whose outcome is known; waitHead: waits for the first.
-    void settle(bool drain, bool waitHead = false);
+    QCoro::Task<> settle(bool drain, bool waitHead = false);
     Committed commit(const std::vector<TableRow>& claims);
     static void raise(const std::optional<KorvaneError>& failure) {
         if (failure) {
             throw *failure;
         }
     }
-    void note(PendingRow& pending, const QString& text);
 
     MessageStore& store_;
     Context c_;

@@ -1,6 +1,8 @@
 #pragma once
 
+#include <QCoro/QCoroTask>
 #include <QList>
+#include <optional>
 
 #include "core/Messages.h"
 
@@ -30,10 +32,15 @@ public:
     // session) and for room among the messages in flight. gateways: the first, and the one
     // kept beside it. validUntil: when the gateway is to give up on it (none when invalid).
     // sender: the row's own sender; "": the account's name.
-    virtual int submit(const QList<SmsGateway>& gateways, const QString& mobileNumber,
-                       const QString& text, const QDateTime& validUntil, const QString& sender) = 0;
-    // Waits for the message's outcome; the failure line is for the caller to log.
-    virtual SendResult outcome(int ticket) = 0;
+    virtual QCoro::Task<int> submit(QList<SmsGateway> gateways, QString mobileNumber, QString text,
+                                    QDateTime validUntil, QString sender) = 0;
+    // Hands one message over when that needs no wait (its sessions are bound): its ticket,
+    // else none, and submit() is for it.
+    virtual std::optional<int> submitNow(const QList<SmsGateway>& gateways,
+                                         const QString& mobileNumber, const QString& text,
+                                         const QDateTime& validUntil, const QString& sender) = 0;
+    // The message's outcome once known; the failure line is for the caller to log.
+    virtual QCoro::Task<SendResult> outcome(int ticket) = 0;
     // Whether the outcome is known already; never waits.
     virtual bool isSettled(int ticket) = 0;
     // How many more one-part messages would go out at once, without waiting for the gateway:
@@ -41,7 +48,7 @@ public:
     virtual int room() = 0;
     // Unbinds; the next submit binds again. The session is otherwise kept from one cycle to
     // the next.
-    virtual void endSession() = 0;
+    virtual QCoro::Task<> endSession() = 0;
     // Forgets a failed bind's back-off, so that the next submit binds at once.
     virtual void retryNow() {}
     // A bind failed lately and is not to be tried again yet: a submit now ends at once with
@@ -62,14 +69,17 @@ public:
     virtual void setReplyListener(ReplyListener* listener) { static_cast<void>(listener); }
     // Binds now, if no session is bound, so that receipts come while nothing is sent; "" or
     // the line that says why there is no session.
-    virtual QString listen(const QList<SmsGateway>& gateways) {
+    virtual QCoro::Task<QString> listen(QList<SmsGateway> gateways) {
         static_cast<void>(gateways);
-        return QString();
+        co_return QString();
     }
 
     // One message, start to end.
-    SendResult send(const SmsGateway& gateway, const QString& mobileNumber, const QString& text) {
-        return outcome(submit({gateway}, mobileNumber, text, QDateTime(), QString()));
+    QCoro::Task<SendResult> send(SmsGateway gateway, QString mobileNumber, QString text) {
+        QList<SmsGateway> gateways{std::move(gateway)};
+        const int ticket = co_await submit(std::move(gateways), std::move(mobileNumber),
+                                           std::move(text), QDateTime(), QString());
+        co_return co_await outcome(ticket);
     }
 };
 

@@ -29,6 +29,7 @@ private Q_SLOTS:
         QCOMPARE(rig.sender.linkCounts().keepAlive.unanswered, 0u);
 
         rig.control.cmdStop_Click();
+        test::untilCycleEnds(rig.control);  // the unbind, as a cycle would be
         QCOMPARE(rig.gateway.unbinds(), 1);
         rig.control.cmdStart_Click();
         test::untilCycleEnds(rig.control);

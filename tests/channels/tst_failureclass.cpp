@@ -104,11 +104,11 @@ private Q_SLOTS:
         });
         gateway.setBindStatus(bindStatus);
         SmsSender sender;
-        const SendResult result = sender.send(
+        const SendResult result = waitInPlace(sender.send(
             SmsGateway{QStringLiteral("127.0.0.1"),
                        number.isEmpty() ? closedPort() : gateway.port(), QStringLiteral("Korvane"),
                        QStringLiteral("secret")},
-            number.isEmpty() ? QStringLiteral("+447700900001") : number, QStringLiteral("hello"));
+            number.isEmpty() ? QStringLiteral("+447700900001") : number, QStringLiteral("hello")));
         QTEST(result.delivery, "delivery");
         QTEST(result.failure, "failure");
         QTEST(result.note, "note");

@@ -4,6 +4,7 @@
 #include <QTest>
 
 #include "channels/SmsSender.h"
+#include "core/Responsive.h"
 #include "support/ScriptedGateway.h"
 
 using namespace korvane;
@@ -84,8 +85,8 @@ private Q_SLOTS:
         SmsGateway to = tlsGatewayAt(gateway);
         to.tls.insecure = insecure;
         SmsSender sender(shortTimeouts());
-        const SendResult result =
-            sender.send(to, QStringLiteral("+447700900001"), QStringLiteral("over TLS"));
+        const SendResult result = waitInPlace(
+            sender.send(to, QStringLiteral("+447700900001"), QStringLiteral("over TLS")));
         if (line.isEmpty()) {
             QVERIFY2(result.delivery == Delivery::Sent, qPrintable(result.failure));
             QCOMPARE(gateway.submits().size(), size_t(1));
@@ -101,7 +102,8 @@ private Q_SLOTS:
         nothingInClear(gateway);
         // Within the back-off the next message makes no connection of its own.
         const int connections = gateway.sessions();
-        QVERIFY(sender.send(to, QStringLiteral("+447700900002"), QStringLiteral("x")).passing());
+        QVERIFY(waitInPlace(sender.send(to, QStringLiteral("+447700900002"), QStringLiteral("x")))
+                    .passing());
         QCOMPARE(gateway.sessions(), connections);
     }
 
@@ -111,8 +113,8 @@ private Q_SLOTS:
         SmppTimeouts timeouts = shortTimeouts();
         timeouts.connectMs = 300;  // the handshake is never answered: given up on then
         SmsSender sender(timeouts);
-        const SendResult result = sender.send(tlsGatewayAt(gateway),
-                                              QStringLiteral("+447700900001"), QStringLiteral("x"));
+        const SendResult result = waitInPlace(sender.send(
+            tlsGatewayAt(gateway), QStringLiteral("+447700900001"), QStringLiteral("x")));
         QCOMPARE(int(result.delivery), int(Delivery::Unreachable));
         QVERIFY2(result.failure.startsWith(QStringLiteral("Error Occurred: 1007 --> The TLS "
                                                           "handshake with Telvoro Server failed")),
@@ -130,8 +132,8 @@ private Q_SLOTS:
         QT_WARNING_POP
         gateway.useTls(old);
         SmsSender sender(shortTimeouts());
-        const SendResult result = sender.send(tlsGatewayAt(gateway),
-                                              QStringLiteral("+447700900001"), QStringLiteral("x"));
+        const SendResult result = waitInPlace(sender.send(
+            tlsGatewayAt(gateway), QStringLiteral("+447700900001"), QStringLiteral("x")));
         QVERIFY2(result.failure.startsWith(QStringLiteral("Error Occurred: 1007 --> The TLS "
                                                           "handshake with Telvoro Server failed")),
                  qPrintable(result.failure));
@@ -148,7 +150,7 @@ private Q_SLOTS:
         {
             SmsSender sender(shortTimeouts());
             const SendResult refused =
-                sender.send(to, QStringLiteral("+447700900001"), QStringLiteral("x"));
+                waitInPlace(sender.send(to, QStringLiteral("+447700900001"), QStringLiteral("x")));
             QCOMPARE(int(refused.delivery), int(Delivery::Unreachable));
             QCOMPARE(gateway.binds(), 0);
         }
@@ -156,15 +158,17 @@ private Q_SLOTS:
         to.tls.keyFile = certs(QStringLiteral("client.key"));
         SmsSender sender(shortTimeouts());
         const SendResult sent =
-            sender.send(to, QStringLiteral("+447700900001"), QStringLiteral("x"));
+            waitInPlace(sender.send(to, QStringLiteral("+447700900001"), QStringLiteral("x")));
         QVERIFY2(sent.delivery == Delivery::Sent, qPrintable(sent.failure));
 
         to.tls.keyFile = certs(QStringLiteral("missing.key"));
         SmsSender unreadable(shortTimeouts());
-        QCOMPARE(unreadable.send(to, QStringLiteral("+447700900001"), QStringLiteral("x")).failure,
-                 QStringLiteral("Error Occurred: 1007 --> TLS with Telvoro Server cannot be set "
-                                "up: no private key can be read from CellKeyFile (%1).")
-                     .arg(to.tls.keyFile));
+        QCOMPARE(
+            waitInPlace(unreadable.send(to, QStringLiteral("+447700900001"), QStringLiteral("x")))
+                .failure,
+            QStringLiteral("Error Occurred: 1007 --> TLS with Telvoro Server cannot be set "
+                           "up: no private key can be read from CellKeyFile (%1).")
+                .arg(to.tls.keyFile));
     }
 };
 

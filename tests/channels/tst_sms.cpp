@@ -3,6 +3,7 @@
 
 #include "channels/SmsEncoding.h"
 #include "channels/SmsSender.h"
+#include "core/Responsive.h"
 #include "support/ReceivedMessages.h"
 #include "support/TestEnvironment.h"
 
@@ -20,8 +21,8 @@ class SmsTest : public QObject {
         SmppTimeouts timeouts;
         timeouts.responseMs = responseMs;
         SmsSender sender(timeouts);
-        return sender.send(SmsGateway{QStringLiteral("127.0.0.1"), port_, user, password}, number,
-                           text);
+        return waitInPlace(sender.send(
+            SmsGateway{QStringLiteral("127.0.0.1"), port_, user, password}, number, text));
     }
 
 private Q_SLOTS:
@@ -76,32 +77,33 @@ private Q_SLOTS:
         SmsSender sender;
         std::vector<int> tickets;
         for (int n = 0; n < 20; ++n) {
-            tickets.push_back(sender.submit(
+            tickets.push_back(waitInPlace(sender.submit(
                 gateway, QStringLiteral("+4477009001%1").arg(n, 2, 10, QLatin1Char('0')),
-                QStringLiteral("TLS №%1").arg(n)));
+                QStringLiteral("TLS №%1").arg(n))));
         }
         for (int ticket : tickets) {
-            const SendResult result = sender.outcome(ticket);
+            const SendResult result = waitInPlace(sender.outcome(ticket));
             QVERIFY2(result.delivery == Delivery::Sent, qPrintable(result.failure));
         }
-        sender.endSession();
+        waitInPlace(sender.endSession());
         const QList<QJsonObject> got = ReceivedMessages::sms(store, mark);
         QCOMPARE(got.size(), 20);
         QCOMPARE(got[7][QStringLiteral("message")].toString(), QStringLiteral("TLS №7"));
 
         SmsGateway untrusted = gateway;
         untrusted.tls.caFile.clear();  // the system's store does not know the run's CA
-        const SendResult refused =
-            SmsSender().send(untrusted, QStringLiteral("+447700900123"), QStringLiteral("x"));
+        const SendResult refused = waitInPlace(
+            SmsSender().send(untrusted, QStringLiteral("+447700900123"), QStringLiteral("x")));
         QCOMPARE(refused.failure,
                  QStringLiteral("Error Occurred: 1007 --> The TLS handshake with Telvoro Server "
                                 "failed: the certificate is not signed by a CA this system "
                                 "trusts."));
         SmsGateway plain = gateway;
         plain.tls.on = false;
-        QVERIFY(SmsSender(SmppTimeouts{2000, 2000})
-                    .send(plain, QStringLiteral("+447700900123"), QStringLiteral("x"))
-                    .notSent());
+        SmsSender unsafe(SmppTimeouts{2000, 2000});
+        QVERIFY(
+            waitInPlace(unsafe.send(plain, QStringLiteral("+447700900123"), QStringLiteral("x")))
+                .notSent());
         QCOMPARE(ReceivedMessages::sms(store, mark).size(), 20);
     }
 

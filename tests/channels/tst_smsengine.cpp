@@ -3,6 +3,7 @@
 #include <QTimer>
 
 #include "channels/SmsSender.h"
+#include "core/Responsive.h"
 #include "core/StopDeadline.h"
 #include "support/ScriptedGateway.h"
 #include "support/SmppBytes.h"
@@ -31,14 +32,14 @@ std::vector<SendResult> sendAll(SmsSender& sender, const SmsGateway& gateway,
     std::vector<SendResult> results;
     std::deque<int> out;
     for (int i = 0; i < texts.size(); ++i) {
-        out.push_back(sender.submit(gateway, number(i), texts[i]));
+        out.push_back(waitInPlace(sender.submit(gateway, number(i), texts[i])));
         if (static_cast<int>(out.size()) >= window) {
-            results.push_back(sender.outcome(out.front()));
+            results.push_back(waitInPlace(sender.outcome(out.front())));
             out.pop_front();
         }
     }
     for (int ticket : out) {
-        results.push_back(sender.outcome(ticket));
+        results.push_back(waitInPlace(sender.outcome(ticket)));
     }
     return results;
 }
@@ -90,7 +91,7 @@ private Q_SLOTS:
         });
         SmsSender sender;
         const SendResult result =
-            sender.send(gatewayAt(gateway), number(1), QStringLiteral("patience"));
+            waitInPlace(sender.send(gatewayAt(gateway), number(1), QStringLiteral("patience")));
         QCOMPARE(int(result.delivery), int(Delivery::Sent));
         QCOMPARE(gateway.answered(smpp::Status::Ok), 1);
         // 1, 2, 4, ... 256 ms apart: a dozen offers at most, not one a millisecond.
@@ -129,11 +130,13 @@ private Q_SLOTS:
     void closeSinceTheLastMessageIsSeenFirst() {
         ScriptedGateway gateway([](int) { return Step::answer(); });
         SmsSender sender(SmppTimeouts{2000, 1500});
-        QCOMPARE(sender.send(gatewayAt(gateway), number(1), QStringLiteral("a")).delivery,
-                 Delivery::Sent);
+        QCOMPARE(
+            waitInPlace(sender.send(gatewayAt(gateway), number(1), QStringLiteral("a"))).delivery,
+            Delivery::Sent);
         gateway.dropSession();
-        QCOMPARE(sender.send(gatewayAt(gateway), number(2), QStringLiteral("b")).delivery,
-                 Delivery::Sent);
+        QCOMPARE(
+            waitInPlace(sender.send(gatewayAt(gateway), number(2), QStringLiteral("b"))).delivery,
+            Delivery::Sent);
         QCOMPARE(gateway.binds(), 2);
         QCOMPARE(int(gateway.submits().size()), 2);
     }
@@ -176,7 +179,8 @@ private Q_SLOTS:
             gateway.answerBindsWith(answer);
         }
         SmsSender sender(SmppTimeouts{15000, 300});
-        const SendResult result = sender.send(gatewayAt(gateway), number(1), QStringLiteral("x"));
+        const SendResult result =
+            waitInPlace(sender.send(gatewayAt(gateway), number(1), QStringLiteral("x")));
         QCOMPARE(result.delivery, Delivery::Unreachable);
         QTEST(result.failure, "failure");
         QVERIFY(gateway.submits().empty());
@@ -192,7 +196,7 @@ private Q_SLOTS:
         });
         SmsSender sender;
         const SendResult result =
-            sender.send(gatewayAt(gateway), number(1), QStringLiteral("nacked"));
+            waitInPlace(sender.send(gatewayAt(gateway), number(1), QStringLiteral("nacked")));
         QVERIFY2(result.delivery == Delivery::Sent, qPrintable(result.failure));
         QCOMPARE(int(gateway.submits().size()), 3);
         QCOMPARE(acceptedFor(gateway, number(1)), 1);
@@ -227,7 +231,7 @@ private Q_SLOTS:
         QCOMPARE(int(first[3].delivery), int(Delivery::InDoubt));
         QVERIFY(first[3].failure.contains(QStringLiteral("closed the connection")));
 
-        const SendResult refused = sender.send(to, number(9), QStringLiteral("e"));
+        const SendResult refused = waitInPlace(sender.send(to, number(9), QStringLiteral("e")));
         QCOMPARE(int(refused.delivery), int(Delivery::Refused));
         QCOMPARE(refused.failure, QString::fromLatin1(SmsSender::kSendRefused));
         QCOMPARE(gateway.sessions(), 2);
@@ -243,13 +247,14 @@ private Q_SLOTS:
         });
         SmsSender sender;
         const SmsGateway to = gatewayAt(gateway);
-        const int longMessage = sender.submit(to, number(1), QString(200, QLatin1Char('L')));
-        const int next = sender.submit(to, number(2), QStringLiteral("short"));
-        const SendResult first = sender.outcome(longMessage);
+        const int longMessage =
+            waitInPlace(sender.submit(to, number(1), QString(200, QLatin1Char('L'))));
+        const int next = waitInPlace(sender.submit(to, number(2), QStringLiteral("short")));
+        const SendResult first = waitInPlace(sender.outcome(longMessage));
         QCOMPARE(int(first.delivery), int(Delivery::InDoubt));
         QVERIFY2(first.failure.contains(QStringLiteral("1 of 2 parts accepted")),
                  qPrintable(first.failure));
-        const SendResult second = sender.outcome(next);
+        const SendResult second = waitInPlace(sender.outcome(next));
         QVERIFY2(second.delivery != Delivery::Sent, qPrintable(second.failure));
         QCOMPARE(gateway.answered(smpp::Status::Ok), 1);
     }
@@ -260,10 +265,10 @@ private Q_SLOTS:
         ScriptedGateway gateway([](int n) { return n == 0 ? Step::close() : Step::answer(); });
         SmsSender sender(SmppTimeouts(), nullptr, 1);
         const SmsGateway to = gatewayAt(gateway);
-        const int lost = sender.submit(to, number(1), QStringLiteral("first"));
-        const int waiting = sender.submit(to, number(2), QStringLiteral("second"));
-        QCOMPARE(int(sender.outcome(lost).delivery), int(Delivery::InDoubt));
-        QCOMPARE(int(sender.outcome(waiting).delivery), int(Delivery::Sent));
+        const int lost = waitInPlace(sender.submit(to, number(1), QStringLiteral("first")));
+        const int waiting = waitInPlace(sender.submit(to, number(2), QStringLiteral("second")));
+        QCOMPARE(int(waitInPlace(sender.outcome(lost)).delivery), int(Delivery::InDoubt));
+        QCOMPARE(int(waitInPlace(sender.outcome(waiting)).delivery), int(Delivery::Sent));
         QCOMPARE(gateway.submits().size(), size_t(2));
         QCOMPARE(gateway.submits()[1].session, 2);
         QCOMPARE(acceptedFor(gateway, number(2)), 1);
@@ -276,13 +281,13 @@ private Q_SLOTS:
         StopDeadline stop;
         SmsSender sender(SmppTimeouts(), &stop, 1);
         const SmsGateway to = gatewayAt(gateway);
-        const int stalled = sender.submit(to, number(1), QStringLiteral("stalled"));
+        const int stalled = waitInPlace(sender.submit(to, number(1), QStringLiteral("stalled")));
         QTimer::singleShot(100, [&stop] { stop.set(QDeadlineTimer(200)); });
-        const int behind = sender.submit(to, number(2), QStringLiteral("behind"));
-        const SendResult first = sender.outcome(stalled);
+        const int behind = waitInPlace(sender.submit(to, number(2), QStringLiteral("behind")));
+        const SendResult first = waitInPlace(sender.outcome(stalled));
         QCOMPARE(int(first.delivery), int(Delivery::InDoubt));
         QVERIFY(first.failure.contains(QStringLiteral("Korvane is ending")));
-        QVERIFY(sender.outcome(behind).passing());
+        QVERIFY(waitInPlace(sender.outcome(behind)).passing());
         QCOMPARE(gateway.submits().size(), size_t(1));
         QVERIFY2(sender.waits() <= 6, qPrintable(QString::number(sender.waits())));
     }

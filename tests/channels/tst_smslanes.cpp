@@ -5,6 +5,7 @@
 
 #include "channels/SmsSender.h"
 #include "core/KorvaneError.h"
+#include "core/Responsive.h"
 #include "support/ClosedPort.h"
 #include "support/ScriptedGateway.h"
 
@@ -44,13 +45,13 @@ std::vector<SendResult> sendAll(SmsSender& sender, const QList<SmsGateway>& gate
     std::deque<int> out;
     for (int i = from; i < from + count; ++i) {
         while (!out.empty() && sender.room() <= 0) {
-            results.push_back(sender.outcome(out.front()));
+            results.push_back(waitInPlace(sender.outcome(out.front())));
             out.pop_front();
         }
-        out.push_back(sender.submit(gateways, number(i), QStringLiteral("lane test")));
+        out.push_back(waitInPlace(sender.submit(gateways, number(i), QStringLiteral("lane test"))));
     }
     for (int ticket : out) {
-        results.push_back(sender.outcome(ticket));
+        results.push_back(waitInPlace(sender.outcome(ticket)));
     }
     return results;
 }
@@ -106,12 +107,12 @@ private Q_SLOTS:
         const QList<SmsGateway> gateways{at(gateway.port(), 2)};
         std::vector<int> tickets;
         for (int i = 0; i < 2 * kWindow; ++i) {
-            tickets.push_back(sender.submit(gateways, number(i), QStringLiteral("x")));
+            tickets.push_back(waitInPlace(sender.submit(gateways, number(i), QStringLiteral("x"))));
         }
         gateway.dropSession();  // the session bound last, with its window full
         std::vector<SendResult> results;
         for (int ticket : tickets) {
-            results.push_back(sender.outcome(ticket));
+            results.push_back(waitInPlace(sender.outcome(ticket)));
         }
         const auto inDoubt = std::count_if(results.begin(), results.end(), [](auto& result) {
             return result.delivery == Delivery::InDoubt;
@@ -170,8 +171,9 @@ private Q_SLOTS:
         const auto bySever = sender.submitsByServer();
         QCOMPARE(bySever.at(gateways[0].name()) + bySever.at(gateways[1].name()), quint64(50));
         // Sessions made anew for other settings: the counts by gateway never go back.
-        QCOMPARE(int(sender.send(gateways[1], number(99), QStringLiteral("x")).delivery),
-                 int(Delivery::Sent));
+        QCOMPARE(
+            int(waitInPlace(sender.send(gateways[1], number(99), QStringLiteral("x"))).delivery),
+            int(Delivery::Sent));
         QCOMPARE(sender.submitsByServer().at(gateways[0].name()), bySever.at(gateways[0].name()));
         QCOMPARE(sender.submitsByServer().at(gateways[1].name()),
                  bySever.at(gateways[1].name()) + 1);
@@ -249,8 +251,8 @@ private Q_SLOTS:
         QFETCH(int, npi);
         ScriptedGateway gateway([](int) { return Step::answer(); });
         SmsSender engine(shortTimeouts());
-        const SendResult result = engine.outcome(engine.submit(
-            {at(gateway.port())}, number(1), QStringLiteral("x"), QDateTime(), sender));
+        const SendResult result = waitInPlace(engine.outcome(waitInPlace(engine.submit(
+            {at(gateway.port())}, number(1), QStringLiteral("x"), QDateTime(), sender))));
         if (source.isEmpty()) {
             QCOMPARE(result.failure,
                      QStringLiteral("Error Occurred: 1008 --> The row's sender \"%1\" cannot be "

@@ -14,26 +14,27 @@ namespace korvane::test {
 // were asked to send; onSend runs as each message is handed over.
 class FakeSms : public SmsChannel {
 public:
-    int submit(const QList<SmsGateway>&, const QString& number, const QString& text,
-               const QDateTime& until, const QString& sender) override {
-        validUntil << until;
-        senders << sender;
-        sent << number + QLatin1Char(':') + text;
-        numbers << number;
-        if (onSend) {
-            onSend(number);
-        }
-        return static_cast<int>(sent.size());
+    QCoro::Task<int> submit(QList<SmsGateway>, QString number, QString text, QDateTime until,
+                            QString sender) override {
+        co_return take(number, text, until, sender);
     }
-    SendResult outcome(int ticket) override {
+    std::optional<int> submitNow(const QList<SmsGateway>&, const QString& number,
+                                 const QString& text, const QDateTime& until,
+                                 const QString& sender) override {
+        return take(number, text, until, sender);
+    }
+    QCoro::Task<SendResult> outcome(int ticket) override {
         ++outcomes;
         auto it = results.find(numbers.at(ticket - 1));
-        return it != results.end() ? it->second : result;
+        co_return it != results.end() ? it->second : result;
     }
     bool isSettled(int) override { return settleAtOnce; }
     // The room left by what was handed over and not yet waited for.
     int room() override { return std::max(0, window - int(sent.size()) + outcomes); }
-    void endSession() override { ++sessionsEnded; }
+    QCoro::Task<> endSession() override {
+        ++sessionsEnded;
+        co_return;
+    }
     bool unreachable() override { return down; }
     QStringList sent;
     bool down = false;            // a bind failed lately
@@ -48,6 +49,18 @@ public:
     int sessionsEnded = 0;
 
 private:
+    int take(const QString& number, const QString& text, const QDateTime& until,
+             const QString& sender) {
+        validUntil << until;
+        senders << sender;
+        sent << number + QLatin1Char(':') + text;
+        numbers << number;
+        if (onSend) {
+            onSend(number);
+        }
+        return static_cast<int>(sent.size());
+    }
+
     QStringList numbers;
 };
 
