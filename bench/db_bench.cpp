@@ -7,6 +7,7 @@
 #include "dispatch/DatabaseConnection.h"
 #include "dispatch/MessageTable.h"
 #include "dispatch/OdbcMessageStore.h"
+#include "support/StoreAdapters.h"
 
 using namespace korvane;
 
@@ -45,7 +46,8 @@ void memory(const char* name, const QString& dsn, const QString& user, const QSt
     const double before = bench::peakMegabytes();
     int selected = 0;
     double firstPage = 0;
-    BackgroundStore store(std::make_unique<OdbcMessageStore>());
+    test::WaitedStore store(
+        std::make_unique<BackgroundStore>(std::make_unique<OdbcMessageStore>()));
     store.open(DataSourceSettings{dsn, user, password, QString()});
     QElapsedTimer clock;
     clock.start();
@@ -78,7 +80,8 @@ void run(const char* name, const QString& dsn, const QString& user, const QStrin
             connection.open(dsn, user, password);
         }
     });
-    BackgroundStore store(std::make_unique<OdbcMessageStore>());
+    test::WaitedStore store(
+        std::make_unique<BackgroundStore>(std::make_unique<OdbcMessageStore>()));
     store.open(DataSourceSettings{dsn, user, password, QString()});
     std::vector<TableRow> selected;
     const double selectSeconds = bench::timed([&] {

@@ -9,8 +9,13 @@ namespace {
 constexpr qint64 kLongestArmMs = 60000;
 }  // namespace
 
-DoneWait::DoneWait(std::function<bool()> done, QDeadlineTimer deadline)
-    : done_(std::move(done)), deadline_(deadline), timer_(std::make_unique<QTimer>()) {
+DoneWait::DoneWait(std::function<bool()> done, QDeadlineTimer deadline,
+                   std::weak_ptr<const void> owner)
+    : done_(std::move(done)),
+      deadline_(deadline),
+      owner_(std::move(owner)),
+      owned_(!owner_.expired()),
+      timer_(std::make_unique<QTimer>()) {
     timer_->setSingleShot(true);
 }
 
@@ -21,6 +26,10 @@ DoneWait::~DoneWait() {
 void DoneWait::await_suspend(std::coroutine_handle<> waiting) {
     waiting_ = waiting;
     QObject::connect(timer_.get(), &QTimer::timeout, [this] {
+        if (abandoned()) {
+            letGo();
+            return;
+        }
         if (!over()) {
             armDeadline();
             return;
@@ -39,9 +48,20 @@ void DoneWait::await_suspend(std::coroutine_handle<> waiting) {
 
 // The loop has handled what came: done() may hold now.
 void DoneWait::look() {
+    if (abandoned()) {
+        letGo();
+        return;
+    }
     if (done_() && (!timer_->isActive() || timer_->remainingTime() > 0)) {
         timer_->start(0);
     }
+}
+
+// The owner is gone: nothing of this wait runs again.
+void DoneWait::letGo() {
+    QObject::disconnect(looking_);
+    timer_->disconnect();
+    timer_->stop();
 }
 
 void DoneWait::armDeadline() {

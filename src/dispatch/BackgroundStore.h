@@ -6,6 +6,7 @@
 #include <thread>
 
 #include "dispatch/CancellableStore.h"
+#include "dispatch/CycleStore.h"
 #include "dispatch/OdbcStatement.h"
 
 class QElapsedTimer;
@@ -21,13 +22,14 @@ public:
 };
 
 // tblMessages on a thread of its own: a statement waiting for a lock, or a database that
-// stops answering, never holds up the window. Each call waits for its answer on the event
-// loop. A statement that outlasts its lock timeouts, or runs when the program must end, is
-// cancelled from a third thread, since a driver's cancel may itself wait on the network. When
-// the program must end and even the cancel brings no answer within kCancelGraceMs, the
-// database's thread is given up: the call raises DatabaseUnanswered, so do all later ones,
-// and the thread is left to end whenever the driver lets it.
-class BackgroundStore : public MessageStore {
+// stops answering, never holds up the window. Each call is awaited on the event loop. A
+// statement that outlasts its lock timeouts, or runs when the program must end, is cancelled
+// from a third thread, since a driver's cancel may itself wait on the network. When the
+// program must end and even the cancel brings no answer within kCancelGraceMs, the database's
+// thread is given up: the call raises DatabaseUnanswered, so do all later ones, and the thread
+// is left to end whenever the driver lets it. A call still out when the store is destroyed
+// never resumes.
+class BackgroundStore : public CycleStore {
 public:
     static constexpr int kLockGraceMs = 2000;
     static constexpr int kCancelGraceMs = 3000;
@@ -48,36 +50,13 @@ public:
     BackgroundStore(const BackgroundStore&) = delete;
     BackgroundStore& operator=(const BackgroundStore&) = delete;
 
-    void open(const DataSourceSettings& source) override;
-    bool isOpen() override;
-    void select(qint32 dontSendProcessedMsgs, const QDateTime& now) override;
-    qint64 countWaiting(qint32 dontSendProcessedMsgs) override;
-    std::vector<TableRow> nextPage(int limit) override;
-    std::vector<Write> claim(const std::vector<TableRow>& rows, const QDateTime& at) override;
-    std::vector<Saved> save(const std::vector<Outcome>& outcomes, const QDateTime& at) override;
-    Step saveAndClaim(const std::vector<Outcome>& outcomes, const std::vector<TableRow>& rows,
-                      const QDateTime& at) override;
-    void release(const std::vector<TableRow>& rows) override;
-    QList<Claim> claimsBefore(const QDateTime& cutoff) override;
-    TableFeatures features() override;
-    std::vector<TableRow> nextHigher(const QVariant& priority, int limit) override;
-    std::vector<SentRow> findSent(const QStringList& ids, bool withinLists) override;
-    void writeReceipts(const std::vector<ReceiptWrite>& writes) override;
-    std::vector<StoredReply> storeReplies(const std::vector<ReplyWrite>& replies) override;
-    void setWhileWaiting(std::function<void()> work) override { whileWaiting_ = std::move(work); }
+protected:
+    QCoro::Task<> run(Work work, size_t writes) override;
 
 private:
     struct Worker;
 
-    // The job gets copies of what it needs: a call given up on returns while it still runs.
-    // writes: how many guarded writes it makes; it is cancelled when it outlasts their lock
-    // timeouts, for drivers whose own timeouts do not hold. 0: never.
-    template <typename Result>
-    Result call(std::function<Result(CancellableStore&)> job, size_t writes = 0);
-    void runOnThread(std::function<void(CancellableStore&)> job, QDeadlineTimer cancelAt,
-                     const std::function<bool()>& done);
-    void waitFor(const std::function<bool()>& done, QDeadlineTimer cancelAt);
-    void waitTurning(const std::function<bool()>& done, QDeadlineTimer until);
+    QCoro::Task<> waitFor(std::function<bool()> done, QDeadlineTimer cancelAt);
     void cancelOnOwnThread();
 
     const StopDeadline* stop_;
@@ -87,9 +66,8 @@ private:
     std::thread thread_;
     int lockGraceMs_ = kLockGraceMs;
     int cancelGraceMs_ = kCancelGraceMs;
-    std::function<void()> whileWaiting_;
-    bool working_ = false;  // whileWaiting_ runs: a call it makes does not run it again
     bool givenUp_ = false;
+    std::shared_ptr<const void> life_ = std::make_shared<int>(0);  // the waits' owner
 };
 
 }  // namespace korvane

@@ -46,7 +46,7 @@ QCoro::Task<> DispatchCycle::run() {
             replies.cycleRunning(false);
         }
     } cycleOver{receipts_, replies_};
-    std::unique_ptr<MessageStore> store;
+    std::unique_ptr<CycleStore> store;
     QString failure;
     QElapsedTimer took;
     try {
@@ -60,7 +60,7 @@ QCoro::Task<> DispatchCycle::run() {
         window_.setStatusText(QStringLiteral("Processing..."));
         took.start();
         store = makeStore_();
-        if (!connect(*store)) {
+        if (!co_await connect(*store)) {
             store.reset();
             shortIdleEnding();
             ended(took, false);
@@ -105,48 +105,54 @@ void DispatchCycle::ended(const QElapsedTimer& took, bool reachedTable) {
 }
 
 // Opens the data source and runs the selection; false when the connection did not open.
-bool DispatchCycle::connect(MessageStore& store) {
+QCoro::Task<bool> DispatchCycle::connect(CycleStore& store) {
+    std::optional<KorvaneError> failure;
     try {
-        store.open(DataSourceSettings{config_.dsnName, config_.dsnDbUser, config_.dsnDbPassword,
-                                      config_.fileDsnPath()});
+        DataSourceSettings source{config_.dsnName, config_.dsnDbUser, config_.dsnDbPassword,
+                                  config_.fileDsnPath()};
+        co_await store.open(std::move(source));
     } catch (const KorvaneError& error) {
+        failure = error;
+    }
+    if (failure) {
         if (!config_.fileDsnPathLost()) {
-            throw;
+            throw *failure;
         }
-        throw KorvaneError(error.number(),
-                           error.description() + QLatin1String(RunConfiguration::kFileDsnPathLost));
+        throw KorvaneError(
+            failure->number(),
+            failure->description() + QLatin1String(RunConfiguration::kFileDsnPathLost));
     }
-    if (!store.isOpen()) {
+    if (!co_await store.isOpen()) {
         log(QStringLiteral("Connection is not opened, Please verify DSN Name."));
-        return false;
+        co_return false;
     }
-    store.select(config_.dontSendProcessedMsgs, clock_.now());
-    counters_.waitingRows = store.countWaiting(config_.dontSendProcessedMsgs);
+    co_await store.select(config_.dontSendProcessedMsgs, clock_.now());
+    counters_.waitingRows = co_await store.countWaiting(config_.dontSendProcessedMsgs);
     counters_.settledSinceSelection = 0;
     control_.setTimer1(false);
-    reportOldClaims(store);
-    return true;
+    co_await reportOldClaims(store);
+    co_return true;
 }
 
-QCoro::Task<> DispatchCycle::sendWaitingRows(MessageStore& store) {
-    std::vector<TableRow> page = store.nextPage(kPageRows);
+QCoro::Task<> DispatchCycle::sendWaitingRows(CycleStore& store) {
+    std::vector<TableRow> page = co_await store.nextPage(kPageRows);
     const QVariant oldest =
         page.empty() ? QVariant() : page.front().asRead(MessageTable::Column::RecId);
     if (oldest.isNull() || oldest != counters_.oldestWaitingKey) {
         counters_.oldestWaitingKey = oldest;
         counters_.oldestWaitingSince = oldest.isNull() ? QDateTime() : clock_.now();
     }
-    const MessageStore::TableFeatures features = store.features();
+    const MessageStore::TableFeatures features = co_await store.features();
     co_await receipts_.tableFound(features);
     co_await replies_.tableFound(features);
     if (page.empty()) {
         log(QStringLiteral("No message exists to be sent."));
-        receipts_.writeThrough(store);
-        replies_.writeThrough(store);
+        co_await receipts_.writeThrough(store);
+        co_await replies_.writeThrough(store);
         co_return;
     }
     rows_ = std::make_unique<RowPipeline>(
-        store,
+        store, features,
         RowPipeline::Context{config_, log_, control_, sms_, email_, clock_, counters_, &receipts_,
                              &replies_},
         rowsOut_);
@@ -155,20 +161,20 @@ QCoro::Task<> DispatchCycle::sendWaitingRows(MessageStore& store) {
         if (control_.StopRequested()) {
             break;  // the rows in flight still finish and are saved
         }
-        page = store.nextPage(kPageRows);
+        page = co_await store.nextPage(kPageRows);
     }
     co_await rows_->drain();
     rows_.reset();
-    receipts_.writeThrough(store);
-    replies_.writeThrough(store);
+    co_await receipts_.writeThrough(store);
+    co_await replies_.writeThrough(store);
     if (control_.StopRequested()) {
         control_.setTimer1(false);
     }
 }
 
-void DispatchCycle::reportOldClaims(MessageStore& store) {
+QCoro::Task<> DispatchCycle::reportOldClaims(CycleStore& store) {
     const QDateTime now = clock_.now();
-    const QList<MessageStore::Claim> claims = store.claimsBefore(now.addSecs(-kClaimAgeS));
+    const QList<MessageStore::Claim> claims = co_await store.claimsBefore(now.addSecs(-kClaimAgeS));
     counters_.staleClaims = claims.size();
     for (const MessageStore::Claim& claim : claims) {
         const QString id = MessageTable::toText(claim.recId);

@@ -9,7 +9,7 @@
 #include <set>
 
 #include "core/Messages.h"
-#include "dispatch/MessageStore.h"
+#include "dispatch/CycleStore.h"
 #include "dispatch/ReceiptDesk.h"
 #include "dispatch/ReplyDesk.h"
 #include "dispatch/RowPipeline.h"
@@ -31,7 +31,7 @@ struct RunConfiguration;
 // idle state; rows not reached wait for the next cycle.
 class DispatchCycle {
 public:
-    using StoreFactory = std::function<std::unique_ptr<MessageStore>()>;
+    using StoreFactory = std::function<std::unique_ptr<CycleStore>()>;
 
     // What a cycle works with; Program builds it, and the desks outlive every cycle.
     struct Parts {
@@ -60,7 +60,7 @@ public:
     void setRowsOut(int rows) { rowsOut_ = std::max(1, rows); }
     // Where each cycle, and each desk between cycles, gets its connection to the table.
     void setStoreFactory(StoreFactory factory) { makeStore_ = std::move(factory); }
-    std::unique_ptr<MessageStore> makeStore() const { return makeStore_(); }
+    std::unique_ptr<CycleStore> makeStore() const { return makeStore_(); }
     const Counters& counters() const { return counters_; }
     // Processing stopped between cycles: the gateway's session ends now.
     QCoro::Task<> endGatewaySession();
@@ -68,9 +68,9 @@ public:
     void retryGateway();
 
 private:
-    bool connect(MessageStore& store);
-    QCoro::Task<> sendWaitingRows(MessageStore& store);
-    void reportOldClaims(MessageStore& store);
+    QCoro::Task<bool> connect(CycleStore& store);
+    QCoro::Task<> sendWaitingRows(CycleStore& store);
+    QCoro::Task<> reportOldClaims(CycleStore& store);
     QCoro::Task<> finishAfterError();
     // Counts a cycle that went as far as connecting; reachedTable: it read the table.
     void ended(const QElapsedTimer& took, bool reachedTable);

@@ -182,9 +182,6 @@ public:
     virtual std::vector<StoredReply> storeReplies(const std::vector<ReplyWrite>& replies) {
         return std::vector<StoredReply>(replies.size());
     }
-    // Work to do whenever the event loop turns while a call waits for the database (the
-    // gateway's freed places filled); none by default. Empty: none.
-    virtual void setWhileWaiting(std::function<void()> work) { static_cast<void>(work); }
 };
 
 }  // namespace korvane

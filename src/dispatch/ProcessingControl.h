@@ -32,7 +32,7 @@ public:
     void setStoreFactory(DispatchCycle::StoreFactory factory) {
         cycle_.setStoreFactory(std::move(factory));
     }
-    std::unique_ptr<MessageStore> makeStore() const { return cycle_.makeStore(); }
+    std::unique_ptr<CycleStore> makeStore() const { return cycle_.makeStore(); }
     const Counters& counters() const { return cycle_.counters(); }
 
     bool isStarted() const { return started_; }

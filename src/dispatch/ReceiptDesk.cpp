@@ -104,12 +104,13 @@ void ReceiptDesk::gatewayNotice(const QString& line) {
 }
 
 // Between cycles: through a connection of the desk's own.
-void ReceiptDesk::writeOwn() {
+QCoro::Task<> ReceiptDesk::writeOwn() {
     if (cycle_ || busy_ || waiting_.empty()) {
-        return;
+        co_return;
     }
     try {
-        writeThrough(own_.store());
+        CycleStore* store = co_await own_.store();
+        co_await writeThrough(*store);
     } catch (const KorvaneError& error) {
         own_.failed();
         logOnce(QStringLiteral("Delivery receipts cannot be written now: ") + errorLine(error));
@@ -120,16 +121,16 @@ void ReceiptDesk::writeOwn() {
     }
 }
 
-void ReceiptDesk::writeThrough(MessageStore& store) {
+QCoro::Task<> ReceiptDesk::writeThrough(CycleStore& store) {
     if (busy_ || waiting_.empty() || !on()) {
-        return;
+        co_return;
     }
     busy_ = true;
     struct Done {
         bool& busy;
         ~Done() { busy = false; }
     } done{busy_};
-    lookUp(store);
+    co_await lookUp(store);
     Batch batch;
     const QDateTime now = clock_.now();
     std::deque<Waiting> still;
@@ -148,11 +149,11 @@ void ReceiptDesk::writeThrough(MessageStore& store) {
         sms_.answerReceipt(token, true);
     }
     if (batch.writes.empty()) {
-        return;
+        co_return;
     }
     bool written = false;
     try {
-        store.writeReceipts(batch.writes);
+        co_await store.writeReceipts(batch.writes);
         written = true;
         lastFailure_.clear();
     } catch (const KorvaneError& error) {
@@ -171,36 +172,36 @@ void ReceiptDesk::writeThrough(MessageStore& store) {
 
 // The ids not known here, looked up in the table once each: rows sent before this run, or by
 // another instance. Whole ids first; those still unknown among long messages' parts.
-void ReceiptDesk::lookUp(MessageStore& store) {
+QCoro::Task<> ReceiptDesk::lookUp(CycleStore& store) {
     const SentIds::Spelling spelling = SentIds::spellingOf(config_.smppReceiptIds);
-    std::vector<Waiting*> asked;
-    for (Waiting& waiting : waiting_) {
+    // By id, not by place: receipts come and go while the table is asked.
+    QStringList asked;
+    for (const Waiting& waiting : waiting_) {
         if (!waiting.lookedUp && !ids_.find(waiting.receipt.messageId, spelling)) {
-            asked.push_back(&waiting);
+            asked << waiting.receipt.messageId;
         }
     }
     for (const bool withinLists : {false, true}) {
         QStringList ids;
-        for (const Waiting* waiting : asked) {
-            if (!ids_.find(waiting->receipt.messageId, spelling)) {
-                ids << (withinLists ? QStringList{waiting->receipt.messageId.trimmed()}
-                                    : SentIds::lookups(waiting->receipt.messageId, spelling));
+        for (const QString& id : asked) {
+            if (!ids_.find(id, spelling)) {
+                ids << (withinLists ? QStringList{id.trimmed()} : SentIds::lookups(id, spelling));
             }
         }
         if (ids.isEmpty()) {
             break;
         }
         try {
-            for (const MessageStore::SentRow& row : store.findSent(ids, withinLists)) {
+            for (const MessageStore::SentRow& row : co_await store.findSent(ids, withinLists)) {
                 ids_.add(row.recId, row.ids, row.ids);
             }
         } catch (const KorvaneError& error) {
             logOnce(QStringLiteral("Delivery receipts cannot be matched now: ") + errorLine(error));
-            return;  // asked again at the next write
+            co_return;  // asked again at the next write
         }
     }
-    for (Waiting* waiting : asked) {
-        waiting->lookedUp = true;
+    for (Waiting& waiting : waiting_) {
+        waiting.lookedUp = waiting.lookedUp || asked.contains(waiting.receipt.messageId);
     }
 }
 

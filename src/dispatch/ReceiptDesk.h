@@ -54,7 +54,7 @@ public:
     // An SMS's ids are saved with its outcome: its receipts can find it now.
     void saved(const QVariant& recId, const QString& ids, const QString& stored);
     // Writes the receipts that came, through the store given, and answers them.
-    void writeThrough(MessageStore& store);
+    QCoro::Task<> writeThrough(CycleStore& store);
 
     void receiptArrived(const Receipt& receipt) override;
     void gatewayNotice(const QString& line) override;
@@ -70,8 +70,8 @@ private:
         std::vector<quint64> tokens;  // answered once the writes are in
         std::vector<quint64> known;   // nothing to write: answered at once
     };
-    void writeOwn();
-    void lookUp(MessageStore& store);
+    QCoro::Task<> writeOwn();
+    QCoro::Task<> lookUp(CycleStore& store);
     void take(Waiting& waiting, const SentIds::Hit& hit, Batch& batch);
     void giveUp(const Waiting& waiting);
     void log(const QString& line);
@@ -91,7 +91,7 @@ private:
     QTimer gather_;
     QString lastFailure_;
     bool cycle_ = false;
-    bool busy_ = false;
+    bool busy_ = false;  // a write is out: the next waits for its turn
 };
 
 }  // namespace korvane

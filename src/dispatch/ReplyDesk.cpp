@@ -118,12 +118,13 @@ void ReplyDesk::armDue() {
     due_.start(int(std::clamp<qint64>(clock_.now().msecsTo(due), 0, kLongestDueMs)));
 }
 
-void ReplyDesk::writeOwn() {
+QCoro::Task<> ReplyDesk::writeOwn() {
     if (cycle_ || busy_ || ready_.empty()) {
-        return;
+        co_return;
     }
     try {
-        writeThrough(own_.store());
+        CycleStore* store = co_await own_.store();
+        co_await writeThrough(*store);
     } catch (const KorvaneError& error) {
         own_.failed();
         for (const ReplyAssembler::Reply& reply : std::exchange(ready_, {})) {
@@ -144,9 +145,9 @@ void ReplyDesk::writeOwn() {
 
 // A write that fails answers its replies so that the gateway offers them again: nothing of
 // them is kept here, and nothing was stored.
-void ReplyDesk::writeThrough(MessageStore& store) {
+QCoro::Task<> ReplyDesk::writeThrough(CycleStore& store) {
     if (busy_ || ready_.empty() || !on_) {
-        return;
+        co_return;
     }
     busy_ = true;
     struct Done {
@@ -164,7 +165,7 @@ void ReplyDesk::writeThrough(MessageStore& store) {
         }
         std::vector<MessageStore::StoredReply> stored;
         try {
-            stored = store.storeReplies(writes);
+            stored = co_await store.storeReplies(writes);
             lastFailure_.clear();
         } catch (const KorvaneError& error) {
             for (const ReplyAssembler::Reply& reply : batch) {

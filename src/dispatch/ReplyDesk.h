@@ -37,7 +37,7 @@ public:
     bool on() const { return on_; }
     void cycleRunning(bool running);
     // Stores the replies that are whole, through the store given, and answers them.
-    void writeThrough(MessageStore& store);
+    QCoro::Task<> writeThrough(CycleStore& store);
     // Messages waiting past their time given up on: stored with their missing parts marked.
     void giveUpOverdue();
 
@@ -45,7 +45,7 @@ public:
 
 private:
     void queue(ReplyAssembler::Reply reply);
-    void writeOwn();
+    QCoro::Task<> writeOwn();
     void answer(const ReplyAssembler::Reply& reply, bool written);
     void logStored(const ReplyAssembler::Reply& reply, const MessageStore::StoredReply& stored);
     void armDue();

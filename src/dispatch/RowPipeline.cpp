@@ -6,6 +6,7 @@
 
 #include "core/ActivityLog.h"
 #include "core/Clock.h"
+#include "core/Meanwhile.h"
 #include "core/RunConfiguration.h"
 #include "dispatch/CycleControl.h"
 #include "dispatch/EmailChannel.h"
@@ -34,27 +35,19 @@ QString waitsLine(qint32 id, const char* why = kStopped) {
 }
 }  // namespace
 
-RowPipeline::RowPipeline(MessageStore& store, Context context, int rowsOut)
+RowPipeline::RowPipeline(CycleStore& store, MessageStore::TableFeatures features, Context context,
+                         int rowsOut)
     : store_(store),
       c_(context),
       rowsOut_(std::max(1, rowsOut)),
-      features_(store.features()),
+      features_(features),
       rowLog_(context.log),
       reports_({rowLog_, context.counters, context.receipts, context.clock,
                 context.config.attemptsAllowed(), features_.retries}) {
     higherChecked_.start();
-    // A place that frees while a step waits for the database goes to a row claimed ahead at
-    // once, not when the step returns.
-    store_.setWhileWaiting([this] {
-        if (!rowLog_.quiet()) {
-            handOverNow();
-        }
-    });
 }
 
-RowPipeline::~RowPipeline() {
-    store_.setWhileWaiting({});
-}
+RowPipeline::~RowPipeline() = default;
 
 QCoro::Task<> RowPipeline::serve(std::vector<TableRow>& page) {
     size_t next = 0;
@@ -69,7 +62,7 @@ QCoro::Task<> RowPipeline::serve(std::vector<TableRow>& page) {
         if (c_.control.StopRequested()) {
             break;
         }
-        takeHigher(page, next);
+        co_await takeHigher(page, next);
         const size_t room = claimRoom();
         std::vector<PendingRow*> batch;
         PendingRow* other = nullptr;
@@ -81,7 +74,7 @@ QCoro::Task<> RowPipeline::serve(std::vector<TableRow>& page) {
             }
             batch.push_back(&row);
         }
-        const size_t taken = claimSms(batch);
+        const size_t taken = co_await claimSms(batch);
         co_await handOver();
         if (other != nullptr && other->kind == Kind::EmailReady) {
             co_await handOverAll();
@@ -98,13 +91,13 @@ QCoro::Task<> RowPipeline::serve(std::vector<TableRow>& page) {
 
 // With Priority: rows above the next one's that came in since its page was read go first.
 // Looked for at most every kHigherCheckMs, since each look is a round trip to the database.
-void RowPipeline::takeHigher(std::vector<TableRow>& page, size_t next) {
+QCoro::Task<> RowPipeline::takeHigher(std::vector<TableRow>& page, size_t next) {
     if (!features_.priority || next >= page.size() || !higherChecked_.hasExpired(kHigherCheckMs)) {
-        return;
+        co_return;
     }
     higherChecked_.start();
     std::vector<TableRow> higher =
-        store_.nextHigher(page[next].asRead(Column::Priority), 3 * rowsOut_);
+        co_await store_.nextHigher(page[next].asRead(Column::Priority), 3 * rowsOut_);
     page.insert(page.begin() + std::ptrdiff_t(next), std::make_move_iterator(higher.begin()),
                 std::make_move_iterator(higher.end()));
 }
@@ -126,9 +119,6 @@ size_t RowPipeline::claimRoom() const {
 // whatever the room, since nothing else of this cycle is out to wait for.
 PendingRow* RowPipeline::nextToHandOver(bool front) {
     if (features_.retries && c_.sms.unreachable()) {
-        if (front) {
-            releaseAhead(kSmsDown);  // left as they are until the gateway can be bound
-        }
         return nullptr;
     }
     // A row whose answer is in holds no place, saved or not.
@@ -145,6 +135,10 @@ PendingRow* RowPipeline::nextToHandOver(bool front) {
 }
 
 QCoro::Task<> RowPipeline::handOver() {
+    if (features_.retries && c_.sms.unreachable()) {
+        co_await releaseAhead(kSmsDown);  // left as they are until the gateway can be bound
+        co_return;
+    }
     const QList<SmsGateway> gateways = c_.config.smsGateways();
     while (PendingRow* pending = nextToHandOver(true)) {
         rowLog_.note(*pending, QStringLiteral("Sending message via SMS."));
@@ -175,7 +169,7 @@ void RowPipeline::handOverNow() {
 
 // Stop came, or the gateway cannot be reached: the rows claimed and never handed over are
 // given back as they were read.
-void RowPipeline::releaseAhead(const char* why) {
+QCoro::Task<> RowPipeline::releaseAhead(const char* why) {
     std::vector<TableRow> unsent;
     for (PendingRow& pending : pending_) {
         if (claimedAhead(pending)) {
@@ -185,7 +179,7 @@ void RowPipeline::releaseAhead(const char* why) {
         }
     }
     if (!unsent.empty()) {
-        store_.release(unsent);
+        co_await store_.release(std::move(unsent));
     }
 }
 
@@ -199,7 +193,7 @@ QCoro::Task<> RowPipeline::handOverAll() {
         }
     }
     if (c_.control.StopRequested()) {
-        releaseAhead(kStopped);
+        co_await releaseAhead(kStopped);
     }
 }
 
@@ -207,7 +201,8 @@ QCoro::Task<> RowPipeline::drain() {
     co_await handOverAll();
     while (!pending_.empty() || !unsaved_.empty()) {
         co_await settle(true);
-        raise(commit({}).failure);
+        const Committed step = co_await commit(std::vector<TableRow>());
+        raise(step.failure);
     }
 }
 
@@ -216,7 +211,7 @@ QCoro::Task<> RowPipeline::drainAfterError() {
     while (!pending_.empty() || !unsaved_.empty()) {
         try {
             co_await settle(true);
-            commit({});
+            co_await commit(std::vector<TableRow>());
         } catch (const KorvaneError&) {
         }
     }
@@ -245,16 +240,16 @@ PendingRow& RowPipeline::start(TableRow row) {
 
 // Saves what is done and claims the batch in one step; the rows claimed wait for their room at
 // the gateway (handOver). Returns how many of the batch another process had taken.
-size_t RowPipeline::claimSms(const std::vector<PendingRow*>& batch) {
+QCoro::Task<size_t> RowPipeline::claimSms(std::vector<PendingRow*> batch) {
     c_.counters.claimAttempts += batch.size();
     std::vector<TableRow> rows;
     for (const PendingRow* pending : batch) {
         rows.push_back(pending->row);
     }
-    const Committed step = commit(rows);
+    const Committed step = co_await commit(std::move(rows));
     if (batch.empty()) {
         raise(step.failure);
-        return 0;
+        co_return size_t(0);
     }
     for (size_t i = 0; i < batch.size(); ++i) {
         batch[i]->claimed = !step.claimFailure && step.claimed[i] == MessageStore::Write::Done;
@@ -271,7 +266,7 @@ size_t RowPipeline::claimSms(const std::vector<PendingRow*>& batch) {
             ++taken;
         }
     }
-    return taken;
+    co_return taken;
 }
 
 QCoro::Task<> RowPipeline::sendEmail(PendingRow& pending) {
@@ -286,7 +281,8 @@ QCoro::Task<> RowPipeline::sendEmail(PendingRow& pending) {
         co_return;
     }
     ++c_.counters.claimAttempts;
-    const Committed step = commit({pending.row});
+    std::vector<TableRow> claims{pending.row};
+    const Committed step = co_await commit(std::move(claims));
     raise(step.failure);
     raise(step.claimFailure);
     const MessageStore::Write claim = step.claimed.at(0);
@@ -330,7 +326,8 @@ QCoro::Task<> RowPipeline::settle(bool drain, bool waitHead) {
             // release that fails too does not hold the row here.
             front.kind = Kind::Nothing;
             if (front.claimed) {
-                store_.release({front.row});
+                std::vector<TableRow> given{front.row};
+                co_await store_.release(std::move(given));
             }
         }
         rowLog_.becomeHead(front);
@@ -350,7 +347,7 @@ QCoro::Task<> RowPipeline::settle(bool drain, bool waitHead) {
 // found is logged; then the next row is at the head. The first save that failed (its row
 // stays claimed) or log failure of a saved row comes back for the caller to raise once it
 // has taken in the claims.
-RowPipeline::Committed RowPipeline::commit(const std::vector<TableRow>& claims) {
+QCoro::Task<RowPipeline::Committed> RowPipeline::commit(std::vector<TableRow> claims) {
     // Taken out first: a step that raises has still dealt with them (they stay claimed).
     std::vector<PendingRow> saving = std::exchange(unsaved_, {});
     std::vector<MessageStore::Outcome> outcomes;
@@ -366,8 +363,15 @@ RowPipeline::Committed RowPipeline::commit(const std::vector<TableRow>& claims) 
     }
     Committed step;
     if (!outcomes.empty() || !claims.empty()) {
+        // While the step is out, a place the gateway's answers free goes to a row claimed
+        // ahead at once, not when the step returns.
+        const Meanwhile meanwhile([this] {
+            if (!rowLog_.quiet()) {
+                handOverNow();
+            }
+        });
         static_cast<MessageStore::Step&>(step) =
-            store_.saveAndClaim(outcomes, claims, c_.clock.now());
+            co_await store_.saveAndClaim(outcomes, std::move(claims), c_.clock.now());
     }
     for (size_t i = 0; i < step.saved.size(); ++i) {
         if (step.saved[i].error) {
@@ -380,10 +384,10 @@ RowPipeline::Committed RowPipeline::commit(const std::vector<TableRow>& claims) 
         }
     }
     if (c_.receipts != nullptr) {
-        c_.receipts->writeThrough(store_);  // between the steps, on the cycle's connection
+        co_await c_.receipts->writeThrough(store_);  // between the steps, on the cycle's connection
     }
     if (c_.replies != nullptr) {
-        c_.replies->writeThrough(store_);
+        co_await c_.replies->writeThrough(store_);
     }
     for (const PendingRow& pending : saving) {
         step.failure = step.failure ? step.failure : pending.logFailure;
@@ -394,7 +398,7 @@ RowPipeline::Committed RowPipeline::commit(const std::vector<TableRow>& claims) 
     if (!step.failure && !pending_.empty()) {
         rowLog_.becomeHead(pending_.front());
     }
-    return step;
+    co_return step;
 }
 
 }  // namespace korvane

@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "dispatch/Counters.h"
-#include "dispatch/MessageStore.h"
+#include "dispatch/CycleStore.h"
 #include "dispatch/OutcomeRecorder.h"
 #include "dispatch/PendingRow.h"
 #include "dispatch/RowOrderLog.h"
@@ -41,7 +41,8 @@ public:
         ReceiptDesk* receipts = nullptr;
         ReplyDesk* replies = nullptr;
     };
-    RowPipeline(MessageStore& store, Context context, int rowsOut);
+    RowPipeline(CycleStore& store, MessageStore::TableFeatures features, Context context,
+                int rowsOut);
     ~RowPipeline();
     RowPipeline(const RowPipeline&) = delete;
     RowPipeline& operator=(const RowPipeline&) = delete;
@@ -59,18 +60,18 @@ private:
 
     // How often rows of a higher Priority than the next are looked for.
     static constexpr qint64 kHigherCheckMs = 500;
-    void takeHigher(std::vector<TableRow>& page, size_t next);
+    QCoro::Task<> takeHigher(std::vector<TableRow>& page, size_t next);
     size_t claimRoom() const;
     PendingRow* nextToHandOver(bool front);
     QCoro::Task<> handOver();
     void handOverNow();
     QCoro::Task<> handOverAll();
-    void releaseAhead(const char* why);
+    QCoro::Task<> releaseAhead(const char* why);
     static bool claimedAhead(const PendingRow& pending) {
         return pending.kind == Kind::SmsReady && pending.claimed;
     }
     PendingRow& start(TableRow row);
-    size_t claimSms(const std::vector<PendingRow*>& batch);
+    QCoro::Task<size_t> claimSms(std::vector<PendingRow*> batch);
     QCoro::Task<> sendEmail(PendingRow& pending);
     bool claim(PendingRow& pending);
     struct Committed : MessageStore::Step {
@@ -78,14 +79,14 @@ private:
     };
     // Finishes the rows at the front whose outcome is known; waitHead: waits for the first.
     QCoro::Task<> settle(bool drain, bool waitHead = false);
-    Committed commit(const std::vector<TableRow>& claims);
+    QCoro::Task<Committed> commit(std::vector<TableRow> claims);
     static void raise(const std::optional<KorvaneError>& failure) {
         if (failure) {
             throw *failure;
         }
     }
 
-    MessageStore& store_;
+    CycleStore& store_;
     Context c_;
     int rowsOut_;
     std::deque<PendingRow> pending_;

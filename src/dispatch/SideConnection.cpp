@@ -14,23 +14,26 @@ SideConnection::SideConnection(const RunConfiguration& config, StoreFactory make
     });
 }
 
-MessageStore& SideConnection::store() {
+QCoro::Task<CycleStore*> SideConnection::store() {
     if (!store_) {
         store_ = makeStore_();
+        bool open = false;
         try {
-            store_->open(DataSourceSettings{config_.dsnName, config_.dsnDbUser,
-                                            config_.dsnDbPassword, config_.fileDsnPath()});
+            DataSourceSettings source{config_.dsnName, config_.dsnDbUser, config_.dsnDbPassword,
+                                      config_.fileDsnPath()};
+            co_await store_->open(std::move(source));
+            open = co_await store_->isOpen();
         } catch (const KorvaneError&) {
             store_.reset();
             throw;
         }
-        if (!store_->isOpen()) {
+        if (!open) {
             store_.reset();
             throw KorvaneError(ErrorNumber::ProviderError,
                                QStringLiteral("Connection is not opened, Please verify DSN Name."));
         }
     }
-    return *store_;
+    co_return store_.get();
 }
 
 void SideConnection::idle(const std::function<bool()>& busy) {

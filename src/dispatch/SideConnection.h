@@ -4,7 +4,7 @@
 #include <functional>
 #include <memory>
 
-#include "dispatch/MessageStore.h"
+#include "dispatch/CycleStore.h"
 
 namespace korvane {
 
@@ -14,12 +14,12 @@ struct RunConfiguration;
 // wanted, closed after kIdleCloseMs unused or when a call through it failed.
 class SideConnection {
 public:
-    using StoreFactory = std::function<std::unique_ptr<MessageStore>()>;
+    using StoreFactory = std::function<std::unique_ptr<CycleStore>()>;
     static constexpr int kIdleCloseMs = 30000;
 
     SideConnection(const RunConfiguration& config, StoreFactory makeStore);
     // The open store; raises KorvaneError when the data source cannot be opened.
-    MessageStore& store();
+    QCoro::Task<CycleStore*> store();
     // A call through it failed: the next one opens anew.
     void failed() { store_.reset(); }
     // Done for now: closed unless wanted again within kIdleCloseMs. busy: still in use.
@@ -28,7 +28,7 @@ public:
 private:
     const RunConfiguration& config_;
     StoreFactory makeStore_;
-    std::unique_ptr<MessageStore> store_;
+    std::unique_ptr<CycleStore> store_;
     std::function<bool()> busy_;
     QTimer idle_;
 };

@@ -19,6 +19,7 @@
 #include "support/Processing.h"
 #include "support/RecordingLogView.h"
 #include "support/ScriptedMailServer.h"
+#include "support/StoreAdapters.h"
 #include "support/TempProfile.h"
 
 using namespace korvane;
@@ -207,7 +208,7 @@ private Q_SLOTS:
                       test::FakeTable::email(2, QStringLiteral("two@example.org"))};
         test::Processing processing(config, log, window, sms, email, clock);
         ProcessingControl& control = processing.control;
-        control.setStoreFactory([&table] { return std::make_unique<test::FakeStore>(table); });
+        control.setStoreFactory([&table] { return test::inlineStore<test::FakeStore>(table); });
         QStringList paneWhenStopped;
         QTimer::singleShot(150, [&] {
             control.cmdStop_Click();

@@ -18,6 +18,7 @@
 #include "support/RecordingLogView.h"
 #include "support/ScriptedMailServer.h"
 #include "support/ScriptedTokenEndpoint.h"
+#include "support/StoreAdapters.h"
 #include "support/TempProfile.h"
 
 using namespace korvane;
@@ -338,7 +339,7 @@ private Q_SLOTS:
         }
         test::Processing processing(config, log, window, sms, email, clock);
         ProcessingControl& control = processing.control;
-        control.setStoreFactory([&table] { return std::make_unique<test::FakeStore>(table); });
+        control.setStoreFactory([&table] { return test::inlineStore<test::FakeStore>(table); });
         control.cmdStart_Click();
         test::untilCycleEnds(control);
         control.cmdStop_Click();

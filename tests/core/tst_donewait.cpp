@@ -35,6 +35,12 @@ QCoro::Task<Waited> waitFor(int setAfterMs, int deadlineMs) {
     co_return waited;
 }
 
+// Waits on behalf of owner for 20 ms, then marks resumed.
+QCoro::Task<> ownedWait(std::weak_ptr<const void> owner, bool& resumed) {
+    co_await DoneWait([] { return false; }, QDeadlineTimer(20), std::move(owner));
+    resumed = true;
+}
+
 QCoro::Task<int> failing() {
     co_await DoneWait([] { return false; }, QDeadlineTimer(10));
     throw KorvaneError(ErrorNumber::ProviderError, QStringLiteral("failed while waiting"));
@@ -70,6 +76,23 @@ private Q_SLOTS:
     // What a coroutine raises after a wait reaches the one waiting in place.
     void anExceptionAfterAWaitReachesTheCaller() {
         QVERIFY_THROWS_EXCEPTION(KorvaneError, waitInPlace(failing()));
+    }
+
+    // An object destroyed while its coroutine waits: the coroutine never runs on into it,
+    // while the same wait with its owner alive resumes at its deadline.
+    void aWaitWhoseOwnerIsGoneNeverResumes() {
+        auto kept = std::make_shared<int>();
+        auto gone = std::make_shared<int>();
+        bool keptResumed = false;
+        bool goneResumed = false;
+        ownedWait(kept, keptResumed);
+        ownedWait(gone, goneResumed);
+        gone.reset();
+        bool later = false;
+        QTimer::singleShot(60, [&later] { later = true; });
+        waitResponsively([&] { return keptResumed && later; }, QDeadlineTimer(5000));
+        QVERIFY(keptResumed);
+        QVERIFY(!goneResumed);
     }
 };
 

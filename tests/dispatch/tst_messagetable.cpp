@@ -10,6 +10,7 @@
 #include "dispatch/OdbcMessageStore.h"
 #include "support/ErrorNumber.h"
 #include "support/EveryWaitingRow.h"
+#include "support/StoreAdapters.h"
 #include "support/TestDatabase.h"
 #include "support/TestEnvironment.h"
 
@@ -23,15 +24,15 @@ namespace {
 using Write = MessageStore::Write;
 
 // The table as the cycle sees it: through ODBC on the store's own thread.
-std::unique_ptr<BackgroundStore> opened(const QString& dsn, const QString& user,
-                                        const QString& password, const QString& file = QString(),
-                                        int lockTimeoutS = OdbcStatement::kQueryTimeoutS) {
-    auto store = std::make_unique<BackgroundStore>(std::make_unique<OdbcMessageStore>(lockTimeoutS),
-                                                   nullptr, lockTimeoutS);
+std::unique_ptr<MessageStore> opened(const QString& dsn, const QString& user,
+                                     const QString& password, const QString& file = QString(),
+                                     int lockTimeoutS = OdbcStatement::kQueryTimeoutS) {
+    auto store = std::make_unique<test::WaitedStore>(std::make_unique<BackgroundStore>(
+        std::make_unique<OdbcMessageStore>(lockTimeoutS), nullptr, lockTimeoutS));
     store->open(DataSourceSettings{dsn, user, password, file});
     return store;
 }
-std::unique_ptr<BackgroundStore> opened(TestDatabase& db) {
+std::unique_ptr<MessageStore> opened(TestDatabase& db) {
     return opened(db.dsn(), db.user(), db.password());
 }
 

@@ -6,6 +6,7 @@
 
 #include "support/EveryWaitingRow.h"
 #include "support/FakeTable.h"
+#include "support/StoreAdapters.h"
 
 #ifdef KORVANE_CONTRACT_ODBC
 #include "dispatch/BackgroundStore.h"
@@ -96,7 +97,8 @@ public:
                                                 "ProcessedDate %1)")
                                      .arg(date),
                      replies ? QStringList{QStringLiteral("Messages from phones")} : QStringList());
-        store_ = std::make_unique<BackgroundStore>(std::make_unique<OdbcMessageStore>());
+        store_ = std::make_unique<test::WaitedStore>(
+            std::make_unique<BackgroundStore>(std::make_unique<OdbcMessageStore>()));
         store_->open(DataSourceSettings{db_.dsn(), db_.user(), db_.password(), QString()});
     }
     MessageStore& store() override { return *store_; }
@@ -137,7 +139,7 @@ public:
 
 private:
     test::TestDatabase db_;
-    std::unique_ptr<BackgroundStore> store_;
+    std::unique_ptr<test::WaitedStore> store_;
 };
 #endif
 

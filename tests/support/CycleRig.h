@@ -10,6 +10,7 @@
 #include "support/FakeWindow.h"
 #include "support/Processing.h"
 #include "support/RecordingLogView.h"
+#include "support/StoreAdapters.h"
 #include "support/TempProfile.h"
 
 namespace korvane::test {
@@ -39,7 +40,7 @@ struct CycleRig {
         config.smtpServer = QStringLiteral("mail");
         config.smtpPort = QStringLiteral("25");
         config.dontSendProcessedMsgs = 1;
-        control.setStoreFactory([this] { return std::make_unique<FakeStore>(table); });
+        control.setStoreFactory([this] { return inlineStore<FakeStore>(table); });
         sms.onSend = [this](const QString& number) { checkClaimed(Column::MobileNo, number); };
         email.onSend = [this](const QString& to) { checkClaimed(Column::EmailTo, to); };
     }

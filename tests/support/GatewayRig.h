@@ -13,6 +13,7 @@
 #include "support/Processing.h"
 #include "support/RecordingLogView.h"
 #include "support/ScriptedGateway.h"
+#include "support/StoreAdapters.h"
 #include "support/TempProfile.h"
 
 namespace korvane::test {
@@ -54,7 +55,7 @@ struct GatewayRig {
         config.smtpServer = QStringLiteral("mail");
         config.smtpPort = QStringLiteral("25");
         config.dontSendProcessedMsgs = 1;
-        control.setStoreFactory([this] { return std::make_unique<FakeStore>(table); });
+        control.setStoreFactory([this] { return inlineStore<FakeStore>(table); });
     }
     // Adds rows and runs a cycle; returns the new rows' ids.
     QList<int> cycleWith(int rows, const QString& text = QStringLiteral("hi")) {

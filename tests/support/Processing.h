@@ -5,6 +5,7 @@
 #include "dispatch/ProcessingControl.h"
 #include "dispatch/ReceiptDesk.h"
 #include "dispatch/ReplyDesk.h"
+#include "support/CycleWait.h"
 
 namespace korvane::test {
 
@@ -28,6 +29,14 @@ struct Processing {
                            &counters.databaseWait);
                    }},
                   window) {}
+    // As in the program, processing goes only once no cycle runs: a cycle's coroutine left
+    // waiting would run on into what is gone.
+    ~Processing() {
+        untilCycleEnds(control);
+        control.setTimer1(false);
+    }
+    Processing(const Processing&) = delete;
+    Processing& operator=(const Processing&) = delete;
 };
 
 }  // namespace korvane::test

@@ -16,6 +16,7 @@
 #include "support/FakeChannels.h"
 #include "support/FakeClock.h"
 #include "support/FakeTable.h"
+#include "support/StoreAdapters.h"
 #include "support/TempProfile.h"
 #include "ui/MessageBoxes.h"
 #include "ui/fmMain.h"
@@ -48,7 +49,7 @@ struct Rig {
         }
         program = std::make_unique<Program>(Services{store, config, log, sms, email, clock}, false);
         program->processing().setStoreFactory(
-            [this] { return std::make_unique<test::FakeStore>(table); });
+            [this] { return test::inlineStore<test::FakeStore>(table); });
         window = std::make_unique<fmMain>(*program);
         if (shutdownFirst) {
             program->requestShutdown();
