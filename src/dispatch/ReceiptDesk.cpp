@@ -105,7 +105,7 @@ void ReceiptDesk::gatewayNotice(const QString& line) {
 
 // Between cycles: through a connection of the desk's own.
 QCoro::Task<> ReceiptDesk::writeOwn() {
-    if (cycle_ || busy_ || waiting_.empty()) {
+    if (cycle_ || writing_ || waiting_.empty()) {
         co_return;
     }
     try {
@@ -115,21 +115,21 @@ QCoro::Task<> ReceiptDesk::writeOwn() {
         own_.failed();
         logOnce(QStringLiteral("Delivery receipts cannot be written now: ") + errorLine(error));
     }
-    own_.idle([this] { return busy_; });
+    own_.idle([this] { return writing_; });
     if (!waiting_.empty() && !cycle_) {
         gather_.start(kRecheckMs);  // those that wait for their id, or for the database
     }
 }
 
 QCoro::Task<> ReceiptDesk::writeThrough(CycleStore& store) {
-    if (busy_ || waiting_.empty() || !on()) {
+    if (writing_ || waiting_.empty() || !on()) {
         co_return;
     }
-    busy_ = true;
+    writing_ = true;
     struct Done {
         bool& busy;
         ~Done() { busy = false; }
-    } done{busy_};
+    } done{writing_};
     co_await lookUp(store);
     Batch batch;
     const QDateTime now = clock_.now();

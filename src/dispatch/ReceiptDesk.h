@@ -91,7 +91,7 @@ private:
     QTimer gather_;
     QString lastFailure_;
     bool cycle_ = false;
-    bool busy_ = false;  // a write is out: the next waits for its turn
+    bool writing_ = false;  // a write is out (own or the cycle's): another waits for its turn
 };
 
 }  // namespace korvane

@@ -119,7 +119,7 @@ void ReplyDesk::armDue() {
 }
 
 QCoro::Task<> ReplyDesk::writeOwn() {
-    if (cycle_ || busy_ || ready_.empty()) {
+    if (cycle_ || writing_ || ready_.empty()) {
         co_return;
     }
     try {
@@ -137,7 +137,7 @@ QCoro::Task<> ReplyDesk::writeOwn() {
                 line);
         }
     }
-    own_.idle([this] { return busy_; });
+    own_.idle([this] { return writing_; });
     if (!ready_.empty() && !cycle_) {
         gather_.start(kReplyRecheckMs);
     }
@@ -146,14 +146,14 @@ QCoro::Task<> ReplyDesk::writeOwn() {
 // A write that fails answers its replies so that the gateway offers them again: nothing of
 // them is kept here, and nothing was stored.
 QCoro::Task<> ReplyDesk::writeThrough(CycleStore& store) {
-    if (busy_ || ready_.empty() || !on_) {
+    if (writing_ || ready_.empty() || !on_) {
         co_return;
     }
-    busy_ = true;
+    writing_ = true;
     struct Done {
         bool& busy;
         ~Done() { busy = false; }
-    } done{busy_};
+    } done{writing_};
     while (!ready_.empty()) {
         const auto end = ready_.begin() + std::ptrdiff_t(std::min(ready_.size(), kMostPerWrite));
         std::vector<ReplyAssembler::Reply> batch(std::make_move_iterator(ready_.begin()),

@@ -64,7 +64,7 @@ private:
     QString lastFailure_;
     bool on_ = false;
     bool cycle_ = false;
-    bool busy_ = false;
+    bool writing_ = false;  // a write is out (own or the cycle's): another waits for its turn
 };
 
 }  // namespace korvane

@@ -21,9 +21,6 @@ using MessageTable::Column;
 namespace Status = MessageTable::Status;
 
 namespace {
-const QString kNo = QStringLiteral("N");
-const QString kYes = QStringLiteral("Y");
-
 const char* const kStopped = "processing stopped before its message went out";
 const char* const kSmsDown = "Telvoro Server cannot be reached now";
 const char* const kMailDown = "the mail server cannot be reached now";
@@ -143,9 +140,8 @@ QCoro::Task<> RowPipeline::handOver() {
     while (PendingRow* pending = nextToHandOver(true)) {
         rowLog_.note(*pending, QStringLiteral("Sending message via SMS."));
         pending->kind = Kind::Sms;
-        const int ticket = co_await c_.sms.submit(gateways, pending->mobile, pending->text,
-                                                  pending->validUntil, pending->sender);
-        pending->ticket = ticket;
+        pending->ticket = co_await c_.sms.submit(gateways, pending->mobile, pending->text,
+                                                 pending->validUntil, pending->sender);
         if (features_.retries && c_.sms.unreachable()) {
             co_return;  // this row met the failed bind; the rest wait
         }
