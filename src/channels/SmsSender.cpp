@@ -12,12 +12,6 @@ namespace korvane {
 
 using namespace smpp;
 
-const char* const SmsSender::kConnectFailed =
-    "Cannot connect to Telvoro Server... Please check Telvoro Server address And/Or Port No.";
-const char* const SmsSender::kLoginFailed =
-    "Cannot connect to Telvoro Server... Please check telvoro User Name And/Or Password.";
-const char* const SmsSender::kSendRefused = "Message is not accepted by Telvoro Server.";
-
 SmsSender::SmsSender(SmppTimeouts timeouts, const StopDeadline* stop, int window,
                      int receiptAnswerMs)
     : timeouts_(timeouts),
@@ -76,7 +70,9 @@ bool SmsSender::sessionsReady(const QList<SmsGateway>& gateways) {
 // what is still unbound (a lane that failed backs off, so that costs no second attempt).
 QCoro::Task<QString> SmsSender::bindLanes() {
     while (binding_) {
-        co_await DoneWait([this] { return !binding_; }, QDeadlineTimer(QDeadlineTimer::Forever));
+        DoneWait bound([this] { return !binding_; }, QDeadlineTimer(QDeadlineTimer::Forever),
+                       life_);
+        co_await std::move(bound);
     }
     binding_ = true;
     struct Binding {
@@ -374,8 +370,7 @@ QCoro::Task<> SmsSender::waitForChange() {
     }
     pacedWaits_ += forSlot ? 1 : 0;
     const quint64 changes = stop_ != nullptr ? stop_->changes() : 0;
-    const QDeadlineTimer wake = nextWake();
-    co_await DoneWait(
+    DoneWait change(
         [&] {
             for (const auto& [session, arrivals] : watched) {
                 if (session.isNull() || session->arrivals() != arrivals ||
@@ -385,7 +380,8 @@ QCoro::Task<> SmsSender::waitForChange() {
             }
             return stop_ != nullptr && stop_->changes() != changes;
         },
-        wake);
+        nextWake(), life_);
+    co_await std::move(change);
 }
 
 QCoro::Task<> SmsSender::endSession() {

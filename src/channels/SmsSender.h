@@ -41,8 +41,8 @@ class StopDeadline;
 // listener and are answered through answerReceipt (ReceiptInbox), on whichever session
 // brought them.
 //
-// Every wait is a coroutine's, on the event loop; each coroutine of the sender ends before the
-// sender does, which closes its sessions at once.
+// Every wait is a coroutine's, on the event loop. The sender closes its sessions at once when
+// it is destroyed, and a coroutine of it still waiting then never resumes.
 class SmsSender {
 public:
     static constexpr int kDefaultWindow = 10;
@@ -124,12 +124,14 @@ public:
     // A rate that overrides the gateway's configured one (KORVANE_SMPP_RATE); 0: none.
     void setRateOverride(double perSecond) { rateOverride_ = perSecond; }
 
-    static const char* const kConnectFailed;
-    static const char* const kLoginFailed;
+    static constexpr const char* kConnectFailed =
+        "Cannot connect to Telvoro Server... Please check Telvoro Server address And/Or Port No.";
+    static constexpr const char* kLoginFailed =
+        "Cannot connect to Telvoro Server... Please check telvoro User Name And/Or Password.";
     static constexpr const char* kSenderRefused = SmsMessage::kSenderRefused;
     static constexpr const char* kNumberRefused = SmsMessage::kNumberRefused;
     static constexpr const char* kMessageRefused = SmsMessage::kMessageRefused;
-    static const char* const kSendRefused;
+    static constexpr const char* kSendRefused = "Message is not accepted by Telvoro Server.";
 
 private:
     using Message = SmsMessage;
@@ -169,6 +171,7 @@ private:
     quint64 waits_ = 0;
     quint64 throttleAnswers_ = 0;
     bool binding_ = false;  // a bind is on its way: another caller waits for it
+    std::shared_ptr<const void> life_ = std::make_shared<int>(0);  // the waits' owner
 };
 
 }  // namespace korvane

@@ -40,7 +40,7 @@ void DoneWait::await_suspend(std::coroutine_handle<> waiting) {
         // its timer with it, which is not to happen inside the timer's own signal.
         QTimer::singleShot(0, [waiting = waiting_] { waiting.resume(); });
     });
-    // awake: after each turn, a loop that never sleeps (processEvents without waiting) too.
+    // awake: after each turn of the loop, one that never sleeps too.
     looking_ = QObject::connect(QAbstractEventDispatcher::instance(),
                                 &QAbstractEventDispatcher::awake, timer_.get(), [this] { look(); });
     armDeadline();

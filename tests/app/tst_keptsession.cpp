@@ -29,7 +29,9 @@ private Q_SLOTS:
         QCOMPARE(rig.sender.linkCounts().keepAlive.unanswered, 0u);
 
         rig.control.cmdStop_Click();
-        test::untilCycleEnds(rig.control);  // the unbind, as a cycle would be
+        QVERIFY(rig.control.isCycleRunning());  // the unbind holds Start and the end, as a cycle
+        QVERIFY(!rig.window.configurationAvailable);
+        test::untilCycleEnds(rig.control);
         QCOMPARE(rig.gateway.unbinds(), 1);
         rig.control.cmdStart_Click();
         test::untilCycleEnds(rig.control);

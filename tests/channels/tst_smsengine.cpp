@@ -141,6 +141,21 @@ private Q_SLOTS:
         QCOMPARE(int(gateway.submits().size()), 2);
     }
 
+    // Two messages handed over at once while the session is still to be bound: the second
+    // waits for the first one's bind rather than binding (and closing that session) again.
+    void messagesDuringABindShareIt() {
+        ScriptedGateway gateway([](int) { return Step::answer(); });
+        SmsSender sender;
+        QCoro::Task<SendResult> first =
+            sender.send(gatewayAt(gateway), number(1), QStringLiteral("a"));
+        QCoro::Task<SendResult> second =
+            sender.send(gatewayAt(gateway), number(2), QStringLiteral("b"));
+        QCOMPARE(int(waitInPlace(std::move(first)).delivery), int(Delivery::Sent));
+        QCOMPARE(int(waitInPlace(std::move(second)).delivery), int(Delivery::Sent));
+        QCOMPARE(gateway.binds(), 1);
+        QCOMPARE(gateway.sessions(), 1);
+    }
+
     // A broken gateway never hangs a bind: garbage, a length that lies, generic_nacks (with
     // and without the bind's sequence), a hang-up, and silence past the answer timeout.
     void brokenBindsNeverHang_data() {
