@@ -7,7 +7,7 @@
 #include "dispatch/DatabaseConnection.h"
 #include "dispatch/MessageTable.h"
 #include "dispatch/OdbcMessageStore.h"
-#include "support/StoreAdapters.h"
+#include "support/WaitedStore.h"
 
 using namespace korvane;
 

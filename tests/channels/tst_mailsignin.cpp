@@ -14,11 +14,11 @@
 #include "support/FakeClock.h"
 #include "support/FakeTable.h"
 #include "support/FakeWindow.h"
+#include "support/InlineStore.h"
 #include "support/Processing.h"
 #include "support/RecordingLogView.h"
 #include "support/ScriptedMailServer.h"
 #include "support/ScriptedTokenEndpoint.h"
-#include "support/StoreAdapters.h"
 #include "support/TempProfile.h"
 
 using namespace korvane;

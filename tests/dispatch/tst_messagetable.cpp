@@ -10,9 +10,9 @@
 #include "dispatch/OdbcMessageStore.h"
 #include "support/ErrorNumber.h"
 #include "support/EveryWaitingRow.h"
-#include "support/StoreAdapters.h"
 #include "support/TestDatabase.h"
 #include "support/TestEnvironment.h"
+#include "support/WaitedStore.h"
 
 using namespace korvane;
 using korvane::test::TestDatabase;

@@ -6,7 +6,7 @@
 
 #include "support/EveryWaitingRow.h"
 #include "support/FakeTable.h"
-#include "support/StoreAdapters.h"
+#include "support/WaitedStore.h"
 
 #ifdef KORVANE_CONTRACT_ODBC
 #include "dispatch/BackgroundStore.h"

@@ -10,10 +10,10 @@
 #include "support/FakeClock.h"
 #include "support/FakeTable.h"
 #include "support/FakeWindow.h"
+#include "support/InlineStore.h"
 #include "support/Processing.h"
 #include "support/RecordingLogView.h"
 #include "support/ScriptedGateway.h"
-#include "support/StoreAdapters.h"
 #include "support/TempProfile.h"
 
 namespace korvane::test {

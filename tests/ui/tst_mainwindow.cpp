@@ -16,7 +16,7 @@
 #include "support/FakeChannels.h"
 #include "support/FakeClock.h"
 #include "support/FakeTable.h"
-#include "support/StoreAdapters.h"
+#include "support/InlineStore.h"
 #include "support/TempProfile.h"
 #include "ui/MessageBoxes.h"
 #include "ui/fmMain.h"
