@@ -183,8 +183,8 @@ EncodedSms encodeSms(const QString& text, quint8 reference) {
     result.concatenated = chunks.size() > 1;
     const int total = static_cast<int>(chunks.size());
     for (int i = 0; i < total; ++i) {
-        result.parts.push_back(result.concatenated ? udh(reference, total, i + 1) + chunks[i]
-                                                   : chunks[i]);
+        const QByteArray& chunk = chunks[static_cast<size_t>(i)];
+        result.parts.push_back(result.concatenated ? udh(reference, total, i + 1) + chunk : chunk);
     }
     return result;
 }

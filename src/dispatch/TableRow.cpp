@@ -28,7 +28,7 @@ qint32 TableRow::recordId() const {
 // Columns by name, whatever case the database folds them to; -1 where the table has none.
 TableRow::Indexes TableRow::columnsOf(const QSqlRecord& record, Present& present) {
     Indexes index{};
-    for (int c = 0; c < MessageTable::kColumnCount; ++c) {
+    for (size_t c = 0; c < index.size(); ++c) {
         index[c] = record.indexOf(MessageTable::columnName(static_cast<MessageTable::Column>(c)));
         present[c] = index[c] >= 0;
     }
@@ -39,17 +39,17 @@ TableRow::Indexes TableRow::columnsOf(const QSqlRecord& record, Present& present
 // round are never looked at, and a page of waiting rows must stay small.
 TableRow::Values TableRow::valuesOf(const QSqlQuery& query, const Indexes& index) {
     using MessageTable::Column;
-    const int type = static_cast<int>(Column::MessageType);
+    const auto type = static_cast<size_t>(Column::MessageType);
     Values row;
-    for (int c = 0; c < MessageTable::kColumnCount; ++c) {
+    for (size_t c = 0; c < row.size(); ++c) {
         if (index[c] >= 0) {
             row[c] = query.value(index[c]);
         }
     }
     const QString kind = MessageTable::toText(row[type]).trimmed().toUpper();
-    for (int c = static_cast<int>(Column::MobileNo); c <= static_cast<int>(Column::EmailAttachment);
-         ++c) {
-        if (c == static_cast<int>(Column::MobileNo) ? kind != QStringLiteral("SMS")
+    for (auto c = static_cast<size_t>(Column::MobileNo);
+         c <= static_cast<size_t>(Column::EmailAttachment); ++c) {
+        if (c == static_cast<size_t>(Column::MobileNo) ? kind != QStringLiteral("SMS")
                                                     : kind != QStringLiteral("EMAIL")) {
             row[c] = QVariant();
         }
