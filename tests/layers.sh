@@ -10,13 +10,17 @@ if [ "${1:-}" = --self-test ]; then
     scratch=$(mktemp -d)
     trap 'rm -rf "$scratch"' EXIT
     status=0
-    for line in '#include "dispatch/RowPipeline.h"' '#include <dispatch/RowPipeline.h>' \
-        '#  include "dispatch/RowPipeline.h"' '#include "../dispatch/RowPipeline.h"' \
-        '#include "../../src/dispatch/RowPipeline.h"'; do
-        mkdir -p "$scratch/src/channels"
-        printf '%s\n' "$line" >"$scratch/src/channels/Bad.cpp"
-        if "$0" "$scratch" >/dev/null; then
-            echo "layers: not caught: $line"
+    spellings=('#include "dispatch/RowPipeline.h"' '#include <dispatch/RowPipeline.h>'
+        '#  include "dispatch/RowPipeline.h"' '#include "../dispatch/RowPipeline.h"'
+        '#include "../../src/dispatch/RowPipeline.h"')
+    mkdir -p "$scratch/src/channels"
+    for i in "${!spellings[@]}"; do
+        printf '%s\n' "${spellings[$i]}" >"$scratch/src/channels/Bad$i.cpp"
+    done
+    report=$("$0" "$scratch")
+    for i in "${!spellings[@]}"; do
+        if ! grep -q "Bad$i.cpp" <<<"$report"; then
+            echo "layers: not caught: ${spellings[$i]}"
             status=1
         fi
     done

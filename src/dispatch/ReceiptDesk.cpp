@@ -63,7 +63,7 @@ QCoro::Task<> ReceiptDesk::tableFound(MessageStore::TableFeatures features) {
 void ReceiptDesk::cycleRunning(bool running) {
     cycle_ = running;
     if (!running && !waiting_.empty()) {
-        gather_.start(kGatherMs);
+        gather_.start(gatherMs_);
     }
 }
 
@@ -95,7 +95,7 @@ void ReceiptDesk::receiptArrived(const Receipt& receipt) {
     }
     waiting_.push_back(Waiting{receipt, clock_.now(), false});
     if (!cycle_ && !gather_.isActive()) {
-        gather_.start(kGatherMs);
+        gather_.start(gatherMs_);
     }
 }
 

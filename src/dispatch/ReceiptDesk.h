@@ -42,6 +42,8 @@ public:
     ~ReceiptDesk() override;
     ReceiptDesk(const ReceiptDesk&) = delete;
     ReceiptDesk& operator=(const ReceiptDesk&) = delete;
+    // How long receipts are gathered between cycles (kGatherMs unless set).
+    void setGatherMs(int ms) { gatherMs_ = ms; }
 
     // What the cycle's selection found; with receipts on, the gateway is bound so that they
     // come while nothing is sent.
@@ -89,6 +91,7 @@ private:
     std::set<QString> givenUp_;  // ids logged as unmatched: answered at once when offered again
     SideConnection own_;
     QTimer gather_;
+    int gatherMs_ = kGatherMs;
     QString lastFailure_;
     bool cycle_ = false;
     bool writing_ = false;  // a write is out (own or the cycle's): another waits for its turn

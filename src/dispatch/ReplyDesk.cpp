@@ -64,7 +64,7 @@ QCoro::Task<> ReplyDesk::tableFound(MessageStore::TableFeatures features) {
 void ReplyDesk::cycleRunning(bool running) {
     cycle_ = running;
     if (!running && !ready_.empty()) {
-        gather_.start(kGatherMs);
+        gather_.start(gatherMs_);
     }
 }
 
@@ -105,7 +105,7 @@ void ReplyDesk::giveUpOverdue() {
 void ReplyDesk::queue(ReplyAssembler::Reply reply) {
     ready_.push_back(std::move(reply));
     if (!cycle_ && !gather_.isActive()) {
-        gather_.start(kGatherMs);
+        gather_.start(gatherMs_);
     }
 }
 

@@ -31,6 +31,8 @@ public:
     ~ReplyDesk() override;
     ReplyDesk(const ReplyDesk&) = delete;
     ReplyDesk& operator=(const ReplyDesk&) = delete;
+    // How long replies are gathered between cycles (kGatherMs unless set).
+    void setGatherMs(int ms) { gatherMs_ = ms; }
 
     // What the cycle's store found: on with tblReceivedMessages.
     QCoro::Task<> tableFound(MessageStore::TableFeatures features);
@@ -60,6 +62,7 @@ private:
     std::deque<ReplyAssembler::Reply> ready_;
     SideConnection own_;
     QTimer gather_;
+    int gatherMs_ = kGatherMs;
     QTimer due_;
     QString lastFailure_;
     bool on_ = false;

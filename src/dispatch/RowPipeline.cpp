@@ -27,8 +27,7 @@ const char* const kMailDown = "the mail server cannot be reached now";
 
 QString waitsLine(qint32 id, const char* why = kStopped) {
     return QStringLiteral("Record Id: %1 waits for the next cycle: %2.")
-        .arg(id)
-        .arg(QLatin1String(why));
+        .arg(QString::number(id), QLatin1String(why));
 }
 }  // namespace
 
@@ -40,9 +39,8 @@ RowPipeline::RowPipeline(CycleStore& store, MessageStore::TableFeatures features
       features_(features),
       rowLog_(context.log),
       reports_({rowLog_, context.counters, context.receipts, context.clock,
-                context.config.attemptsAllowed(), features_.retries}) {
-    higherChecked_.start();
-}
+                context.config.attemptsAllowed(), features_.retries}),
+      higherChecked_(context.clock.now()) {}
 
 RowPipeline::~RowPipeline() = default;
 
@@ -87,12 +85,14 @@ QCoro::Task<> RowPipeline::serve(std::vector<TableRow>& page) {
 }
 
 // With Priority: rows above the next one's that came in since its page was read go first.
-// Looked for at most every kHigherCheckMs, since each look is a round trip to the database.
+// Looked for every kHigherCheckMs at most (each look is a round trip to the database).
 QCoro::Task<> RowPipeline::takeHigher(std::vector<TableRow>& page, size_t next) {
-    if (!features_.priority || next >= page.size() || !higherChecked_.hasExpired(kHigherCheckMs)) {
+    const QDateTime now = c_.clock.now();
+    const qint64 since = higherChecked_.msecsTo(now);  // negative: the clock was set back
+    if (!features_.priority || next >= page.size() || (since >= 0 && since < kHigherCheckMs)) {
         co_return;
     }
-    higherChecked_.start();
+    higherChecked_ = now;
     std::vector<TableRow> higher =
         co_await store_.nextHigher(page[next].asRead(Column::Priority), 3 * rowsOut_);
     page.insert(page.begin() + std::ptrdiff_t(next), std::make_move_iterator(higher.begin()),

@@ -1,7 +1,7 @@
 #pragma once
 
 #include <QCoro/QCoroTask>
-#include <QElapsedTimer>
+#include <QDateTime>
 #include <deque>
 #include <vector>
 
@@ -94,8 +94,8 @@ private:
     MessageStore::TableFeatures features_;
     RowOrderLog rowLog_;
     OutcomeRecorder reports_;
-    bool mailDown_ = false;
-    QElapsedTimer higherChecked_;  // with the retry columns: the mail server could not be reached
+    bool mailDown_ = false;  // with the retry columns: the mail server could not be reached
+    QDateTime higherChecked_;
 };
 
 }  // namespace korvane

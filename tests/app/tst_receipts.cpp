@@ -4,6 +4,7 @@
 #include "dispatch/SentIds.h"
 #include "support/CycleWait.h"
 #include "support/GatewayRig.h"
+#include "support/WaitFor.h"
 
 using namespace korvane;
 using test::ScriptedGateway;
@@ -32,7 +33,7 @@ struct ReceiptRig : test::GatewayRig {
     quint32 deliver(const QByteArray& body) {
         const size_t before = gateway.deliverAnswers().size();
         gateway.deliver(body);
-        if (!QTest::qWaitFor([&] { return gateway.deliverAnswers().size() > before; }, 8000)) {
+        if (!test::waitFor([&] { return gateway.deliverAnswers().size() > before; })) {
             return 0xffffffffu;
         }
         return gateway.deliverAnswers().back();
@@ -238,8 +239,10 @@ private Q_SLOTS:
         rig.gateway.setReceiptBeforeAnswer(
             [](int) { return ScriptedGateway::receiptText("55", "DELIVRD", "2612071001"); });
         const int id = rig.sendOne({"55"});
-        QTRY_COMPARE_WITH_TIMEOUT(rig.state(id), QStringLiteral("DELIVRD"), 8000);
-        QTRY_COMPARE(rig.gateway.deliverAnswers().size(), size_t(1));
+        test::waitFor([&] { return rig.state(id) == QStringLiteral("DELIVRD"); });
+        QCOMPARE(rig.state(id), QStringLiteral("DELIVRD"));
+        test::waitFor([&] { return rig.gateway.deliverAnswers().size() == 1; });
+        QCOMPARE(rig.gateway.deliverAnswers().size(), size_t(1));
         QCOMPARE(rig.gateway.deliverAnswers().front(), kOk);
         const QDateTime done = rig.table.deliveredDate[id];
         QCOMPARE(done, QDateTime(QDate(2026, 12, 7), QTime(10, 1)));
@@ -296,7 +299,7 @@ private Q_SLOTS:
     // A receipt not written in time is answered ESME_RX_T_APPN; one that matches no row is
     // logged once after a minute (the fake clock's), and answered at once when offered again.
     void unmatchedReceipt() {
-        ReceiptRig rig(300);
+        ReceiptRig rig(100);
         rig.sendOne({"1"});
         const QByteArray stray = ScriptedGateway::receiptText("999", "DELIVRD");
         QCOMPARE(rig.deliver(stray), kLater);

@@ -3,6 +3,7 @@
 #include "channels/SmsEncoding.h"
 #include "support/CycleWait.h"
 #include "support/GatewayRig.h"
+#include "support/WaitFor.h"
 
 using namespace korvane;
 using test::ScriptedGateway;
@@ -83,8 +84,7 @@ struct ReplyRig : test::GatewayRig {
             gateway.deliver(body);
         }
         const size_t wanted = before + bodies.size();
-        static_cast<void>(
-            QTest::qWaitFor([&] { return gateway.deliverAnswers().size() >= wanted; }, 8000));
+        static_cast<void>(test::waitFor([&] { return gateway.deliverAnswers().size() >= wanted; }));
         return {gateway.deliverAnswers().begin() + qsizetype(before),
                 gateway.deliverAnswers().end()};
     }
@@ -98,7 +98,7 @@ struct ReplyRig : test::GatewayRig {
             gateway.deliver(mo.body());
         }
         static_cast<void>(
-            QTest::qWaitFor([&] { return control.counters().replyPartsWaiting == waiting; }, 8000));
+            test::waitFor([&] { return control.counters().replyPartsWaiting == waiting; }));
     }
     QStringList texts() const {
         QStringList all;
@@ -208,8 +208,7 @@ private Q_SLOTS:
             rig.gateway.deliver(mo.body());
         }
         const size_t answered = before + parts.size() - size_t(held);
-        QVERIFY(
-            QTest::qWaitFor([&] { return rig.gateway.deliverAnswers().size() >= answered; }, 8000));
+        QVERIFY(test::waitFor([&] { return rig.gateway.deliverAnswers().size() >= answered; }));
         QCOMPARE(rig.texts(), stored);
         QCOMPARE(rig.gateway.deliverAnswers().size(), answered);
         for (size_t i = before; i < answered; ++i) {
@@ -234,8 +233,7 @@ private Q_SLOTS:
         rig.clock.set(rig.clock.now().addSecs(60));
         rig.control.Timer1_Timer();
         test::untilCycleEnds(rig.control);
-        QVERIFY(QTest::qWaitFor([&] { return rig.gateway.deliverAnswers().size() == before + 2; },
-                                8000));
+        QVERIFY(test::waitFor([&] { return rig.gateway.deliverAnswers().size() == before + 2; }));
         QCOMPARE(rig.texts(), QStringList{QStringLiteral("first [part 2 of 3 missing] last")});
         QCOMPARE(rig.table.received.front().parts, 2);
         QVERIFY(rig.lines().contains(QStringLiteral(

@@ -10,6 +10,7 @@
 #include "app/MetricsServer.h"
 #include "app/ServiceNotifier.h"
 #include "app/ServiceState.h"
+#include "support/WaitFor.h"
 
 using namespace korvane;
 
@@ -214,19 +215,19 @@ private Q_SLOTS:
     void notifications() {
         QTemporaryDir dir;
         NotifySocket socket(dir.filePath(QStringLiteral("notify")));
-        qputenv("WATCHDOG_USEC", "100000");
+        qputenv("WATCHDOG_USEC", "40000");
         qputenv("WATCHDOG_PID", QByteArray::number(::getpid()));
         ServiceNotifier notifier;
-        QCOMPARE(notifier.watchdogIntervalMs(), 50);
+        QCOMPARE(notifier.watchdogIntervalMs(), 20);
         notifier.ready();
         notifier.status(statusLine(QStringLiteral("Idle..."), Counters()));
-        QTest::qWait(300);
+        test::idleFor(100);
         QStringList got = socket.received();
         QCOMPARE(got.mid(0, 2), (QStringList{QStringLiteral("READY=1"),
                                              QStringLiteral("STATUS=Idle... (sent 0, not sent 0, "
                                                             "in doubt 0)")}));
         QVERIFY(got.count(QStringLiteral("WATCHDOG=1")) >= 2);
-        QThread::msleep(300);  // the event loop is blocked: nothing pings
+        QThread::msleep(100);  // the event loop is blocked: nothing pings
         QCOMPARE(socket.received(), QStringList());
         notifier.stopping();
         QCOMPARE(socket.received(), QStringList{QStringLiteral("STOPPING=1")});

@@ -68,7 +68,7 @@ struct Heartbeat {
     int beats = 0;
     Heartbeat() {
         QObject::connect(&timer, &QTimer::timeout, [this] { ++beats; });
-        timer.start(50);
+        timer.start(20);
     }
 };
 
@@ -132,7 +132,7 @@ private Q_SLOTS:
         StopDeadline stop;
         test::QuittingTransport transport(&stop);
         Heartbeat heartbeat;
-        QTimer::singleShot(300, [&stop] { stop.set(QDeadlineTimer(300)); });
+        QTimer::singleShot(100, [&stop] { stop.set(QDeadlineTimer(100)); });
         const Attempt stalled = send(transport, server, 1);
         QCOMPARE(int(stalled.delivery), int(Delivery::InDoubt));
         QVERIFY2(stalled.failure.contains(QStringLiteral("Korvane is ending")),
@@ -160,12 +160,12 @@ private Q_SLOTS:
         QFETCH(int, receivedBefore);
         ScriptedMailServer server([phase](int connection, int, Phase now) {
             if (connection == 1 && int(now) == phase) {
-                return Step::reply("250 OK", 800);  // late: after the 0.3 s limit
+                return Step::reply("250 OK", 300);  // late: after the 0.1 s limit
             }
             return Step::reply("250 OK");
         });
         test::QuittingTransport transport;
-        const Attempt slow = send(transport, server, 1, 300, 10000);
+        const Attempt slow = send(transport, server, 1, 100, 10000);
         QCOMPARE(int(slow.delivery), delivery);
         // Sentences: libcurl's words and Korvane's each end with their own full stop.
         QVERIFY2(QRegularExpression(
@@ -175,7 +175,7 @@ private Q_SLOTS:
                      .hasMatch(),
                  qPrintable(slow.failure));
         QCOMPARE(int(server.received().size()), receivedBefore);
-        const Attempt next = send(transport, server, 2, 300, 10000);
+        const Attempt next = send(transport, server, 2, 100, 10000);
         QVERIFY2(next.delivery == Delivery::Sent, qPrintable(next.failure));
         QCOMPARE(server.received().back().connection, 2);
         QVERIFY(server.received().back().data.contains("mail 2"));
@@ -194,7 +194,7 @@ private Q_SLOTS:
         ActivityLog log(profile.logsDir(), clock, &view);
         test::QuittingTransport transport;
         EmailSender sender(transport);
-        sender.setTimeouts(5000, 400, 10000);
+        sender.setTimeouts(5000, 150, 10000);
         SmtpChannel email(sender);
         test::FakeSms sms;
         test::FakeWindow window;
@@ -210,7 +210,7 @@ private Q_SLOTS:
         ProcessingControl& control = processing.control;
         control.setStoreFactory([&table] { return test::inlineStore<test::FakeStore>(table); });
         QStringList paneWhenStopped;
-        QTimer::singleShot(150, [&] {
+        QTimer::singleShot(50, [&] {
             control.cmdStop_Click();
             paneWhenStopped = view.pane.split(QStringLiteral("\r\n"));
         });
@@ -230,7 +230,7 @@ private Q_SLOTS:
         ScriptedMailServer server(ScriptedMailServer::perConnectionLimit(10));
         test::QuittingTransport transport;
         server.stallUploads();
-        const Attempt cut = send(transport, server, 1, 300, 600, 16 * 1024 * 1024);
+        const Attempt cut = send(transport, server, 1, 100, 150, 16 * 1024 * 1024);
         QCOMPARE(int(cut.delivery), int(Delivery::Refused));
         QVERIFY(server.received().empty());
     }

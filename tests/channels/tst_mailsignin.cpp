@@ -20,6 +20,7 @@
 #include "support/ScriptedMailServer.h"
 #include "support/ScriptedTokenEndpoint.h"
 #include "support/TempProfile.h"
+#include "support/WaitFor.h"
 
 using namespace korvane;
 using test::ScriptedMailServer;
@@ -82,12 +83,12 @@ struct Rig {
     test::QuittingTransport first;
     test::QuittingTransport second;
     EmailSender sender{first, {&second, &tokens, &clock}};
-    Rig() { sender.setTimeouts(2000, 300, 5000); }
+    Rig() { sender.setTimeouts(2000, 100, 5000); }
     void later(qint64 ms) { clock.set(clock.now().addMSecs(ms)); }
     // Ends the kept connections, as each cycle does, so that the next mail signs in again.
     void endCycle() {
         sender.endSession();
-        QVERIFY(QTest::qWaitFor([this] { return !first.connected() && !second.connected(); }));
+        QVERIFY(test::waitFor([this] { return !first.connected() && !second.connected(); }));
     }
 };
 

@@ -111,7 +111,7 @@ private Q_SLOTS:
     void plainGatewaySeesOnlyAHandshake() {
         ScriptedGateway gateway([](int) { return ScriptedGateway::Step::answer(); });
         SmppTimeouts timeouts = shortTimeouts();
-        timeouts.connectMs = 300;  // the handshake is never answered: given up on then
+        timeouts.connectMs = 100;  // the handshake is never answered: given up on then
         SmsSender sender(timeouts);
         const SendResult result = waitInPlace(sender.send(
             tlsGatewayAt(gateway), QStringLiteral("+447700900001"), QStringLiteral("x")));

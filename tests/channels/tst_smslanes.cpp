@@ -101,7 +101,7 @@ private Q_SLOTS:
     // A session dropped with submits unanswered: those stay in doubt and are never offered
     // again; the other session's messages are sent, and later ones go out once.
     void droppedSessionKeepsItsMessagesInDoubt() {
-        ScriptedGateway gateway([](int) { return Step::answer(smpp::Status::Ok, 300); });
+        ScriptedGateway gateway([](int) { return Step::answer(smpp::Status::Ok, 100); });
         constexpr int kWindow = 5;
         SmsSender sender(shortTimeouts(), nullptr, kWindow);
         const QList<SmsGateway> gateways{at(gateway.port(), 2)};

@@ -85,7 +85,7 @@ private Q_SLOTS:
         rig.sms.onSend = [&rig](const QString& number) {
             if (number == QStringLiteral("+441")) {
                 rig.add(100, QStringLiteral("+44urgent"))[size_t(Column::Priority)] = 9;
-                QTest::qWait(600);  // past the look for higher rows
+                rig.clock.set(rig.now().addMSecs(600));  // past the look for higher rows
             }
         };
         rig.cycle();

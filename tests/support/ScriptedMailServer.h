@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "channels/CurlMailTransport.h"
+#include "support/WaitFor.h"
 
 namespace korvane::test {
 
@@ -198,7 +199,7 @@ public:
     using CurlMailTransport::CurlMailTransport;
     ~QuittingTransport() override {
         endSession();
-        [[maybe_unused]] const bool closed = QTest::qWaitFor([this] { return !connected(); }, 2000);
+        [[maybe_unused]] const bool closed = test::waitFor([this] { return !connected(); }, 2000);
     }
 };
 
