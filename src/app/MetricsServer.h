@@ -21,9 +21,9 @@ namespace korvane {
 
 // What one client of the metrics port may take.
 struct MetricsLimits {
-    unsigned connections = 32;    // further ones are closed at once
-    int requestMs = 10000;        // from the connection's start to its answer
-    size_t headBytes = 8192;      // request line and headers
+    unsigned connections = 32;  // further ones are closed at once
+    int requestMs = 10000;      // from the connection's start to its answer
+    size_t headBytes = 8192;    // request line and headers
     // How long a request waits for the window's thread to take a fresh snapshot before it is
     // answered from the last one.
     int freshSnapshotWaitMs = 250;

@@ -50,7 +50,7 @@ TableRow::Values TableRow::valuesOf(const QSqlQuery& query, const Indexes& index
     for (auto c = static_cast<size_t>(Column::MobileNo);
          c <= static_cast<size_t>(Column::EmailAttachment); ++c) {
         if (c == static_cast<size_t>(Column::MobileNo) ? kind != QStringLiteral("SMS")
-                                                    : kind != QStringLiteral("EMAIL")) {
+                                                       : kind != QStringLiteral("EMAIL")) {
             row[c] = QVariant();
         }
     }
