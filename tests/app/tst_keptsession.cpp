@@ -14,7 +14,7 @@ private Q_SLOTS:
     // One bind serves cycle after cycle, kept alive between them by enquire_link; Stop between
     // cycles unbinds, and the next Start binds anew.
     void sessionKeptAcrossCycles() {
-        Rig rig(20);
+        Rig rig(10);
         rig.control.cmdStart_Click();  // the first cycle: nothing waits, no bind
         test::untilCycleEnds(rig.control);
         QCOMPARE(rig.gateway.binds(), 0);
@@ -22,7 +22,7 @@ private Q_SLOTS:
             for (int id : rig.cycleWith(4)) {
                 QCOMPARE(rig.table.status(id), QStringLiteral("Message Is Sent Via SMS."));
             }
-            test::idleFor(50);  // idle between cycles: enquire_link keeps the session
+            test::idleFor(25);  // idle between cycles: enquire_link keeps the session
         }
         QCOMPARE(rig.gateway.binds(), 1);
         QCOMPARE(rig.gateway.sessions(), 1);
@@ -71,8 +71,8 @@ private Q_SLOTS:
         QCOMPARE(rig.lines().count(QString::fromLatin1(SmsSender::kLoginFailed)), 10);
         rig.cycleWith(3);  // within the back-off: no attempt
         QCOMPARE(rig.gateway.binds(), 1);
-        test::idleFor(200);
-        rig.cycleWith(3);  // past 150 ms: one attempt, refused, 300 ms now
+        test::idleFor(120);
+        rig.cycleWith(3);  // past 100 ms: one attempt, refused, 200 ms now
         QCOMPARE(rig.gateway.binds(), 2);
         rig.cycleWith(3);
         QCOMPARE(rig.gateway.binds(), 2);
@@ -86,13 +86,13 @@ private Q_SLOTS:
         QCOMPARE(rig.sender.linkCounts().bindFailures.at(QStringLiteral("ESME_RINVPASWD")), 2u);
     }
 
-    // A long idle, 30 idle periods played in 5 ms steps: one bind, enquire_links only.
+    // A long idle, 20 idle periods played in 4 ms steps: one bind, enquire_links only.
     void idleHourBindsOnce() {
-        Rig rig(5);
+        Rig rig(4);
         rig.control.cmdStart_Click();
         test::untilCycleEnds(rig.control);
         rig.cycleWith(1);
-        QVERIFY(test::waitFor([&] { return rig.gateway.enquireLinks() >= 30; }, 20000));
+        QVERIFY(test::waitFor([&] { return rig.gateway.enquireLinks() >= 20; }, 20000));
         QCOMPARE(rig.gateway.binds(), 1);
         QCOMPARE(rig.sender.linkCounts().keepAlive.unanswered, 0u);
     }

@@ -78,7 +78,7 @@ qsizetype openDescriptors() {
 }
 
 // The test's thread blocks in its sockets: answers come from the last snapshot at once.
-const MetricsLimits kLimits{4, 150, 8 * 1024, 0};
+const MetricsLimits kLimits{4, 80, 8 * 1024, 0};
 
 }  // namespace
 
@@ -125,7 +125,7 @@ private Q_SLOTS:
         QTest::newRow("HTTP/1.0") << QByteArray("GET /healthz HTTP/1.0\r\n\r\n") << 0
                                   << QByteArray("HTTP/1.") << 1;
         QTest::newRow("idle") << QByteArray() << 0 << QByteArray() << 0;
-        QTest::newRow("slow") << get << 40 << QByteArray() << 0;
+        QTest::newRow("slow") << get << 20 << QByteArray() << 0;
     }
     void hostileClient() {
         QFETCH(QByteArray, request);

@@ -1,6 +1,7 @@
 #include <QBuffer>
 #include <QTest>
 #include <QTimer>
+#include <functional>
 
 #include "app/ChannelAdapters.h"
 #include "channels/CurlMailTransport.h"
@@ -68,7 +69,7 @@ struct Heartbeat {
     int beats = 0;
     Heartbeat() {
         QObject::connect(&timer, &QTimer::timeout, [this] { ++beats; });
-        timer.start(20);
+        timer.start(10);
     }
 };
 
@@ -123,16 +124,16 @@ private Q_SLOTS:
     // deadline passes, with the window's thread turning all along; the next message goes
     // over a new connection and is not confused by the old one's late answer.
     void stallAfterTheDotEndsAtTheStopDeadline() {
-        ScriptedMailServer server([](int connection, int, Phase phase) {
+        StopDeadline stop;
+        ScriptedMailServer server([&stop](int connection, int, Phase phase) {
             if (connection == 1 && phase == Phase::EndOfData) {
+                stop.set(QDeadlineTimer(60));  // the end comes while the reply is awaited
                 return Step::stall();
             }
             return Step::reply("250 OK");
         });
-        StopDeadline stop;
         test::QuittingTransport transport(&stop);
         Heartbeat heartbeat;
-        QTimer::singleShot(100, [&stop] { stop.set(QDeadlineTimer(100)); });
         const Attempt stalled = send(transport, server, 1);
         QCOMPARE(int(stalled.delivery), int(Delivery::InDoubt));
         QVERIFY2(stalled.failure.contains(QStringLiteral("Korvane is ending")),
@@ -160,12 +161,12 @@ private Q_SLOTS:
         QFETCH(int, receivedBefore);
         ScriptedMailServer server([phase](int connection, int, Phase now) {
             if (connection == 1 && int(now) == phase) {
-                return Step::reply("250 OK", 300);  // late: after the 0.1 s limit
+                return Step::reply("250 OK", 150);  // late: after the 50 ms limit
             }
             return Step::reply("250 OK");
         });
         test::QuittingTransport transport;
-        const Attempt slow = send(transport, server, 1, 100, 10000);
+        const Attempt slow = send(transport, server, 1, 50, 10000);
         QCOMPARE(int(slow.delivery), delivery);
         // Sentences: libcurl's words and Korvane's each end with their own full stop.
         QVERIFY2(QRegularExpression(
@@ -175,7 +176,7 @@ private Q_SLOTS:
                      .hasMatch(),
                  qPrintable(slow.failure));
         QCOMPARE(int(server.received().size()), receivedBefore);
-        const Attempt next = send(transport, server, 2, 100, 10000);
+        const Attempt next = send(transport, server, 2, 2000, 10000);
         QVERIFY2(next.delivery == Delivery::Sent, qPrintable(next.failure));
         QCOMPARE(server.received().back().connection, 2);
         QVERIFY(server.received().back().data.contains("mail 2"));
@@ -185,8 +186,13 @@ private Q_SLOTS:
     // Stopped..." is logged at once, while the row still waits for its own limit and ends in
     // doubt; the next row is not touched.
     void stopDuringAStalledMail() {
-        ScriptedMailServer server([](int, int, Phase phase) {
-            return phase == Phase::EndOfData ? Step::stall() : Step::reply("250 OK");
+        std::function<void()> stopNow;
+        ScriptedMailServer server([&stopNow](int, int, Phase phase) {
+            if (phase != Phase::EndOfData) {
+                return Step::reply("250 OK");
+            }
+            QTimer::singleShot(0, stopNow);  // pressed while the mail waits for its reply
+            return Step::stall();
         });
         test::TempProfile profile;
         test::FakeClock clock;
@@ -194,7 +200,7 @@ private Q_SLOTS:
         ActivityLog log(profile.logsDir(), clock, &view);
         test::QuittingTransport transport;
         EmailSender sender(transport);
-        sender.setTimeouts(5000, 150, 10000);
+        sender.setTimeouts(5000, 60, 10000);
         SmtpChannel email(sender);
         test::FakeSms sms;
         test::FakeWindow window;
@@ -210,10 +216,10 @@ private Q_SLOTS:
         ProcessingControl& control = processing.control;
         control.setStoreFactory([&table] { return test::inlineStore<test::FakeStore>(table); });
         QStringList paneWhenStopped;
-        QTimer::singleShot(50, [&] {
+        stopNow = [&] {
             control.cmdStop_Click();
             paneWhenStopped = view.pane.split(QStringLiteral("\r\n"));
-        });
+        };
         control.cmdStart_Click();
         test::untilCycleEnds(control);
         QVERIFY(paneWhenStopped.contains(QStringLiteral("Process Stopped...")));
@@ -230,7 +236,7 @@ private Q_SLOTS:
         ScriptedMailServer server(ScriptedMailServer::perConnectionLimit(10));
         test::QuittingTransport transport;
         server.stallUploads();
-        const Attempt cut = send(transport, server, 1, 100, 150, 16 * 1024 * 1024);
+        const Attempt cut = send(transport, server, 1, 50, 60, 16 * 1024 * 1024);
         QCOMPARE(int(cut.delivery), int(Delivery::Refused));
         QVERIFY(server.received().empty());
     }

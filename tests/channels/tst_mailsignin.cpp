@@ -83,7 +83,7 @@ struct Rig {
     test::QuittingTransport first;
     test::QuittingTransport second;
     EmailSender sender{first, {&second, &tokens, &clock}};
-    Rig() { sender.setTimeouts(2000, 100, 5000); }
+    Rig() { sender.setTimeouts(2000, 50, 5000); }
     void later(qint64 ms) { clock.set(clock.now().addMSecs(ms)); }
     // Ends the kept connections, as each cycle does, so that the next mail signs in again.
     void endCycle() {

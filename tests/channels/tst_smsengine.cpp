@@ -62,7 +62,7 @@ private Q_SLOTS:
     // More messages than the quota allows in its window: each goes out once, all are sent,
     // and the throttle pauses are slept through, not spun through.
     void quotaBurstSendsEveryMessageOnce() {
-        ScriptedGateway gateway(ScriptedGateway::quota(8, 5, 50));
+        ScriptedGateway gateway(ScriptedGateway::quota(8, 5, 25));
         SmsSender sender(SmppTimeouts(), nullptr, SmsSender::kDefaultWindow);
         QStringList texts;
         for (int i = 0; i < 12; ++i) {
@@ -81,20 +81,20 @@ private Q_SLOTS:
                  qPrintable(QString::number(sender.waits())));
     }
 
-    // A gateway that throttles everything for 100 ms: the pace slows, doubling towards a submit
+    // A gateway that throttles everything for 50 ms: the pace slows, doubling towards a submit
     // a second, and the engine wakes only for the answers and the paced slots.
     void throttleEverythingSlowsThePace() {
         QElapsedTimer since;
         since.start();
         ScriptedGateway gateway([&since](int) {
-            return Step::answer(since.elapsed() < 100 ? smpp::Status::Throttled : smpp::Status::Ok);
+            return Step::answer(since.elapsed() < 50 ? smpp::Status::Throttled : smpp::Status::Ok);
         });
         SmsSender sender;
         const SendResult result =
             waitInPlace(sender.send(gatewayAt(gateway), number(1), QStringLiteral("patience")));
         QCOMPARE(int(result.delivery), int(Delivery::Sent));
         QCOMPARE(gateway.answered(smpp::Status::Ok), 1);
-        // 1, 2, 4, ... 64 ms apart: ten offers at most, not one a millisecond.
+        // 1, 2, 4, ... 32 ms apart: ten offers at most, not one a millisecond.
         QVERIFY2(gateway.submits().size() <= 10,
                  qPrintable(QString::number(gateway.submits().size())));
         QVERIFY2(sender.waits() <= 2 * gateway.submits().size() + 2,
@@ -108,7 +108,7 @@ private Q_SLOTS:
         ScriptedGateway gateway(ScriptedGateway::minimumGap(200, 2));
         SmsSender sender;
         QStringList texts;
-        for (int i = 0; i < 40; ++i) {
+        for (int i = 0; i < 24; ++i) {
             texts << QStringLiteral("paced %1").arg(i);
         }
         const auto results = sendAll(sender, gatewayAt(gateway), texts, SmsSender::kDefaultWindow);
@@ -116,7 +116,7 @@ private Q_SLOTS:
             QCOMPARE(int(results[size_t(i)].delivery), int(Delivery::Sent));
             QCOMPARE(acceptedFor(gateway, number(i)), 1);
         }
-        QVERIFY2(gateway.answered(smpp::Status::Throttled) <= 25,
+        QVERIFY2(gateway.answered(smpp::Status::Throttled) <= 18,
                  qPrintable(QString::number(gateway.answered(smpp::Status::Throttled))));
         QVERIFY(sender.pacedWaits() > 0);
         QVERIFY2(sender.pacedRate() > 100 && sender.pacedRate() < 260,
@@ -298,7 +298,7 @@ private Q_SLOTS:
         SmsSender sender(SmppTimeouts(), &stop, 1);
         const SmsGateway to = gatewayAt(gateway);
         const int stalled = waitInPlace(sender.submit(to, number(1), QStringLiteral("stalled")));
-        QTimer::singleShot(30, [&stop] { stop.set(QDeadlineTimer(60)); });
+        QTimer::singleShot(15, [&stop] { stop.set(QDeadlineTimer(30)); });
         const int behind = waitInPlace(sender.submit(to, number(2), QStringLiteral("behind")));
         const SendResult first = waitInPlace(sender.outcome(stalled));
         QCOMPARE(int(first.delivery), int(Delivery::InDoubt));

@@ -82,14 +82,14 @@ private Q_SLOTS:
     // Four sessions share one backlog: every message once, every session used, none over
     // its window.
     void severalSessionsShareABacklog() {
-        ScriptedGateway gateway([](int) { return Step::answer(smpp::Status::Ok, 20); });
+        ScriptedGateway gateway([](int) { return Step::answer(smpp::Status::Ok, 10); });
         constexpr int kWindow = 4;
         SmsSender sender(shortTimeouts(), nullptr, kWindow);
-        const std::vector<SendResult> results = sendAll(sender, {at(gateway.port(), 4)}, 120);
-        QCOMPARE(sent(results), 120);
+        const std::vector<SendResult> results = sendAll(sender, {at(gateway.port(), 4)}, 80);
+        QCOMPARE(sent(results), 80);
         QCOMPARE(gateway.sessions(), 4);
         const auto times = offered({&gateway});
-        QCOMPARE(int(times.size()), 120);
+        QCOMPARE(int(times.size()), 80);
         QVERIFY(std::all_of(times.begin(), times.end(), [](auto& t) { return t.second == 1; }));
         QCOMPARE(int(gateway.mostOutstanding().size()), 4);
         for (const auto& [session, most] : gateway.mostOutstanding()) {
@@ -101,7 +101,7 @@ private Q_SLOTS:
     // A session dropped with submits unanswered: those stay in doubt and are never offered
     // again; the other session's messages are sent, and later ones go out once.
     void droppedSessionKeepsItsMessagesInDoubt() {
-        ScriptedGateway gateway([](int) { return Step::answer(smpp::Status::Ok, 100); });
+        ScriptedGateway gateway([](int) { return Step::answer(smpp::Status::Ok, 50); });
         constexpr int kWindow = 5;
         SmsSender sender(shortTimeouts(), nullptr, kWindow);
         const QList<SmsGateway> gateways{at(gateway.port(), 2)};

@@ -115,7 +115,7 @@ struct FreezeRig : test::CycleRig {
             ++storesMade;
             auto store = std::make_unique<BackgroundStore>(
                 std::make_unique<FreezingStore>(table, gate), &stop, lockTimeoutS);
-            store->setGraces(20, 200);
+            store->setGraces(20, 80);
             return store;
         });
         for (int id = 1; id <= 3; ++id) {

@@ -19,12 +19,12 @@
 namespace korvane::test {
 
 // Timeouts a test can wait out: an enquire_link after idleMs idle, a drop 50 ms later, a
-// failed bind not tried again for 150 ms (then 300 ms).
+// failed bind not tried again for 100 ms (then 200 ms).
 inline SmppTimeouts shortTimeouts(int idleMs = 40) {
     SmppTimeouts timeouts{2000, 1500};
     timeouts.idleMs = idleMs;
     timeouts.linkAnswerMs = 50;
-    timeouts.firstBindRetryMs = 150;
+    timeouts.firstBindRetryMs = 100;
     timeouts.longestBindRetryMs = 1000;
     return timeouts;
 }
