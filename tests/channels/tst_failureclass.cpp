@@ -86,9 +86,6 @@ private Q_SLOTS:
             QStringLiteral("Error Occurred: 1006 --> Telvoro Server refused the bind: "
                            "ESME_RSYSERR (0x08)."),
             {});
-        QTest::newRow("invalid number")
-            << 0u << false << 0x00u << QStringLiteral("12ab") << Delivery::Refused
-            << QString::fromLatin1(SmsSender::kNumberRefused) << QString();
         QTest::newRow("nothing listening")
             << 0u << false << 0x00u << QString() << Delivery::Unreachable
             << QString::fromLatin1(SmsSender::kConnectFailed) << QString();
@@ -113,8 +110,45 @@ private Q_SLOTS:
         QTEST(result.failure, "failure");
         QTEST(result.note, "note");
         // A refused bind offers nothing; a refused submit was offered once.
-        const bool offered = !number.isEmpty() && bindStatus == 0 && number.startsWith(u'+');
+        const bool offered = !number.isEmpty() && bindStatus == 0;
         QCOMPARE(gateway.submits().size(), size_t(offered ? 1 : 0));
+    }
+
+    // What the engine refuses before anything is offered, with the line it gives.
+    void smppRefusedBeforeSending_data() {
+        QTest::addColumn<QString>("user");
+        QTest::addColumn<QString>("number");
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("port");  // "": the gateway's
+        QTest::addColumn<QString>("failure");
+        const auto row = [](const char* name, const char* user, const char* number,
+                            const char* text, const char* port, const char* failure) {
+            QTest::newRow(name) << QString::fromLatin1(user) << QString::fromLatin1(number)
+                                << QString::fromLatin1(text) << QString::fromLatin1(port)
+                                << QString::fromLatin1(failure);
+        };
+        row("account name no sender", "not a sender!", "1", "x", "", SmsSender::kSenderRefused);
+        row("letters in the number", "Korvane", "12a", "x", "", SmsSender::kNumberRefused);
+        row("blank number", "Korvane", "   ", "x", "", SmsSender::kNumberRefused);
+        row("empty text", "Korvane", "1", "", "", SmsSender::kMessageRefused);
+        row("port no number", "Korvane", "1", "x", "70x", "Error Occurred: 13 --> Type mismatch");
+        row("port out of range", "Korvane", "1", "x", "99999999999",
+            "Error Occurred: 6 --> Overflow");
+    }
+    void smppRefusedBeforeSending() {
+        QFETCH(QString, user);
+        QFETCH(QString, number);
+        QFETCH(QString, text);
+        QFETCH(QString, port);
+        ScriptedGateway gateway([](int) { return ScriptedGateway::Step::answer(); });
+        SmsSender sender;
+        const SendResult result = waitInPlace(sender.send(
+            SmsGateway{QStringLiteral("127.0.0.1"), port.isEmpty() ? gateway.port() : port, user,
+                       QStringLiteral("secret")},
+            number, text));
+        QVERIFY(result.notSent());
+        QTEST(result.failure, "failure");
+        QVERIFY(gateway.submits().empty());
     }
 
     // Each SMTP reply class, at MAIL FROM and after the final dot; an empty atMail: nothing

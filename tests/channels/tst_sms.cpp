@@ -107,45 +107,22 @@ private Q_SLOTS:
         QCOMPARE(ReceivedMessages::sms(store, mark).size(), 20);
     }
 
+    // What the npm gateway refuses, as its messages; an enquire_link from it before each
+    // answer is answered and the message goes out.
     void gatewayRefusalsBecomeTheirMessages() {
         const qint64 mark = ReceivedMessages::smsMark(store_);
-        QStringList failures;
-        for (const auto& [user, number, text, password] : QList<std::array<QString, 4>>{
-                 {QStringLiteral("refuse"), QStringLiteral("1"), QStringLiteral("x"), {}},
-                 {QStringLiteral("guest"), QStringLiteral("1"), QStringLiteral("x"),
-                  QStringLiteral("wrong")},
-                 {QStringLiteral("not a sender!"), QStringLiteral("1"), QStringLiteral("x"), {}},
-                 {QStringLiteral("guest"), QStringLiteral("12a"), QStringLiteral("x"), {}},
-                 {QStringLiteral("guest"), QStringLiteral("   "), QStringLiteral("x"), {}},
-                 {QStringLiteral("guest"), QStringLiteral("1"), QString(), {}},
-                 {QStringLiteral("guest"), QStringLiteral("+1999"), QStringLiteral("refused"), {}},
-             }) {
-            const SendResult result =
-                send(user, number, text, password.isNull() ? QStringLiteral("quill") : password);
-            QVERIFY(result.notSent());
-            failures << result.failure;
-        }
-        QCOMPARE(failures, (QStringList{QStringLiteral("Error Occurred: 1006 --> Telvoro Server "
-                                                       "refused the bind: ESME_RBINDFAIL (0x0D)."),
-                                        QString::fromLatin1(SmsSender::kLoginFailed),
-                                        QString::fromLatin1(SmsSender::kSenderRefused),
-                                        QString::fromLatin1(SmsSender::kNumberRefused),
-                                        QString::fromLatin1(SmsSender::kNumberRefused),
-                                        QString::fromLatin1(SmsSender::kMessageRefused),
-                                        QString::fromLatin1(SmsSender::kSendRefused)}));
+        QCOMPARE(send(QStringLiteral("guest"), QStringLiteral("1"), QStringLiteral("x"),
+                      QStringLiteral("wrong"))
+                     .failure,
+                 QString::fromLatin1(SmsSender::kLoginFailed));
+        QCOMPARE(send(QStringLiteral("guest"), QStringLiteral("+1999"), QStringLiteral("refused"))
+                     .failure,
+                 QString::fromLatin1(SmsSender::kSendRefused));
         QCOMPARE(send(QStringLiteral("chatty"), QStringLiteral("1"),
                       QStringLiteral("enquire links answered"))
                      .delivery,
                  Delivery::Sent);
         QCOMPARE(ReceivedMessages::sms(store_, mark).size(), 1);
-        // A port that is no number fails before anything is sent.
-        port_ = QStringLiteral("70x");
-        QCOMPARE(send(QStringLiteral("guest"), QStringLiteral("1"), QStringLiteral("x")).failure,
-                 QStringLiteral("Error Occurred: 13 --> Type mismatch"));
-        port_ = QStringLiteral("99999999999");
-        QCOMPARE(send(QStringLiteral("guest"), QStringLiteral("1"), QStringLiteral("x")).failure,
-                 QStringLiteral("Error Occurred: 6 --> Overflow"));
-        port_ = test::TestEnvironment::value("KORVANE_TEST_SMPP_PORT");
     }
 };
 

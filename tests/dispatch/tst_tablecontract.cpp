@@ -9,23 +9,12 @@
 using namespace korvane;
 using test::errorNumberOf;
 
-// The selection's own texts, the conversions, and the connection string's quoting and
-// password masking: no database needed.
+// The conversions, and the connection string's quoting and password masking: no database
+// needed.
 class TableContractTest : public QObject {
     Q_OBJECT
 
 private Q_SLOTS:
-    void statementsAreExact() {
-        QCOMPARE(MessageTable::selectionStatement(0),
-                 QStringLiteral("Select * from tblMessages where (IsSent = 'N' OR IsSent IS NULL "
-                                "OR IsSent = '') order by RecId"));
-        const QString handledOnce = QStringLiteral(
-            "SELECT *  FROM tblMessages WHERE (IsSent = 'N' OR IsSent IS NULL OR IsSent = '') AND "
-            "(ProcessStatus IS NULL OR ProcessStatus = '') ORDER BY RecId");
-        QCOMPARE(MessageTable::selectionStatement(1), handledOnce);
-        QCOMPARE(MessageTable::selectionStatement(-5), handledOnce);
-    }
-
     void recordIdConversion() {
         QCOMPARE(MessageTable::toRecordId(QVariant(42)), 42);
         QCOMPARE(MessageTable::toRecordId(QVariant(QStringLiteral(" 17 "))), 17);

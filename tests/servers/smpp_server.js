@@ -13,11 +13,8 @@
 // offered again a second later; one unanswered when its session ends, on the account's next
 // transceiver session. Recorded as {"reply": from, "sent": true} and {"reply": from,
 // "answered": status}.
-//   system_id "refuse"                      -> bind refused (ESME_RBINDFAIL: a bind limit)
 //   password "wrong"                        -> bind refused (ESME_RINVPASWD)
 //   system_id "chatty"                      -> an enquire_link to the client before each answer
-//   system_id "throttle"                    -> every third submit refused with ESME_RTHROTTLED
-//                                              (not taken)
 //   destination containing "999"            -> submit refused (ESME_RSUBMITFAIL)
 //   destination containing "777"            -> submit recorded, never answered
 //   destination containing "778"            -> first part recorded and accepted, then the
@@ -148,7 +145,6 @@ const tlsOptions = option('--key') && option('--cert')
     : {};
 const server = smpp.createServer(tlsOptions, (session) => {
     let systemId = '';
-    let submits = 0;
     const sessionNumber = ++sessions;
     const answer = (pdu, response) => {
         if (systemId === 'chatty') {
@@ -174,9 +170,7 @@ const server = smpp.createServer(tlsOptions, (session) => {
     });
     const bind = (pdu) => {
         systemId = pdu.system_id;
-        // A wrong password, or an account at its bind limit.
-        const status = pdu.password === 'wrong' ? smpp.ESME_RINVPASWD
-            : systemId === 'refuse' ? smpp.ESME_RBINDFAIL : smpp.ESME_ROK;
+        const status = pdu.password === 'wrong' ? smpp.ESME_RINVPASWD : smpp.ESME_ROK;
         answer(pdu, pdu.response({command_status: status}));
     };
     session.on('bind_transmitter', bind);
@@ -222,8 +216,7 @@ const server = smpp.createServer(tlsOptions, (session) => {
             udh: sm.udh && sm.udh.length ? Array.from(sm.udh[0]) : undefined,
         };
         const destination = String(pdu.destination_addr);
-        if ((systemId === 'throttle' && ++submits % 3 === 0) || (quota > 0 && overQuota()) ||
-            (gapQuota > 0 && tooSoon(sessionNumber))) {
+        if ((quota > 0 && overQuota()) || (gapQuota > 0 && tooSoon(sessionNumber))) {
             answer(pdu, pdu.response({command_status: smpp.ESME_RTHROTTLED}));
             return;
         }
