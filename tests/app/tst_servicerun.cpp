@@ -44,6 +44,15 @@ void writeSettings(const TestDatabase& db, const QString& smppPort) {
     set("Application", "RunAppOnStartup", QStringLiteral("1"));
 }
 
+// A waiting SMS row.
+void insertSms(TestDatabase& db, int id, const QString& number,
+               const QString& text = QStringLiteral("m")) {
+    db.insert({{QStringLiteral("RecId"), id},
+               {QStringLiteral("MessageType"), QStringLiteral("SMS")},
+               {QStringLiteral("MessageText"), text},
+               {QStringLiteral("MobileNo"), number}});
+}
+
 // A datagram socket of the test's own where NOTIFY_SOCKET points; -1 when it cannot bind.
 int notifySocket(const QByteArray& path) {
     const int notify = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_NONBLOCK, 0);
@@ -58,12 +67,14 @@ int notifySocket(const QByteArray& path) {
 }
 
 // The built program in the profile, reporting to a service manager's socket at notifyPath
-// with a watchdog of watchdogUsec.
-void start(QProcess& korvane, const test::TempProfile& profile, const QByteArray& notifyPath,
-           const QString& watchdogUsec, const QList<QPair<QString, QString>>& extra = {}) {
+// (if any) with a watchdog of watchdogUsec.
+void start(QProcess& korvane, const test::TempProfile& profile, const QByteArray& notifyPath = {},
+           const QString& watchdogUsec = {}, const QList<QPair<QString, QString>>& extra = {}) {
     QProcessEnvironment env = profile.programEnvironment();
-    env.insert(QStringLiteral("NOTIFY_SOCKET"), QString::fromLocal8Bit(notifyPath));
-    env.insert(QStringLiteral("WATCHDOG_USEC"), watchdogUsec);
+    if (!notifyPath.isEmpty()) {
+        env.insert(QStringLiteral("NOTIFY_SOCKET"), QString::fromLocal8Bit(notifyPath));
+        env.insert(QStringLiteral("WATCHDOG_USEC"), watchdogUsec);
+    }
     for (const auto& [name, value] : extra) {
         env.insert(name, value);
     }
@@ -118,10 +129,7 @@ private Q_SLOTS:
         TestDatabase db(TestDatabase::Kind::SQLite);
         db.recreate();
         auto sms = [&](int id, const QString& number) {
-            db.insert({{QStringLiteral("RecId"), id},
-                       {QStringLiteral("MessageType"), QStringLiteral("SMS")},
-                       {QStringLiteral("MessageText"), QStringLiteral("metrics %1").arg(id)},
-                       {QStringLiteral("MobileNo"), number}});
+            insertSms(db, id, number, QStringLiteral("metrics %1").arg(id));
         };
         sms(1, QStringLiteral("+447700911001"));
         sms(2, QStringLiteral("+447700911002"));
@@ -192,11 +200,8 @@ private Q_SLOTS:
         db.recreate();
         const int rows = 300;
         for (int id = 1; id <= rows; ++id) {
-            db.insert({{QStringLiteral("RecId"), id},
-                       {QStringLiteral("MessageType"), QStringLiteral("SMS")},
-                       {QStringLiteral("MessageText"), QStringLiteral("freeze %1").arg(id)},
-                       {QStringLiteral("MobileNo"),
-                        QStringLiteral("+4420%1").arg(id, 5, 10, QLatin1Char('0'))}});
+            insertSms(db, id, QStringLiteral("+4420%1").arg(id, 5, 10, QLatin1Char('0')),
+                      QStringLiteral("freeze %1").arg(id));
         }
         test::TempProfile profile;
         const QString smsStore = profile.path(QStringLiteral("sms.jsonl"));
@@ -292,11 +297,8 @@ private Q_SLOTS:
         TestDatabase db(TestDatabase::Kind::PostgreSQL);
         db.recreate(QString(), {reply ? QStringLiteral("Messages from phones")
                                       : QStringLiteral("Delivery receipts")});
-        db.insert({{QStringLiteral("RecId"), 1},
-                   {QStringLiteral("MessageType"), QStringLiteral("SMS")},
-                   {QStringLiteral("MessageText"), QStringLiteral("Tell me more")},
-                   {QStringLiteral("MobileNo"),
-                    reply ? QStringLiteral("+447700904443") : QStringLiteral("+442071")}});
+        insertSms(db, 1, reply ? QStringLiteral("+447700904443") : QStringLiteral("+442071"),
+                  QStringLiteral("Tell me more"));
         test::TempProfile profile;
         const QString store = profile.path(QStringLiteral("sms.jsonl"));
         const int smppPort = freePort();
@@ -365,6 +367,51 @@ private Q_SLOTS:
         QVERIFY(again.waitForFinished(30000));
         gateway.kill();
         gateway.waitForFinished();
+    }
+
+    // The process killed while a row is at the gateway: the row stays claimed and is not sent
+    // by the next run, which serves the rows after it; SIGTERM while a row stalls at the
+    // gateway gives it its grace, marks it in doubt and ends.
+    void killedBetweenSendAndSaveIsNotSentAgain() {
+        KORVANE_REQUIRE_ENV("KORVANE_TEST_KORVANE_BINARY");
+        TestDatabase db(TestDatabase::Kind::SQLite);
+        db.recreate();
+        const QString store = test::TestEnvironment::value("KORVANE_TEST_SMPP_STORE");
+        const qint64 mark = test::ReceivedMessages::smsMark(store);
+        const auto count = [&](const QString& number) {
+            int n = 0;
+            for (const QJsonObject& entry : test::ReceivedMessages::sms(store, mark)) {
+                n += entry[QStringLiteral("destination_addr")].toString() == number;
+            }
+            return n;
+        };
+        const auto status = [&](int id) {
+            return db.outcome(id)[QStringLiteral("processstatus")].toString();
+        };
+        insertSms(db, 1, QStringLiteral("4420001"));
+        insertSms(db, 2, QStringLiteral("4420777"));  // never answered
+        test::TempProfile profile;
+        writeSettings(db, test::TestEnvironment::value("KORVANE_TEST_SMPP_PORT"));
+        QProcess korvane;
+        start(korvane, profile);
+        QTRY_VERIFY_WITH_TIMEOUT(count(QStringLiteral("4420777")) == 1, 20000);
+        korvane.kill();
+        QVERIFY(korvane.waitForFinished(10000));
+        QCOMPARE(status(2), QStringLiteral("Message Is Being Sent."));
+
+        insertSms(db, 3, QStringLiteral("4420003"));
+        insertSms(db, 4, QStringLiteral("4420777"));
+        start(korvane, profile);
+        QTRY_VERIFY_WITH_TIMEOUT(count(QStringLiteral("4420777")) == 2, 20000);
+        ::kill(static_cast<pid_t>(korvane.processId()), SIGTERM);
+        QVERIFY(korvane.waitForFinished(20000));
+        QCOMPARE(korvane.exitCode(), 0);
+        QCOMPARE(status(3), QStringLiteral("Message Is Sent Via SMS."));
+        QCOMPARE(status(4), QStringLiteral("Message May Have Been Sent."));
+        QCOMPARE(count(QStringLiteral("4420001")), 1);
+        QCOMPARE(count(QStringLiteral("4420003")), 1);
+        QCOMPARE(count(QStringLiteral("4420777")), 2);  // rows 2 and 4, once each
+        QCOMPARE(status(2), QStringLiteral("Message Is Being Sent."));
     }
 
     void secondInstanceIsRefused() {

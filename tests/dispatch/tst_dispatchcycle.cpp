@@ -1,7 +1,4 @@
-#include <signal.h>
-
 #include <QDir>
-#include <QProcess>
 #include <QSqlQuery>
 #include <QTcpServer>
 #include <QTemporaryDir>
@@ -13,7 +10,6 @@
 #include "channels/CurlMailTransport.h"
 #include "core/ActivityLog.h"
 #include "core/RunConfiguration.h"
-#include "core/SettingsStore.h"
 #include "dispatch/ProcessView.h"
 #include "dispatch/ProcessingControl.h"
 #include "support/ClosedPort.h"
@@ -616,55 +612,6 @@ private Q_SLOTS:
         QCOMPARE(db.count(QStringLiteral("IsSent = 'Y' AND ProcessStatus = 'Message Is Sent Via "
                                          "SMS.'")),
                  kRows);
-    }
-
-    // The process killed while a row is at the gateway: the row stays claimed and is not sent
-    // by the next run, which serves the rows after it.
-    void killedBetweenSendAndSaveIsNotSentAgain() {
-        KORVANE_REQUIRE_ENV("KORVANE_TEST_KORVANE_BINARY");
-        TestDatabase db(TestDatabase::Kind::SQLite);
-        db.recreate();
-        db.insert(sms(1, QStringLiteral("a"), QStringLiteral("4420001")));
-        db.insert(sms(2, QStringLiteral("b"), QStringLiteral("4420777")));  // never answered
-        test::TempProfile profile;
-        {
-            SettingsStore store;
-            const QList<std::array<QString, 3>> settings = {
-                {QStringLiteral("DSNSettings"), QStringLiteral("DSNName"), db.dsn()},
-                {QStringLiteral("DSNSettings"), QStringLiteral("DSNType"), QStringLiteral("Sys")},
-                {QStringLiteral("Telvoro"), QStringLiteral("CellPort"),
-                 test::TestEnvironment::value("KORVANE_TEST_SMPP_PORT")},
-                {QStringLiteral("Email"), QStringLiteral("SMTPPort"),
-                 test::TestEnvironment::value("KORVANE_TEST_SMTP_PORT")},
-                {QStringLiteral("Application"), QStringLiteral("RunAppOnStartup"),
-                 QStringLiteral("1")}};
-            for (const auto& [section, key, value] : settings) store.write(section, key, value);
-        }
-        SmsPeer peer;
-        const QString built = test::TestEnvironment::value("KORVANE_TEST_KORVANE_BINARY");
-        QProcess korvane;
-        korvane.setProcessEnvironment(profile.programEnvironment());
-        korvane.start(profile.installedProgram(built), QStringList());
-        QTRY_VERIFY_WITH_TIMEOUT(peer.count(QStringLiteral("4420777")) == 1, 20000);
-        korvane.kill();
-        QVERIFY(korvane.waitForFinished(10000));
-        QCOMPARE(statusOf(db, 2), QStringLiteral("Message Is Being Sent."));
-
-        // The next run serves the later rows. SIGTERM while a row stalls at the gateway: the
-        // program gives it its grace time, marks it in doubt and ends.
-        db.insert(sms(3, QStringLiteral("c"), QStringLiteral("4420003")));
-        db.insert(sms(4, QStringLiteral("d"), QStringLiteral("4420777")));
-        korvane.start(profile.installedProgram(built), QStringList());
-        QTRY_VERIFY_WITH_TIMEOUT(peer.count(QStringLiteral("4420777")) == 2, 20000);
-        ::kill(static_cast<pid_t>(korvane.processId()), SIGTERM);
-        QVERIFY(korvane.waitForFinished(20000));
-        QCOMPARE(korvane.exitCode(), 0);
-        QCOMPARE(statusOf(db, 3), QStringLiteral("Message Is Sent Via SMS."));
-        QCOMPARE(statusOf(db, 4), QStringLiteral("Message May Have Been Sent."));
-        QCOMPARE(peer.count(QStringLiteral("4420001")), 1);
-        QCOMPARE(peer.count(QStringLiteral("4420003")), 1);
-        QCOMPARE(peer.count(QStringLiteral("4420777")), 2);  // rows 2 and 4, once each
-        QCOMPARE(statusOf(db, 2), QStringLiteral("Message Is Being Sent."));
     }
 
     // A binary MessageText is not guessed into text and sent.
