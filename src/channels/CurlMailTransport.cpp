@@ -182,7 +182,7 @@ QCoro::Task<QString> CurlMailTransport::drive(std::shared_ptr<SmtpTransfer> tran
                 return transfer->done || (stop_ != nullptr && stop_->changes() != changes) ||
                        transfer->replyDueNs < replyDue.deadlineNSecs();
             },
-            next);
+            next, life_);
     }
     co_return abandoned;
 }

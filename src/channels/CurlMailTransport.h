@@ -50,6 +50,8 @@ private:
     const StopDeadline* stop_;
     QObject waker_;  // the context of the QUIT's patience timer
     std::unique_ptr<CurlWorker> worker_;
+    // The owner of the waits for the worker: once the transport is gone none resumes into it.
+    std::shared_ptr<const void> life_ = std::make_shared<int>(0);
 };
 
 }  // namespace korvane

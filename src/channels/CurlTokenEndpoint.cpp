@@ -150,7 +150,7 @@ QCoro::Task<TokenAnswer> CurlTokenEndpoint::request(const TokenRequest& request)
         }
         co_await DoneWait(
             [&] { return exchange->done || (stop_ != nullptr && stop_->changes() != changes); },
-            until);
+            until, life_);
     }
     if (exchange->result != CURLE_OK) {
         co_return TokenAnswer::failed(

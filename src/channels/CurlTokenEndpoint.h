@@ -1,6 +1,7 @@
 #pragma once
 
 #include <atomic>
+#include <memory>
 
 #include "channels/TokenEndpoint.h"
 
@@ -22,6 +23,8 @@ public:
 private:
     const StopDeadline* stop_;
     std::atomic<unsigned long> requests_{0};
+    // The owner of the waits for the exchange: once the endpoint is gone none resumes into it.
+    std::shared_ptr<const void> life_ = std::make_shared<int>(0);
 };
 
 }  // namespace korvane

@@ -24,7 +24,7 @@ bool GatewayLink::boundTo(const SmsGateway& gateway) const {
 // A transceiver bind the gateway refuses for any reason but the account is tried again as a
 // transmitter: receipts then do not come, and sending goes on.
 std::unique_ptr<SmppSession> GatewayLink::newSession() {
-    auto session = std::make_unique<SmppSession>(timeouts_, stop_);
+    auto session = std::make_unique<SmppSession>(timeouts_, stop_, owner_);
     if (deliveries_ && receipts_) {
         SmppSession* own = session.get();
         session->setDeliveries([this, own](const Pdu& pdu) { deliveries_(*own, pdu); });

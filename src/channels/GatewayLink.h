@@ -34,9 +34,11 @@ public:
         KeepAliveCounts keepAlive;
     };
 
-    GatewayLink(SmppTimeouts timeouts, const StopDeadline* stop)
+    // owner: what the waits of its sessions belong to (SmppSession).
+    GatewayLink(SmppTimeouts timeouts, const StopDeadline* stop, std::weak_ptr<const void> owner)
         : timeouts_(timeouts),
           stop_(stop),
+          owner_(std::move(owner)),
           backOff_(timeouts.firstBindRetryMs, timeouts.longestBindRetryMs) {
         sinceStart_.start();
     }
@@ -83,6 +85,7 @@ private:
 
     SmppTimeouts timeouts_;
     const StopDeadline* stop_;
+    std::weak_ptr<const void> owner_;
     std::unique_ptr<SmppSession> session_;
     SmsGateway boundTo_;
     QElapsedTimer sinceStart_;

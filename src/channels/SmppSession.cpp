@@ -20,8 +20,9 @@ constexpr quint8 kInterfaceVersion = 0x34;
 constexpr int kUnbindWaitMs = 2000;
 }  // namespace
 
-SmppSession::SmppSession(SmppTimeouts timeouts, const StopDeadline* stop)
-    : timeouts_(timeouts), stop_(stop) {
+SmppSession::SmppSession(SmppTimeouts timeouts, const StopDeadline* stop,
+                         std::weak_ptr<const void> owner)
+    : timeouts_(timeouts), stop_(stop), owner_(std::move(owner)) {
     idle_.setSingleShot(true);
     linkAnswer_.setSingleShot(true);
     connect(&idle_, &QTimer::timeout, this, &SmppSession::onIdle);
@@ -227,7 +228,8 @@ QCoro::Task<bool> SmppSession::waitUnlessStopped(std::function<bool()> done,
         const quint64 changes = stop_ != nullptr ? stop_->changes() : 0;
         const QDeadlineTimer until = stop_ != nullptr ? stop_->capped(deadline) : deadline;
         co_await DoneWait(
-            [&] { return done() || (stop_ != nullptr && stop_->changes() != changes); }, until);
+            [&] { return done() || (stop_ != nullptr && stop_->changes() != changes); }, until,
+            owner_);
     }
 }
 

@@ -9,6 +9,7 @@
 #include <QTimer>
 #include <functional>
 #include <map>
+#include <memory>
 
 #include "channels/SmppPdu.h"
 #include "core/Messages.h"
@@ -47,8 +48,10 @@ public:
     // written in clear.
     enum class Bind { Bound, ConnectFailed, HandshakeFailed, Refused };
 
-    // stop: connecting and binding give up when it passes.
-    explicit SmppSession(SmppTimeouts timeouts, const StopDeadline* stop = nullptr);
+    // stop: connecting and binding give up when it passes. owner: what the coroutines waiting
+    // here belong to; once it is gone, no wait here resumes into it.
+    explicit SmppSession(SmppTimeouts timeouts, const StopDeadline* stop = nullptr,
+                         std::weak_ptr<const void> owner = {});
     ~SmppSession() override;
 
     // Raises KorvaneError when the gateway breaks the protocol, closes or does not answer. A
@@ -104,6 +107,7 @@ private:
 
     SmppTimeouts timeouts_;
     const StopDeadline* stop_;
+    std::weak_ptr<const void> owner_;
     QSslSocket socket_;  // plain TCP unless encryption is asked for
     bool tcpConnected_ = false;
     SmppTls tls_;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QDeadlineTimer>
+#include <memory>
 
 #include "channels/GatewayLink.h"
 #include "channels/SubmitPacer.h"
@@ -15,8 +16,9 @@ struct SmsLane {
     static constexpr int kFirstPauseMs = 250;
     static constexpr int kLongestPauseMs = 5000;
 
-    SmsLane(const SmsGateway& to, SmppTimeouts timeouts, const StopDeadline* stop)
-        : gateway(to), link(timeouts, stop) {}
+    SmsLane(const SmsGateway& to, SmppTimeouts timeouts, const StopDeadline* stop,
+            std::weak_ptr<const void> owner)
+        : gateway(to), link(timeouts, stop, std::move(owner)) {}
     SmsLane(const SmsLane&) = delete;
     SmsLane& operator=(const SmsLane&) = delete;
 

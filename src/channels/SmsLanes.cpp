@@ -40,7 +40,7 @@ QCoro::Task<> SmsLanes::arrange(QList<SmsGateway> gateways) {
     gateways_ = gateways;
     for (const SmsGateway& gateway : gateways) {
         for (int n = 0; n < std::max(1, gateway.sessions); ++n) {
-            lanes_.push_back(std::make_unique<SmsLane>(gateway, timeouts_, stop_));
+            lanes_.push_back(std::make_unique<SmsLane>(gateway, timeouts_, stop_, owner_));
             prepare(*lanes_.back());
         }
     }

@@ -22,7 +22,9 @@ public:
     using Deliveries = std::function<void(SmppSession&, const smpp::Pdu&)>;
     using Notice = std::function<void(const QString&)>;
 
-    SmsLanes(SmppTimeouts timeouts, const StopDeadline* stop) : timeouts_(timeouts), stop_(stop) {}
+    // owner: what the sessions' waits belong to (SmppSession).
+    SmsLanes(SmppTimeouts timeouts, const StopDeadline* stop, std::weak_ptr<const void> owner)
+        : timeouts_(timeouts), stop_(stop), owner_(std::move(owner)) {}
 
     // Whether the lanes are those the gateways ask for.
     bool arrangedFor(const QList<SmsGateway>& gateways) const;
@@ -84,6 +86,7 @@ private:
 
     SmppTimeouts timeouts_;
     const StopDeadline* stop_;
+    std::weak_ptr<const void> owner_;
     QList<SmsGateway> gateways_;
     std::vector<std::unique_ptr<SmsLane>> lanes_;
     // Of lanes closed for good: /metrics counters never go back.

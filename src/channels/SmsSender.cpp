@@ -18,7 +18,7 @@ SmsSender::SmsSender(SmppTimeouts timeouts, const StopDeadline* stop, int window
       stop_(stop),
       window_(std::max(1, window)),
       inbox_(receiptAnswerMs),
-      lanes_(timeouts, stop) {
+      lanes_(timeouts, stop, life_) {
     clock_.start();
 }
 

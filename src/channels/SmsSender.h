@@ -164,6 +164,9 @@ private:
     double rateOverride_ = 0;
     quint64 pacedWaits_ = 0;
     ReceiptInbox inbox_;  // before the lanes: sessions answer through it while they close
+    // The owner of every wait of the engine's, its sessions' included: once the engine is gone
+    // none of them resumes into it.
+    std::shared_ptr<const void> life_ = std::make_shared<int>(0);
     SmsLanes lanes_;
     QStringList bindNotices_;  // for the next message to be written
     SmsBacklog backlog_;
@@ -171,7 +174,6 @@ private:
     quint64 waits_ = 0;
     quint64 throttleAnswers_ = 0;
     bool binding_ = false;  // a bind is on its way: another caller waits for it
-    std::shared_ptr<const void> life_ = std::make_shared<int>(0);  // the waits' owner
 };
 
 }  // namespace korvane

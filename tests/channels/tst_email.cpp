@@ -1,5 +1,6 @@
 #include <gmime/gmime.h>
 
+#include <QBuffer>
 #include <QJsonArray>
 #include <QTcpServer>
 #include <QTemporaryDir>
@@ -18,6 +19,7 @@
 #include "support/RecordingLogView.h"
 #include "support/TempProfile.h"
 #include "support/TestEnvironment.h"
+#include "support/WaitFor.h"
 
 using namespace korvane;
 using test::ReceivedMessages;
@@ -355,6 +357,25 @@ private Q_SLOTS:
                  qPrintable(line));
         QCOMPARE(ReceivedMessages::mail(store_).size(), 1);
         QVERIFY(view_.messages.isEmpty());
+    }
+
+    // The transport destroyed while a mail waits for its reply (the program ending): the
+    // wait never runs on into what is gone, past the reply's limit included.
+    void transportGoneWhileAMailWaits() {
+        SmtpSettings settings;
+        settings.server = QStringLiteral("127.0.0.1");
+        settings.port = port_;
+        settings.responseTimeoutMs = 30;
+        QByteArray bytes("Subject: gone\r\n\r\nbody\r\n");
+        QBuffer data(&bytes);
+        data.open(QIODevice::ReadOnly);
+        auto transport = std::make_unique<CurlMailTransport>();
+        const QCoro::Task<QString> sending =
+            transport->send(settings, "a@korvane.test", {"stall@x.test"}, data);
+        QVERIFY(test::waitFor([&] { return ReceivedMessages::mail(store_).size() == 1; }));
+        transport.reset();
+        test::idleFor(60);
+        QVERIFY(!sending.isReady());
     }
 };
 

@@ -7,6 +7,7 @@
 #include "core/StopDeadline.h"
 #include "support/ScriptedGateway.h"
 #include "support/SmppBytes.h"
+#include "support/WaitFor.h"
 
 using namespace korvane;
 using test::ScriptedGateway;
@@ -108,7 +109,7 @@ private Q_SLOTS:
         ScriptedGateway gateway(ScriptedGateway::minimumGap(200, 2));
         SmsSender sender;
         QStringList texts;
-        for (int i = 0; i < 24; ++i) {
+        for (int i = 0; i < 40; ++i) {
             texts << QStringLiteral("paced %1").arg(i);
         }
         const auto results = sendAll(sender, gatewayAt(gateway), texts, SmsSender::kDefaultWindow);
@@ -116,7 +117,7 @@ private Q_SLOTS:
             QCOMPARE(int(results[size_t(i)].delivery), int(Delivery::Sent));
             QCOMPARE(acceptedFor(gateway, number(i)), 1);
         }
-        QVERIFY2(gateway.answered(smpp::Status::Throttled) <= 18,
+        QVERIFY2(gateway.answered(smpp::Status::Throttled) <= 25,
                  qPrintable(QString::number(gateway.answered(smpp::Status::Throttled))));
         QVERIFY(sender.pacedWaits() > 0);
         QVERIFY2(sender.pacedRate() > 100 && sender.pacedRate() < 260,
@@ -183,7 +184,7 @@ private Q_SLOTS:
         QTest::newRow("silence") << true << QByteArray()
                                  << QStringLiteral(
                                         "Error Occurred: 1001 --> Telvoro Server did "
-                                        "not answer within 0.1 seconds.");
+                                        "not answer within 0.05 seconds.");
     }
     void brokenBindsNeverHang() {
         QFETCH(bool, silent);
@@ -194,7 +195,7 @@ private Q_SLOTS:
         } else {
             gateway.answerBindsWith(answer);
         }
-        SmsSender sender(SmppTimeouts{15000, 100});
+        SmsSender sender(SmppTimeouts{15000, 50});
         const SendResult result =
             waitInPlace(sender.send(gatewayAt(gateway), number(1), QStringLiteral("x")));
         QCOMPARE(result.delivery, Delivery::Unreachable);
@@ -306,6 +307,21 @@ private Q_SLOTS:
         QVERIFY(waitInPlace(sender.outcome(behind)).passing());
         QCOMPARE(gateway.submits().size(), size_t(1));
         QVERIFY2(sender.waits() <= 6, qPrintable(QString::number(sender.waits())));
+    }
+
+    // The engine destroyed while a bind waits for its answer (the program ending): the wait
+    // never runs on into what is gone, past the bind's limit included.
+    void engineGoneWhileABindWaits() {
+        ScriptedGateway gateway([](int) { return Step::answer(); });
+        gateway.neverAnswerBinds();
+        auto sender = std::make_unique<SmsSender>(SmppTimeouts{15000, 30});
+        const QCoro::Task<SendResult> sending =
+            sender->send(gatewayAt(gateway), number(1), QStringLiteral("x"));
+        QVERIFY(test::waitFor([&] { return !gateway.received().isEmpty(); }));
+        sender.reset();
+        test::idleFor(60);
+        QVERIFY(!sending.isReady());
+        QVERIFY(gateway.submits().empty());
     }
 };
 
