@@ -4,9 +4,14 @@
 
 namespace korvane {
 
-Meanwhile::Meanwhile(std::function<void()> work)
+Meanwhile::Meanwhile(std::weak_ptr<const void> owner, std::function<void()> work)
     : turns_(QObject::connect(QAbstractEventDispatcher::instance(),
-                              &QAbstractEventDispatcher::awake, std::move(work))) {}
+                              &QAbstractEventDispatcher::awake,
+                              [owner = std::move(owner), work = std::move(work)] {
+                                  if (!owner.expired()) {
+                                      work();
+                                  }
+                              })) {}
 
 Meanwhile::~Meanwhile() {
     QObject::disconnect(turns_);

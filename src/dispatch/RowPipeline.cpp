@@ -361,7 +361,7 @@ QCoro::Task<RowPipeline::Committed> RowPipeline::commit(std::vector<TableRow> cl
     if (!outcomes.empty() || !claims.empty()) {
         // While the step is out, a place the gateway's answers free goes to a row claimed
         // ahead at once, not when the step returns.
-        const Meanwhile meanwhile([this] {
+        const Meanwhile meanwhile(life_, [this] {
             if (!rowLog_.quiet()) {
                 handOverNow();
             }

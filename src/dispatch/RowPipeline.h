@@ -3,6 +3,7 @@
 #include <QCoro/QCoroTask>
 #include <QDateTime>
 #include <deque>
+#include <memory>
 #include <vector>
 
 #include "dispatch/Counters.h"
@@ -96,6 +97,7 @@ private:
     OutcomeRecorder reports_;
     bool mailDown_ = false;  // with the retry columns: the mail server could not be reached
     QDateTime higherChecked_;
+    std::shared_ptr<const void> life_ = std::make_shared<int>(0);  // what Meanwhile's work is of
 };
 
 }  // namespace korvane

@@ -4,6 +4,7 @@
 
 #include "core/DoneWait.h"
 #include "core/KorvaneError.h"
+#include "core/Meanwhile.h"
 #include "core/Responsive.h"
 
 using namespace korvane;
@@ -93,6 +94,21 @@ private Q_SLOTS:
         waitResponsively([&] { return keptResumed && later; }, QDeadlineTimer(5000));
         QVERIFY(keptResumed);
         QVERIFY(!goneResumed);
+    }
+
+    // Work beside a wait runs at each turn of the loop while its owner lives, never after.
+    void meanwhileEndsWithItsOwner() {
+        auto owner = std::make_shared<int>();
+        int turns = 0;
+        const Meanwhile meanwhile(owner, [&turns] { ++turns; });
+        QTimer beat;
+        beat.start(5);
+        waitResponsively([&] { return turns > 2; }, QDeadlineTimer(5000));
+        QVERIFY(turns > 2);
+        owner.reset();
+        const int before = turns;
+        waitResponsively([&] { return false; }, QDeadlineTimer(30));
+        QCOMPARE(turns, before);
     }
 };
 
