@@ -294,62 +294,55 @@ private Q_SLOTS:
             QStringLiteral("Error Occurred: -2147217864 --> Row cannot be saved.")));
     }
 
-    // Stop while rows are out: they finish and are saved, nothing more is claimed, and the
-    // timer stays off.
-    void stopWithRowsInFlight() {
+    // Stop while rows are out: they finish and are saved; the rows claimed with them or ahead
+    // of them (waiting for their place at the gateway) are given back as they were read;
+    // nothing more is claimed, and the timer stays off.
+    void stopWithRowsOut_data() {
+        QTest::addColumn<int>("rowsOut");
+        QTest::addColumn<int>("gatewayWindow");
+        QTest::addColumn<QString>("stopAt");
+        QTest::addColumn<QStringList>("transactions");
+        QTest::newRow("claimed with them") << 3 << 1000 << QStringLiteral("+442")
+                                           << list({"claim 1 2 3", "release 3", "save 1 2"});
+        QTest::newRow("claimed ahead")
+            << 2 << 2 << QStringLiteral("+443")
+            << list({"claim 1 2", "claim 3 4", "release 4", "save 1 2 3"});
+    }
+    void stopWithRowsOut() {
+        QFETCH(int, rowsOut);
+        QFETCH(int, gatewayWindow);
+        QFETCH(QString, stopAt);
+        QFETCH(QStringList, transactions);
         Rig rig;
-        rig.control.setRowsOut(3);
-        for (int id = 1; id <= 6; ++id) {
+        rig.control.setRowsOut(rowsOut);
+        rig.sms.window = gatewayWindow;
+        rig.sms.settleAtOnce = gatewayWindow > rowsOut;
+        for (int id = 1; id <= 8; ++id) {
             rig.table.rows.push_back(FakeTable::sms(id, QStringLiteral("+44%1").arg(id)));
         }
         rig.sms.onSend = [&](const QString& number) {
-            if (number == QStringLiteral("+442")) {
+            if (number == stopAt) {
                 rig.control.cmdStop_Click();
             }
         };
         rig.control.cmdStart_Click();
         test::untilCycleEnds(rig.control);
-        QCOMPARE(rig.sms.sent, list({"+441:hi", "+442:hi"}));
-        // Row 3 was claimed with them but never handed over: given back as it was read.
-        QCOMPARE(rig.table.transactions, list({"claim 1 2 3", "release 3", "save 1 2"}));
-        QVERIFY(rig.rowLines(3).contains(QStringLiteral(
-            "Record Id: 3 waits for the next cycle: processing stopped before its message went "
-            "out.")));
-        for (int id = 3; id <= 6; ++id) {
-            QCOMPARE(rig.table.status(id), QString());
+        const int sent = stopAt.right(1).toInt();
+        QCOMPARE(rig.sms.sent.size(), sent);
+        QCOMPARE(rig.table.transactions, transactions);
+        const int given = sent + 1;
+        QVERIFY(rig.rowLines(given).contains(
+            QStringLiteral("Record Id: %1 waits for the next cycle: processing stopped before "
+                           "its message went out.")
+                .arg(given)));
+        for (int id = 1; id <= 8; ++id) {
+            QCOMPARE(rig.table.status(id),
+                     id <= sent ? QStringLiteral("Message Is Sent Via SMS.") : QString());
         }
         QVERIFY(!rig.control.isTimer1On());
         QVERIFY(rig.window.configurationAvailable);
         const QStringList lines = rig.lines();
         QCOMPARE(lines.mid(lines.size() - 4), list({"Process Completed...", "Idle...", "", ""}));
-    }
-
-    // Stop while rows claimed ahead wait for their place at the gateway: the rows out finish
-    // and are saved, the rows claimed ahead are given back, nothing more is claimed.
-    void stopReleasesRowsClaimedAhead() {
-        Rig rig;
-        rig.control.setRowsOut(2);
-        rig.sms.window = 2;
-        rig.sms.settleAtOnce = false;
-        for (int id = 1; id <= 8; ++id) {
-            rig.table.rows.push_back(FakeTable::sms(id, QStringLiteral("+44%1").arg(id)));
-        }
-        rig.sms.onSend = [&](const QString& number) {
-            if (number == QStringLiteral("+443")) {
-                rig.control.cmdStop_Click();
-            }
-        };
-        rig.control.cmdStart_Click();
-        test::untilCycleEnds(rig.control);
-        QCOMPARE(rig.sms.sent, list({"+441:hi", "+442:hi", "+443:hi"}));
-        QCOMPARE(rig.table.transactions,
-                 list({"claim 1 2", "claim 3 4", "release 4", "save 1 2 3"}));
-        for (int id = 4; id <= 8; ++id) {
-            QCOMPARE(rig.table.status(id), QString());
-        }
-        QVERIFY(rig.rowLines(4).contains(QStringLiteral(
-            "Record Id: 4 waits for the next cycle: processing stopped before its message went "
-            "out.")));
     }
 
     // The database goes away while rows are out: the cycle takes the error path and ends,
