@@ -61,9 +61,15 @@ struct FakeTable {
         values[size_t(Column::EmailSubject)] = QStringLiteral("subject");
         return values;
     }
+    // Without QVariant's conversion on the common case: every write looks the row up.
+    static int recId(const Values& values) {
+        const QVariant& id = values[size_t(Column::RecId)];
+        return id.typeId() == QMetaType::Int ? *static_cast<const int*>(id.constData())
+                                             : id.toInt();
+    }
     Values* find(qint32 id) {
         for (Values& values : rows) {
-            if (values[size_t(Column::RecId)].toInt() == id) {
+            if (recId(values) == id) {
                 return &values;
             }
         }
@@ -107,7 +113,7 @@ public:
         for (const FakeTable::Values& values : table_.rows) {
             const QVariant p = values[size_t(Column::Priority)];
             if (waiting(values) && !p.isNull() && p.toInt() > priority.toInt() &&
-                served_.count(values[size_t(Column::RecId)].toInt()) == 0) {
+                served_.count(FakeTable::recId(values)) == 0) {
                 higher.push_back(values);
             }
         }
@@ -117,8 +123,8 @@ public:
         all.fill(true);
         for (const FakeTable::Values& values : higher) {
             if (int(rows.size()) < limit) {
-                served_.insert(values[size_t(Column::RecId)].toInt());
-                higher_.insert(values[size_t(Column::RecId)].toInt());
+                served_.insert(FakeTable::recId(values));
+                higher_.insert(FakeTable::recId(values));
                 rows.emplace_back(values, all);
             }
         }
@@ -145,11 +151,10 @@ public:
         for (size_t i : order) {
             const FakeTable::Values& values = table_.rows[i];
             if (static_cast<int>(page.size()) == limit || (last_ && before(values, *last_)) ||
-                !servedRows_.insert(i).second ||
-                higher_.count(values[size_t(Column::RecId)].toInt()) != 0) {
+                !servedRows_.insert(i).second || higher_.count(FakeTable::recId(values)) != 0) {
                 continue;
             }
-            served_.insert(values[size_t(Column::RecId)].toInt());
+            served_.insert(FakeTable::recId(values));
             page.emplace_back(values, all);
             last_ = values;
         }
@@ -360,12 +365,13 @@ private:
     // Guarded as the real statements: on the claim, or on IsSent and ProcessStatus as read.
     Write write(const TableRow& row, const QString& isSent, const QString& status,
                 const QDateTime& at, bool onClaim, bool claiming) {
-        if (std::count_if(table_.rows.begin(), table_.rows.end(), [&row](const auto& values) {
-                return values[size_t(Column::RecId)].toInt() == row.recordId();
+        const qint32 id = row.recordId();
+        if (std::count_if(table_.rows.begin(), table_.rows.end(), [id](const auto& values) {
+                return FakeTable::recId(values) == id;
             }) > 1) {
             return Write::Shared;
         }
-        FakeTable::Values* stored = table_.find(row.recordId());
+        FakeTable::Values* stored = table_.find(id);
         const QString storedStatus =
             MessageTable::toText(stored->at(size_t(Column::ProcessStatus)));
         const bool unchanged = onClaim
